@@ -1,0 +1,82 @@
+#include "app/run_command.h"
+
+#include "create/builder.h"
+#include "extract/extractor.h"
+#include "platform/platform.h"
+
+#include <cstdio>
+
+namespace quodrel {
+namespace {
+
+constexpr const char *kBanner = "Quodrel v1.01 by Ilmaro <ilmaro@quodrel.org>\n\n";
+constexpr const char *kPressAnyKey = "\nPress any key to quit\n";
+
+int status(bool ok) { return ok ? kExitOk : kExitError; }
+
+// Desktop routes end with a key wait, whatever the operation's outcome.
+int wait_after(bool ok) {
+    std::fputs(kPressAnyKey, stdout);
+    wait_for_key();
+    return status(ok);
+}
+
+} // namespace
+
+bool has_archive_suffix(const std::string &path) {
+    if (path.size() < 4)
+        return false;
+    static const char kSuffix[] = ".dat";
+    for (std::size_t i = 0; i < 4; ++i) {
+        char c = path[path.size() - 4 + i];
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+        if (c != kSuffix[i])
+            return false;
+    }
+    return true;
+}
+
+int wait_for_key() {
+    std::fflush(stdout);
+    return platform::read_console_key();
+}
+
+void print_usage() {
+    std::fputs("Command line usage:\n\n", stdout);
+    std::fputs("  To extract DAT archives:\n  quodrel -e file.dat directory\n\n", stdout);
+    std::fputs("  To create DAT archives:\n  quodrel -c directory file.dat\n\n", stdout);
+    std::fputs("\nWindows Explorer usage:\n\n", stdout);
+    std::fputs("  To extract DAT archives:\n  Drag a DAT file over the quodrel.exe icon\n\n",
+               stdout);
+    std::fputs("  To create DAT archives:\n  Drag a directory over the quodrel.exe icon\n\n",
+               stdout);
+    std::fputs(kPressAnyKey, stdout);
+    wait_for_key();
+}
+
+int run_command(const std::vector<std::string> &args) {
+    if (!(args.size() >= 4 && args[3] == "-s"))
+        std::fputs(kBanner, stdout);
+    if (args.size() >= 3 && args[0] == "-e")
+        return status(extract_archive(args[1], args[2]));
+    if (args.size() >= 3 && args[0] == "-c")
+        return status(create_archive(args[1], args[2]));
+    if (args.size() != 1) {
+        print_usage();
+        return kExitUsage;
+    }
+    // One dropped path: an archive to unpack beside itself, or a directory to pack.
+    const std::string &path = args[0];
+    if (std::FILE *file = platform::open_file_for_reading(path)) {
+        std::fclose(file);
+        if (!has_archive_suffix(path)) {
+            print_usage();
+            return kExitUsage;
+        }
+        return wait_after(extract_archive(path, path.substr(0, path.size() - 4)));
+    }
+    return wait_after(create_archive(path, path + ".dat"));
+}
+
+} // namespace quodrel

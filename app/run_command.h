@@ -1,0 +1,29 @@
+// The front end: chooses a route from the arguments and runs it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace quodrel {
+
+// Exit statuses of the program.
+constexpr int kExitOk = 0;
+constexpr int kExitError = 1; // an "ERROR! " line was printed
+constexpr int kExitUsage = 2; // the usage text was shown
+
+// Runs the program on its arguments (without the program's own name) and returns
+// the exit status.
+int run_command(const std::vector<std::string> &args);
+
+// Prints the usage text, then waits for a key.
+void print_usage();
+
+// Waits for one key press on the console, without echo; returns at once when there
+// is no console. Returns the key's first byte, or -1.
+int wait_for_key();
+
+// Whether a dropped path names an archive: its last four characters are ".dat" in
+// any letter case.
+bool has_archive_suffix(const std::string &path);
+
+} // namespace quodrel
