@@ -140,8 +140,9 @@ void write_entries(Extraction &x) {
             refused[i] = true;
             continue;
         }
-        const std::string out =
-            base + paths.path_of(static_cast<std::int32_t>(i), entry, placed.parent);
+        std::string out = base + paths.path_of(static_cast<std::int32_t>(i), entry, placed.parent);
+        if (entry.record.size == 0)
+            out.pop_back(); // a directory's path ends with "/"; messages name it without
         const char *refusal = nullptr;
         switch (placed.problem) {
         case Problem::unsafe_name: refusal = "ERROR! Unsafe name %s\n"; break;

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Packs the example tree, unpacks the archive into a fresh folder and compares.
+set -euo pipefail
+bin=$(realpath "$1")
+cd "$(dirname "$0")/.."
+rm -rf demo && mkdir demo
+cp -r examples/tree demo/tree
+cd demo
+run() { echo "\$ quodrel $*"; "$bin" "$@" || true; echo; }
+run -c tree example.dat
+run -e example.dat unpacked
+echo "Archive: $(stat -c %s example.dat) bytes"
+echo "Unpacked tree:"
+(cd unpacked && find . -mindepth 1 | sort | sed 's/^\.\//  /')
+if diff -r tree unpacked >/dev/null; then
+    echo "The unpacked tree matches the source tree byte for byte."
+else
+    echo "The trees differ:"
+    diff -r tree unpacked || true
+    exit 1
+fi

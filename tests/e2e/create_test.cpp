@@ -1,0 +1,257 @@
+// Creation through the real program: exact bytes, exact output, and the failures
+// that must never leave a broken or lost archive.
+#include "e2e/harness.h"
+#include "support/archive_writer.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace e2e;
+using testing_support::ArchiveWriter;
+using testing_support::TestRecord;
+
+namespace {
+
+Result create(const TempDir &dir, const std::string &source = "src",
+              const std::string &archive = "a.dat") {
+    return quodrel({"-c", source, archive, "-s"}, dir.path());
+}
+
+std::string created(const std::string &archive, int count, const std::string &dots) {
+    return "Creating " + archive + " (" + std::to_string(count) + " files)\n" + dots + "\nDone\n";
+}
+
+void make_tree(const std::string &root, const std::vector<std::string> &files) {
+    for (const std::string &file : files) {
+        const std::size_t slash = file.rfind('/');
+        make_dirs(root + (slash == std::string::npos ? "" : "/" + file.substr(0, slash)));
+        write_file(root + "/" + file, "<" + file + ">");
+    }
+}
+
+TEST(Create, WorkedExampleByteForByte) {
+    TempDir dir;
+    make_dirs(dir / "src/sub");
+    write_file(dir / "src/a.txt", "hello");
+    write_file(dir / "src/sub/b.bin", "abc");
+    const Result run = create(dir);
+    EXPECT_EQ(run.out, created("a.dat", 3, "..."));
+    EXPECT_EQ(run.status, 0);
+    TestRecord a, sub, b;
+    a = {0, 5, 0, 0, 8, "a.txt"};
+    sub = {0, 0, 0, 1, 4, "sub"};
+    b = {5, 3, 1, 0, 8, "b.bin"};
+    const std::string expected =
+        ArchiveWriter().record(a).record(sub).record(b).data("helloabc").bytes();
+    ASSERT_EQ(expected.size(), 104u);
+    EXPECT_EQ(read_file(dir / "a.dat"), expected);
+}
+
+TEST(Create, EmptyOrMissingSourceGivesSixteenBytes) {
+    TempDir dir;
+    make_dirs(dir / "empty");
+    for (const std::string source : {"empty", "missing", ""}) {
+        const Result run = create(dir, source);
+        EXPECT_EQ(run.out, created("a.dat", 0, ""));
+        EXPECT_EQ(read_file(dir / "a.dat"), ArchiveWriter().bytes());
+    }
+}
+
+TEST(Create, EmptyFilesAndDirectoriesAndListingCounts) {
+    TempDir dir;
+    make_dirs(dir / "src/d/e");
+    write_file(dir / "src/d/e/f", "12");
+    write_file(dir / "src/d/empty", "");
+    write_file(dir / "src/z", "345");
+    EXPECT_EQ(create(dir).out, created("a.dat", 5, "....."));
+    // Listing order d, d/e, d/e/f, d/empty, z; the entry after a size-0 entry carries
+    // its child count, and so does the first entry.
+    TestRecord d{0, 0, 2, 2, 4, "d"}, e{0, 0, 2, 1, 4, "e"}, f{0, 2, 1, 0, 4, "f"},
+        empty{2, 0, 0, 0, 8, "empty"}, z{2, 3, 0, 0, 4, "z"};
+    EXPECT_EQ(read_file(dir / "a.dat"), ArchiveWriter()
+                                            .record(d)
+                                            .record(e)
+                                            .record(f)
+                                            .record(empty)
+                                            .record(z)
+                                            .data("12345")
+                                            .bytes());
+}
+
+TEST(Create, HashIsStoredAsColonAndComesBack) {
+    TempDir dir;
+    make_dirs(dir / "src");
+    write_file(dir / "src/a#b#c", "x");
+    create(dir);
+    EXPECT_NE(read_file(dir / "a.dat").find(std::string("a:b:c\0\0\0", 8)), std::string::npos);
+    quodrel({"-e", "a.dat", "out", "-s"}, dir.path());
+    EXPECT_EQ(tree(dir / "out"), "f /a#b#c x\n");
+}
+
+TEST(Create, ProgressDots) {
+    for (int n : {10, 100, 120}) {
+        TempDir dir;
+        make_dirs(dir / "src");
+        for (int i = 0; i < n; ++i)
+            write_file(dir / ("src/" + std::to_string(1000 + i)), "x");
+        const int dots = n < 50 ? n : n / (n / 50);
+        EXPECT_EQ(create(dir).out, created("a.dat", n, std::string(dots, '.')));
+    }
+}
+
+TEST(Create, SameTreeGivesTheSameBytesWhateverOrderItWasMadeIn) {
+    const std::vector<std::string> names = {"b",     "A",    "a",          "B",     "_x", "a.txt",
+                                            "A.TXT", "Zeta", "zeta/inner", "#hash", "10", "9"};
+    TempDir one, two;
+    make_tree(one / "src", names);
+    make_tree(two / "src", std::vector<std::string>(names.rbegin(), names.rend()));
+    create(one);
+    create(two);
+    const std::string bytes = read_file(one / "a.dat");
+    EXPECT_EQ(bytes, read_file(two / "a.dat"));
+    // Letters compare without case, ties by raw bytes; '_' sorts after letters.
+    EXPECT_EQ(testing_support::stored_names(bytes),
+              (std::vector<std::string>{":hash", "10", "9", "A", "a", "A.TXT", "a.txt", "B", "b",
+                                        "Zeta", "zeta", "inner", "_x"}));
+}
+
+TEST(Create, RoundTripOfALargeTree) {
+    TempDir dir;
+    int files = 0;
+    for (int a = 0; a < 12; ++a) {
+        const std::string top = dir / ("src/dir" + std::to_string(a) + (a % 3 == 0 ? "#x" : ""));
+        make_dirs(top + "/empty");
+        for (int b = 0; b < 10; ++b) {
+            const std::string mid = top + "/.hidden" + std::to_string(b);
+            make_dirs(mid + "/deeper/still");
+            for (int c = 0; c < 20; ++c, ++files)
+                write_file(mid + (c % 2 ? "/deeper/still/f" : "/g") + std::to_string(c),
+                           std::string(static_cast<std::size_t>(c * 37 % 500 + 1), char('a' + c)));
+        }
+    }
+    const Result run = create(dir);
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(run.out.rfind("Creating a.dat (2784 files)\n", 0), 0u) << run.out.substr(0, 80);
+    const Result back = quodrel({"-e", "a.dat", "out", "-s"}, dir.path());
+    EXPECT_EQ(back.status, 0);
+    EXPECT_EQ(tree(dir / "out"), tree(dir / "src"));
+    EXPECT_EQ(files, 2400);
+}
+
+TEST(Create, ExistingArchiveIsReplaced) {
+    TempDir dir;
+    make_dirs(dir / "src");
+    write_file(dir / "src/a.txt", "hello");
+    write_file(dir / "a.dat", std::string(1000, 'o'));
+    ASSERT_EQ(chmod((dir / "a.dat").c_str(), 0640), 0);
+    EXPECT_EQ(create(dir).status, 0);
+    EXPECT_EQ(read_file(dir / "a.dat"), ArchiveWriter().file("a.txt", "hello").bytes());
+    struct stat st;
+    ASSERT_EQ(stat((dir / "a.dat").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+TEST(Create, ArchiveInAMissingFolderIsReportedAfterTheScan) {
+    TempDir dir;
+    make_dirs(dir / "src");
+    write_file(dir / "src/a.txt", "hello");
+    const Result run = create(dir, "src", "missing/a.dat");
+    EXPECT_EQ(run.out, "Creating missing/a.dat (1 files)\nERROR! Cannot create missing/a.dat\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(paths_below(dir.path()), (std::vector<std::string>{"/src", "/src/a.txt"}));
+}
+
+TEST(Create, UnreadableSourceFileKeepsTheOldArchive) {
+    TempDir dir;
+    ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
+    make_dirs(dir / "src");
+    write_file(dir / "src/a.txt", "hello");
+    write_file(dir / "src/b.txt", "secret");
+    write_file(dir / "src/c.txt", "more");
+    ASSERT_EQ(chmod((dir / "src/b.txt").c_str(), 0), 0);
+    write_file(dir / "a.dat", "OLD");
+    ASSERT_EQ(chmod((dir / "a.dat").c_str(), 0666), 0);
+    const Result run = quodrel({"-c", "src", "a.dat", "-s"}, dir.path(), true);
+    EXPECT_EQ(run.out, "Creating a.dat (3 files)\n..ERROR! Cannot open src/b.txt\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(read_file(dir / "a.dat"), "OLD");
+    EXPECT_EQ(paths_below(dir.path()), (std::vector<std::string>{"/a.dat", "/src", "/src/a.txt",
+                                                                 "/src/b.txt", "/src/c.txt"}));
+}
+
+TEST(Create, UnlistableDirectoryIsReportedAndPackedEmpty) {
+    TempDir dir;
+    ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
+    make_dirs(dir / "src/closed");
+    write_file(dir / "src/closed/x", "x");
+    write_file(dir / "src/open", "y");
+    ASSERT_EQ(chmod((dir / "src/closed").c_str(), 0), 0);
+    const Result run = quodrel({"-c", "src", "a.dat", "-s"}, dir.path(), true);
+    EXPECT_EQ(run.out, "Creating a.dat (2 files)\nERROR! Cannot open src/closed\n..\nDone\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(read_file(dir / "a.dat"), ArchiveWriter().dir("closed", 0).file("open", "y").bytes());
+}
+
+TEST(Create, ArchiveInsideItsSourceIsLeftOut) {
+    TempDir dir;
+    make_dirs(dir / "src");
+    write_file(dir / "src/a.txt", "hello");
+    const std::string expected = ArchiveWriter().file("a.txt", "hello").bytes();
+    for (int run = 0; run < 2; ++run) { // absent the first time, present the second
+        EXPECT_EQ(create(dir, "src", "src/self.dat").out, created("src/self.dat", 1, "."));
+        EXPECT_EQ(read_file(dir / "src/self.dat"), expected);
+    }
+}
+
+TEST(Create, LinksAreFollowedSpecialFilesAndLoopsLeftOut) {
+    TempDir dir;
+    make_dirs(dir / "src/sub");
+    make_dirs(dir / "outside/inner");
+    write_file(dir / "outside/inner/o", "out");
+    write_file(dir / "src/sub/real", "r");
+    ASSERT_EQ(symlink("real", (dir / "src/sub/file-link").c_str()), 0);
+    ASSERT_EQ(symlink("../../outside", (dir / "src/sub/dir-link").c_str()), 0);
+    ASSERT_EQ(symlink("..", (dir / "src/sub/loop").c_str()), 0);
+    ASSERT_EQ(symlink("nowhere", (dir / "src/dangling").c_str()), 0);
+    ASSERT_EQ(mkfifo((dir / "src/fifo").c_str(), 0666), 0);
+    const Result run = create(dir);
+    EXPECT_EQ(run.out, created("a.dat", 6, "......"));
+    quodrel({"-e", "a.dat", "out", "-s"}, dir.path());
+    EXPECT_EQ(tree(dir / "out"),
+              "d /sub\nd /sub/dir-link\nd /sub/dir-link/inner\n"
+              "f /sub/dir-link/inner/o out\nf /sub/file-link r\nf /sub/real r\n");
+}
+
+TEST(Create, LimitsOfTheFormatRefuseTheArchive) {
+    TempDir dir;
+    std::string deep = "src";
+    for (int i = 0; i < 52; ++i)
+        deep += "/nine_char";
+    make_dirs(dir / deep); // 52 * 10 = 520 bytes below the root
+    write_file(dir / "a.dat", "OLD");
+    Result run = create(dir);
+    EXPECT_EQ(run.out, "Creating a.dat (51 files)\nERROR! Path too long " + deep + "\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(read_file(dir / "a.dat"), "OLD");
+
+    TempDir big;
+    make_dirs(big / "src");
+    write_file(big / "src/huge", "");
+    ASSERT_EQ(truncate((big / "src/huge").c_str(), 0x80000000LL), 0); // sparse 2 GiB
+    run = create(big);
+    EXPECT_EQ(run.out, "Creating a.dat (0 files)\nERROR! File too large src/huge\n");
+    EXPECT_FALSE(exists(big / "a.dat"));
+
+    ASSERT_EQ(truncate((big / "src/huge").c_str(), 0x40000000LL), 0);
+    write_file(big / "src/huge2", "");
+    ASSERT_EQ(truncate((big / "src/huge2").c_str(), 0x40000000LL), 0);
+    run = create(big);
+    EXPECT_EQ(run.out, "Creating a.dat (2 files)\nERROR! Archive too large a.dat\n");
+    EXPECT_FALSE(exists(big / "a.dat"));
+    EXPECT_EQ(paths_below(big.path()),
+              (std::vector<std::string>{"/src", "/src/huge", "/src/huge2"}));
+}
+
+} // namespace

@@ -1,0 +1,126 @@
+// The command line and the dropped-path routes, through the real program.
+#include "e2e/harness.h"
+#include "support/archive_writer.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+using namespace e2e;
+using testing_support::ArchiveWriter;
+
+namespace {
+
+const std::string kExample = ArchiveWriter().file("a.txt", "hello").bytes();
+const std::string kPress = "\nPress any key to quit\n";
+
+std::string extraction(const std::string &archive) {
+    return "Extracting " + archive + "\n1 files, data offset 44\n.\nDone\n";
+}
+
+TEST(Dispatch, ArgumentsThatFitNoRouteShowUsage) {
+    TempDir dir;
+    const std::vector<std::vector<std::string>> cases = {
+        {},                           // nothing
+        {"-e", "a.dat"},              // two arguments
+        {"-E", "a.dat", "out"},       // the mode is case-sensitive
+        {"-x", "a.dat", "out"},       // no such mode
+        {"-s", "-e", "a.dat", "out"}, // "-s" counts only in fourth place
+    };
+    for (const auto &args : cases) {
+        const Result run = quodrel(args, dir.path());
+        EXPECT_EQ(run.out, std::string(kBanner) + kUsage) << args.size();
+        EXPECT_EQ(run.status, 2);
+    }
+    EXPECT_TRUE(paths_below(dir.path()).empty());
+}
+
+TEST(Dispatch, FourthArgumentDashSDropsTheBannerOnly) {
+    TempDir dir;
+    write_file(dir / "a.dat", kExample);
+    Result run = quodrel({"-e", "a.dat", "out", "-s"}, dir.path());
+    EXPECT_EQ(run.out, extraction("a.dat"));
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(read_file(dir / "out/a.txt"), "hello");
+
+    run = quodrel({"-e", "a.dat", "out2", "-S"}, dir.path());
+    EXPECT_EQ(run.out, kBanner + extraction("a.dat"));
+    run = quodrel({"-e", "a.dat", "out3", "extra", "more"}, dir.path());
+    EXPECT_EQ(run.out, kBanner + extraction("a.dat"));
+}
+
+TEST(Dispatch, DroppedArchiveInAnyLetterCaseIsExtractedBesideItself) {
+    TempDir dir;
+    for (const std::string name : {"data.DAT", "maps.dat", "mix.DaT"}) {
+        write_file(dir / name, kExample);
+        const Result run = quodrel({name}, dir.path());
+        EXPECT_EQ(run.out, kBanner + extraction(name) + kPress);
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(read_file(dir / (name.substr(0, name.size() - 4) + "/a.txt")), "hello");
+    }
+}
+
+TEST(Dispatch, DroppedFileOfAnotherKindShowsUsage) {
+    TempDir dir;
+    write_file(dir / "notes.txt", "text");
+    write_file(dir / "dat", "text"); // shorter than the suffix
+    for (const std::string name : {"notes.txt", "dat"}) {
+        const Result run = quodrel({name}, dir.path());
+        EXPECT_EQ(run.out, std::string(kBanner) + kUsage);
+        EXPECT_EQ(run.status, 2);
+    }
+}
+
+TEST(Dispatch, DroppedArchiveNamedOnlyDatExtractsIntoTheCurrentFolder) {
+    TempDir dir;
+    write_file(dir / ".dat", ArchiveWriter().file("quodrel-probe.txt", "x").bytes());
+    const Result run = quodrel({".dat"}, dir.path());
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(read_file(dir / "quodrel-probe.txt"), "x");
+    EXPECT_FALSE(exists("/quodrel-probe.txt"));
+}
+
+TEST(Dispatch, DroppedDirectoryIsPackedBesideItself) {
+    TempDir dir;
+    make_dirs(dir / "maps/sub");
+    write_file(dir / "maps/sub/b.bin", "abc");
+    const Result run = quodrel({"maps"}, dir.path());
+    EXPECT_EQ(run.out, std::string(kBanner) + "Creating maps.dat (2 files)\n..\nDone\n" + kPress);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(read_file(dir / "maps.dat").size(), 16u + 2 * 20 + 4 + 8 + 3);
+}
+
+TEST(Dispatch, DroppedPathThatNamesNothingGivesAnEmptyArchive) {
+    TempDir dir;
+    const Result run = quodrel({"nothing"}, dir.path());
+    EXPECT_EQ(run.out, std::string(kBanner) + "Creating nothing.dat (0 files)\n\nDone\n" + kPress);
+    EXPECT_EQ(read_file(dir / "nothing.dat"), ArchiveWriter().bytes());
+}
+
+TEST(Dispatch, DroppedPathThatCannotBeOpenedAsAFileTakesTheCreationRoute) {
+    TempDir dir;
+    ASSERT_EQ(mkfifo((dir / "pipe").c_str(), 0666), 0);
+    const Result run = quodrel({"pipe"}, dir.path());
+    EXPECT_EQ(run.out, std::string(kBanner) + "Creating pipe.dat (0 files)\n\nDone\n" + kPress);
+    EXPECT_EQ(read_file(dir / "pipe.dat").size(), 16u);
+}
+
+TEST(Dispatch, SuffixIsAppendedAfterATrailingSeparator) {
+    TempDir dir;
+    make_dirs(dir / "maps");
+    write_file(dir / "maps/a.txt", "hello");
+    const Result run = quodrel({"maps/"}, dir.path());
+    EXPECT_EQ(run.out, std::string(kBanner) + "Creating maps/.dat (1 files)\n.\nDone\n" + kPress);
+    // The new archive lies inside its own source and is not part of itself.
+    EXPECT_EQ(read_file(dir / "maps/.dat"), kExample);
+}
+
+TEST(Dispatch, CreateTakesPathsByPosition) {
+    TempDir dir;
+    write_file(dir / "plain", "not a directory");
+    const Result run = quodrel({"-c", "plain", "p.dat"}, dir.path());
+    EXPECT_EQ(run.out, std::string(kBanner) + "Creating p.dat (0 files)\n\nDone\n");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(read_file(dir / "p.dat"), ArchiveWriter().bytes());
+}
+
+} // namespace

@@ -1,0 +1,143 @@
+// Extraction of valid and odd-but-valid archives: exact output and exact files.
+#include "e2e/harness.h"
+#include "support/archive_writer.h"
+
+#include <gtest/gtest.h>
+
+using namespace e2e;
+using testing_support::ArchiveWriter;
+using testing_support::TestRecord;
+
+namespace {
+
+Result extract(const TempDir &dir, const std::string &bytes, const std::string &dest = "out") {
+    write_file(dir / "a.dat", bytes);
+    return quodrel({"-e", "a.dat", dest, "-s"}, dir.path());
+}
+
+std::string output(const std::string &count_line, const std::string &body) {
+    return "Extracting a.dat\n" + count_line + "\n" + body + "\nDone\n";
+}
+
+TEST(Extract, WorkedExample) {
+    TempDir dir;
+    const Result run = extract(
+        dir, ArchiveWriter().file("a.txt", "hello").dir("sub", 1).file("b.bin", "abc").bytes());
+    EXPECT_EQ(run.out, output("3 files, data offset 96", "..."));
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(tree(dir / "out"), "d /sub\nf /a.txt hello\nf /sub/b.bin abc\n");
+}
+
+TEST(Extract, EmptyArchivesStillCreateTheDestination) {
+    struct Case {
+        std::string bytes, count_line;
+    } cases[] = {
+        {ArchiveWriter().bytes(), "0 files, data offset 16"},
+        {"", "0 files, data offset 0"}, // an empty file reads as a header of zeros
+        {ArchiveWriter().bytes(0xfffffffb), "-5 files, data offset 16"},
+        {ArchiveWriter().file("x", "y").bytes(0x80000000), "-2147483648 files, data offset 40"},
+    };
+    for (const Case &c : cases) {
+        TempDir dir;
+        const Result run = extract(dir, c.bytes);
+        EXPECT_EQ(run.out, output(c.count_line, "")) << c.count_line;
+        EXPECT_EQ(run.status, 0);
+        EXPECT_TRUE(is_dir(dir / "out"));
+        EXPECT_EQ(tree(dir / "out"), "");
+    }
+}
+
+TEST(Extract, ChildCountsDecideWhereEntriesLand) {
+    TempDir dir;
+    // "d" claims one entry: f1 lands inside it, f2 goes back to the top level.
+    // "e" claims none: it stays empty and f3 lands beside it.
+    const Result run = extract(dir, ArchiveWriter()
+                                        .dir("d", 1)
+                                        .file("f1", "1")
+                                        .file("f2", "2")
+                                        .dir("e", 0)
+                                        .file("f3", "3")
+                                        .bytes());
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(tree(dir / "out"), "d /d\nd /e\nf /d/f1 1\nf /f2 2\nf /f3 3\n");
+}
+
+TEST(Extract, NestedDirectoriesCloseTogether) {
+    TempDir dir;
+    const Result run = extract(dir, ArchiveWriter()
+                                        .dir("a", 1)
+                                        .dir("b", 2)
+                                        .file("x", "1")
+                                        .dir("c", 1)
+                                        .file("y", "2")
+                                        .file("z", "3")
+                                        .bytes());
+    EXPECT_EQ(tree(dir / "out"), "d /a\nd /a/b\nd /a/b/c\nf /a/b/c/y 2\nf /a/b/x 1\nf /z 3\n");
+}
+
+TEST(Extract, SizeZeroIsADirectoryAndColonsBecomeHashes) {
+    TempDir dir;
+    TestRecord empty_file;
+    empty_file.name = "was-empty.txt";
+    empty_file.offset = 0;
+    const Result run = extract(dir, ArchiveWriter().record(empty_file).file("a:b::c", "x").bytes());
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(tree(dir / "out"), "d /was-empty.txt\nf /a#b##c x\n");
+}
+
+TEST(Extract, ExistingFilesAreReplaced) {
+    TempDir dir;
+    make_dirs(dir / "out");
+    write_file(dir / "out/a.txt", "a much longer old content");
+    extract(dir, ArchiveWriter().file("a.txt", "new").bytes());
+    EXPECT_EQ(read_file(dir / "out/a.txt"), "new");
+}
+
+TEST(Extract, ProgressDots) {
+    for (int n : {10, 49, 50, 100, 120}) {
+        TempDir dir;
+        ArchiveWriter writer;
+        int data_offset = 16;
+        for (int i = 0; i < n; ++i) {
+            const std::string name = "f" + std::to_string(i);
+            writer.file(name, "x");
+            data_offset += 20 + static_cast<int>(name.size() / 4 * 4 + 4);
+        }
+        const Result run = extract(dir, writer.bytes());
+        const int dots = n < 50 ? n : (n + n / 50 - 1) / (n / 50);
+        EXPECT_EQ(run.out,
+                  output(std::to_string(n) + " files, data offset " + std::to_string(data_offset),
+                         std::string(static_cast<std::size_t>(dots), '.')))
+            << n;
+    }
+}
+
+TEST(Extract, ArchiveThatCannotBeOpened) {
+    TempDir dir;
+    make_dirs(dir / "folder.dat");
+    for (const std::string name : {"missing.dat", "folder.dat"}) {
+        const Result run = quodrel({"-e", name, "out", "-s"}, dir.path());
+        EXPECT_EQ(run.out, "ERROR! Cannot open " + name + "\n");
+        EXPECT_EQ(run.status, 1);
+        EXPECT_FALSE(exists(dir / "out"));
+    }
+}
+
+TEST(Extract, FileThatCannotBeCreatedIsReportedAndSkipped) {
+    TempDir dir;
+    make_dirs(dir / "out/a.txt"); // a directory stands where the file goes
+    const Result run = extract(dir, ArchiveWriter().file("a.txt", "1").file("b.txt", "2").bytes());
+    EXPECT_EQ(run.out, output("2 files, data offset 72", ".ERROR! Cannot create out/a.txt\n."));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(read_file(dir / "out/b.txt"), "2");
+}
+
+TEST(Extract, EmptyDestinationMeansTheCurrentFolder) {
+    TempDir dir;
+    const Result run = extract(dir, ArchiveWriter().file("quodrel-probe.txt", "x").bytes(), "");
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(read_file(dir / "quodrel-probe.txt"), "x");
+    EXPECT_FALSE(exists("/quodrel-probe.txt"));
+}
+
+} // namespace

@@ -1,0 +1,157 @@
+#include "e2e/harness.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace e2e {
+
+const char *const kBanner = "Quodrel v1.01 by Ilmaro <ilmaro@quodrel.org>\n\n";
+const char *const kUsage =
+    "Command line usage:\n\n"
+    "  To extract DAT archives:\n  quodrel -e file.dat directory\n\n"
+    "  To create DAT archives:\n  quodrel -c directory file.dat\n\n"
+    "\nWindows Explorer usage:\n\n"
+    "  To extract DAT archives:\n  Drag a DAT file over the quodrel.exe icon\n\n"
+    "  To create DAT archives:\n  Drag a directory over the quodrel.exe icon\n\n"
+    "\nPress any key to quit\n";
+
+Result quodrel(const std::vector<std::string> &args, const std::string &cwd, bool unprivileged) {
+    int pipe_fds[2];
+    if (pipe(pipe_fds) != 0)
+        throw std::runtime_error("pipe");
+    const pid_t pid = fork();
+    if (pid == 0) {
+        setsid();
+        if (unprivileged && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(125);
+        if (chdir(cwd.c_str()) != 0)
+            _exit(126);
+        const int null_fd = open("/dev/null", O_RDONLY);
+        dup2(null_fd, 0);
+        dup2(pipe_fds[1], 1);
+        close(pipe_fds[0]);
+        close(pipe_fds[1]);
+        std::vector<char *> argv{const_cast<char *>(QUODREL_BINARY)};
+        for (const std::string &arg : args)
+            argv.push_back(const_cast<char *>(arg.c_str()));
+        argv.push_back(nullptr);
+        execv(QUODREL_BINARY, argv.data());
+        _exit(127);
+    }
+    close(pipe_fds[1]);
+    Result run;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = read(pipe_fds[0], buffer, sizeof buffer);
+        if (n > 0)
+            run.out.append(buffer, static_cast<std::size_t>(n));
+        else if (n == 0 || errno != EINTR)
+            break;
+    }
+    close(pipe_fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return run;
+}
+
+TempDir::TempDir() {
+    char pattern[] = "/tmp/quodrel-test-XXXXXX";
+    if (!mkdtemp(pattern))
+        throw std::runtime_error("mkdtemp");
+    path_ = pattern;
+}
+
+TempDir::~TempDir() {
+    const std::string command =
+        "chmod -R u+rwx '" + path_ + "' 2>/dev/null; rm -rf '" + path_ + "'";
+    if (std::system(command.c_str()) != 0) {
+        // Leftovers in /tmp do no harm to the results.
+    }
+}
+
+void write_file(const std::string &path, const std::string &bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out)
+        throw std::runtime_error("cannot write " + path);
+}
+
+std::string read_file(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+void make_dirs(const std::string &path) {
+    for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+        mkdir(path.substr(0, slash).c_str(), 0777);
+        if (slash == std::string::npos)
+            break;
+    }
+}
+
+bool exists(const std::string &path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+bool is_dir(const std::string &path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+namespace {
+void walk(const std::string &root, const std::string &relative, std::vector<std::string> &lines,
+          bool with_contents) {
+    DIR *dir = opendir((root + relative).c_str());
+    if (!dir)
+        return;
+    while (const dirent *item = readdir(dir)) {
+        const std::string name = item->d_name;
+        if (name == "." || name == "..")
+            continue;
+        const std::string child = relative + "/" + name;
+        if (!with_contents) {
+            lines.push_back(child);
+            if (is_dir(root + child))
+                walk(root, child, lines, with_contents);
+        } else if (is_dir(root + child)) {
+            lines.push_back("d " + child);
+            walk(root, child, lines, with_contents);
+        } else {
+            lines.push_back("f " + child + " " + read_file(root + child));
+        }
+    }
+    closedir(dir);
+}
+} // namespace
+
+std::string tree(const std::string &root) {
+    std::vector<std::string> lines;
+    walk(root, "", lines, true);
+    std::sort(lines.begin(), lines.end());
+    std::string out;
+    for (const std::string &line : lines)
+        out += line + "\n";
+    return out;
+}
+
+std::vector<std::string> paths_below(const std::string &root) {
+    std::vector<std::string> lines;
+    walk(root, "", lines, false);
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
+} // namespace e2e

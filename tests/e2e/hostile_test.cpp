@@ -1,0 +1,219 @@
+// Damaged and hostile archives: every outcome reported, nothing written outside the
+// destination, no truncated file left as if it were whole.
+#include "e2e/harness.h"
+#include "support/archive_writer.h"
+
+#include <gtest/gtest.h>
+#include <random>
+#include <unistd.h>
+
+using namespace e2e;
+using testing_support::ArchiveWriter;
+using testing_support::TestRecord;
+
+namespace {
+
+const std::string kHead = "Extracting h.dat\n";
+
+Result extract(const TempDir &dir, const std::string &bytes) {
+    write_file(dir / "h.dat", bytes);
+    return quodrel({"-e", "h.dat", "out", "-s"}, dir.path());
+}
+
+TEST(Hostile, TableDamageIsReportedBeforeAnythingIsWritten) {
+    TestRecord long_name;
+    long_name.name = "x";
+    long_name.name_length = 300;
+    TestRecord negative_name = long_name;
+    negative_name.name_length = -4;
+    ArchiveWriter deep;
+    for (int i = 0; i < 256; ++i)
+        deep.dir("d", 1);
+    struct Case {
+        std::string bytes, expected;
+    } cases[] = {
+        {"CHELALIC\x02", "2 files, data offset 0\nERROR! Entry table cut short in h.dat\n"},
+        {ArchiveWriter().bytes(0x7fffffff),
+         "2147483647 files, data offset 16\nERROR! Entry table cut short in h.dat\n"},
+        // Room for three records by size, but the third is missing.
+        {ArchiveWriter().file("a.txt", "hello").file("b.txt", "12345678").bytes(3),
+         "3 files, data offset 72\nERROR! Entry table cut short in h.dat\n"},
+        {ArchiveWriter().record(long_name).data(std::string(400, 'x')).bytes(),
+         "1 files, data offset 336\nERROR! Bad name length in h.dat\n"},
+        {ArchiveWriter().record(negative_name).data(std::string(40, 'x')).bytes(),
+         "1 files, data offset 36\nERROR! Bad name length in h.dat\n"},
+        {deep.bytes(), "256 files, data offset 6160\nERROR! Too many directory levels in h.dat\n"},
+    };
+    for (const Case &c : cases) {
+        TempDir dir;
+        const Result run = extract(dir, c.bytes);
+        EXPECT_EQ(run.out, kHead + c.expected);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_FALSE(exists(dir / "out"));
+    }
+}
+
+TEST(Hostile, DeepestAllowedTreeIsExtracted) {
+    TempDir dir;
+    ArchiveWriter deep;
+    for (int i = 0; i < 255; ++i)
+        deep.dir("d", i == 254 ? 0 : 1);
+    const Result run = extract(dir, deep.bytes());
+    EXPECT_EQ(run.status, 0) << run.out;
+    std::string path = dir / "out";
+    for (int i = 0; i < 255; ++i)
+        path += "/d";
+    EXPECT_TRUE(is_dir(path));
+}
+
+TEST(Hostile, UnsafeNamesAreRefusedWithEverythingBelowThem) {
+    TempDir dir;
+    make_dirs(dir / "out");
+    ArchiveWriter writer;
+    writer.dir("..", 2)
+        .file("escaped", "x")
+        .dir("sub", 0) // refused with its contents
+        .file(".", "x")
+        .file("", "x")
+        .file("a/b", "x")
+        .file("a\\b", "x")
+        .dir("ok", 1)
+        .dir("..", 1)
+        .file("escaped2", "x") // refused below a good directory
+        .file("kept", "k");
+    const Result run = extract(dir, writer.bytes());
+    EXPECT_EQ(run.out, kHead + "11 files, data offset 296\n"
+                               ".ERROR! Unsafe name out/..\n"
+                               "..."
+                               "ERROR! Unsafe name out/.\n"
+                               ".ERROR! Unsafe name out/\n"
+                               ".ERROR! Unsafe name out/a/b\n"
+                               ".ERROR! Unsafe name out/a\\b\n"
+                               "..ERROR! Unsafe name out/ok/..\n"
+                               "..\nDone\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(tree(dir / "out"), "d /ok\nf /kept k\n");
+    EXPECT_EQ(paths_below(dir.path()),
+              (std::vector<std::string>{"/h.dat", "/out", "/out/kept", "/out/ok"}));
+}
+
+TEST(Hostile, OverlongNamesAndPathsAreRefused) {
+    TempDir dir;
+    TestRecord name256;
+    name256.name = std::string(256, 'n'); // fills its 256 bytes with no NUL
+    name256.name_length = 256;
+    name256.size = 1;
+    ArchiveWriter writer;
+    writer.record(name256);
+    // "/a" and 126 times "/bbb" make 506 bytes: "/cccccc" passes 511.
+    writer.dir("a", 1);
+    for (int i = 0; i < 126; ++i)
+        writer.dir("bbb", 1);
+    writer.dir("cccccc", 1).file("f", "x");
+    writer.file("top", "t").data("n");
+    const std::string bytes = writer.bytes();
+    const Result run = extract(dir, bytes);
+    EXPECT_NE(run.out.find(".ERROR! Name too long out/" + std::string(256, 'n') + "\n"),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("ERROR! Path too long out/a" +
+                           [] {
+                               std::string s;
+                               for (int i = 0; i < 126; ++i)
+                                   s += "/bbb";
+                               return s;
+                           }() +
+                           "/cccccc\n"),
+              std::string::npos);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(read_file(dir / "out/top"), "t");
+}
+
+TEST(Hostile, DataOutsideTheArchiveLeavesNoFile) {
+    TestRecord past_end;
+    past_end.name = "past";
+    past_end.offset = 2;
+    past_end.size = 10;
+    TestRecord negative_offset = past_end;
+    negative_offset.name = "neg";
+    negative_offset.offset = -1000;
+    negative_offset.size = 1;
+    TestRecord negative_size = past_end;
+    negative_size.name = "negsize";
+    negative_size.offset = 0;
+    negative_size.size = -1;
+    TempDir dir;
+    const Result run = extract(dir, ArchiveWriter()
+                                        .record(past_end)
+                                        .record(negative_offset)
+                                        .record(negative_size)
+                                        .file("good", "abc")
+                                        .bytes());
+    EXPECT_EQ(run.out, kHead + "4 files, data offset 124\n"
+                               ".ERROR! Data cut short for out/past\n"
+                               ".ERROR! Data out of range for out/neg\n"
+                               ".ERROR! Data out of range for out/negsize\n"
+                               ".\nDone\n");
+    EXPECT_EQ(tree(dir / "out"), "f /good abc\n");
+}
+
+TEST(Hostile, LinksInTheDestinationAreNotWrittenThrough) {
+    TempDir dir;
+    make_dirs(dir / "elsewhere");
+    make_dirs(dir / "out");
+    ASSERT_EQ(symlink("../elsewhere", (dir / "out/sub").c_str()), 0);
+    write_file(dir / "elsewhere/target", "keep");
+    ASSERT_EQ(symlink("../elsewhere/target", (dir / "out/file").c_str()), 0);
+    const Result run = extract(dir, ArchiveWriter()
+                                        .dir("sub", 1)
+                                        .file("x", "bad")
+                                        .file("file", "bad")
+                                        .file("ok", "good")
+                                        .bytes());
+    EXPECT_EQ(run.out, kHead + "4 files, data offset 116\n"
+                               ".ERROR! Cannot create out/sub\n"
+                               "..ERROR! Cannot create out/file\n"
+                               ".\nDone\n");
+    EXPECT_EQ(tree(dir / "elsewhere"), "f /target keep\n");
+    EXPECT_EQ(read_file(dir / "out/ok"), "good");
+}
+
+// Random damage to a valid archive: the program always ends on its own with a
+// status of 0 or 1, and never creates anything outside the destination.
+TEST(Hostile, RandomDamageNeverCrashesOrEscapes) {
+    ArchiveWriter writer;
+    writer.file("a.txt", "hello")
+        .dir("sub", 2)
+        .file("b#c", "12345")
+        .dir("deep", 1)
+        .file("z", std::string(300, 'z'))
+        .file("top", "t");
+    const std::string valid = writer.bytes();
+    std::mt19937 random(20261208);
+    TempDir dir;
+    for (int round = 0; round < 300; ++round) {
+        std::string bytes = valid;
+        const int edits = 1 + static_cast<int>(random() % 4);
+        for (int e = 0; e < edits; ++e) {
+            const std::size_t at = random() % bytes.size();
+            switch (random() % 4) {
+            case 0: bytes[at] = static_cast<char>(random()); break;
+            case 1: bytes[at] = static_cast<char>(0xff); break;
+            case 2: bytes.resize(at); break;
+            default: bytes[at] = static_cast<char>(bytes[at] ^ 0x80); break;
+            }
+            if (bytes.empty())
+                break;
+        }
+        const Result run = extract(dir, bytes);
+        ASSERT_TRUE(run.status == 0 || run.status == 1) << "round " << round << ": " << run.status;
+        const bool done =
+            run.out.size() >= 6 && run.out.compare(run.out.size() - 6, 6, "\nDone\n") == 0;
+        ASSERT_TRUE(done || run.out.find("ERROR! ") != std::string::npos) << run.out;
+        for (const std::string &path : paths_below(dir.path()))
+            ASSERT_TRUE(path == "/h.dat" || path.rfind("/out", 0) == 0) << path;
+        ASSERT_EQ(std::system(("rm -rf '" + (dir / "out") + "'").c_str()), 0);
+    }
+}
+
+} // namespace

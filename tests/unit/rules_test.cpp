@@ -1,0 +1,62 @@
+// Small rules: progress dots, listing order, the archive suffix, format limits.
+#include "app/console.h"
+#include "app/run_command.h"
+#include "create/scan.h"
+#include "platform/platform.h"
+
+#include <algorithm>
+#include <gtest/gtest.h>
+
+namespace quodrel {
+namespace {
+
+int dots(std::int32_t total) {
+    int n = 0;
+    for (std::int32_t i = 0; i < total; ++i)
+        n += progress_dot_due(total, i);
+    return n;
+}
+
+TEST(Progress, DotsForEveryTableSize) {
+    EXPECT_EQ(dots(0), 0);
+    EXPECT_EQ(dots(10), 10);
+    EXPECT_EQ(dots(49), 49);
+    EXPECT_EQ(dots(50), 50);
+    EXPECT_EQ(dots(99), 99);
+    EXPECT_EQ(dots(100), 50);
+    EXPECT_EQ(dots(120), 60);
+    EXPECT_EQ(dots(149), 75); // step 2
+    EXPECT_TRUE(progress_dot_due(120, 0));
+    EXPECT_FALSE(progress_dot_due(120, 1));
+}
+
+TEST(ListingOrder, LettersWithoutCaseThenRawBytes) {
+    std::vector<std::string> names = {"b", "_", "a", "B", "A", "ab", "Ab", "a.b", "Z", "[", "0"};
+    std::sort(names.begin(), names.end(), platform::listing_order_less);
+    EXPECT_EQ(names, (std::vector<std::string>{"0", "A", "a", "a.b", "Ab", "ab", "B", "b", "Z", "[",
+                                               "_"}));
+    EXPECT_FALSE(platform::listing_order_less("a", "a"));
+    EXPECT_TRUE(platform::listing_order_less("z", "\xc3\xa9")); // bytes above 0x7f last
+}
+
+TEST(ArchiveSuffix, AnyLetterCaseAtLeastFourCharacters) {
+    for (const std::string path : {"a.dat", "a.DAT", "x/maps.DaT", ".dat"})
+        EXPECT_TRUE(has_archive_suffix(path)) << path;
+    for (const std::string path : {"dat", "a.dat ", "a.da", "a.txt", "adat", ""})
+        EXPECT_FALSE(has_archive_suffix(path)) << path;
+}
+
+TEST(Limits, NamesPathsAndSizes) {
+    ScanProblem::Kind kind;
+    EXPECT_TRUE(within_limits(std::string(255, 'n'), "/" + std::string(255, 'n'), 0, kind));
+    EXPECT_FALSE(within_limits(std::string(256, 'n'), "/" + std::string(256, 'n'), 0, kind));
+    EXPECT_EQ(kind, ScanProblem::name_too_long);
+    EXPECT_TRUE(within_limits("x", std::string(511, 'p'), 0x7fffffff, kind));
+    EXPECT_FALSE(within_limits("x", std::string(512, 'p'), 0, kind));
+    EXPECT_EQ(kind, ScanProblem::path_too_long);
+    EXPECT_FALSE(within_limits("x", "/x", 0x80000000u, kind));
+    EXPECT_EQ(kind, ScanProblem::file_too_large);
+}
+
+} // namespace
+} // namespace quodrel
