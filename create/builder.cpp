@@ -78,6 +78,8 @@ bool copy_file(Creation &c, const Entry &entry) {
         c.error("ERROR! Cannot open %s\n", path);
         return false;
     }
+    // Whole blocks are read straight into the copy buffer: no stream buffer needed.
+    std::setvbuf(source, nullptr, _IONBF, 0);
     std::uint64_t copied = 0;
     platform::Copy result = c.buffer.copy(source, c.archive, size, copied);
     std::fclose(source);

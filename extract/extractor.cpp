@@ -101,6 +101,7 @@ void write_file(Extraction &x, const EntryRecord &record, const std::string &out
         x.error("ERROR! Cannot create %s\n", out);
         return;
     }
+    std::setvbuf(file.get(), nullptr, _IONBF, 0); // written in whole blocks
     if (start != x.position && !platform::seek_file(x.archive.get(), start)) {
         x.position = -1;
         file.reset();
