@@ -1,8 +1,17 @@
 #include "app/run_command.h"
 
+#include <cstdio>
+#include <new>
 #include <string>
 #include <vector>
 
-int main(int argc, char **argv) {
-    return quodrel::run_command(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
+int main(int argc, char** argv) {
+    try {
+        return quodrel::run_command(
+            std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
+    } catch (const std::bad_alloc&) {
+        // A tree or table too large for memory: end with a message, not a crash.
+        std::fputs("ERROR! Out of memory\n", stdout);
+        return quodrel::kExitError;
+    }
 }

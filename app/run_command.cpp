@@ -9,8 +9,8 @@
 namespace quodrel {
 namespace {
 
-constexpr const char *kBanner = "Quodrel v1.01 by Ilmaro <ilmaro@quodrel.org>\n\n";
-constexpr const char *kPressAnyKey = "\nPress any key to quit\n";
+constexpr const char* kBanner = "Quodrel v1.01 by Ilmaro <ilmaro@quodrel.org>\n\n";
+constexpr const char* kPressAnyKey = "\nPress any key to quit\n";
 
 int status(bool ok) { return ok ? kExitOk : kExitError; }
 
@@ -23,7 +23,7 @@ int wait_after(bool ok) {
 
 } // namespace
 
-bool has_archive_suffix(const std::string &path) {
+bool has_archive_suffix(const std::string& path) {
     if (path.size() < 4)
         return false;
     static const char kSuffix[] = ".dat";
@@ -55,7 +55,7 @@ void print_usage() {
     wait_for_key();
 }
 
-int run_command(const std::vector<std::string> &args) {
+int run_command(const std::vector<std::string>& args) {
     if (!(args.size() >= 4 && args[3] == "-s"))
         std::fputs(kBanner, stdout);
     if (args.size() >= 3 && args[0] == "-e")
@@ -67,8 +67,8 @@ int run_command(const std::vector<std::string> &args) {
         return kExitUsage;
     }
     // One dropped path: an archive to unpack beside itself, or a directory to pack.
-    const std::string &path = args[0];
-    if (std::FILE *file = platform::open_file_for_reading(path)) {
+    const std::string& path = args[0];
+    if (std::FILE* file = platform::open_file_for_reading(path)) {
         std::fclose(file);
         if (!has_archive_suffix(path)) {
             print_usage();

@@ -13,7 +13,7 @@ constexpr int kExitUsage = 2; // the usage text was shown
 
 // Runs the program on its arguments (without the program's own name) and returns
 // the exit status.
-int run_command(const std::vector<std::string> &args);
+int run_command(const std::vector<std::string>& args);
 
 // Prints the usage text, then waits for a key.
 void print_usage();
@@ -24,6 +24,6 @@ int wait_for_key();
 
 // Whether a dropped path names an archive: its last four characters are ".dat" in
 // any letter case.
-bool has_archive_suffix(const std::string &path);
+bool has_archive_suffix(const std::string& path);
 
 } // namespace quodrel

@@ -5,7 +5,7 @@
 namespace quodrel {
 namespace {
 
-void put_u32(unsigned char *out, std::int32_t value) {
+void put_u32(unsigned char* out, std::int32_t value) {
     const auto bits = static_cast<std::uint32_t>(value);
     out[0] = static_cast<unsigned char>(bits);
     out[1] = static_cast<unsigned char>(bits >> 8);
@@ -13,7 +13,7 @@ void put_u32(unsigned char *out, std::int32_t value) {
     out[3] = static_cast<unsigned char>(bits >> 24);
 }
 
-std::int32_t get_u32(const unsigned char *in) {
+std::int32_t get_u32(const unsigned char* in) {
     const std::uint32_t bits = std::uint32_t{in[0]} | std::uint32_t{in[1]} << 8 |
                                std::uint32_t{in[2]} << 16 | std::uint32_t{in[3]} << 24;
     // Two's complement reinterpretation without implementation-defined conversion.
@@ -25,7 +25,7 @@ char ascii_upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c -
 
 } // namespace
 
-void encode_header(const ArchiveHeader &header, unsigned char out[kHeaderSize]) {
+void encode_header(const ArchiveHeader& header, unsigned char out[kHeaderSize]) {
     std::memcpy(out, header.magic, sizeof header.magic);
     put_u32(out + 8, header.entry_count);
     put_u32(out + 12, header.data_offset);
@@ -39,7 +39,7 @@ ArchiveHeader decode_header(const unsigned char in[kHeaderSize]) {
     return header;
 }
 
-void encode_record(const EntryRecord &record, unsigned char out[kRecordSize]) {
+void encode_record(const EntryRecord& record, unsigned char out[kRecordSize]) {
     put_u32(out, record.offset);
     put_u32(out + 4, record.size);
     put_u32(out + 8, record.listing_count);
@@ -61,7 +61,7 @@ std::int32_t padded_name_length(std::size_t name_length) {
     return static_cast<std::int32_t>(name_length - name_length % 4 + 4);
 }
 
-std::string to_stored_name(const std::string &name, std::int32_t name_length) {
+std::string to_stored_name(const std::string& name, std::int32_t name_length) {
     std::string stored(static_cast<std::size_t>(name_length), '\0');
     const std::size_t n = name.size() < stored.size() ? name.size() : stored.size();
     for (std::size_t i = 0; i < n; ++i)
@@ -69,29 +69,29 @@ std::string to_stored_name(const std::string &name, std::int32_t name_length) {
     return stored;
 }
 
-std::string from_stored_name(const unsigned char *stored, std::size_t name_length) {
+std::string from_stored_name(const unsigned char* stored, std::size_t name_length) {
     std::string name;
     for (std::size_t i = 0; i < name_length && stored[i] != 0; ++i)
         name += stored[i] == ':' ? '#' : static_cast<char>(stored[i]);
     return name;
 }
 
-bool is_windows_device_name(const std::string &name) {
+bool is_windows_device_name(const std::string& name) {
     // Windows maps these to devices whatever the extension or trailing blanks.
     std::string base = name.substr(0, name.find('.'));
     while (!base.empty() && base.back() == ' ')
         base.pop_back();
-    for (char &c : base)
+    for (char& c : base)
         c = ascii_upper(c);
-    static const char *const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
-    for (const char *device : kDevices)
+    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+    for (const char* device : kDevices)
         if (base == device)
             return true;
     return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
            base[3] >= '0' && base[3] <= '9';
 }
 
-bool is_safe_name(const std::string &name) {
+bool is_safe_name(const std::string& name) {
     if (name.empty() || name == "." || name == "..")
         return false;
     if (name.find_first_of("/\\") != std::string::npos)
@@ -104,12 +104,12 @@ bool is_safe_name(const std::string &name) {
     return true;
 }
 
-std::int64_t lay_out_table(EntryTable &table) {
+std::int64_t lay_out_table(EntryTable& table) {
     std::int64_t data_offset = static_cast<std::int64_t>(kHeaderSize + kRecordSize * table.size());
     if (!table.empty())
         table[0].record.listing_count = table[0].record.child_count;
     for (std::size_t i = 0; i < table.size(); ++i) {
-        EntryRecord &record = table[i].record;
+        EntryRecord& record = table[i].record;
         record.name_length = padded_name_length(table[i].name.size());
         data_offset += record.name_length;
         // The entry after a directory (or an empty file) carries the size of the listing it opens.

@@ -41,30 +41,30 @@ struct Entry {
 
 using EntryTable = std::vector<Entry>;
 
-void encode_header(const ArchiveHeader &header, unsigned char out[kHeaderSize]);
+void encode_header(const ArchiveHeader& header, unsigned char out[kHeaderSize]);
 ArchiveHeader decode_header(const unsigned char in[kHeaderSize]);
-void encode_record(const EntryRecord &record, unsigned char out[kRecordSize]);
+void encode_record(const EntryRecord& record, unsigned char out[kRecordSize]);
 EntryRecord decode_record(const unsigned char in[kRecordSize]);
 
 // The smallest multiple of 4 strictly greater than the name's length.
 std::int32_t padded_name_length(std::size_t name_length);
 
 // The name as stored: every "#" turned into ":", NUL-padded to name_length bytes.
-std::string to_stored_name(const std::string &name, std::int32_t name_length);
+std::string to_stored_name(const std::string& name, std::int32_t name_length);
 
 // The name a stored name stands for: bytes up to the first NUL, every ":" turned into "#".
-std::string from_stored_name(const unsigned char *stored, std::size_t name_length);
+std::string from_stored_name(const unsigned char* stored, std::size_t name_length);
 
 // Whether a name read from an archive may become one path component below the
 // destination: not empty, not "." or "..", no "/" or "\", and on Windows no
 // device name such as CON or NUL.
-bool is_safe_name(const std::string &name);
+bool is_safe_name(const std::string& name);
 
 // Whether Windows takes the name for a device (CON, NUL, COM1, LPT1.txt and the like).
-bool is_windows_device_name(const std::string &name);
+bool is_windows_device_name(const std::string& name);
 
 // Sets every entry's name_length and the listing_count values the writer gives,
 // and returns data_offset: where the entry table ends and the data region starts.
-std::int64_t lay_out_table(EntryTable &table);
+std::int64_t lay_out_table(EntryTable& table);
 
 } // namespace quodrel

@@ -18,17 +18,17 @@ struct Creation {
     std::string archive_path;
     std::string temp_path;
     std::vector<char> stream_buffer; // outlives `archive`, which uses it
-    std::FILE *archive = nullptr;
+    std::FILE* archive = nullptr;
     platform::CopyBuffer buffer;
     bool failed = false;
 
-    void error(const char *format, const std::string &path) {
+    void error(const char* format, const std::string& path) {
         std::printf(format, path.c_str());
         failed = true;
     }
 };
 
-const char *problem_message(ScanProblem::Kind kind) {
+const char* problem_message(ScanProblem::Kind kind) {
     switch (kind) {
     case ScanProblem::cannot_list: return "ERROR! Cannot open %s\n";
     case ScanProblem::name_too_long: return "ERROR! Name too long %s\n";
@@ -38,7 +38,7 @@ const char *problem_message(ScanProblem::Kind kind) {
     return "ERROR! %s\n";
 }
 
-bool write_table(Creation &c, const EntryTable &table, std::int32_t data_offset) {
+bool write_table(Creation& c, const EntryTable& table, std::int32_t data_offset) {
     ArchiveHeader header;
     std::memcpy(header.magic, kMagic, sizeof kMagic);
     header.entry_count = static_cast<std::int32_t>(table.size());
@@ -47,7 +47,7 @@ bool write_table(Creation &c, const EntryTable &table, std::int32_t data_offset)
     unsigned char header_bytes[kHeaderSize];
     encode_header(header, header_bytes);
     bool ok = std::fwrite(header_bytes, 1, kHeaderSize, c.archive) == kHeaderSize;
-    for (const Entry &entry : table) {
+    for (const Entry& entry : table) {
         encode_record(entry.record, bytes);
         const std::string stored = to_stored_name(entry.name, entry.record.name_length);
         ok = ok && std::fwrite(bytes, 1, kRecordSize, c.archive) == kRecordSize &&
@@ -56,7 +56,7 @@ bool write_table(Creation &c, const EntryTable &table, std::int32_t data_offset)
     return ok;
 }
 
-bool write_zeros(std::FILE *file, std::uint64_t count) {
+bool write_zeros(std::FILE* file, std::uint64_t count) {
     static const char zeros[4096] = {};
     while (count > 0) {
         const std::size_t n = count < sizeof zeros ? static_cast<std::size_t>(count) : sizeof zeros;
@@ -69,11 +69,11 @@ bool write_zeros(std::FILE *file, std::uint64_t count) {
 
 // Copies one file's contents: always exactly the scanned size, so the archive stays
 // consistent. False when the creation cannot go on.
-bool copy_file(Creation &c, const Entry &entry) {
+bool copy_file(Creation& c, const Entry& entry) {
     const std::string path = c.source_dir + entry.relative_path;
     const auto size = static_cast<std::uint64_t>(entry.record.size);
     std::uint64_t size_now = 0;
-    std::FILE *source = platform::open_file_for_reading(path, &size_now);
+    std::FILE* source = platform::open_file_for_reading(path, &size_now);
     if (!source) {
         c.error("ERROR! Cannot open %s\n", path);
         return false;
@@ -102,7 +102,7 @@ bool copy_file(Creation &c, const Entry &entry) {
 }
 
 // Writes header, table and data into the temporary file; true when all of it landed.
-bool write_archive(Creation &c, const EntryTable &table, std::int32_t data_offset) {
+bool write_archive(Creation& c, const EntryTable& table, std::int32_t data_offset) {
     if (!write_table(c, table, data_offset)) {
         c.error("ERROR! Cannot write %s\n", c.archive_path);
         return false;
@@ -110,7 +110,7 @@ bool write_archive(Creation &c, const EntryTable &table, std::int32_t data_offse
     const auto n = static_cast<std::int32_t>(table.size());
     for (std::int32_t j = 0; j < n; ++j) {
         report_progress(n, j);
-        const Entry &entry = table[static_cast<std::size_t>(j)];
+        const Entry& entry = table[static_cast<std::size_t>(j)];
         if (entry.record.size != 0 && !copy_file(c, entry))
             return false;
     }
@@ -119,17 +119,17 @@ bool write_archive(Creation &c, const EntryTable &table, std::int32_t data_offse
 
 } // namespace
 
-bool create_archive(const std::string &source_dir, const std::string &archive_path) {
+bool create_archive(const std::string& source_dir, const std::string& archive_path) {
     Scan scan;
     scan_tree(scan, source_dir, platform::file_id(archive_path));
-    EntryTable &table = scan.table;
+    EntryTable& table = scan.table;
     std::printf("Creating %s (%d files)\n", archive_path.c_str(), static_cast<int>(table.size()));
 
     Creation c;
     c.source_dir = source_dir;
     c.archive_path = archive_path;
     bool refused = false;
-    for (const ScanProblem &problem : scan.problems) {
+    for (const ScanProblem& problem : scan.problems) {
         c.error(problem_message(problem.kind), problem.path);
         refused = refused || is_fatal(problem);
     }

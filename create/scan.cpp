@@ -4,8 +4,8 @@
 
 namespace quodrel {
 
-bool within_limits(const std::string &name, const std::string &relative_path, std::uint64_t size,
-                   ScanProblem::Kind &kind) {
+bool within_limits(const std::string& name, const std::string& relative_path, std::uint64_t size,
+                   ScanProblem::Kind& kind) {
     if (name.size() > kMaxNameLength)
         kind = ScanProblem::name_too_long;
     else if (relative_path.size() > kMaxPathLength)
@@ -17,9 +17,9 @@ bool within_limits(const std::string &name, const std::string &relative_path, st
     return false;
 }
 
-bool is_fatal(const ScanProblem &problem) { return problem.kind != ScanProblem::cannot_list; }
+bool is_fatal(const ScanProblem& problem) { return problem.kind != ScanProblem::cannot_list; }
 
-std::int32_t scan_directory(Scan &scan, const std::string &dir_path, std::size_t root_length) {
+std::int32_t scan_directory(Scan& scan, const std::string& dir_path, std::size_t root_length) {
     std::vector<platform::DirEntry> listing;
     if (!platform::list_directory(dir_path, listing)) {
         if (dir_path.size() > root_length) // the root itself may name nothing
@@ -28,7 +28,7 @@ std::int32_t scan_directory(Scan &scan, const std::string &dir_path, std::size_t
     }
     const std::string below_root = dir_path.substr(root_length) + "/";
     std::int32_t local_count = 0;
-    for (platform::DirEntry &item : listing) {
+    for (platform::DirEntry& item : listing) {
         if (item.is_directory ? std::count(scan.open_directories.begin(),
                                            scan.open_directories.end(), item.id) != 0
                               : item.id == scan.skip)
@@ -42,7 +42,7 @@ std::int32_t scan_directory(Scan &scan, const std::string &dir_path, std::size_t
         ++local_count;
         const std::size_t i = scan.table.size();
         scan.table.emplace_back();
-        Entry &entry = scan.table.back();
+        Entry& entry = scan.table.back();
         entry.name = std::move(item.name);
         entry.relative_path = std::move(relative_path);
         if (item.is_directory) {
@@ -64,7 +64,7 @@ std::int32_t scan_directory(Scan &scan, const std::string &dir_path, std::size_t
     return local_count;
 }
 
-void scan_tree(Scan &scan, const std::string &source_dir, const platform::FileId &skip) {
+void scan_tree(Scan& scan, const std::string& source_dir, const platform::FileId& skip) {
     scan.source_dir = source_dir;
     scan.skip = skip;
     scan.open_directories.assign(1, platform::file_id(source_dir));

@@ -29,18 +29,18 @@ struct Scan {
 // Appends the entries below dir_path to scan.table and returns how many lie directly
 // inside it. root_length is the length of the source root's path, cut off dir_path
 // to form relative paths. A directory that cannot be listed contributes nothing.
-std::int32_t scan_directory(Scan &scan, const std::string &dir_path, std::size_t root_length);
+std::int32_t scan_directory(Scan& scan, const std::string& dir_path, std::size_t root_length);
 
 // Walks source_dir from its root, leaving out the file `skip` names.
-void scan_tree(Scan &scan, const std::string &source_dir, const platform::FileId &skip);
+void scan_tree(Scan& scan, const std::string& source_dir, const platform::FileId& skip);
 
 // Whether a problem makes the archive impossible to write (as opposed to a part of
 // the tree that could not be read).
-bool is_fatal(const ScanProblem &problem);
+bool is_fatal(const ScanProblem& problem);
 
 // Checks one listed entry against the limits of the format; on false `kind` says
 // which limit it breaks.
-bool within_limits(const std::string &name, const std::string &relative_path, std::uint64_t size,
-                   ScanProblem::Kind &kind);
+bool within_limits(const std::string& name, const std::string& relative_path, std::uint64_t size,
+                   ScanProblem::Kind& kind);
 
 } // namespace quodrel

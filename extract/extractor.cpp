@@ -8,12 +8,13 @@
 
 #include <cstdio>
 #include <memory>
+#include <new>
 
 namespace quodrel {
 namespace {
 
 struct CloseFile {
-    void operator()(std::FILE *file) const { std::fclose(file); }
+    void operator()(std::FILE* file) const { std::fclose(file); }
 };
 using File = std::unique_ptr<std::FILE, CloseFile>;
 
@@ -23,6 +24,7 @@ struct Extraction {
     std::string dest_dir;
     std::vector<char> stream_buffer; // outlives `archive`, which uses it
     File archive;
+    platform::FileId archive_id; // never overwritten by one of its own entries
     std::uint64_t archive_size = 0;
     ArchiveHeader header;
     EntryTable table;
@@ -31,14 +33,14 @@ struct Extraction {
     platform::CopyBuffer buffer;
     bool failed = false;
 
-    void error(const char *format, const std::string &path) {
+    void error(const char* format, const std::string& path) {
         std::printf(format, path.c_str());
         failed = true;
     }
 };
 
 // Reads the header; bytes the file does not supply stay 0.
-void read_header(Extraction &x) {
+void read_header(Extraction& x) {
     unsigned char bytes[kHeaderSize] = {};
     x.position = static_cast<std::int64_t>(std::fread(bytes, 1, sizeof bytes, x.archive.get()));
     x.header = decode_header(bytes);
@@ -46,7 +48,7 @@ void read_header(Extraction &x) {
 
 // Reads the whole entry table. False, with the error printed, when the table is
 // damaged: then nothing is written.
-bool read_table(Extraction &x) {
+bool read_table(Extraction& x) {
     const std::int32_t count = x.header.entry_count;
     if (count <= 0)
         return true;
@@ -56,9 +58,14 @@ bool read_table(Extraction &x) {
         x.error("ERROR! Entry table cut short in %s\n", x.archive_path);
         return false;
     }
-    x.table.resize(static_cast<std::size_t>(count));
+    try {
+        x.table.resize(static_cast<std::size_t>(count));
+    } catch (const std::bad_alloc&) {
+        x.error("ERROR! No memory for the entry table of %s\n", x.archive_path);
+        return false;
+    }
     unsigned char bytes[kRecordSize + kMaxStoredNameLength];
-    for (Entry &entry : x.table) {
+    for (Entry& entry : x.table) {
         if (std::fread(bytes, 1, kRecordSize, x.archive.get()) != kRecordSize) {
             x.error("ERROR! Entry table cut short in %s\n", x.archive_path);
             return false;
@@ -85,7 +92,7 @@ bool read_table(Extraction &x) {
 }
 
 // Writes one file's data. Nothing is left behind unless it is complete.
-void write_file(Extraction &x, const EntryRecord &record, const std::string &out) {
+void write_file(Extraction& x, const EntryRecord& record, const std::string& out) {
     const std::int64_t start = std::int64_t{x.header.data_offset} + record.offset;
     if (start < 0 || record.size < 0) {
         x.error("ERROR! Data out of range for %s\n", out);
@@ -96,7 +103,7 @@ void write_file(Extraction &x, const EntryRecord &record, const std::string &out
         x.error("ERROR! Data cut short for %s\n", out);
         return;
     }
-    File file(platform::create_file_for_writing(out));
+    File file(platform::create_file_for_writing(out, x.archive_id));
     if (!file) {
         x.error("ERROR! Cannot create %s\n", out);
         return;
@@ -126,7 +133,7 @@ void write_file(Extraction &x, const EntryRecord &record, const std::string &out
         x.error("ERROR! Cannot write %s\n", out);
 }
 
-void write_entries(Extraction &x) {
+void write_entries(Extraction& x) {
     // An empty destination means the current folder, never the filesystem root.
     const std::string base = x.dest_dir.empty() ? std::string(".") : x.dest_dir;
     platform::make_directory(base);
@@ -134,8 +141,8 @@ void write_entries(Extraction &x) {
     std::vector<bool> refused(x.table.size(), false);
     for (std::size_t i = 0; i < x.table.size(); ++i) {
         report_progress(x.header.entry_count, static_cast<std::int32_t>(i));
-        const Entry &entry = x.table[i];
-        const Placement &placed = x.placements[i];
+        const Entry& entry = x.table[i];
+        const Placement& placed = x.placements[i];
         if (placed.problem == Problem::below_refused ||
             (placed.parent >= 0 && refused[static_cast<std::size_t>(placed.parent)])) {
             refused[i] = true;
@@ -144,7 +151,7 @@ void write_entries(Extraction &x) {
         std::string out = base + paths.path_of(static_cast<std::int32_t>(i), entry, placed.parent);
         if (entry.record.size == 0)
             out.pop_back(); // a directory's path ends with "/"; messages name it without
-        const char *refusal = nullptr;
+        const char* refusal = nullptr;
         switch (placed.problem) {
         case Problem::unsafe_name: refusal = "ERROR! Unsafe name %s\n"; break;
         case Problem::name_too_long: refusal = "ERROR! Name too long %s\n"; break;
@@ -168,7 +175,7 @@ void write_entries(Extraction &x) {
 
 } // namespace
 
-bool extract_archive(const std::string &archive_path, const std::string &dest_dir) {
+bool extract_archive(const std::string& archive_path, const std::string& dest_dir) {
     Extraction x;
     x.archive_path = archive_path;
     x.dest_dir = dest_dir;
@@ -177,6 +184,7 @@ bool extract_archive(const std::string &archive_path, const std::string &dest_di
         x.error("ERROR! Cannot open %s\n", archive_path);
         return false;
     }
+    x.archive_id = platform::file_id(x.archive.get());
     x.stream_buffer.resize(1 << 16);
     std::setvbuf(x.archive.get(), x.stream_buffer.data(), _IOFBF, x.stream_buffer.size());
     std::printf("Extracting %s\n", archive_path.c_str());

@@ -2,7 +2,7 @@
 
 namespace quodrel {
 
-bool place_entries(const EntryTable &table, std::vector<Placement> &placements) {
+bool place_entries(const EntryTable& table, std::vector<Placement>& placements) {
     struct Level {
         std::int32_t index;      // the directory's entry, -1 for the root
         std::int64_t remaining;  // 64 bits: counts from the file may be anything
@@ -12,10 +12,10 @@ bool place_entries(const EntryTable &table, std::vector<Placement> &placements) 
     std::vector<Level> levels{{-1, 0, 1, false}};
     placements.assign(table.size(), Placement{});
     for (std::size_t i = 0; i < table.size(); ++i) {
-        const Entry &entry = table[i];
-        Level &level = levels.back();
+        const Entry& entry = table[i];
+        Level& level = levels.back();
         level.remaining -= 1; // the root's count only goes negative
-        Placement &placed = placements[i];
+        Placement& placed = placements[i];
         placed.parent = level.index;
         const std::size_t path_length = level.path_length + entry.name.size();
         if (level.refused)
@@ -42,7 +42,7 @@ bool place_entries(const EntryTable &table, std::vector<Placement> &placements) 
 
 RelativePaths::RelativePaths() : open_index_{-1}, open_path_{"/"} {}
 
-const std::string &RelativePaths::path_of(std::int32_t index, const Entry &entry,
+const std::string& RelativePaths::path_of(std::int32_t index, const Entry& entry,
                                           std::int32_t parent) {
     // Entries come in pre-order, so the parent is one of the open directories.
     while (open_index_.size() > 1 && open_index_.back() != parent) {

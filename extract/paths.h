@@ -28,7 +28,7 @@ struct Placement {
 // Places every entry. A directory opens a level holding child_count entries; an
 // entry past that count belongs to the enclosing level. False (and `placements`
 // incomplete) when more than kMaxOpenDirectories levels would be open at once.
-bool place_entries(const EntryTable &table, std::vector<Placement> &placements);
+bool place_entries(const EntryTable& table, std::vector<Placement>& placements);
 
 // Hands out relative paths in table order, keeping only the open directories'
 // paths, so memory stays small whatever the archive holds. Directories' paths end
@@ -36,7 +36,7 @@ bool place_entries(const EntryTable &table, std::vector<Placement> &placements);
 class RelativePaths {
 public:
     RelativePaths();
-    const std::string &path_of(std::int32_t index, const Entry &entry, std::int32_t parent);
+    const std::string& path_of(std::int32_t index, const Entry& entry, std::int32_t parent);
 
 private:
     std::vector<std::int32_t> open_index_;

@@ -9,13 +9,13 @@ namespace {
 constexpr std::uint64_t kChunk = 1 << 20;
 } // namespace
 
-Copy CopyBuffer::copy(std::FILE *from, std::FILE *to, std::uint64_t count, std::uint64_t &copied) {
+Copy CopyBuffer::copy(std::FILE* from, std::FILE* to, std::uint64_t count, std::uint64_t& copied) {
     copied = 0;
     const std::uint64_t want = count < kChunk ? count : kChunk;
     if (buffer_.size() < want) {
         try {
             buffer_.resize(static_cast<std::size_t>(want));
-        } catch (const std::bad_alloc &) {
+        } catch (const std::bad_alloc&) {
             return Copy::no_memory;
         }
     }

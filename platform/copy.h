@@ -13,7 +13,7 @@ class CopyBuffer {
 public:
     // Copies exactly `count` bytes unless the source ends or fails first; on a short
     // read `copied` tells how many arrived.
-    Copy copy(std::FILE *from, std::FILE *to, std::uint64_t count, std::uint64_t &copied);
+    Copy copy(std::FILE* from, std::FILE* to, std::uint64_t count, std::uint64_t& copied);
 
 private:
     std::vector<char> buffer_;

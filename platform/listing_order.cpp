@@ -2,7 +2,7 @@
 
 namespace quodrel::platform {
 
-bool listing_order_less(const std::string &a, const std::string &b) {
+bool listing_order_less(const std::string& a, const std::string& b) {
     const std::size_t n = a.size() < b.size() ? a.size() : b.size();
     for (std::size_t i = 0; i < n; ++i) {
         auto ca = static_cast<unsigned char>(a[i]);

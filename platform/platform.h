@@ -14,7 +14,7 @@ struct FileId {
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
     bool valid = false;
-    bool operator==(const FileId &other) const {
+    bool operator==(const FileId& other) const {
         return valid && other.valid && device == other.device && inode == other.inode;
     }
 };
@@ -29,39 +29,41 @@ struct DirEntry {
 // Lists one directory into `entries`: "." and ".." passed over, links followed,
 // dangling links and special files (FIFOs, sockets, devices) left out, in the
 // order described at compare_listing_names. False when it cannot be listed.
-bool list_directory(const std::string &path, std::vector<DirEntry> &entries);
+bool list_directory(const std::string& path, std::vector<DirEntry>& entries);
 
 // Listing order: bytes compared with ASCII a-z taken as A-Z, ties broken by the
 // raw bytes, so a tree gives the same archive wherever it was made.
-bool listing_order_less(const std::string &a, const std::string &b);
+bool listing_order_less(const std::string& a, const std::string& b);
 
 enum class MakeDirectory { created, existed, failed, is_link };
 
 // Creates one directory level. An existing directory is not an error; an
 // existing link is reported as such so callers never write through it.
-MakeDirectory make_directory(const std::string &path);
+MakeDirectory make_directory(const std::string& path);
 
 // Opens a regular file for binary reading. Directories, FIFOs and devices are
 // refused, and the call never blocks. Null on failure.
 // When `size` is given it receives the file's length at opening time.
-std::FILE *open_file_for_reading(const std::string &path, std::uint64_t *size = nullptr);
+std::FILE* open_file_for_reading(const std::string& path, std::uint64_t* size = nullptr);
 
-// Creates or truncates a file for binary writing. Refuses to write through a link.
-std::FILE *create_file_for_writing(const std::string &path);
+// Creates or truncates a file for binary writing. Refuses to write through a link,
+// and refuses the file `keep` (the archive being read) rather than truncate it.
+std::FILE* create_file_for_writing(const std::string& path, const FileId& keep = FileId{});
 
-bool file_size(std::FILE *file, std::uint64_t &size);
-bool seek_file(std::FILE *file, std::int64_t position);
+bool file_size(std::FILE* file, std::uint64_t& size);
+bool seek_file(std::FILE* file, std::int64_t position);
 
 // Identity of an existing path (links followed); invalid when it names nothing.
-FileId file_id(const std::string &path);
+FileId file_id(const std::string& path);
+FileId file_id(std::FILE* file);
 
 // A new, empty file in the folder of `target`, to be put in place by replace_file.
-std::FILE *create_temp_file_beside(const std::string &target, std::string &temp_path);
+std::FILE* create_temp_file_beside(const std::string& target, std::string& temp_path);
 
 // Moves `from` over `to` in one step; `to` keeps its permission bits if it existed.
-bool replace_file(const std::string &from, const std::string &to);
+bool replace_file(const std::string& from, const std::string& to);
 
-bool remove_file(const std::string &path);
+bool remove_file(const std::string& path);
 
 // Reads one key press from the console itself (not standard input) in raw mode,
 // consuming the whole sequence a key sends, and restores the console mode. Returns

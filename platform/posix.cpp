@@ -15,7 +15,7 @@
 namespace quodrel::platform {
 namespace {
 
-FileId id_of(const struct stat &st) {
+FileId id_of(const struct stat& st) {
     FileId id;
     id.device = static_cast<std::uint64_t>(st.st_dev);
     id.inode = static_cast<std::uint64_t>(st.st_ino);
@@ -23,8 +23,8 @@ FileId id_of(const struct stat &st) {
     return id;
 }
 
-std::FILE *stream_or_close(int fd, const char *mode) {
-    std::FILE *file = fdopen(fd, mode);
+std::FILE* stream_or_close(int fd, const char* mode) {
+    std::FILE* file = fdopen(fd, mode);
     if (!file)
         close(fd);
     return file;
@@ -32,16 +32,16 @@ std::FILE *stream_or_close(int fd, const char *mode) {
 
 } // namespace
 
-bool list_directory(const std::string &path, std::vector<DirEntry> &entries) {
+bool list_directory(const std::string& path, std::vector<DirEntry>& entries) {
     entries.clear();
     if (path.empty())
         return false; // an empty path names nothing
-    DIR *dir = opendir(path.c_str());
+    DIR* dir = opendir(path.c_str());
     if (!dir)
         return false;
     const int dir_fd = dirfd(dir);
-    while (const dirent *item = readdir(dir)) {
-        const char *name = item->d_name;
+    while (const dirent* item = readdir(dir)) {
+        const char* name = item->d_name;
         if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
             continue;
         struct stat st;
@@ -58,13 +58,13 @@ bool list_directory(const std::string &path, std::vector<DirEntry> &entries) {
         entries.push_back(std::move(entry));
     }
     closedir(dir);
-    std::sort(entries.begin(), entries.end(), [](const DirEntry &a, const DirEntry &b) {
+    std::sort(entries.begin(), entries.end(), [](const DirEntry& a, const DirEntry& b) {
         return listing_order_less(a.name, b.name);
     });
     return true;
 }
 
-MakeDirectory make_directory(const std::string &path) {
+MakeDirectory make_directory(const std::string& path) {
     if (mkdir(path.c_str(), 0777) == 0)
         return MakeDirectory::created;
     if (errno != EEXIST)
@@ -77,7 +77,7 @@ MakeDirectory make_directory(const std::string &path) {
     return S_ISDIR(st.st_mode) ? MakeDirectory::existed : MakeDirectory::failed;
 }
 
-std::FILE *open_file_for_reading(const std::string &path, std::uint64_t *size) {
+std::FILE* open_file_for_reading(const std::string& path, std::uint64_t* size) {
     // O_NONBLOCK keeps a FIFO from blocking the open; it is refused just after.
     const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
@@ -92,21 +92,22 @@ std::FILE *open_file_for_reading(const std::string &path, std::uint64_t *size) {
     return stream_or_close(fd, "rb");
 }
 
-std::FILE *create_file_for_writing(const std::string &path) {
-    const int fd =
-        open(path.c_str(),
-             O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+std::FILE* create_file_for_writing(const std::string& path, const FileId& keep) {
+    // Truncated only once it is known to be a plain file other than `keep`.
+    const int fd = open(path.c_str(),
+                        O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
     if (fd < 0)
         return nullptr;
     struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || id_of(st) == keep ||
+        (st.st_size > 0 && ftruncate(fd, 0) != 0)) {
         close(fd);
         return nullptr;
     }
     return stream_or_close(fd, "wb");
 }
 
-bool file_size(std::FILE *file, std::uint64_t &size) {
+bool file_size(std::FILE* file, std::uint64_t& size) {
     struct stat st;
     if (fstat(fileno(file), &st) != 0)
         return false;
@@ -114,18 +115,25 @@ bool file_size(std::FILE *file, std::uint64_t &size) {
     return true;
 }
 
-bool seek_file(std::FILE *file, std::int64_t position) {
+bool seek_file(std::FILE* file, std::int64_t position) {
     return fseeko(file, static_cast<off_t>(position), SEEK_SET) == 0;
 }
 
-FileId file_id(const std::string &path) {
+FileId file_id(const std::string& path) {
     struct stat st;
     if (path.empty() || stat(path.c_str(), &st) != 0)
         return FileId{};
     return id_of(st);
 }
 
-std::FILE *create_temp_file_beside(const std::string &target, std::string &temp_path) {
+FileId file_id(std::FILE* file) {
+    struct stat st;
+    if (fstat(fileno(file), &st) != 0)
+        return FileId{};
+    return id_of(st);
+}
+
+std::FILE* create_temp_file_beside(const std::string& target, std::string& temp_path) {
     struct stat st;
     if (target.empty() || (stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode)))
         return nullptr; // a directory or device is not replaced by an archive
@@ -137,7 +145,7 @@ std::FILE *create_temp_file_beside(const std::string &target, std::string &temp_
     const int fd = mkstemp(&name[0]);
     if (fd < 0)
         return nullptr;
-    std::FILE *file = fdopen(fd, "wb");
+    std::FILE* file = fdopen(fd, "wb");
     if (!file) {
         close(fd);
         unlink(name.c_str());
@@ -147,12 +155,12 @@ std::FILE *create_temp_file_beside(const std::string &target, std::string &temp_
     return file;
 }
 
-bool replace_file(const std::string &from, const std::string &to) {
+bool replace_file(const std::string& from, const std::string& to) {
     // A link at `to` is kept and its target replaced, as writing through it would.
     std::string target = to;
     struct stat st;
     if (lstat(to.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        if (char *resolved = realpath(to.c_str(), nullptr)) {
+        if (char* resolved = realpath(to.c_str(), nullptr)) {
             target = resolved;
             std::free(resolved);
         }
@@ -170,7 +178,7 @@ bool replace_file(const std::string &from, const std::string &to) {
     return rename(from.c_str(), target.c_str()) == 0;
 }
 
-bool remove_file(const std::string &path) { return unlink(path.c_str()) == 0; }
+bool remove_file(const std::string& path) { return unlink(path.c_str()) == 0; }
 
 // --- Console key input --------------------------------------------------------
 

@@ -14,17 +14,17 @@ using testing_support::TestRecord;
 
 namespace {
 
-Result create(const TempDir &dir, const std::string &source = "src",
-              const std::string &archive = "a.dat") {
+Result create(const TempDir& dir, const std::string& source = "src",
+              const std::string& archive = "a.dat") {
     return quodrel({"-c", source, archive, "-s"}, dir.path());
 }
 
-std::string created(const std::string &archive, int count, const std::string &dots) {
+std::string created(const std::string& archive, int count, const std::string& dots) {
     return "Creating " + archive + " (" + std::to_string(count) + " files)\n" + dots + "\nDone\n";
 }
 
-void make_tree(const std::string &root, const std::vector<std::string> &files) {
-    for (const std::string &file : files) {
+void make_tree(const std::string& root, const std::vector<std::string>& files) {
+    for (const std::string& file : files) {
         const std::size_t slash = file.rfind('/');
         make_dirs(root + (slash == std::string::npos ? "" : "/" + file.substr(0, slash)));
         write_file(root + "/" + file, "<" + file + ">");
@@ -222,6 +222,28 @@ TEST(Create, LinksAreFollowedSpecialFilesAndLoopsLeftOut) {
     EXPECT_EQ(tree(dir / "out"),
               "d /sub\nd /sub/dir-link\nd /sub/dir-link/inner\n"
               "f /sub/dir-link/inner/o out\nf /sub/file-link r\nf /sub/real r\n");
+}
+
+// A kernel attribute file claims 4096 bytes but holds a few: the same thing a
+// source file that shrinks between the scan and the copy looks like.
+TEST(Create, FileShorterThanScannedIsPaddedAndReported) {
+    const std::string attribute = "/sys/devices/system/cpu/online";
+    struct stat st;
+    if (stat(attribute.c_str(), &st) != 0 || st.st_size != 4096)
+        GTEST_SKIP() << "no kernel attribute file to read";
+    const std::string contents = read_file(attribute);
+    TempDir dir;
+    make_dirs(dir / "src");
+    ASSERT_EQ(symlink(attribute.c_str(), (dir / "src/online").c_str()), 0);
+    write_file(dir / "src/z", "after");
+    const Result run = create(dir);
+    EXPECT_EQ(run.out, "Creating a.dat (2 files)\n.ERROR! File changed while reading src/online\n."
+                       "\nDone\n");
+    EXPECT_EQ(run.status, 1);
+    std::string padded = contents;
+    padded.resize(4096, '\0');
+    EXPECT_EQ(read_file(dir / "a.dat"),
+              ArchiveWriter().file("online", padded).file("z", "after").bytes());
 }
 
 TEST(Create, LimitsOfTheFormatRefuseTheArchive) {

@@ -13,7 +13,7 @@ namespace {
 const std::string kExample = ArchiveWriter().file("a.txt", "hello").bytes();
 const std::string kPress = "\nPress any key to quit\n";
 
-std::string extraction(const std::string &archive) {
+std::string extraction(const std::string& archive) {
     return "Extracting " + archive + "\n1 files, data offset 44\n.\nDone\n";
 }
 
@@ -26,7 +26,7 @@ TEST(Dispatch, ArgumentsThatFitNoRouteShowUsage) {
         {"-x", "a.dat", "out"},       // no such mode
         {"-s", "-e", "a.dat", "out"}, // "-s" counts only in fourth place
     };
-    for (const auto &args : cases) {
+    for (const auto& args : cases) {
         const Result run = quodrel(args, dir.path());
         EXPECT_EQ(run.out, std::string(kBanner) + kUsage) << args.size();
         EXPECT_EQ(run.status, 2);

@@ -10,12 +10,12 @@ using testing_support::TestRecord;
 
 namespace {
 
-Result extract(const TempDir &dir, const std::string &bytes, const std::string &dest = "out") {
+Result extract(const TempDir& dir, const std::string& bytes, const std::string& dest = "out") {
     write_file(dir / "a.dat", bytes);
     return quodrel({"-e", "a.dat", dest, "-s"}, dir.path());
 }
 
-std::string output(const std::string &count_line, const std::string &body) {
+std::string output(const std::string& count_line, const std::string& body) {
     return "Extracting a.dat\n" + count_line + "\n" + body + "\nDone\n";
 }
 
@@ -37,7 +37,7 @@ TEST(Extract, EmptyArchivesStillCreateTheDestination) {
         {ArchiveWriter().bytes(0xfffffffb), "-5 files, data offset 16"},
         {ArchiveWriter().file("x", "y").bytes(0x80000000), "-2147483648 files, data offset 40"},
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         TempDir dir;
         const Result run = extract(dir, c.bytes);
         EXPECT_EQ(run.out, output(c.count_line, "")) << c.count_line;

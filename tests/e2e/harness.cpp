@@ -14,8 +14,8 @@
 
 namespace e2e {
 
-const char *const kBanner = "Quodrel v1.01 by Ilmaro <ilmaro@quodrel.org>\n\n";
-const char *const kUsage =
+const char* const kBanner = "Quodrel v1.01 by Ilmaro <ilmaro@quodrel.org>\n\n";
+const char* const kUsage =
     "Command line usage:\n\n"
     "  To extract DAT archives:\n  quodrel -e file.dat directory\n\n"
     "  To create DAT archives:\n  quodrel -c directory file.dat\n\n"
@@ -24,7 +24,7 @@ const char *const kUsage =
     "  To create DAT archives:\n  Drag a directory over the quodrel.exe icon\n\n"
     "\nPress any key to quit\n";
 
-Result quodrel(const std::vector<std::string> &args, const std::string &cwd, bool unprivileged) {
+Result quodrel(const std::vector<std::string>& args, const std::string& cwd, bool unprivileged) {
     int pipe_fds[2];
     if (pipe(pipe_fds) != 0)
         throw std::runtime_error("pipe");
@@ -40,9 +40,9 @@ Result quodrel(const std::vector<std::string> &args, const std::string &cwd, boo
         dup2(pipe_fds[1], 1);
         close(pipe_fds[0]);
         close(pipe_fds[1]);
-        std::vector<char *> argv{const_cast<char *>(QUODREL_BINARY)};
-        for (const std::string &arg : args)
-            argv.push_back(const_cast<char *>(arg.c_str()));
+        std::vector<char*> argv{const_cast<char*>(QUODREL_BINARY)};
+        for (const std::string& arg : args)
+            argv.push_back(const_cast<char*>(arg.c_str()));
         argv.push_back(nullptr);
         execv(QUODREL_BINARY, argv.data());
         _exit(127);
@@ -79,21 +79,21 @@ TempDir::~TempDir() {
     }
 }
 
-void write_file(const std::string &path, const std::string &bytes) {
+void write_file(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     if (!out)
         throw std::runtime_error("cannot write " + path);
 }
 
-std::string read_file(const std::string &path) {
+std::string read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream out;
     out << in.rdbuf();
     return out.str();
 }
 
-void make_dirs(const std::string &path) {
+void make_dirs(const std::string& path) {
     for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
         mkdir(path.substr(0, slash).c_str(), 0777);
         if (slash == std::string::npos)
@@ -101,23 +101,23 @@ void make_dirs(const std::string &path) {
     }
 }
 
-bool exists(const std::string &path) {
+bool exists(const std::string& path) {
     struct stat st;
     return lstat(path.c_str(), &st) == 0;
 }
 
-bool is_dir(const std::string &path) {
+bool is_dir(const std::string& path) {
     struct stat st;
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 namespace {
-void walk(const std::string &root, const std::string &relative, std::vector<std::string> &lines,
+void walk(const std::string& root, const std::string& relative, std::vector<std::string>& lines,
           bool with_contents) {
-    DIR *dir = opendir((root + relative).c_str());
+    DIR* dir = opendir((root + relative).c_str());
     if (!dir)
         return;
-    while (const dirent *item = readdir(dir)) {
+    while (const dirent* item = readdir(dir)) {
         const std::string name = item->d_name;
         if (name == "." || name == "..")
             continue;
@@ -137,17 +137,17 @@ void walk(const std::string &root, const std::string &relative, std::vector<std:
 }
 } // namespace
 
-std::string tree(const std::string &root) {
+std::string tree(const std::string& root) {
     std::vector<std::string> lines;
     walk(root, "", lines, true);
     std::sort(lines.begin(), lines.end());
     std::string out;
-    for (const std::string &line : lines)
+    for (const std::string& line : lines)
         out += line + "\n";
     return out;
 }
 
-std::vector<std::string> paths_below(const std::string &root) {
+std::vector<std::string> paths_below(const std::string& root) {
     std::vector<std::string> lines;
     walk(root, "", lines, false);
     std::sort(lines.begin(), lines.end());

@@ -14,7 +14,7 @@ struct Result {
 // Runs the program in `cwd` in a new session, so it has no controlling terminal
 // and any key wait returns at once; stdin is /dev/null. `unprivileged` runs it as
 // user nobody when the tests run as root, so that permissions take effect.
-Result quodrel(const std::vector<std::string> &args, const std::string &cwd,
+Result quodrel(const std::vector<std::string>& args, const std::string& cwd,
                bool unprivileged = false);
 
 // A fresh folder below /tmp, removed with everything in it afterwards.
@@ -22,26 +22,26 @@ class TempDir {
 public:
     TempDir();
     ~TempDir();
-    TempDir(const TempDir &) = delete;
-    TempDir &operator=(const TempDir &) = delete;
-    const std::string &path() const { return path_; }
-    std::string operator/(const std::string &relative) const { return path_ + "/" + relative; }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& relative) const { return path_ + "/" + relative; }
 
 private:
     std::string path_;
 };
 
-extern const char *const kBanner;
-extern const char *const kUsage; // the usage text with its closing prompt
+extern const char* const kBanner;
+extern const char* const kUsage; // the usage text with its closing prompt
 
-void write_file(const std::string &path, const std::string &bytes);
-std::string read_file(const std::string &path);
-void make_dirs(const std::string &path); // every missing level
-bool exists(const std::string &path);
-bool is_dir(const std::string &path);
+void write_file(const std::string& path, const std::string& bytes);
+std::string read_file(const std::string& path);
+void make_dirs(const std::string& path); // every missing level
+bool exists(const std::string& path);
+bool is_dir(const std::string& path);
 // Every entry below root, one line each, sorted: "d /sub" or "f /sub/b.bin <bytes>".
-std::string tree(const std::string &root);
+std::string tree(const std::string& root);
 // Every path below root, sorted, "/"-prefixed.
-std::vector<std::string> paths_below(const std::string &root);
+std::vector<std::string> paths_below(const std::string& root);
 
 } // namespace e2e

@@ -15,7 +15,7 @@ namespace {
 
 const std::string kHead = "Extracting h.dat\n";
 
-Result extract(const TempDir &dir, const std::string &bytes) {
+Result extract(const TempDir& dir, const std::string& bytes) {
     write_file(dir / "h.dat", bytes);
     return quodrel({"-e", "h.dat", "out", "-s"}, dir.path());
 }
@@ -44,7 +44,7 @@ TEST(Hostile, TableDamageIsReportedBeforeAnythingIsWritten) {
          "1 files, data offset 36\nERROR! Bad name length in h.dat\n"},
         {deep.bytes(), "256 files, data offset 6160\nERROR! Too many directory levels in h.dat\n"},
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         TempDir dir;
         const Result run = extract(dir, c.bytes);
         EXPECT_EQ(run.out, kHead + c.expected);
@@ -178,6 +178,16 @@ TEST(Hostile, LinksInTheDestinationAreNotWrittenThrough) {
     EXPECT_EQ(read_file(dir / "out/ok"), "good");
 }
 
+TEST(Hostile, AnEntryNeverOverwritesTheArchiveBeingRead) {
+    TempDir dir;
+    const std::string bytes = ArchiveWriter().file("h.dat", "evil").file("next", "n").bytes();
+    write_file(dir / "h.dat", bytes);
+    const Result run = quodrel({"-e", "h.dat", "", "-s"}, dir.path());
+    EXPECT_EQ(run.out, kHead + "2 files, data offset 72\n.ERROR! Cannot create ./h.dat\n.\nDone\n");
+    EXPECT_EQ(read_file(dir / "h.dat"), bytes);
+    EXPECT_EQ(read_file(dir / "next"), "n");
+}
+
 // Random damage to a valid archive: the program always ends on its own with a
 // status of 0 or 1, and never creates anything outside the destination.
 TEST(Hostile, RandomDamageNeverCrashesOrEscapes) {
@@ -210,7 +220,7 @@ TEST(Hostile, RandomDamageNeverCrashesOrEscapes) {
         const bool done =
             run.out.size() >= 6 && run.out.compare(run.out.size() - 6, 6, "\nDone\n") == 0;
         ASSERT_TRUE(done || run.out.find("ERROR! ") != std::string::npos) << run.out;
-        for (const std::string &path : paths_below(dir.path()))
+        for (const std::string& path : paths_below(dir.path()))
             ASSERT_TRUE(path == "/h.dat" || path.rfind("/out", 0) == 0) << path;
         ASSERT_EQ(std::system(("rm -rf '" + (dir / "out") + "'").c_str()), 0);
     }

@@ -8,7 +8,7 @@
 
 namespace testing_support {
 
-inline void put32(std::string &out, std::int64_t value) {
+inline void put32(std::string& out, std::int64_t value) {
     const auto v = static_cast<std::uint32_t>(value);
     for (int shift = 0; shift < 32; shift += 8)
         out += static_cast<char>((v >> shift) & 0xff);
@@ -24,14 +24,14 @@ struct TestRecord {
 
 class ArchiveWriter {
 public:
-    ArchiveWriter &dir(const std::string &name, std::int64_t children) {
+    ArchiveWriter& dir(const std::string& name, std::int64_t children) {
         TestRecord r;
         r.name = name;
         r.child_count = children;
         records_.push_back(r);
         return *this;
     }
-    ArchiveWriter &file(const std::string &name, const std::string &contents) {
+    ArchiveWriter& file(const std::string& name, const std::string& contents) {
         TestRecord r;
         r.name = name;
         r.offset = static_cast<std::int64_t>(data_.size());
@@ -40,18 +40,18 @@ public:
         records_.push_back(r);
         return *this;
     }
-    ArchiveWriter &record(const TestRecord &r) {
+    ArchiveWriter& record(const TestRecord& r) {
         records_.push_back(r);
         return *this;
     }
-    ArchiveWriter &data(const std::string &bytes) {
+    ArchiveWriter& data(const std::string& bytes) {
         data_ += bytes;
         return *this;
     }
     // The whole archive; a count or data offset given here replaces the true one.
     std::string bytes(std::int64_t count = -1, std::int64_t data_offset = -1) const {
         std::string table;
-        for (const TestRecord &r : records_) {
+        for (const TestRecord& r : records_) {
             const std::int64_t length = r.name_length != kPadded
                                             ? r.name_length
                                             : static_cast<std::int64_t>(r.name.size() / 4 * 4 + 4);
@@ -76,7 +76,7 @@ private:
 };
 
 // The names of an archive's entries in table order, read the simple way.
-inline std::vector<std::string> stored_names(const std::string &archive) {
+inline std::vector<std::string> stored_names(const std::string& archive) {
     auto get32 = [&](std::size_t at) {
         std::uint32_t v = 0;
         for (int i = 3; i >= 0; --i)

@@ -34,7 +34,7 @@ TEST(Encoding, HeaderRoundTrip) {
     header.data_offset = 96;
     unsigned char bytes[kHeaderSize];
     encode_header(header, bytes);
-    EXPECT_EQ(std::string(reinterpret_cast<char *>(bytes), kHeaderSize),
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(bytes), kHeaderSize),
               std::string("CHELALIC\x03\0\0\0\x60\0\0\0", 16));
     const ArchiveHeader back = decode_header(bytes);
     EXPECT_EQ(back.entry_count, 3);
@@ -51,7 +51,7 @@ TEST(StoredNames, PaddedLengthIsNextMultipleOfFourAboveTheLength) {
 TEST(StoredNames, HashesAreStoredAsColonsAndComeBack) {
     const std::string stored = to_stored_name("a#b#c", padded_name_length(5));
     EXPECT_EQ(stored, std::string("a:b:c\0\0\0", 8));
-    const auto *bytes = reinterpret_cast<const unsigned char *>(stored.data());
+    const auto* bytes = reinterpret_cast<const unsigned char*>(stored.data());
     EXPECT_EQ(from_stored_name(bytes, stored.size()), "a#b#c");
     // Without a NUL the whole field is the name.
     const unsigned char full[4] = {'a', ':', 'b', 'c'};
@@ -71,7 +71,7 @@ TEST(StoredNames, SafeNames) {
         EXPECT_FALSE(is_windows_device_name(name)) << name;
 }
 
-Entry entry(const std::string &name, std::int32_t size, std::int32_t children) {
+Entry entry(const std::string& name, std::int32_t size, std::int32_t children) {
     Entry e;
     e.name = name;
     e.record.size = size;

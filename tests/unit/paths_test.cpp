@@ -6,14 +6,14 @@
 namespace quodrel {
 namespace {
 
-Entry dir(const std::string &name, std::int32_t children) {
+Entry dir(const std::string& name, std::int32_t children) {
     Entry e;
     e.name = name;
     e.record.child_count = children;
     return e;
 }
 
-Entry file(const std::string &name) {
+Entry file(const std::string& name) {
     Entry e;
     e.name = name;
     e.record.size = 1;
@@ -21,7 +21,7 @@ Entry file(const std::string &name) {
 }
 
 // Relative paths as the extractor forms them; refused entries show as "!problem".
-std::vector<std::string> paths(const EntryTable &table) {
+std::vector<std::string> paths(const EntryTable& table) {
     std::vector<Placement> placements;
     EXPECT_TRUE(place_entries(table, placements));
     RelativePaths builder;
