@@ -94,13 +94,25 @@ std::FILE* open_file_for_reading(const std::string& path, std::uint64_t* size) {
 
 std::FILE* create_file_for_writing(const std::string& path, const FileId& keep) {
     // Truncated only once it is known to be a plain file other than `keep`.
-    const int fd = open(path.c_str(),
-                        O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    constexpr int kFlags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    int fd = open(path.c_str(), kFlags, 0666);
     if (fd < 0)
         return nullptr;
     struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || id_of(st) == keep ||
-        (st.st_size > 0 && ftruncate(fd, 0) != 0)) {
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || id_of(st) == keep) {
+        close(fd);
+        return nullptr;
+    }
+    if (st.st_nlink > 1) {
+        // Other names share this file, possibly outside the destination: give this
+        // name a file of its own instead of writing into the shared one.
+        close(fd);
+        if (unlink(path.c_str()) != 0)
+            return nullptr;
+        fd = open(path.c_str(), kFlags | O_EXCL, 0666);
+        if (fd < 0)
+            return nullptr;
+    } else if (st.st_size > 0 && ftruncate(fd, 0) != 0) {
         close(fd);
         return nullptr;
     }

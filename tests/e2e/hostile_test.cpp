@@ -188,6 +188,17 @@ TEST(Hostile, AnEntryNeverOverwritesTheArchiveBeingRead) {
     EXPECT_EQ(read_file(dir / "next"), "n");
 }
 
+TEST(Hostile, HardLinksInTheDestinationAreReplacedNotWrittenThrough) {
+    TempDir dir;
+    make_dirs(dir / "out");
+    write_file(dir / "outside", "keep");
+    ASSERT_EQ(link((dir / "outside").c_str(), (dir / "out/shared").c_str()), 0);
+    const Result run = extract(dir, ArchiveWriter().file("shared", "new").bytes());
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(read_file(dir / "outside"), "keep");
+    EXPECT_EQ(read_file(dir / "out/shared"), "new");
+}
+
 // Random damage to a valid archive: the program always ends on its own with a
 // status of 0 or 1, and never creates anything outside the destination.
 TEST(Hostile, RandomDamageNeverCrashesOrEscapes) {
