@@ -63,32 +63,42 @@ extract() { # tool archive dest
 make_trees
 printf '| tree | operation | quodrel ms | GNU tar ms | bsdtar ms | tar / quodrel | bsdtar / quodrel |\n'
 printf '|---|---|---|---|---|---|---|\n'
+# One run of one tool for one operation; prints milliseconds.
+measure() { # op tool tree
+    local op=$1 tool=$2 tree=$3
+    case $op in
+    create)
+        rm -f "$shm/out.$tool"
+        time_ms create "$tool" "$shm/$tree" "$shm/out.$tool" ;;
+    "extract to tmpfs")
+        rm -rf "$shm/x"; sync
+        time_ms extract "$tool" "$shm/$tree.$tool" "$shm/x" ;;
+    "extract to disk")
+        rm -rf "$disk/x"; sync; sleep 2 # let the file system settle after deleting
+        time_ms extract "$tool" "$shm/$tree.$tool" "$disk/x" ;;
+    esac
+}
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
+tools=(quodrel tar bsdtar)
 for tree in small big; do
-    declare -A result=()
+    for tool in "${tools[@]}"; do
+        create "$tool" "$shm/$tree" "$shm/$tree.$tool" >/dev/null
+    done
     for op in create "extract to tmpfs" "extract to disk"; do
-        for tool in quodrel tar bsdtar; do
-            archive="$shm/$tree.$tool"
-            [ -f "$archive" ] || create "$tool" "$shm/$tree" "$archive" >/dev/null
-            times=()
-            for _ in $(seq "$runs"); do
-                case $op in
-                create)
-                    rm -f "$shm/out.$tool"
-                    times+=("$(time_ms create "$tool" "$shm/$tree" "$shm/out.$tool")") ;;
-                "extract to tmpfs")
-                    rm -rf "$shm/x"; sync
-                    times+=("$(time_ms extract "$tool" "$archive" "$shm/x")") ;;
-                "extract to disk")
-                    rm -rf "$disk/x"; sync; sleep 2 # let the file system settle after deleting
-                    times+=("$(time_ms extract "$tool" "$archive" "$disk/x")") ;;
-                esac
+        declare -A times=()
+        # Tools take turns within each run, so drift in the machine hits all alike.
+        for _ in $(seq "$runs"); do
+            for tool in "${tools[@]}"; do
+                times[$tool]+="$(measure "$op" "$tool" "$tree") "
             done
-            result[$tool]=$(printf '%s\n' "${times[@]}" | median)
         done
         rm -rf "$shm/x" "$disk/x" "$shm"/out.*
-        q=${result[quodrel]}; t=${result[tar]}; b=${result[bsdtar]}
-        ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
+        q=$(printf '%s\n' ${times[quodrel]} | median)
+        t=$(printf '%s\n' ${times[tar]} | median)
+        b=$(printf '%s\n' ${times[bsdtar]} | median)
         printf '| %s | %s | %s | %s | %s | %s | %s |\n' "$tree" "$op" "$q" "$t" "$b" \
             "$(ratio "$t" "$q")" "$(ratio "$b" "$q")"
+        unset times
     done
 done

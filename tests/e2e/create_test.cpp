@@ -140,6 +140,42 @@ TEST(Create, RoundTripOfALargeTree) {
     EXPECT_EQ(files, 2400);
 }
 
+// Files from 1 MiB on take another copying path than small ones; small files before,
+// between and after them check that the archive's bytes stay in order.
+TEST(Create, BigAndSmallFilesRoundTripByteForByte) {
+    TempDir dir;
+    auto contents = [](std::size_t size, char seed) {
+        std::string s(size, '\0');
+        for (std::size_t i = 0; i < size; ++i)
+            s[i] = static_cast<char>(seed + i * 7 + i / 4096);
+        return s;
+    };
+    const std::string big1 = contents((1 << 20) - 1, 'a'), big2 = contents(1 << 20, 'b'),
+                      big3 = contents(3 * (1 << 20) + 17, 'c');
+    make_dirs(dir / "src/d");
+    write_file(dir / "src/a", "first");
+    write_file(dir / "src/b", big1);
+    write_file(dir / "src/c", big2);
+    write_file(dir / "src/d/e", "between");
+    write_file(dir / "src/d/f", big3);
+    write_file(dir / "src/g", "last");
+    const Result run = create(dir);
+    EXPECT_EQ(run.out, created("a.dat", 7, "......."));
+    EXPECT_EQ(read_file(dir / "a.dat"), ArchiveWriter()
+                                            .file("a", "first")
+                                            .file("b", big1)
+                                            .file("c", big2)
+                                            .dir("d", 2)
+                                            .file("e", "between")
+                                            .listing(2)
+                                            .file("f", big3)
+                                            .file("g", "last")
+                                            .bytes());
+    const Result back = quodrel({"-e", "a.dat", "out", "-s"}, dir.path());
+    EXPECT_EQ(back.status, 0) << back.out;
+    EXPECT_EQ(tree(dir / "out"), tree(dir / "src"));
+}
+
 TEST(Create, ExistingArchiveIsReplaced) {
     TempDir dir;
     make_dirs(dir / "src");

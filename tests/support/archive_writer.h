@@ -40,6 +40,11 @@ public:
         records_.push_back(r);
         return *this;
     }
+    // Sets the listing_count of the entry added last.
+    ArchiveWriter& listing(std::int64_t count) {
+        records_.back().listing_count = count;
+        return *this;
+    }
     ArchiveWriter& record(const TestRecord& r) {
         records_.push_back(r);
         return *this;
