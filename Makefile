@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= 2
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps build test demo format clean
+.PHONY: all deps build test demo bench format clean
 
 all: build
 
@@ -27,6 +27,12 @@ test: build
 
 demo: build
 	@scripts/demo.sh $(BUILD)/quodrel
+
+# Times quodrel against GNU tar and bsdtar; writes bench/results.md.
+bench: build
+	@bench/run.sh $(BUILD)/quodrel 5 | tee bench/results.table
+	@{ sed -n '1,/^<!-- table -->$$/p' bench/results.md; cat bench/results.table; } > bench/results.new
+	@mv bench/results.new bench/results.md && rm -f bench/results.table
 
 format: deps
 	@clang-format -i $$(git ls-files --cached --others --exclude-standard '*.cpp' '*.h')
