@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 namespace quodrel {
 namespace {
@@ -17,9 +18,8 @@ struct Creation {
     std::string source_dir;
     std::string archive_path;
     std::string temp_path;
-    std::vector<char> stream_buffer; // outlives `archive`, which uses it
-    std::FILE* archive = nullptr;
-    platform::CopyBuffer buffer;
+    std::FILE* archive = nullptr; // unbuffered: `out` writes it in large blocks
+    std::unique_ptr<platform::BlockWriter> out;
     bool failed = false;
 
     void error(const char* format, const std::string& path) {
@@ -46,21 +46,20 @@ bool write_table(Creation& c, const EntryTable& table, std::int32_t data_offset)
     unsigned char bytes[kRecordSize];
     unsigned char header_bytes[kHeaderSize];
     encode_header(header, header_bytes);
-    bool ok = std::fwrite(header_bytes, 1, kHeaderSize, c.archive) == kHeaderSize;
+    bool ok = c.out->write(header_bytes, kHeaderSize);
     for (const Entry& entry : table) {
         encode_record(entry.record, bytes);
         const std::string stored = to_stored_name(entry.name, entry.record.name_length);
-        ok = ok && std::fwrite(bytes, 1, kRecordSize, c.archive) == kRecordSize &&
-             std::fwrite(stored.data(), 1, stored.size(), c.archive) == stored.size();
+        ok = ok && c.out->write(bytes, kRecordSize) && c.out->write(stored.data(), stored.size());
     }
     return ok;
 }
 
-bool write_zeros(std::FILE* file, std::uint64_t count) {
+bool write_zeros(platform::BlockWriter& out, std::uint64_t count) {
     static const char zeros[4096] = {};
     while (count > 0) {
         const std::size_t n = count < sizeof zeros ? static_cast<std::size_t>(count) : sizeof zeros;
-        if (std::fwrite(zeros, 1, n, file) != n)
+        if (!out.write(zeros, n))
             return false;
         count -= n;
     }
@@ -78,23 +77,17 @@ bool copy_file(Creation& c, const Entry& entry) {
         c.error("ERROR! Cannot open %s\n", path);
         return false;
     }
-    // Whole blocks are read straight into the copy buffer: no stream buffer needed.
+    // Read straight into the archive's block buffer: no stream buffer needed.
     std::setvbuf(source, nullptr, _IONBF, 0);
     std::uint64_t copied = 0;
-    platform::Copy result = c.buffer.copy(source, c.archive, size, copied);
+    platform::Copy result = c.out->copy_from(source, size, copied);
     std::fclose(source);
     if (result == platform::Copy::short_read)
-        result = write_zeros(c.archive, size - copied) ? platform::Copy::done
-                                                       : platform::Copy::write_failed;
-    switch (result) {
-    case platform::Copy::no_memory:
-        std::printf("ERROR! Memory allocation failed! (%d bytes)\n", entry.record.size);
-        c.failed = true;
-        return false;
-    case platform::Copy::write_failed:
+        result = write_zeros(*c.out, size - copied) ? platform::Copy::done
+                                                    : platform::Copy::write_failed;
+    if (result != platform::Copy::done) {
         c.error("ERROR! Cannot write %s\n", c.archive_path);
         return false;
-    default: break;
     }
     if (size_now != size || copied != size)
         c.error("ERROR! File changed while reading %s\n", path);
@@ -113,6 +106,10 @@ bool write_archive(Creation& c, const EntryTable& table, std::int32_t data_offse
         const Entry& entry = table[static_cast<std::size_t>(j)];
         if (entry.record.size != 0 && !copy_file(c, entry))
             return false;
+    }
+    if (!c.out->flush()) {
+        c.error("ERROR! Cannot write %s\n", c.archive_path);
+        return false;
     }
     return true;
 }
@@ -149,8 +146,8 @@ bool create_archive(const std::string& source_dir, const std::string& archive_pa
         std::fflush(stdout);
         return false;
     }
-    c.stream_buffer.resize(1 << 20);
-    std::setvbuf(c.archive, c.stream_buffer.data(), _IOFBF, c.stream_buffer.size());
+    std::setvbuf(c.archive, nullptr, _IONBF, 0);
+    c.out = std::make_unique<platform::BlockWriter>(c.archive);
     bool complete = write_archive(c, table, static_cast<std::int32_t>(data_offset));
     if (std::fclose(c.archive) != 0 && complete) {
         c.error("ERROR! Cannot write %s\n", archive_path);

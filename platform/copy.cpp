@@ -1,5 +1,7 @@
 #include "platform/copy.h"
 
+#include <algorithm>
+#include <cstring>
 #include <new>
 
 #ifdef __linux__
@@ -13,29 +15,24 @@ namespace {
 
 // Large enough that a big file moves in few system calls, small enough to stay in memory
 // budget whatever the file's size.
-constexpr std::uint64_t kChunk = 1 << 20;
+constexpr std::size_t kChunk = 1 << 20;
 
-#ifdef __linux__
-// From this size on, a file's bytes are moved inside the kernel: one copy instead
-// of two, and none through this process. Smaller files gain nothing from it and
-// would lose the batching of the output stream's buffer.
+// From this size on, a file's bytes are moved inside the kernel where it can: one
+// copy instead of two, and none through this process. Smaller files gain nothing
+// and would lose the batching of many files into one write.
 constexpr std::uint64_t kKernelCopyMin = 1 << 20;
 
-enum class Kernel { unsupported, done };
-
-// Moves `count` bytes with copy_file_range at the streams' current positions, then
-// seeks both streams past what moved, so stdio and the descriptors agree again.
-// Unsupported (nothing moved) when the kernel or the file systems cannot do it.
-Kernel copy_in_kernel(std::FILE* from, std::FILE* to, std::uint64_t count, std::uint64_t& copied,
-                      Copy& result) {
-    if (std::fflush(to) != 0) {
-        result = Copy::write_failed;
-        return Kernel::done;
-    }
+// Moves `count` bytes at the streams' current positions without passing them through
+// this process, then seeks both streams past what moved, so stdio and the descriptors
+// agree again. False, with nothing moved, where the platform or the file systems
+// cannot; `to` must have nothing buffered.
+bool copy_in_kernel(std::FILE* from, std::FILE* to, std::uint64_t count, std::uint64_t& copied,
+                    Copy& result) {
+#ifdef __linux__
     off_t in = ftello(from);
     off_t out = ftello(to);
     if (in < 0 || out < 0)
-        return Kernel::unsupported;
+        return false;
     result = Copy::done;
     while (copied < count) {
         const std::uint64_t left = count - copied;
@@ -45,7 +42,7 @@ Kernel copy_in_kernel(std::FILE* from, std::FILE* to, std::uint64_t count, std::
             continue;
         if (n < 0 && copied == 0 &&
             (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP))
-            return Kernel::unsupported;
+            return false;
         if (n <= 0) {
             const bool full = n < 0 && (errno == ENOSPC || errno == EFBIG || errno == EDQUOT);
             result = full ? Copy::write_failed : Copy::short_read;
@@ -57,23 +54,28 @@ Kernel copy_in_kernel(std::FILE* from, std::FILE* to, std::uint64_t count, std::
         result = Copy::short_read;
     if (fseeko(to, out, SEEK_SET) != 0)
         result = Copy::write_failed;
-    return Kernel::done;
-}
+    return true;
+#else
+    (void)from, (void)to, (void)count, (void)copied, (void)result;
+    return false;
 #endif
+}
 
 } // namespace
 
 Copy CopyBuffer::copy(std::FILE* from, std::FILE* to, std::uint64_t count, std::uint64_t& copied) {
     copied = 0;
-#ifdef __linux__
     Copy result = Copy::done;
-    if (count >= kKernelCopyMin && copy_in_kernel(from, to, count, copied, result) == Kernel::done)
-        return result;
-#endif
-    const std::uint64_t want = count < kChunk ? count : kChunk;
+    if (count >= kKernelCopyMin) {
+        if (std::fflush(to) != 0)
+            return Copy::write_failed;
+        if (copy_in_kernel(from, to, count, copied, result))
+            return result;
+    }
+    const std::size_t want = count < kChunk ? static_cast<std::size_t>(count) : kChunk;
     if (buffer_.size() < want) {
         try {
-            buffer_.resize(static_cast<std::size_t>(want));
+            buffer_.resize(want);
         } catch (const std::bad_alloc&) {
             return Copy::no_memory;
         }
@@ -84,6 +86,52 @@ Copy CopyBuffer::copy(std::FILE* from, std::FILE* to, std::uint64_t count, std::
         const std::size_t got = std::fread(buffer_.data(), 1, n, from);
         if (got > 0 && std::fwrite(buffer_.data(), 1, got, to) != got)
             return Copy::write_failed;
+        copied += got;
+        if (got < n)
+            return Copy::short_read;
+    }
+    return Copy::done;
+}
+
+BlockWriter::BlockWriter(std::FILE* to) : to_(to), buffer_(kChunk) {}
+
+bool BlockWriter::flush() {
+    const std::size_t n = used_;
+    used_ = 0;
+    return n == 0 || std::fwrite(buffer_.data(), 1, n, to_) == n;
+}
+
+bool BlockWriter::write(const void* data, std::size_t size) {
+    const auto* bytes = static_cast<const char*>(data);
+    while (size > 0) {
+        if (used_ == buffer_.size() && !flush())
+            return false;
+        const std::size_t n = std::min(size, buffer_.size() - used_);
+        std::memcpy(buffer_.data() + used_, bytes, n);
+        used_ += n;
+        bytes += n;
+        size -= n;
+    }
+    return true;
+}
+
+Copy BlockWriter::copy_from(std::FILE* from, std::uint64_t count, std::uint64_t& copied) {
+    copied = 0;
+    Copy result = Copy::done;
+    if (count >= kKernelCopyMin) {
+        if (!flush())
+            return Copy::write_failed;
+        if (copy_in_kernel(from, to_, count, copied, result))
+            return result;
+    }
+    while (copied < count) {
+        if (used_ == buffer_.size() && !flush())
+            return Copy::write_failed;
+        const std::uint64_t left = count - copied;
+        const std::size_t room = buffer_.size() - used_;
+        const std::size_t n = left < room ? static_cast<std::size_t>(left) : room;
+        const std::size_t got = std::fread(buffer_.data() + used_, 1, n, from);
+        used_ += got;
         copied += got;
         if (got < n)
             return Copy::short_read;

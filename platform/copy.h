@@ -1,6 +1,8 @@
-// Copying a run of bytes from one stream to another through one reusable buffer.
+// Moving file contents between streams with as few copies and system calls as the
+// platform allows.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <vector>
@@ -9,6 +11,7 @@ namespace quodrel::platform {
 
 enum class Copy { done, short_read, write_failed, no_memory };
 
+// Copies runs of bytes from one stream to another through one reusable buffer.
 class CopyBuffer {
 public:
     // Copies exactly `count` bytes unless the source ends or fails first; on a short
@@ -17,6 +20,23 @@ public:
 
 private:
     std::vector<char> buffer_;
+};
+
+// Writes one unbuffered stream in large blocks from a buffer of its own. Small files
+// are read straight into that buffer, so their bytes are copied once on the way in
+// and once on the way out, and never in between.
+class BlockWriter {
+public:
+    explicit BlockWriter(std::FILE* to);
+    bool write(const void* data, std::size_t size);
+    // As CopyBuffer::copy, into this writer's stream.
+    Copy copy_from(std::FILE* from, std::uint64_t count, std::uint64_t& copied);
+    bool flush();
+
+private:
+    std::FILE* to_;
+    std::vector<char> buffer_;
+    std::size_t used_ = 0;
 };
 
 } // namespace quodrel::platform
