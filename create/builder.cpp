@@ -146,6 +146,7 @@ bool create_archive(const std::string& source_dir, const std::string& archive_pa
         std::fflush(stdout);
         return false;
     }
+    platform::remove_on_signal(c.temp_path);
     std::setvbuf(c.archive, nullptr, _IONBF, 0);
     c.out = std::make_unique<platform::BlockWriter>(c.archive);
     bool complete = write_archive(c, table, static_cast<std::int32_t>(data_offset));
@@ -157,14 +158,13 @@ bool create_archive(const std::string& source_dir, const std::string& archive_pa
         c.error("ERROR! Cannot create %s\n", archive_path);
         complete = false;
     }
-    if (!complete) {
+    if (!complete)
         platform::remove_file(c.temp_path);
-        std::fflush(stdout);
-        return false;
-    }
-    std::printf("\nDone\n");
+    platform::remove_on_signal("");
+    if (complete)
+        std::printf("\nDone\n");
     std::fflush(stdout);
-    return !c.failed;
+    return complete && !c.failed;
 }
 
 } // namespace quodrel

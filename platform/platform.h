@@ -65,6 +65,10 @@ bool replace_file(const std::string& from, const std::string& to);
 
 bool remove_file(const std::string& path);
 
+// Until called again with an empty path, an interrupt, termination or hang-up
+// signal removes `path` before it ends the process: no half-written file is left.
+void remove_on_signal(const std::string& path);
+
 // Reads one key press from the console itself (not standard input) in raw mode,
 // consuming the whole sequence a key sends, and restores the console mode. Returns
 // the key's first byte, or -1 at once when there is no console.

@@ -192,6 +192,45 @@ bool replace_file(const std::string& from, const std::string& to) {
 
 bool remove_file(const std::string& path) { return unlink(path.c_str()) == 0; }
 
+namespace {
+
+char g_doomed[4096]; // the path a signal removes; empty when none
+const int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
+struct sigaction g_before_doom[3];
+
+extern "C" void remove_and_reraise(int sig) {
+    if (g_doomed[0])
+        unlink(g_doomed);
+    signal(sig, SIG_DFL);
+    raise(sig);
+}
+
+} // namespace
+
+void remove_on_signal(const std::string& path) {
+    // The signals wait while the path and the handlers change, so a handler never
+    // sees half of either.
+    sigset_t ending, previous_mask;
+    sigemptyset(&ending);
+    for (int sig : kEndingSignals)
+        sigaddset(&ending, sig);
+    sigprocmask(SIG_BLOCK, &ending, &previous_mask);
+    const bool was_set = g_doomed[0] != 0;
+    const bool now_set = !path.empty() && path.size() < sizeof g_doomed;
+    g_doomed[path.copy(g_doomed, now_set ? path.size() : 0)] = 0;
+    for (std::size_t i = 0; i < 3; ++i) {
+        if (now_set && !was_set) {
+            struct sigaction action = {};
+            action.sa_handler = remove_and_reraise;
+            sigemptyset(&action.sa_mask);
+            sigaction(kEndingSignals[i], &action, &g_before_doom[i]);
+        } else if (!now_set && was_set) {
+            sigaction(kEndingSignals[i], &g_before_doom[i], nullptr);
+        }
+    }
+    sigprocmask(SIG_SETMASK, &previous_mask, nullptr);
+}
+
 // --- Console key input --------------------------------------------------------
 
 namespace {

@@ -3,9 +3,11 @@
 #include "e2e/harness.h"
 #include "support/archive_writer.h"
 
+#include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace e2e;
@@ -187,6 +189,31 @@ TEST(Create, ExistingArchiveIsReplaced) {
     struct stat st;
     ASSERT_EQ(stat((dir / "a.dat").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+TEST(Create, InterruptedCreationLeavesNoTemporaryFile) {
+    // A big sparse file keeps the copy busy long enough to interrupt it.
+    TempDir dir(is_dir("/dev/shm") ? "/dev/shm" : "/tmp");
+    make_dirs(dir / "src");
+    write_file(dir / "src/big", "");
+    ASSERT_EQ(truncate((dir / "src/big").c_str(), 1LL << 30), 0);
+    write_file(dir / "a.dat", "OLD");
+    const int pid = start_quodrel({"-c", "src", "a.dat", "-s"}, dir.path());
+    auto temporary = [&] {
+        for (const std::string& path : paths_below(dir.path()))
+            if (path.rfind("/.quodrel-", 0) == 0)
+                return true;
+        return false;
+    };
+    for (int i = 0; i < 20000 && !temporary(); ++i)
+        usleep(500);
+    kill(pid, SIGTERM);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (read_file(dir / "a.dat") != "OLD")
+        GTEST_SKIP() << "the copy ended before the signal came";
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+    EXPECT_EQ(paths_below(dir.path()), (std::vector<std::string>{"/a.dat", "/src", "/src/big"}));
 }
 
 TEST(Create, ArchiveInAMissingFolderIsReportedAfterTheScan) {

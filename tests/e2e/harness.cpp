@@ -64,11 +64,30 @@ Result quodrel(const std::vector<std::string>& args, const std::string& cwd, boo
     return run;
 }
 
-TempDir::TempDir() {
-    char pattern[] = "/tmp/quodrel-test-XXXXXX";
-    if (!mkdtemp(pattern))
+TempDir::TempDir(const std::string& base) {
+    std::string pattern = base + "/quodrel-test-XXXXXX";
+    if (!mkdtemp(&pattern[0]))
         throw std::runtime_error("mkdtemp");
     path_ = pattern;
+}
+
+int start_quodrel(const std::vector<std::string>& args, const std::string& cwd) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        setsid();
+        const int null_fd = open("/dev/null", O_RDWR);
+        if (chdir(cwd.c_str()) != 0 || null_fd < 0)
+            _exit(126);
+        dup2(null_fd, 0);
+        dup2(null_fd, 1);
+        std::vector<char*> argv{const_cast<char*>(QUODREL_BINARY)};
+        for (const std::string& arg : args)
+            argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        execv(QUODREL_BINARY, argv.data());
+        _exit(127);
+    }
+    return pid;
 }
 
 TempDir::~TempDir() {

@@ -17,10 +17,13 @@ struct Result {
 Result quodrel(const std::vector<std::string>& args, const std::string& cwd,
                bool unprivileged = false);
 
-// A fresh folder below /tmp, removed with everything in it afterwards.
+// Starts the program like quodrel() with its output discarded, and does not wait.
+int start_quodrel(const std::vector<std::string>& args, const std::string& cwd);
+
+// A fresh folder below `base`, removed with everything in it afterwards.
 class TempDir {
 public:
-    TempDir();
+    explicit TempDir(const std::string& base = "/tmp");
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
