@@ -13,6 +13,8 @@
 namespace quodrel {
 namespace {
 
+constexpr std::int32_t kGuardedSize = 1 << 20;
+
 struct CloseFile {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
@@ -116,11 +118,18 @@ void write_file(Extraction& x, const EntryRecord& record, const std::string& out
         x.error("ERROR! Data cut short for %s\n", out);
         return;
     }
+    // A big file takes a while: if a signal ends the run meanwhile, the half-written
+    // file goes too. Small ones are written in one call and are not worth the cost.
+    const bool guarded = record.size >= kGuardedSize;
+    if (guarded)
+        platform::remove_on_signal(out);
     std::uint64_t copied = 0;
     const platform::Copy result =
         x.buffer.copy(x.archive.get(), file.get(), static_cast<std::uint64_t>(record.size), copied);
     x.position = start + static_cast<std::int64_t>(copied);
     bool closed = std::fclose(file.release()) == 0;
+    if (guarded)
+        platform::remove_on_signal("");
     if (result == platform::Copy::done && closed)
         return;
     platform::remove_file(out);
