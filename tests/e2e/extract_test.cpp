@@ -3,6 +3,7 @@
 #include "support/archive_writer.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using namespace e2e;
 using testing_support::ArchiveWriter;
@@ -115,7 +116,8 @@ TEST(Extract, ProgressDots) {
 TEST(Extract, ArchiveThatCannotBeOpened) {
     TempDir dir;
     make_dirs(dir / "folder.dat");
-    for (const std::string name : {"missing.dat", "folder.dat"}) {
+    ASSERT_EQ(mkfifo((dir / "pipe.dat").c_str(), 0666), 0); // must not block
+    for (const std::string name : {"missing.dat", "folder.dat", "pipe.dat"}) {
         const Result run = quodrel({"-e", name, "out", "-s"}, dir.path());
         EXPECT_EQ(run.out, "ERROR! Cannot open " + name + "\n");
         EXPECT_EQ(run.status, 1);
