@@ -24,29 +24,38 @@ const char* const kUsage =
     "  To create DAT archives:\n  Drag a directory over the quodrel.exe icon\n\n"
     "\nPress any key to quit\n";
 
+namespace {
+
+// Starts the program in a new session (so without a controlling terminal) in `cwd`,
+// stdin from /dev/null, stdout to `out_fd`.
+pid_t spawn(const std::vector<std::string>& args, const std::string& cwd, int out_fd,
+            bool unprivileged) {
+    const pid_t pid = fork();
+    if (pid != 0)
+        return pid;
+    setsid();
+    if (unprivileged && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+        _exit(125);
+    const int null_fd = open("/dev/null", O_RDONLY);
+    if (chdir(cwd.c_str()) != 0 || null_fd < 0)
+        _exit(126);
+    dup2(null_fd, 0);
+    dup2(out_fd, 1);
+    std::vector<char*> argv{const_cast<char*>(QUODREL_BINARY)};
+    for (const std::string& arg : args)
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    execv(QUODREL_BINARY, argv.data());
+    _exit(127);
+}
+
+} // namespace
+
 Result quodrel(const std::vector<std::string>& args, const std::string& cwd, bool unprivileged) {
     int pipe_fds[2];
-    if (pipe(pipe_fds) != 0)
+    if (pipe2(pipe_fds, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe");
-    const pid_t pid = fork();
-    if (pid == 0) {
-        setsid();
-        if (unprivileged && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
-            _exit(125);
-        if (chdir(cwd.c_str()) != 0)
-            _exit(126);
-        const int null_fd = open("/dev/null", O_RDONLY);
-        dup2(null_fd, 0);
-        dup2(pipe_fds[1], 1);
-        close(pipe_fds[0]);
-        close(pipe_fds[1]);
-        std::vector<char*> argv{const_cast<char*>(QUODREL_BINARY)};
-        for (const std::string& arg : args)
-            argv.push_back(const_cast<char*>(arg.c_str()));
-        argv.push_back(nullptr);
-        execv(QUODREL_BINARY, argv.data());
-        _exit(127);
-    }
+    const pid_t pid = spawn(args, cwd, pipe_fds[1], unprivileged);
     close(pipe_fds[1]);
     Result run;
     char buffer[65536];
@@ -64,30 +73,18 @@ Result quodrel(const std::vector<std::string>& args, const std::string& cwd, boo
     return run;
 }
 
+int start_quodrel(const std::vector<std::string>& args, const std::string& cwd) {
+    const int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    const pid_t pid = spawn(args, cwd, null_fd, false);
+    close(null_fd);
+    return pid;
+}
+
 TempDir::TempDir(const std::string& base) {
     std::string pattern = base + "/quodrel-test-XXXXXX";
     if (!mkdtemp(&pattern[0]))
         throw std::runtime_error("mkdtemp");
     path_ = pattern;
-}
-
-int start_quodrel(const std::vector<std::string>& args, const std::string& cwd) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        setsid();
-        const int null_fd = open("/dev/null", O_RDWR);
-        if (chdir(cwd.c_str()) != 0 || null_fd < 0)
-            _exit(126);
-        dup2(null_fd, 0);
-        dup2(null_fd, 1);
-        std::vector<char*> argv{const_cast<char*>(QUODREL_BINARY)};
-        for (const std::string& arg : args)
-            argv.push_back(const_cast<char*>(arg.c_str()));
-        argv.push_back(nullptr);
-        execv(QUODREL_BINARY, argv.data());
-        _exit(127);
-    }
-    return pid;
 }
 
 TempDir::~TempDir() {
