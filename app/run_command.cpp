@@ -56,6 +56,7 @@ void print_usage() {
 }
 
 int run_command(const std::vector<std::string>& args) {
+    platform::prepare_standard_output();
     if (!(args.size() >= 4 && args[3] == "-s"))
         std::fputs(kBanner, stdout);
     if (args.size() >= 3 && args[0] == "-e")

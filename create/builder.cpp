@@ -118,7 +118,7 @@ bool write_archive(Creation& c, const EntryTable& table, std::int32_t data_offse
 
 bool create_archive(const std::string& source_dir, const std::string& archive_path) {
     Scan scan;
-    scan_tree(scan, source_dir, platform::file_id(archive_path));
+    scan_tree(scan, source_dir, archive_path);
     EntryTable& table = scan.table;
     std::printf("Creating %s (%d files)\n", archive_path.c_str(), static_cast<int>(table.size()));
 

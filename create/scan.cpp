@@ -1,6 +1,7 @@
 #include "create/scan.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace quodrel {
 
@@ -19,6 +20,19 @@ bool within_limits(const std::string& name, const std::string& relative_path, st
 
 bool is_fatal(const ScanProblem& problem) { return problem.kind != ScanProblem::cannot_list; }
 
+namespace {
+
+// Whether a listed file is the archive being written.
+bool is_skipped_file(const Scan& scan, const platform::DirEntry& item, const std::string& path) {
+    if (item.id.valid || !scan.skip.valid)
+        return item.id == scan.skip;
+    if (scan.skip_size_known && item.size != scan.skip_size)
+        return false;
+    return platform::file_id(path) == scan.skip;
+}
+
+} // namespace
+
 std::int32_t scan_directory(Scan& scan, const std::string& dir_path, std::size_t root_length) {
     std::vector<platform::DirEntry> listing;
     if (!platform::list_directory(dir_path, listing)) {
@@ -31,7 +45,7 @@ std::int32_t scan_directory(Scan& scan, const std::string& dir_path, std::size_t
     for (platform::DirEntry& item : listing) {
         if (item.is_directory ? std::count(scan.open_directories.begin(),
                                            scan.open_directories.end(), item.id) != 0
-                              : item.id == scan.skip)
+                              : is_skipped_file(scan, item, dir_path + "/" + item.name))
             continue; // a link back into an open directory, or the archive itself
         std::string relative_path = below_root + item.name;
         ScanProblem::Kind kind;
@@ -64,9 +78,13 @@ std::int32_t scan_directory(Scan& scan, const std::string& dir_path, std::size_t
     return local_count;
 }
 
-void scan_tree(Scan& scan, const std::string& source_dir, const platform::FileId& skip) {
+void scan_tree(Scan& scan, const std::string& source_dir, const std::string& archive_path) {
     scan.source_dir = source_dir;
-    scan.skip = skip;
+    scan.skip = platform::file_id(archive_path);
+    if (std::FILE* archive = platform::open_file_for_reading(archive_path, &scan.skip_size)) {
+        scan.skip_size_known = true;
+        std::fclose(archive);
+    }
     scan.open_directories.assign(1, platform::file_id(source_dir));
     scan_directory(scan, source_dir, source_dir.size());
 }

@@ -19,8 +19,10 @@ struct ScanProblem {
 // The state of one walk.
 struct Scan {
     EntryTable table;
-    std::int64_t data_size = 0; // running data offset: the next file's offset
-    platform::FileId skip;      // the archive being written, when it already exists
+    std::int64_t data_size = 0;   // running data offset: the next file's offset
+    platform::FileId skip;        // the archive being written, when it already exists
+    std::uint64_t skip_size = 0;  // its size, so a listing without file identities
+    bool skip_size_known = false; // need only look closer at files of that size
     std::vector<platform::FileId> open_directories; // never walked into twice
     std::vector<ScanProblem> problems;
     std::string source_dir;
@@ -31,8 +33,9 @@ struct Scan {
 // to form relative paths. A directory that cannot be listed contributes nothing.
 std::int32_t scan_directory(Scan& scan, const std::string& dir_path, std::size_t root_length);
 
-// Walks source_dir from its root, leaving out the file `skip` names.
-void scan_tree(Scan& scan, const std::string& source_dir, const platform::FileId& skip);
+// Walks source_dir from its root, leaving out the existing file archive_path, so an
+// archive inside its own source is never packed into itself.
+void scan_tree(Scan& scan, const std::string& source_dir, const std::string& archive_path);
 
 // Whether a problem makes the archive impossible to write (as opposed to a part of
 // the tree that could not be read).

@@ -27,8 +27,10 @@ struct DirEntry {
 };
 
 // Lists one directory into `entries`: "." and ".." passed over, links followed,
-// dangling links and special files (FIFOs, sockets, devices) left out, in the
-// order described at compare_listing_names. False when it cannot be listed.
+// dangling links and special files (FIFOs, sockets, devices) left out. Windows
+// gives its own order; elsewhere the order is listing_order_less. An entry's `id`
+// may be invalid for files where reading it would cost a call per file (Windows).
+// False when the directory cannot be listed.
 bool list_directory(const std::string& path, std::vector<DirEntry>& entries);
 
 // Listing order: bytes compared with ASCII a-z taken as A-Z, ties broken by the
@@ -71,7 +73,11 @@ void remove_on_signal(const std::string& path);
 
 // Reads one key press from the console itself (not standard input) in raw mode,
 // consuming the whole sequence a key sends, and restores the console mode. Returns
-// the key's first byte, or -1 at once when there is no console.
+// the key's first byte (Windows: its character, or 0x100 plus the virtual-key code
+// of a key without one), or -1 at once when there is no console.
 int read_console_key();
+
+// Makes standard output write every byte as given, with no newline translation.
+void prepare_standard_output();
 
 } // namespace quodrel::platform

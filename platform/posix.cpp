@@ -192,6 +192,8 @@ bool replace_file(const std::string& from, const std::string& to) {
 
 bool remove_file(const std::string& path) { return unlink(path.c_str()) == 0; }
 
+void prepare_standard_output() {} // POSIX streams never translate newlines
+
 namespace {
 
 char g_doomed[4096]; // the path a signal removes; empty when none

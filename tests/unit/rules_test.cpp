@@ -2,6 +2,7 @@
 #include "app/console.h"
 #include "app/run_command.h"
 #include "create/scan.h"
+#include "platform/console_keys.h"
 #include "platform/platform.h"
 
 #include <algorithm>
@@ -37,6 +38,22 @@ TEST(ListingOrder, LettersWithoutCaseThenRawBytes) {
                                                "_"}));
     EXPECT_FALSE(platform::listing_order_less("a", "a"));
     EXPECT_TRUE(platform::listing_order_less("z", "\xc3\xa9")); // bytes above 0x7f last
+}
+
+TEST(KeyWait, OnlyThePressOfACharacterCursorOrFunctionKeyEndsIt) {
+    using quodrel::platform::key_ends_wait;
+    EXPECT_TRUE(key_ends_wait(true, 'X', 'x'));
+    EXPECT_TRUE(key_ends_wait(true, 0x1b, 0x1b)); // Escape
+    EXPECT_TRUE(key_ends_wait(true, 'C', 3));     // Ctrl+C
+    for (unsigned key : {0x21u, 0x24u, 0x26u, 0x28u, 0x2du, 0x2eu, 0x70u, 0x87u})
+        EXPECT_TRUE(key_ends_wait(true, key, 0)) << key; // PgUp, Home, Up, Down, Ins, Del, F1, F24
+    // Shift, Ctrl, Alt, Pause, Caps Lock, Windows keys, menu key, Num Lock, Scroll Lock,
+    // left/right modifiers, and codes just outside the ranges above.
+    for (unsigned key : {0x10u, 0x11u, 0x12u, 0x13u, 0x14u, 0x5bu, 0x5cu, 0x5du, 0x90u, 0x91u,
+                         0xa0u, 0xa5u, 0x20u, 0x29u, 0x6fu, 0x88u})
+        EXPECT_FALSE(key_ends_wait(true, key, 0)) << key;
+    EXPECT_FALSE(key_ends_wait(false, 'X', 'x')); // a release
+    EXPECT_FALSE(key_ends_wait(false, 0x26, 0));
 }
 
 TEST(ArchiveSuffix, AnyLetterCaseAtLeastFourCharacters) {
