@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= 2
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps build test demo bench format clean
+.PHONY: all deps build windows test demo bench install format clean
 
 all: build
 
@@ -14,16 +14,31 @@ build: deps
 	@cmake -S . -B $(BUILD) -DQUODREL_WERROR=ON >/dev/null
 	@cmake --build $(BUILD) -j$(JOBS)
 
+# quodrel.exe, cross-built with mingw-w64.
+WINDOWS = build-windows
+windows: deps
+	@cmake -S . -B $(WINDOWS) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DQUODREL_WERROR=ON >/dev/null
+	@cmake --build $(WINDOWS) -j$(JOBS)
+
+# The program on the PATH, with a desktop launcher and its icon (PREFIX=/usr/local).
+PREFIX ?= /usr/local
+install: build
+	@cmake --install $(BUILD) --prefix $(PREFIX)
+
 # The same tests once more on a build with address and undefined-behaviour checks,
 # so a memory fault on hostile input fails the suite even where the output looks right.
 SANITIZED = $(BUILD)-sanitized
 SANITIZER_ENV = ASAN_OPTIONS=exitcode=99:detect_leaks=1 UBSAN_OPTIONS=exitcode=99:print_stacktrace=1
 
-test: build
+# Every end-to-end case runs against the native program and against quodrel.exe
+# under Wine.
+test: build windows
+	@cmake -S . -B $(BUILD) -DQUODREL_WINDOWS_EXE=$(abspath $(WINDOWS))/quodrel.exe >/dev/null
+	@cmake --build $(BUILD) -j$(JOBS)
 	@cd $(BUILD) && ctest -j$(JOBS) --output-on-failure
 	@cmake -S . -B $(SANITIZED) -DQUODREL_WERROR=ON -DQUODREL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
 	@cmake --build $(SANITIZED) -j$(JOBS)
-	@cd $(SANITIZED) && $(SANITIZER_ENV) ctest -j$(JOBS) --output-on-failure -E 'key_wait|formatted'
+	@cd $(SANITIZED) && $(SANITIZER_ENV) ctest -j$(JOBS) --output-on-failure -E 'key_wait|formatted|install'
 
 demo: build
 	@scripts/demo.sh $(BUILD)/quodrel
@@ -38,4 +53,4 @@ format: deps
 	@clang-format -i $$(git ls-files --cached --others --exclude-standard '*.cpp' '*.h')
 
 clean:
-	@rm -rf $(BUILD) $(SANITIZED) demo
+	@rm -rf $(BUILD) $(SANITIZED) $(WINDOWS) demo

@@ -188,10 +188,13 @@ TEST(Create, ExistingArchiveIsReplaced) {
     EXPECT_EQ(read_file(dir / "a.dat"), ArchiveWriter().file("a.txt", "hello").bytes());
     struct stat st;
     ASSERT_EQ(stat((dir / "a.dat").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    if (!under_wine()) { // Windows keeps no permission bits
+        EXPECT_EQ(st.st_mode & 0777, 0640u);
+    }
 }
 
 TEST(Create, InterruptedCreationLeavesNoTemporaryFile) {
+    SKIP_UNDER_WINE("POSIX signals");
     // A big sparse file keeps the copy busy long enough to interrupt it.
     TempDir dir(is_dir("/dev/shm") ? "/dev/shm" : "/tmp");
     make_dirs(dir / "src");
@@ -227,6 +230,7 @@ TEST(Create, ArchiveInAMissingFolderIsReportedAfterTheScan) {
 }
 
 TEST(Create, UnreadableSourceFileKeepsTheOldArchive) {
+    SKIP_UNDER_WINE("runs as another user");
     TempDir dir;
     ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
     make_dirs(dir / "src");
@@ -245,6 +249,7 @@ TEST(Create, UnreadableSourceFileKeepsTheOldArchive) {
 }
 
 TEST(Create, UnlistableDirectoryIsReportedAndPackedEmpty) {
+    SKIP_UNDER_WINE("runs as another user");
     TempDir dir;
     ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
     make_dirs(dir / "src/closed");
@@ -269,6 +274,7 @@ TEST(Create, ArchiveInsideItsSourceIsLeftOut) {
 }
 
 TEST(Create, LinksAreFollowedSpecialFilesAndLoopsLeftOut) {
+    SKIP_UNDER_WINE("symbolic links and FIFOs");
     TempDir dir;
     make_dirs(dir / "src/sub");
     make_dirs(dir / "outside/inner");
@@ -310,22 +316,26 @@ TEST(Create, FileShorterThanScannedIsPaddedAndReported) {
 }
 
 TEST(Create, LimitsOfTheFormatRefuseTheArchive) {
-    TempDir dir;
-    std::string deep = "src";
-    for (int i = 0; i < 52; ++i)
-        deep += "/nine_char";
-    make_dirs(dir / deep); // 52 * 10 = 520 bytes below the root
-    write_file(dir / "a.dat", "OLD");
-    Result run = create(dir);
-    EXPECT_EQ(run.out, "Creating a.dat (51 files)\nERROR! Path too long " + deep + "\n");
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(read_file(dir / "a.dat"), "OLD");
+    // Windows' narrow file calls stop at 260 characters, long before a relative
+    // path reaches the format's 511.
+    if (!under_wine()) {
+        TempDir dir;
+        std::string deep = "src";
+        for (int i = 0; i < 52; ++i)
+            deep += "/nine_char";
+        make_dirs(dir / deep); // 52 * 10 = 520 bytes below the root
+        write_file(dir / "a.dat", "OLD");
+        const Result run = create(dir);
+        EXPECT_EQ(run.out, "Creating a.dat (51 files)\nERROR! Path too long " + deep + "\n");
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(read_file(dir / "a.dat"), "OLD");
+    }
 
     TempDir big;
     make_dirs(big / "src");
     write_file(big / "src/huge", "");
     ASSERT_EQ(truncate((big / "src/huge").c_str(), 0x80000000LL), 0); // sparse 2 GiB
-    run = create(big);
+    Result run = create(big);
     EXPECT_EQ(run.out, "Creating a.dat (0 files)\nERROR! File too large src/huge\n");
     EXPECT_FALSE(exists(big / "a.dat"));
 

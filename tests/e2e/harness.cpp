@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <poll.h>
 #include <sstream>
 #include <stdexcept>
 #include <sys/stat.h>
@@ -24,6 +25,16 @@ const char* const kUsage =
     "  To create DAT archives:\n  Drag a directory over the quodrel.exe icon\n\n"
     "\nPress any key to quit\n";
 
+bool under_wine() {
+    const char* exe = std::getenv("QUODREL_EXE");
+    return exe && *exe;
+}
+
+std::string wine_prefix() {
+    const std::string exe = std::getenv("QUODREL_EXE");
+    return exe.substr(0, exe.rfind('/') + 1) + "wine-prefix";
+}
+
 namespace {
 
 // Starts the program in a new session (so without a controlling terminal) in `cwd`,
@@ -41,11 +52,19 @@ pid_t spawn(const std::vector<std::string>& args, const std::string& cwd, int ou
         _exit(126);
     dup2(null_fd, 0);
     dup2(out_fd, 1);
-    std::vector<char*> argv{const_cast<char*>(QUODREL_BINARY)};
+    std::vector<char*> argv;
+    if (under_wine()) {
+        setenv("WINEPREFIX", wine_prefix().c_str(), 1);
+        setenv("WINEDEBUG", "-all", 1);
+        argv.push_back(const_cast<char*>("wine"));
+        argv.push_back(std::getenv("QUODREL_EXE"));
+    } else {
+        argv.push_back(const_cast<char*>(QUODREL_BINARY));
+    }
     for (const std::string& arg : args)
         argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
-    execv(QUODREL_BINARY, argv.data());
+    execvp(argv[0], argv.data());
     _exit(127);
 }
 
@@ -59,16 +78,30 @@ Result quodrel(const std::vector<std::string>& args, const std::string& cwd, boo
     close(pipe_fds[1]);
     Result run;
     char buffer[65536];
+    int status = 0;
+    bool ended = false;
+    // Reads until the program has ended and its output is drained. Not until the
+    // pipe closes: under Wine, helper processes the first start leaves running
+    // inherit the pipe and hold it open long after the program is gone.
     for (;;) {
-        const ssize_t n = read(pipe_fds[0], buffer, sizeof buffer);
-        if (n > 0)
-            run.out.append(buffer, static_cast<std::size_t>(n));
-        else if (n == 0 || errno != EINTR)
-            break;
+        struct pollfd ready = {pipe_fds[0], POLLIN, 0};
+        if (poll(&ready, 1, ended ? 0 : 20) > 0) {
+            const ssize_t n = read(pipe_fds[0], buffer, sizeof buffer);
+            if (n > 0) {
+                run.out.append(buffer, static_cast<std::size_t>(n));
+                continue;
+            }
+            if (n == 0 || errno != EINTR)
+                break;
+            continue;
+        }
+        if (ended)
+            break; // ended, and nothing more to read
+        ended = waitpid(pid, &status, WNOHANG) == pid;
     }
     close(pipe_fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
+    if (!ended)
+        waitpid(pid, &status, 0);
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return run;
 }

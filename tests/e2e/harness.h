@@ -11,6 +11,21 @@ struct Result {
     int status = -1; // exit status, or 128 + signal
 };
 
+// Whether the program under test is the Windows one, run under Wine: set by the
+// environment variable QUODREL_EXE, the path of quodrel.exe. The same cases then run
+// against it; those that need POSIX-only things (links, FIFOs, signals, other
+// users) skip themselves.
+bool under_wine();
+
+// The one Wine prefix of a test run: beside quodrel.exe, made by tests/wine/prefix.sh.
+std::string wine_prefix();
+
+// Skips a case that needs what only POSIX systems have (in a file that includes gtest).
+#define SKIP_UNDER_WINE(why)                                                                       \
+    if (!::e2e::under_wine()) {                                                                    \
+    } else                                                                                         \
+        GTEST_SKIP() << (why)
+
 // Runs the program in `cwd` in a new session, so it has no controlling terminal
 // and any key wait returns at once; stdin is /dev/null. `unprivileged` runs it as
 // user nobody when the tests run as root, so that permissions take effect.

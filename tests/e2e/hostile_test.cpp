@@ -56,6 +56,7 @@ TEST(Hostile, TableDamageIsReportedBeforeAnythingIsWritten) {
 }
 
 TEST(Hostile, DeepestAllowedTreeIsExtracted) {
+    SKIP_UNDER_WINE("Windows' narrow file calls stop at 260 characters");
     TempDir dir;
     ArchiveWriter deep;
     for (int i = 0; i < 255; ++i)
@@ -160,6 +161,7 @@ TEST(Hostile, DataOutsideTheArchiveLeavesNoFile) {
 }
 
 TEST(Hostile, LinksInTheDestinationAreNotWrittenThrough) {
+    SKIP_UNDER_WINE("symbolic links");
     TempDir dir;
     make_dirs(dir / "elsewhere");
     make_dirs(dir / "out");
@@ -202,6 +204,7 @@ TEST(Hostile, HardLinksInTheDestinationAreReplacedNotWrittenThrough) {
 }
 
 TEST(Hostile, InterruptedExtractionLeavesNoHalfFile) {
+    SKIP_UNDER_WINE("POSIX signals");
     TempDir dir(is_dir("/dev/shm") ? "/dev/shm" : "/tmp");
     // The header and record of one file of 1 GiB, its data a sparse run of zeros.
     TestRecord big;

@@ -1,0 +1,130 @@
+// What only the Windows program meets: drive letters, backslashes, paths with blanks
+// as Explorer hands them over, and names Windows takes for devices. Runs under Wine.
+#include "e2e/harness.h"
+#include "support/archive_writer.h"
+
+#include <gtest/gtest.h>
+
+using namespace e2e;
+using testing_support::ArchiveWriter;
+
+namespace {
+
+const std::string kPress = "\nPress any key to quit\n";
+
+// The Windows form of a path below /: Wine shows the whole file system as drive Z.
+std::string z_drive(const std::string& unix_path) {
+    std::string path = "Z:" + unix_path;
+    for (char& c : path)
+        if (c == '/')
+            c = '\\';
+    return path;
+}
+
+// Wine's drive C is this folder of its prefix.
+std::string drive_c() { return wine_prefix() + "/drive_c"; }
+
+// The name below drive C of a folder there, as a C:\ path.
+std::string c_drive(const TempDir& dir) {
+    return "C:" + z_drive(dir.path().substr(drive_c().size())).substr(2);
+}
+
+class Windows : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!under_wine())
+            GTEST_SKIP() << "the Windows program only";
+    }
+};
+
+TEST_F(Windows, BackslashesAndDriveLettersInBothDirections) {
+    TempDir dir;
+    make_dirs(dir / "src/sub");
+    write_file(dir / "src/a.txt", "hello");
+    write_file(dir / "src/sub/b.bin", "bb");
+    const std::string expected =
+        ArchiveWriter().file("a.txt", "hello").dir("sub", 1).file("b.bin", "bb").listing(1).bytes();
+
+    // Absolute, with a drive letter, run from another folder.
+    const std::string source = z_drive(dir / "src");
+    const std::string archive = z_drive(dir / "a.dat");
+    Result run = quodrel({"-c", source, archive}, "/");
+    EXPECT_EQ(run.out, std::string(kBanner) + "Creating " + archive + " (3 files)\n...\nDone\n");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(read_file(dir / "a.dat"), expected);
+
+    // Relative, with backslashes: paths below the destination are joined with "/".
+    make_dirs(dir / "out");
+    run = quodrel({"-e", "a.dat", "out\\x", "-s"}, dir.path());
+    EXPECT_EQ(run.out, "Extracting a.dat\n3 files, data offset 96\n...\nDone\n");
+    EXPECT_EQ(tree(dir / "out/x"), "d /sub\nf /a.txt hello\nf /sub/b.bin bb\n");
+}
+
+TEST_F(Windows, DroppedArchiveOnDriveCWithBlanksInItsName) {
+    TempDir dir(drive_c());
+    write_file(dir / "my maps.DAT", ArchiveWriter().dir("level 1", 1).file("a b", "x").bytes());
+    const std::string dropped = c_drive(dir) + "\\my maps.DAT";
+    const Result run = quodrel({dropped}, "/");
+    EXPECT_EQ(run.out, std::string(kBanner) + "Extracting " + dropped +
+                           "\n2 files, data offset 68\n..\nDone\n" + kPress);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(tree(dir / "my maps"), "d /level 1\nf /level 1/a b x\n");
+}
+
+TEST_F(Windows, DroppedFolderOnDriveCWithBlanksInItsName) {
+    TempDir dir(drive_c());
+    make_dirs(dir / "my tree/inner dir");
+    write_file(dir / "my tree/inner dir/f 'q'.txt", "quoted");
+    const std::string dropped = c_drive(dir) + "\\my tree";
+    const Result run = quodrel({dropped}, "/");
+    EXPECT_EQ(run.out,
+              std::string(kBanner) + "Creating " + dropped + ".dat (2 files)\n..\nDone\n" + kPress);
+    EXPECT_EQ(read_file(dir / "my tree.dat"), ArchiveWriter()
+                                                  .dir("inner dir", 1)
+                                                  .listing(1)
+                                                  .file("f 'q'.txt", "quoted")
+                                                  .listing(1)
+                                                  .bytes());
+}
+
+TEST_F(Windows, DeviceNamesAndTrailingDotsAreRefused) {
+    TempDir dir;
+    ArchiveWriter writer;
+    writer.file("CON", "x")
+        .file("nul.txt", "x")
+        .file("Com1.log", "x")
+        .file("lpt9", "x")
+        .dir("aux", 1)
+        .file("inside", "x") // refused with the directory
+        .file("prn.a.b", "x")
+        .file("dot.", "x")
+        .file("blank ", "x")
+        .file("CONSOLE", "ok") // not a device
+        .file("com10", "ok");
+    write_file(dir / "h.dat", writer.bytes());
+    const Result run = quodrel({"-e", "h.dat", "out", "-s"}, dir.path());
+    EXPECT_EQ(run.out, "Extracting h.dat\n11 files, data offset 320\n"
+                       ".ERROR! Unsafe name out/CON\n"
+                       ".ERROR! Unsafe name out/nul.txt\n"
+                       ".ERROR! Unsafe name out/Com1.log\n"
+                       ".ERROR! Unsafe name out/lpt9\n"
+                       ".ERROR! Unsafe name out/aux\n"
+                       "..ERROR! Unsafe name out/prn.a.b\n"
+                       ".ERROR! Unsafe name out/dot.\n"
+                       ".ERROR! Unsafe name out/blank \n"
+                       "..\nDone\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(tree(dir / "out"), "f /CONSOLE ok\nf /com10 ok\n");
+}
+
+TEST_F(Windows, ADeviceGivenAsTheArchiveIsNotRead) {
+    TempDir dir;
+    for (const std::string device : {"CON", "NUL", "nul.dat"}) {
+        const Result run = quodrel({"-e", device, "out", "-s"}, dir.path());
+        EXPECT_EQ(run.out, "ERROR! Cannot open " + device + "\n");
+        EXPECT_EQ(run.status, 1);
+    }
+    EXPECT_TRUE(paths_below(dir.path()).empty());
+}
+
+} // namespace
