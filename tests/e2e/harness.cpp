@@ -70,7 +70,9 @@ pid_t spawn(const std::vector<std::string>& args, const std::string& cwd, int ou
 
 } // namespace
 
-Result quodrel(const std::vector<std::string>& args, const std::string& cwd, bool unprivileged) {
+namespace {
+
+Result run_once(const std::vector<std::string>& args, const std::string& cwd, bool unprivileged) {
     int pipe_fds[2];
     if (pipe2(pipe_fds, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe");
@@ -103,6 +105,19 @@ Result quodrel(const std::vector<std::string>& args, const std::string& cwd, boo
     if (!ended)
         waitpid(pid, &status, 0);
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return run;
+}
+
+// Wine's loader, rarely, fails on its own way out ("Inconsistency detected by
+// ld.so") with status 127, a status the program itself never gives.
+constexpr int kWineLoaderFailure = 127;
+
+} // namespace
+
+Result quodrel(const std::vector<std::string>& args, const std::string& cwd, bool unprivileged) {
+    Result run = run_once(args, cwd, unprivileged);
+    if (under_wine() && run.status == kWineLoaderFailure)
+        run = run_once(args, cwd, unprivileged);
     return run;
 }
 
