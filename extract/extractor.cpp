@@ -3,12 +3,12 @@
 #include "app/console.h"
 #include "archive/format.h"
 #include "extract/paths.h"
+#include "extract/table.h"
 #include "platform/copy.h"
 #include "platform/platform.h"
 
 #include <cstdio>
 #include <memory>
-#include <new>
 
 namespace quodrel {
 namespace {
@@ -41,56 +41,27 @@ struct Extraction {
     }
 };
 
-// Reads the header; bytes the file does not supply stay 0.
-void read_header(Extraction& x) {
-    unsigned char bytes[kHeaderSize] = {};
-    x.position = static_cast<std::int64_t>(std::fread(bytes, 1, sizeof bytes, x.archive.get()));
-    x.header = decode_header(bytes);
-}
-
 // Reads the whole entry table. False, with the error printed, when the table is
 // damaged: then nothing is written.
 bool read_table(Extraction& x) {
-    const std::int32_t count = x.header.entry_count;
-    if (count <= 0)
-        return true;
-    // Every entry takes at least its record, so this bounds the allocation by the file.
-    const std::uint64_t room = x.archive_size > kHeaderSize ? x.archive_size - kHeaderSize : 0;
-    if (static_cast<std::uint64_t>(count) > room / kRecordSize) {
+    const TableDamage damage = read_entry_table(x.archive.get(), x.archive_size, x.header, x.table,
+                                                x.placements, x.position);
+    switch (damage) {
+    case TableDamage::none: return true;
+    case TableDamage::cut_short:
         x.error("ERROR! Entry table cut short in %s\n", x.archive_path);
-        return false;
-    }
-    try {
-        x.table.resize(static_cast<std::size_t>(count));
-    } catch (const std::bad_alloc&) {
-        x.error("ERROR! No memory for the entry table of %s\n", x.archive_path);
-        return false;
-    }
-    unsigned char bytes[kRecordSize + kMaxStoredNameLength];
-    for (Entry& entry : x.table) {
-        if (std::fread(bytes, 1, kRecordSize, x.archive.get()) != kRecordSize) {
-            x.error("ERROR! Entry table cut short in %s\n", x.archive_path);
-            return false;
-        }
-        entry.record = decode_record(bytes);
-        const std::int32_t length = entry.record.name_length;
-        if (length < 0 || length > kMaxStoredNameLength) {
-            x.error("ERROR! Bad name length in %s\n", x.archive_path);
-            return false;
-        }
-        const auto n = static_cast<std::size_t>(length);
-        if (std::fread(bytes, 1, n, x.archive.get()) != n) {
-            x.error("ERROR! Entry table cut short in %s\n", x.archive_path);
-            return false;
-        }
-        entry.name = from_stored_name(bytes, n);
-        x.position += static_cast<std::int64_t>(kRecordSize + n);
-    }
-    if (!place_entries(x.table, x.placements)) {
+        break;
+    case TableDamage::bad_name_length:
+        x.error("ERROR! Bad name length in %s\n", x.archive_path);
+        break;
+    case TableDamage::too_deep:
         x.error("ERROR! Too many directory levels in %s\n", x.archive_path);
-        return false;
+        break;
+    case TableDamage::no_memory:
+        x.error("ERROR! No memory for the entry table of %s\n", x.archive_path);
+        break;
     }
-    return true;
+    return false;
 }
 
 // Writes one file's data. Nothing is left behind unless it is complete.
@@ -197,7 +168,7 @@ bool extract_archive(const std::string& archive_path, const std::string& dest_di
     x.stream_buffer.resize(1 << 16);
     std::setvbuf(x.archive.get(), x.stream_buffer.data(), _IOFBF, x.stream_buffer.size());
     std::printf("Extracting %s\n", archive_path.c_str());
-    read_header(x);
+    x.header = read_header(x.archive.get(), x.position);
     std::printf("%d files, data offset %d\n", x.header.entry_count, x.header.data_offset);
     if (read_table(x)) {
         write_entries(x);
