@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= 2
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps build windows test demo bench install format clean
+.PHONY: all deps build windows fuzz-build fuzz coverage test demo bench install format clean
 
 all: build
 
@@ -19,6 +19,28 @@ WINDOWS = build-windows
 windows: deps
 	@cmake -S . -B $(WINDOWS) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DQUODREL_WERROR=ON >/dev/null
 	@cmake --build $(WINDOWS) -j$(JOBS)
+
+# libFuzzer on the archive reader and on whole extractions, FUZZ_SECONDS each (side
+# by side). The corpus grows in build-fuzz/corpus and stays out of the repository.
+FUZZ = build-fuzz
+FUZZ_SECONDS ?= 300
+fuzz-build: deps
+	@cmake -S . -B $(FUZZ) -DCMAKE_CXX_COMPILER=clang++ -DQUODREL_FUZZ=ON -DQUODREL_TESTS=OFF \
+		-DQUODREL_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake --build $(FUZZ) -j$(JOBS)
+fuzz: fuzz-build
+	@tests/fuzz/run.sh $(FUZZ) $(FUZZ_SECONDS)
+
+# Line and branch coverage of the program's code from the whole native suite.
+COVERAGE = build-coverage
+coverage: deps
+	@cmake -S . -B $(COVERAGE) -DQUODREL_COVERAGE=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
+	@cmake --build $(COVERAGE) -j$(JOBS)
+	@find $(COVERAGE) -name '*.gcda' -delete
+	@cd $(COVERAGE) && ctest -j1 -E 'formatted|install' >/dev/null || true
+	@gcovr -r . $(COVERAGE) --filter 'archive/' --filter 'create/' --filter 'extract/' \
+		--filter 'app/' --exclude-unreachable-branches --exclude-throw-branches \
+		--print-summary --txt $(COVERAGE)/coverage.txt | tail -3
 
 # The program on the PATH, with a desktop launcher and its icon (PREFIX=/usr/local).
 PREFIX ?= /usr/local
@@ -39,6 +61,7 @@ test: build windows
 	@cmake -S . -B $(SANITIZED) -DQUODREL_WERROR=ON -DQUODREL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
 	@cmake --build $(SANITIZED) -j$(JOBS)
 	@cd $(SANITIZED) && $(SANITIZER_ENV) ctest -j$(JOBS) --output-on-failure -E 'key_wait|formatted|install'
+	@$(MAKE) fuzz FUZZ_SECONDS=30
 
 demo: build
 	@scripts/demo.sh $(BUILD)/quodrel
@@ -53,4 +76,4 @@ format: deps
 	@clang-format -i $$(git ls-files --cached --others --exclude-standard '*.cpp' '*.h')
 
 clean:
-	@rm -rf $(BUILD) $(SANITIZED) $(WINDOWS) demo
+	@rm -rf $(BUILD) $(SANITIZED) $(WINDOWS) $(FUZZ) $(COVERAGE) demo
