@@ -134,6 +134,18 @@ TEST(Extract, FileThatCannotBeCreatedIsReportedAndSkipped) {
     EXPECT_EQ(read_file(dir / "out/b.txt"), "2");
 }
 
+TEST(Extract, AFullDiskLeavesNoTruncatedFile) {
+    TempDir dir;
+    const std::string big(3 << 20, 'b');
+    write_file(dir / "a.dat",
+               ArchiveWriter().file("small", "s").file("big", big).file("after", "a").bytes());
+    const Result run = quodrel({"-e", "a.dat", "out", "-s"}, dir.path(), false, 1 << 20);
+    EXPECT_EQ(run.out, "Extracting a.dat\n3 files, data offset 96\n"
+                       "..ERROR! Cannot write out/big\n.\nDone\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(tree(dir / "out"), "f /after a\nf /small s\n");
+}
+
 TEST(Extract, EmptyDestinationMeansTheCurrentFolder) {
     TempDir dir;
     const Result run = extract(dir, ArchiveWriter().file("quodrel-probe.txt", "x").bytes(), "");

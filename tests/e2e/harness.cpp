@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
@@ -9,6 +10,7 @@
 #include <poll.h>
 #include <sstream>
 #include <stdexcept>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -40,13 +42,21 @@ namespace {
 // Starts the program in a new session (so without a controlling terminal) in `cwd`,
 // stdin from /dev/null, stdout to `out_fd`.
 pid_t spawn(const std::vector<std::string>& args, const std::string& cwd, int out_fd,
-            bool unprivileged) {
+            bool unprivileged, std::uint64_t file_size_limit) {
     const pid_t pid = fork();
     if (pid != 0)
         return pid;
     setsid();
     if (unprivileged && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
         _exit(125);
+    if (file_size_limit != 0) {
+        // Writes past the limit fail as on a full disk (the signal they would raise
+        // is ignored, and stays ignored in the program).
+        const struct rlimit limit = {file_size_limit, file_size_limit};
+        signal(SIGXFSZ, SIG_IGN);
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
+            _exit(124);
+    }
     const int null_fd = open("/dev/null", O_RDONLY);
     if (chdir(cwd.c_str()) != 0 || null_fd < 0)
         _exit(126);
@@ -72,11 +82,12 @@ pid_t spawn(const std::vector<std::string>& args, const std::string& cwd, int ou
 
 namespace {
 
-Result run_once(const std::vector<std::string>& args, const std::string& cwd, bool unprivileged) {
+Result run_once(const std::vector<std::string>& args, const std::string& cwd, bool unprivileged,
+                std::uint64_t file_size_limit) {
     int pipe_fds[2];
     if (pipe2(pipe_fds, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe");
-    const pid_t pid = spawn(args, cwd, pipe_fds[1], unprivileged);
+    const pid_t pid = spawn(args, cwd, pipe_fds[1], unprivileged, file_size_limit);
     close(pipe_fds[1]);
     Result run;
     char buffer[65536];
@@ -114,16 +125,17 @@ constexpr int kWineLoaderFailure = 127;
 
 } // namespace
 
-Result quodrel(const std::vector<std::string>& args, const std::string& cwd, bool unprivileged) {
-    Result run = run_once(args, cwd, unprivileged);
+Result quodrel(const std::vector<std::string>& args, const std::string& cwd, bool unprivileged,
+               std::uint64_t file_size_limit) {
+    Result run = run_once(args, cwd, unprivileged, file_size_limit);
     if (under_wine() && run.status == kWineLoaderFailure)
-        run = run_once(args, cwd, unprivileged);
+        run = run_once(args, cwd, unprivileged, file_size_limit);
     return run;
 }
 
 int start_quodrel(const std::vector<std::string>& args, const std::string& cwd) {
     const int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    const pid_t pid = spawn(args, cwd, null_fd, false);
+    const pid_t pid = spawn(args, cwd, null_fd, false, 0);
     close(null_fd);
     return pid;
 }

@@ -1,6 +1,7 @@
 // Runs the real program and inspects what it leaves on disk.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -28,9 +29,11 @@ std::string wine_prefix();
 
 // Runs the program in `cwd` in a new session, so it has no controlling terminal
 // and any key wait returns at once; stdin is /dev/null. `unprivileged` runs it as
-// user nobody when the tests run as root, so that permissions take effect.
+// user nobody when the tests run as root, so that permissions take effect. A
+// `file_size_limit` makes every write past that many bytes of a file fail, as a
+// full disk would.
 Result quodrel(const std::vector<std::string>& args, const std::string& cwd,
-               bool unprivileged = false);
+               bool unprivileged = false, std::uint64_t file_size_limit = 0);
 
 // Starts the program like quodrel() with its output discarded, and does not wait.
 int start_quodrel(const std::vector<std::string>& args, const std::string& cwd);
