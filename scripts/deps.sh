@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need, only when missing.
+# Installs the Debian packages the build and the tests need, only when missing; more
+# packages may be named as arguments.
 set -euo pipefail
-packages=(cmake make g++ libgtest-dev clang-format tmux python3 desktop-file-utils
+packages=("$@" cmake make g++ libgtest-dev clang-format tmux python3 desktop-file-utils
     g++-mingw-w64-x86-64 wine wine64 icoutils clang libclang-rt-14-dev gcovr)
 missing=()
 for package in "${packages[@]}"; do
