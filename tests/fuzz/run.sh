@@ -8,8 +8,11 @@ seconds=${2:-300}
 seeds=$build/seeds
 rm -rf "$seeds" && mkdir -p "$seeds" && "$build/tests/fuzz/make_seeds" "$seeds" || exit 1
 # Extractions go to memory where there is some, to keep the disk out of the timing.
-export QUODREL_FUZZ_DIR=/tmp
-[ -d /dev/shm ] && export QUODREL_FUZZ_DIR=/dev/shm
+base=/tmp
+[ -d /dev/shm ] && base=/dev/shm
+QUODREL_FUZZ_DIR=$(mktemp -d "$base/quodrel-fuzzing-XXXXXX")
+export QUODREL_FUZZ_DIR
+trap 'rm -rf "$QUODREL_FUZZ_DIR"' EXIT
 export ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1
 targets=(table extract)
 for target in "${targets[@]}"; do
