@@ -1,104 +1,169 @@
 #!/usr/bin/env bash
-# Times creation and extraction side by side with GNU tar and bsdtar, on many small
-# files and on a few big ones. Trees and archives live in tmpfs (/dev/shm); extraction
-# is timed into tmpfs and onto disk. Median of RUNS runs; clean-up is never timed.
-# Usage: bench/run.sh path/to/quodrel [RUNS]
+# Times quodrel side by side with GNU tar and bsdtar, and with cp -r as the floor for
+# moving the same bytes, on two workloads made at run time:
+#   small: a copy of /usr/include, links left out (about 8,000 files, 800 folders)
+#   big:   six files of 128 MiB and one of 256 MiB, random bytes, one in a subfolder
+# Trees and archives live in tmpfs (/dev/shm); extraction is timed into tmpfs and onto
+# the disk. After one warm-up run of each, the tools take turns (A B C D, A B C D, ...)
+# for RUNS runs; medians are reported, with each tool's peak memory. Every extraction
+# goes into a fresh folder; clean-up is never timed. Last, quodrel alone on trees twice
+# as large shows whether its cost grows linearly.
+# Usage: bench/run.sh path/to/quodrel [RUNS]   (writes the Markdown table to stdout)
 set -euo pipefail
 bin=$(realpath "$1")
 runs=${2:-5}
-command -v bsdtar >/dev/null || { apt-get update -qq && apt-get install -y -qq libarchive-tools >/dev/null; }
+here=$(dirname "$(realpath "$0")")
 shm=$(mktemp -d /dev/shm/quodrel-bench-XXXXXX)
-disk=$(mktemp -d "$(dirname "$(realpath "$0")")/work-XXXXXX")
+disk=$(mktemp -d "$here/work-XXXXXX")
 trap 'rm -rf "$shm" "$disk"' EXIT
 
-make_trees() {
-    # 20,000 small files (1 B to 8 KiB) in 200 folders; 4 files of 200 MiB.
-    python3 - "$shm/small" "$shm/big" <<'PY'
-import os, random, sys
-random.seed(1)
-small, big = sys.argv[1], sys.argv[2]
-for d in range(20):
-    for s in range(10):
-        folder = os.path.join(small, f"dir{d}", f"sub{s}")
-        os.makedirs(folder)
-        for f in range(100):
-            with open(os.path.join(folder, f"file{f}.dat"), "wb") as out:
-                out.write(random.randbytes(random.randint(1, 8192)))
-os.makedirs(big)
-for f in range(4):
-    with open(os.path.join(big, f"blob{f}.bin"), "wb") as out:
-        for _ in range(200):
-            out.write(random.randbytes(1 << 20))
-PY
+make_small() { # folder copies
+    mkdir -p "$1"
+    for i in $(seq "$2"); do
+        cp -r --no-dereference /usr/include "$1/include$i"
+    done
+    find "$1" -type l -delete
 }
 
-# median of the timings (ms) printed by the command
-median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+make_big() { # folder copies
+    mkdir -p "$1/sub"
+    for i in $(seq "$2"); do
+        for n in 1 2 3 4 5; do
+            head -c 128M /dev/urandom > "$1/blob$i-$n.bin"
+        done
+        head -c 128M /dev/urandom > "$1/sub/blob$i-6.bin"
+        head -c 256M /dev/urandom > "$1/large$i.bin"
+    done
+}
 
-time_ms() { # command...
-    local start end
-    start=$(date +%s%N)
-    "$@" >/dev/null 2>&1
-    end=$(date +%s%N)
-    echo $(( (end - start) / 1000000 ))
+# The command that creates (or, for cp, copies) with one tool, in the array `command`.
+create_command() { # tool tree archive
+    case $1 in
+    quodrel) command=("$bin" -c "$2" "$3" -s) ;;
+    tar) command=(tar -cf "$3" -C "$2" .) ;;
+    bsdtar) command=(bsdtar -cf "$3" -C "$2" .) ;;
+    cp) command=(cp -r "$2" "$3") ;;
+    esac
+}
+
+# The command that extracts with one tool; tar and bsdtar need the folder made first.
+extract_command() { # tool archive dest
+    case $1 in
+    quodrel) command=("$bin" -e "$2" "$3" -s) ;;
+    tar) mkdir "$3" && command=(tar -xf "$2" -C "$3") ;;
+    bsdtar) mkdir "$3" && command=(bsdtar -xf "$2" -C "$3") ;;
+    cp) command=(cp -r "$2" "$3") ;;
+    esac
 }
 
 create() { # tool tree archive
-    case $1 in
-    quodrel) "$bin" -c "$2" "$3" -s ;;
-    tar) tar -cf "$3" -C "$2" . ;;
-    bsdtar) bsdtar -cf "$3" -C "$2" . ;;
-    esac
+    create_command "$@"
+    "${command[@]}"
 }
 
-extract() { # tool archive dest
-    mkdir -p "$3"
-    case $1 in
-    quodrel) "$bin" -e "$2" "$3" -s ;;
-    tar) tar -xf "$2" -C "$3" ;;
-    bsdtar) bsdtar -xf "$2" -C "$3" ;;
-    esac
+# Runs `command`, timed: prints "milliseconds peak-KiB".
+timed() {
+    local start end
+    start=$(date +%s%N)
+    /usr/bin/time -f %M -o "$shm/rss" "${command[@]}" >/dev/null 2>&1
+    end=$(date +%s%N)
+    echo "$(((end - start) / 1000000)) $(tail -1 "$shm/rss")"
 }
 
-make_trees
-printf '| tree | operation | quodrel ms | GNU tar ms | bsdtar ms | tar / quodrel | bsdtar / quodrel |\n'
-printf '|---|---|---|---|---|---|---|\n'
-# One run of one tool for one operation; prints milliseconds.
+# The archive (or, for cp, the copied tree) each tool extracts from.
+source_of() { # tool tree
+    if [ "$1" = cp ]; then echo "$shm/$2"; else echo "$shm/$2.$1"; fi
+}
+
 measure() { # op tool tree
     local op=$1 tool=$2 tree=$3
     case $op in
     create)
-        rm -f "$shm/out.$tool"
-        time_ms create "$tool" "$shm/$tree" "$shm/out.$tool" ;;
-    "extract to tmpfs")
-        rm -rf "$shm/x"; sync
-        time_ms extract "$tool" "$shm/$tree.$tool" "$shm/x" ;;
-    "extract to disk")
-        rm -rf "$disk/x"; sync; sleep 2 # let the file system settle after deleting
-        time_ms extract "$tool" "$shm/$tree.$tool" "$disk/x" ;;
+        rm -rf "$shm/out"
+        create_command "$tool" "$shm/$tree" "$shm/out"
+        timed ;;
+    "extract, tmpfs")
+        rm -rf "$shm/x"
+        extract_command "$tool" "$(source_of "$tool" "$tree")" "$shm/x"
+        timed ;;
+    "extract, disk")
+        rm -rf "$disk/x"
+        sync
+        sleep 2 # the file system's inode search is slow right after many deletions
+        extract_command "$tool" "$(source_of "$tool" "$tree")" "$disk/x"
+        timed ;;
     esac
 }
 
+median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+maximum() { sort -n | tail -1; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
-tools=(quodrel tar bsdtar)
+mib() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
+
+make_small "$shm/small" 1
+make_big "$shm/big" 1
+files=$(find "$shm/small" -type f | wc -l)
+folders=$(find "$shm/small" -mindepth 1 -type d | wc -l)
+echo "Workloads: small = $files files in $folders folders," \
+    "$(du -sm "$shm/small" | cut -f1) MiB; big = 7 files, $(du -sm "$shm/big" | cut -f1) MiB."
+echo
+echo '| workload | operation | quodrel ms | GNU tar ms | bsdtar ms | cp -r ms | quodrel / tar | quodrel / bsdtar | quodrel / cp -r | peak MiB: quodrel, tar, bsdtar, cp |'
+echo '|---|---|---|---|---|---|---|---|---|---|'
+tools=(quodrel tar bsdtar cp)
 for tree in small big; do
-    for tool in "${tools[@]}"; do
+    for tool in quodrel tar bsdtar; do
         create "$tool" "$shm/$tree" "$shm/$tree.$tool" >/dev/null
     done
-    for op in create "extract to tmpfs" "extract to disk"; do
-        declare -A times=()
-        # Tools take turns within each run, so drift in the machine hits all alike.
+    for op in create "extract, tmpfs" "extract, disk"; do
+        declare -A ms=() kib=()
+        for tool in "${tools[@]}"; do measure "$op" "$tool" "$tree" >/dev/null; done # warm-up
         for _ in $(seq "$runs"); do
             for tool in "${tools[@]}"; do
-                times[$tool]+="$(measure "$op" "$tool" "$tree") "
+                read -r t m < <(measure "$op" "$tool" "$tree")
+                ms[$tool]+="$t "
+                kib[$tool]+="$m "
             done
         done
-        rm -rf "$shm/x" "$disk/x" "$shm"/out.*
-        q=$(printf '%s\n' ${times[quodrel]} | median)
-        t=$(printf '%s\n' ${times[tar]} | median)
-        b=$(printf '%s\n' ${times[bsdtar]} | median)
-        printf '| %s | %s | %s | %s | %s | %s | %s |\n' "$tree" "$op" "$q" "$t" "$b" \
-            "$(ratio "$t" "$q")" "$(ratio "$b" "$q")"
-        unset times
+        rm -rf "$shm/x" "$disk/x" "$shm/out"
+        for tool in "${tools[@]}"; do
+            declare "med_$tool=$(printf '%s\n' ${ms[$tool]} | median)"
+            declare "peak_$tool=$(mib "$(printf '%s\n' ${kib[$tool]} | maximum)")"
+        done
+        printf '| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s, %s, %s, %s |\n' "$tree" "$op" \
+            "$med_quodrel" "$med_tar" "$med_bsdtar" "$med_cp" \
+            "$(ratio "$med_quodrel" "$med_tar")" "$(ratio "$med_quodrel" "$med_bsdtar")" \
+            "$(ratio "$med_quodrel" "$med_cp")" \
+            "$peak_quodrel" "$peak_tar" "$peak_bsdtar" "$peak_cp"
+        unset ms kib
     done
+    rm -f "$shm/$tree".*
+done
+
+# Linearity: quodrel alone, each workload once and twice over, in tmpfs.
+echo
+echo '| workload | operation | 1x ms | 2x ms | 2x / 1x |'
+echo '|---|---|---|---|---|'
+rm -rf "$shm/big"
+mv "$shm/small" "$shm/small1"
+make_small "$shm/small2" 2
+make_big "$shm/big1" 1
+make_big "$shm/big2" 2
+for tree in small big; do
+    for size in 1 2; do
+        "$bin" -c "$shm/$tree$size" "$shm/$tree$size.quodrel" -s >/dev/null
+    done
+    for op in create "extract, tmpfs"; do
+        declare -A ms=()
+        for _ in $(seq "$runs"); do
+            for size in 1 2; do
+                read -r t _ < <(measure "$op" quodrel "$tree$size")
+                ms[$size]+="$t "
+            done
+        done
+        one=$(printf '%s\n' ${ms[1]} | median)
+        two=$(printf '%s\n' ${ms[2]} | median)
+        printf '| %s | %s | %s | %s | %s |\n' "$tree" "$op" "$one" "$two" "$(ratio "$two" "$one")"
+        unset ms
+    done
+    rm -rf "$shm/$tree"1* "$shm/$tree"2* "$shm/x" "$shm/out"
 done

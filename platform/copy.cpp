@@ -13,9 +13,11 @@
 namespace quodrel::platform {
 namespace {
 
-// Large enough that a big file moves in few system calls, small enough to stay in memory
-// budget whatever the file's size.
-constexpr std::size_t kChunk = 1 << 20;
+// Large enough that a file moves in few system calls, small enough that what one read
+// brings in is still in the processor's cache when it is written out again. Measured:
+// unpacking 1 GiB of big files from tmpfs onto ext4 took 0.6-0.75 s in 64 KiB blocks
+// against 1.8-2.3 s in 1 MiB blocks (and 0.8-0.9 s for GNU tar), in alternating runs.
+constexpr std::size_t kChunk = 1 << 16;
 
 // From this size on, a file's bytes are moved inside the kernel where it can: one
 // copy instead of two, and none through this process. Smaller files gain nothing
