@@ -72,16 +72,15 @@ bool copy_file(Creation& c, const Entry& entry) {
     const std::string path = c.source_dir + entry.relative_path;
     const auto size = static_cast<std::uint64_t>(entry.record.size);
     std::uint64_t size_now = 0;
-    std::FILE* source = platform::open_file_for_reading(path, &size_now);
-    if (!source) {
+    const int source = platform::open_source(path, &size_now);
+    if (source < 0) {
         c.error("ERROR! Cannot open %s\n", path);
         return false;
     }
-    // Read straight into the archive's block buffer: no stream buffer needed.
-    std::setvbuf(source, nullptr, _IONBF, 0);
+    // Read straight into the archive's block buffer: no stream in between.
     std::uint64_t copied = 0;
     platform::Copy result = c.out->copy_from(source, size, copied);
-    std::fclose(source);
+    platform::close_source(source);
     if (result == platform::Copy::short_read)
         result = write_zeros(*c.out, size - copied) ? platform::Copy::done
                                                     : platform::Copy::write_failed;

@@ -1,5 +1,7 @@
 #include "platform/copy.h"
 
+#include "platform/platform.h"
+
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -20,25 +22,24 @@ namespace {
 constexpr std::size_t kChunk = 1 << 16;
 
 // From this size on, a file's bytes are moved inside the kernel where it can: one
-// copy instead of two, and none through this process. Smaller files gain nothing
-// and would lose the batching of many files into one write.
-constexpr std::uint64_t kKernelCopyMin = 1 << 20;
+// copy instead of two, and none through this process. Below it, the batching of many
+// small files into one write is worth more. Measured on a copy of /usr/include in
+// tmpfs: packing took a median of 83 ms from 16 KiB on, 85 ms from 64 KiB, 89 ms from
+// 1 MiB (GNU tar: 93 ms); unpacking 100 ms against 103 ms from 1 MiB.
+constexpr std::uint64_t kKernelCopyMin = 1 << 14;
 
-// Moves `count` bytes at the streams' current positions without passing them through
-// this process, then seeks both streams past what moved, so stdio and the descriptors
-// agree again. False, with nothing moved, where the platform or the file systems
-// cannot; `to` must have nothing buffered.
-bool copy_in_kernel(std::FILE* from, std::FILE* to, std::uint64_t count, std::uint64_t& copied,
-                    Copy& result) {
 #ifdef __linux__
-    off_t in = ftello(from);
-    off_t out = ftello(to);
-    if (in < 0 || out < 0)
-        return false;
+// Moves up to `count` bytes from descriptor `from` at *in (or its own position when
+// `in` is null) to `to` at *out without passing them through this process. False,
+// with nothing moved, where the platform or the file systems cannot.
+bool kernel_copy(int from, std::int64_t* in, int to, std::int64_t* out, std::uint64_t count,
+                 std::uint64_t& copied, Copy& result) {
+    off_t in_offset = in ? static_cast<off_t>(*in) : 0;
+    off_t out_offset = static_cast<off_t>(*out);
     result = Copy::done;
     while (copied < count) {
         const std::uint64_t left = count - copied;
-        const ssize_t n = copy_file_range(fileno(from), &in, fileno(to), &out,
+        const ssize_t n = copy_file_range(from, in ? &in_offset : nullptr, to, &out_offset,
                                           left < (1u << 30) ? left : (1u << 30), 0);
         if (n < 0 && errno == EINTR)
             continue;
@@ -52,9 +53,26 @@ bool copy_in_kernel(std::FILE* from, std::FILE* to, std::uint64_t count, std::ui
         }
         copied += static_cast<std::uint64_t>(n);
     }
-    if (fseeko(from, in, SEEK_SET) != 0 && result == Copy::done)
+    if (in)
+        *in = in_offset;
+    *out = out_offset;
+    return true;
+}
+#endif
+
+// The same between two streams at their current positions; seeks both past what
+// moved, so stdio and the descriptors agree again. `to` must have nothing buffered.
+bool copy_in_kernel(std::FILE* from, std::FILE* to, std::uint64_t count, std::uint64_t& copied,
+                    Copy& result) {
+#ifdef __linux__
+    std::int64_t in = ftello(from);
+    std::int64_t out = ftello(to);
+    if (in < 0 || out < 0 ||
+        !kernel_copy(fileno(from), &in, fileno(to), &out, count, copied, result))
+        return false;
+    if (fseeko(from, static_cast<off_t>(in), SEEK_SET) != 0 && result == Copy::done)
         result = Copy::short_read;
-    if (fseeko(to, out, SEEK_SET) != 0)
+    if (fseeko(to, static_cast<off_t>(out), SEEK_SET) != 0)
         result = Copy::write_failed;
     return true;
 #else
@@ -68,11 +86,12 @@ bool copy_in_kernel(std::FILE* from, std::FILE* to, std::uint64_t count, std::ui
 Copy CopyBuffer::copy(std::FILE* from, std::FILE* to, std::uint64_t count, std::uint64_t& copied) {
     copied = 0;
     Copy result = Copy::done;
-    if (count >= kKernelCopyMin) {
+    if (count >= kKernelCopyMin && kernel_copy_works_) {
         if (std::fflush(to) != 0)
             return Copy::write_failed;
         if (copy_in_kernel(from, to, count, copied, result))
             return result;
+        kernel_copy_works_ = false; // not between these file systems: stop asking
     }
     const std::size_t want = count < kChunk ? static_cast<std::size_t>(count) : kChunk;
     if (buffer_.size() < want) {
@@ -117,14 +136,21 @@ bool BlockWriter::write(const void* data, std::size_t size) {
     return true;
 }
 
-Copy BlockWriter::copy_from(std::FILE* from, std::uint64_t count, std::uint64_t& copied) {
+Copy BlockWriter::copy_from(int source, std::uint64_t count, std::uint64_t& copied) {
     copied = 0;
-    Copy result = Copy::done;
-    if (count >= kKernelCopyMin) {
+    if (count >= kKernelCopyMin && kernel_copy_works_) {
         if (!flush())
             return Copy::write_failed;
-        if (copy_in_kernel(from, to_, count, copied, result))
+#ifdef __linux__
+        Copy result = Copy::done;
+        std::int64_t out = ftello(to_);
+        if (out >= 0 && kernel_copy(source, nullptr, fileno(to_), &out, count, copied, result)) {
+            if (fseeko(to_, static_cast<off_t>(out), SEEK_SET) != 0)
+                result = Copy::write_failed;
             return result;
+        }
+#endif
+        kernel_copy_works_ = false; // not between these file systems: stop asking
     }
     while (copied < count) {
         if (used_ == buffer_.size() && !flush())
@@ -132,11 +158,11 @@ Copy BlockWriter::copy_from(std::FILE* from, std::uint64_t count, std::uint64_t&
         const std::uint64_t left = count - copied;
         const std::size_t room = buffer_.size() - used_;
         const std::size_t n = left < room ? static_cast<std::size_t>(left) : room;
-        const std::size_t got = std::fread(buffer_.data() + used_, 1, n, from);
-        used_ += got;
-        copied += got;
-        if (got < n)
+        const std::int64_t got = read_source(source, buffer_.data() + used_, n);
+        if (got <= 0)
             return Copy::short_read;
+        used_ += static_cast<std::size_t>(got);
+        copied += static_cast<std::uint64_t>(got);
     }
     return Copy::done;
 }

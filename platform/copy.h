@@ -20,6 +20,7 @@ public:
 
 private:
     std::vector<char> buffer_;
+    bool kernel_copy_works_ = true;
 };
 
 // Writes one unbuffered stream in large blocks from a buffer of its own. Small files
@@ -29,14 +30,15 @@ class BlockWriter {
 public:
     explicit BlockWriter(std::FILE* to);
     bool write(const void* data, std::size_t size);
-    // As CopyBuffer::copy, into this writer's stream.
-    Copy copy_from(std::FILE* from, std::uint64_t count, std::uint64_t& copied);
+    // As CopyBuffer::copy, from a file opened with open_source into this writer's stream.
+    Copy copy_from(int source, std::uint64_t count, std::uint64_t& copied);
     bool flush();
 
 private:
     std::FILE* to_;
     std::vector<char> buffer_;
     std::size_t used_ = 0;
+    bool kernel_copy_works_ = true;
 };
 
 } // namespace quodrel::platform

@@ -48,6 +48,16 @@ MakeDirectory make_directory(const std::string& path);
 // When `size` is given it receives the file's length at opening time.
 std::FILE* open_file_for_reading(const std::string& path, std::uint64_t* size = nullptr);
 
+// The same open without a stream, for the many small files a creation reads once
+// from start to end: a descriptor for read_source and close_source, or -1. Saves
+// the stream's own set-up (a system call and an allocation) per file.
+int open_source(const std::string& path, std::uint64_t* size);
+
+// Reads up to `size` bytes; the count read, 0 at the end, -1 on an error.
+std::int64_t read_source(int source, void* buffer, std::size_t size);
+
+void close_source(int source);
+
 // Creates or truncates a file for binary writing. Refuses to write through a link,
 // and refuses the file `keep` (the archive being read) rather than truncate it.
 std::FILE* create_file_for_writing(const std::string& path, const FileId& keep = FileId{});

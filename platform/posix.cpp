@@ -77,19 +77,34 @@ MakeDirectory make_directory(const std::string& path) {
     return S_ISDIR(st.st_mode) ? MakeDirectory::existed : MakeDirectory::failed;
 }
 
-std::FILE* open_file_for_reading(const std::string& path, std::uint64_t* size) {
+int open_source(const std::string& path, std::uint64_t* size) {
     // O_NONBLOCK keeps a FIFO from blocking the open; it is refused just after.
     const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
-        return nullptr;
+        return -1;
     struct stat st;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         close(fd);
-        return nullptr;
+        return -1;
     }
     if (size)
         *size = static_cast<std::uint64_t>(st.st_size);
-    return stream_or_close(fd, "rb");
+    return fd;
+}
+
+std::int64_t read_source(int source, void* buffer, std::size_t size) {
+    for (;;) {
+        const ssize_t n = read(source, buffer, size);
+        if (n >= 0 || errno != EINTR)
+            return n;
+    }
+}
+
+void close_source(int source) { close(source); }
+
+std::FILE* open_file_for_reading(const std::string& path, std::uint64_t* size) {
+    const int fd = open_source(path, size);
+    return fd < 0 ? nullptr : stream_or_close(fd, "rb");
 }
 
 std::FILE* create_file_for_writing(const std::string& path, const FileId& keep) {

@@ -92,20 +92,40 @@ MakeDirectory make_directory(const std::string& path) {
     return is_directory(attributes) ? MakeDirectory::existed : MakeDirectory::failed;
 }
 
-std::FILE* open_file_for_reading(const std::string& path, std::uint64_t* size) {
+int open_source(const std::string& path, std::uint64_t* size) {
     // Without FILE_FLAG_BACKUP_SEMANTICS a directory does not open.
     const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
                                       FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
-        return nullptr;
+        return -1;
     LARGE_INTEGER length;
     if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileSizeEx(handle, &length)) {
         CloseHandle(handle); // a device, pipe or console
-        return nullptr;
+        return -1;
     }
     if (size)
         *size = static_cast<std::uint64_t>(length.QuadPart);
-    return stream_or_close(handle, _O_RDONLY, "rb");
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
+    if (fd < 0)
+        CloseHandle(handle);
+    return fd;
+}
+
+std::int64_t read_source(int source, void* buffer, std::size_t size) {
+    const unsigned chunk = size < (1u << 30) ? static_cast<unsigned>(size) : (1u << 30);
+    return _read(source, buffer, chunk);
+}
+
+void close_source(int source) { _close(source); }
+
+std::FILE* open_file_for_reading(const std::string& path, std::uint64_t* size) {
+    const int fd = open_source(path, size);
+    if (fd < 0)
+        return nullptr;
+    std::FILE* file = _fdopen(fd, "rb");
+    if (!file)
+        _close(fd);
+    return file;
 }
 
 std::FILE* create_file_for_writing(const std::string& path, const FileId& keep) {
