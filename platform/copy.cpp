@@ -60,6 +60,51 @@ bool kernel_copy(int from, std::int64_t* in, int to, std::int64_t* out, std::uin
 }
 #endif
 
+#ifdef __linux__
+// Copies between the streams' descriptors through `buffer` alone, then seeks both
+// streams past what moved. For files too big to gain from stdio's batching: reading
+// through the stream would copy every byte once more, from its buffer into ours.
+// `to` must have nothing buffered.
+Copy copy_through(std::FILE* from, std::FILE* to, std::uint64_t count, std::vector<char>& buffer,
+                  std::uint64_t& copied) {
+    off_t in = ftello(from);
+    off_t out = ftello(to);
+    if (in < 0 || out < 0)
+        return Copy::short_read;
+    Copy result = Copy::done;
+    while (copied < count && result == Copy::done) {
+        const std::uint64_t left = count - copied;
+        const auto n = static_cast<std::size_t>(left < buffer.size() ? left : buffer.size());
+        const ssize_t got = pread(fileno(from), buffer.data(), n, in);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            result = Copy::short_read;
+            break;
+        }
+        for (ssize_t done = 0; done < got;) {
+            const ssize_t put =
+                pwrite(fileno(to), buffer.data() + done, static_cast<std::size_t>(got - done), out);
+            if (put < 0 && errno == EINTR)
+                continue;
+            if (put <= 0) {
+                result = Copy::write_failed;
+                break;
+            }
+            done += put;
+            out += put;
+        }
+        in += got;
+        copied += static_cast<std::uint64_t>(got);
+    }
+    if (fseeko(from, in, SEEK_SET) != 0 && result == Copy::done)
+        result = Copy::short_read;
+    if (fseeko(to, out, SEEK_SET) != 0)
+        result = Copy::write_failed;
+    return result;
+}
+#endif
+
 // The same between two streams at their current positions; seeks both past what
 // moved, so stdio and the descriptors agree again. `to` must have nothing buffered.
 bool copy_in_kernel(std::FILE* from, std::FILE* to, std::uint64_t count, std::uint64_t& copied,
@@ -101,6 +146,13 @@ Copy CopyBuffer::copy(std::FILE* from, std::FILE* to, std::uint64_t count, std::
             return Copy::no_memory;
         }
     }
+#ifdef __linux__
+    if (count >= kKernelCopyMin) {
+        if (std::fflush(to) != 0)
+            return Copy::write_failed;
+        return copy_through(from, to, count, buffer_, copied);
+    }
+#endif
     while (copied < count) {
         const std::uint64_t left = count - copied;
         const auto n = static_cast<std::size_t>(left < buffer_.size() ? left : buffer_.size());
