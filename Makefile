@@ -74,7 +74,7 @@ bench:
 	@scripts/deps.sh libarchive-tools time
 	@cmake -S . -B $(RELEASE) -DCMAKE_BUILD_TYPE=Release -DQUODREL_TESTS=OFF >/dev/null
 	@cmake --build $(RELEASE) -j$(JOBS)
-	@bash -o pipefail -c 'bench/run.sh $(RELEASE)/quodrel 5 | tee bench/table.new'
+	@bash -o pipefail -c 'bench/run.sh $(RELEASE)/quodrel 7 | tee bench/table.new'
 	@{ sed -n '1,/^<!-- table -->$$/p' bench/RESULTS.md; scripts/machine.sh; echo; \
 		cat bench/table.new; } > bench/RESULTS.new
 	@mv bench/RESULTS.new bench/RESULTS.md && rm -f bench/table.new
