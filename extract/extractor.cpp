@@ -76,15 +76,14 @@ void write_file(Extraction& x, const EntryRecord& record, const std::string& out
         x.error("ERROR! Data cut short for %s\n", out);
         return;
     }
-    File file(platform::create_file_for_writing(out, x.archive_id));
-    if (!file) {
+    const int file = platform::create_output(out, x.archive_id);
+    if (file < 0) {
         x.error("ERROR! Cannot create %s\n", out);
         return;
     }
-    std::setvbuf(file.get(), nullptr, _IONBF, 0); // written in whole blocks
     if (start != x.position && !platform::seek_file(x.archive.get(), start)) {
         x.position = -1;
-        file.reset();
+        platform::close_output(file);
         platform::remove_file(out);
         x.error("ERROR! Data cut short for %s\n", out);
         return;
@@ -96,9 +95,9 @@ void write_file(Extraction& x, const EntryRecord& record, const std::string& out
         platform::remove_on_signal(out);
     std::uint64_t copied = 0;
     const platform::Copy result =
-        x.buffer.copy(x.archive.get(), file.get(), static_cast<std::uint64_t>(record.size), copied);
+        x.buffer.copy(x.archive.get(), file, static_cast<std::uint64_t>(record.size), copied);
     x.position = start + static_cast<std::int64_t>(copied);
-    bool closed = std::fclose(file.release()) == 0;
+    const bool closed = platform::close_output(file);
     if (guarded)
         platform::remove_on_signal("");
     if (result == platform::Copy::done && closed)

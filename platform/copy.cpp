@@ -61,16 +61,16 @@ bool kernel_copy(int from, std::int64_t* in, int to, std::int64_t* out, std::uin
 #endif
 
 #ifdef __linux__
-// Copies between the streams' descriptors through `buffer` alone, then seeks both
-// streams past what moved. For files too big to gain from stdio's batching: reading
-// through the stream would copy every byte once more, from its buffer into ours.
-// `to` must have nothing buffered.
-Copy copy_through(std::FILE* from, std::FILE* to, std::uint64_t count, std::vector<char>& buffer,
+// Copies from the stream's descriptor to the start of `to` through `buffer` alone,
+// then seeks the stream past what was read. For files too big to gain from stdio's
+// batching: reading through the stream would copy every byte once more, from its
+// buffer into ours.
+Copy copy_through(std::FILE* from, int to, std::uint64_t count, std::vector<char>& buffer,
                   std::uint64_t& copied) {
     off_t in = ftello(from);
-    off_t out = ftello(to);
-    if (in < 0 || out < 0)
+    if (in < 0)
         return Copy::short_read;
+    off_t out = 0;
     Copy result = Copy::done;
     while (copied < count && result == Copy::done) {
         const std::uint64_t left = count - copied;
@@ -84,7 +84,7 @@ Copy copy_through(std::FILE* from, std::FILE* to, std::uint64_t count, std::vect
         }
         for (ssize_t done = 0; done < got;) {
             const ssize_t put =
-                pwrite(fileno(to), buffer.data() + done, static_cast<std::size_t>(got - done), out);
+                pwrite(to, buffer.data() + done, static_cast<std::size_t>(got - done), out);
             if (put < 0 && errno == EINTR)
                 continue;
             if (put <= 0) {
@@ -99,45 +99,28 @@ Copy copy_through(std::FILE* from, std::FILE* to, std::uint64_t count, std::vect
     }
     if (fseeko(from, in, SEEK_SET) != 0 && result == Copy::done)
         result = Copy::short_read;
-    if (fseeko(to, out, SEEK_SET) != 0)
-        result = Copy::write_failed;
     return result;
 }
-#endif
 
-// The same between two streams at their current positions; seeks both past what
-// moved, so stdio and the descriptors agree again. `to` must have nothing buffered.
-bool copy_in_kernel(std::FILE* from, std::FILE* to, std::uint64_t count, std::uint64_t& copied,
+// Moves `count` bytes from the stream's position to the start of `to` inside the
+// kernel, then seeks the stream past them. False, with nothing moved, where the
+// kernel cannot copy between these files.
+bool copy_in_kernel(std::FILE* from, int to, std::uint64_t count, std::uint64_t& copied,
                     Copy& result) {
-#ifdef __linux__
     std::int64_t in = ftello(from);
-    std::int64_t out = ftello(to);
-    if (in < 0 || out < 0 ||
-        !kernel_copy(fileno(from), &in, fileno(to), &out, count, copied, result))
+    std::int64_t out = 0;
+    if (in < 0 || !kernel_copy(fileno(from), &in, to, &out, count, copied, result))
         return false;
     if (fseeko(from, static_cast<off_t>(in), SEEK_SET) != 0 && result == Copy::done)
         result = Copy::short_read;
-    if (fseeko(to, static_cast<off_t>(out), SEEK_SET) != 0)
-        result = Copy::write_failed;
     return true;
-#else
-    (void)from, (void)to, (void)count, (void)copied, (void)result;
-    return false;
-#endif
 }
+#endif
 
 } // namespace
 
-Copy CopyBuffer::copy(std::FILE* from, std::FILE* to, std::uint64_t count, std::uint64_t& copied) {
+Copy CopyBuffer::copy(std::FILE* from, int to, std::uint64_t count, std::uint64_t& copied) {
     copied = 0;
-    Copy result = Copy::done;
-    if (count >= kKernelCopyMin && kernel_copy_works_) {
-        if (std::fflush(to) != 0)
-            return Copy::write_failed;
-        if (copy_in_kernel(from, to, count, copied, result))
-            return result;
-        kernel_copy_works_ = false; // not between these file systems: stop asking
-    }
     const std::size_t want = count < kChunk ? static_cast<std::size_t>(count) : kChunk;
     if (buffer_.size() < want) {
         try {
@@ -148,8 +131,10 @@ Copy CopyBuffer::copy(std::FILE* from, std::FILE* to, std::uint64_t count, std::
     }
 #ifdef __linux__
     if (count >= kKernelCopyMin) {
-        if (std::fflush(to) != 0)
-            return Copy::write_failed;
+        Copy result = Copy::done;
+        if (kernel_copy_works_ && copy_in_kernel(from, to, count, copied, result))
+            return result;
+        kernel_copy_works_ = false; // not between these file systems: stop asking
         return copy_through(from, to, count, buffer_, copied);
     }
 #endif
@@ -157,7 +142,7 @@ Copy CopyBuffer::copy(std::FILE* from, std::FILE* to, std::uint64_t count, std::
         const std::uint64_t left = count - copied;
         const auto n = static_cast<std::size_t>(left < buffer_.size() ? left : buffer_.size());
         const std::size_t got = std::fread(buffer_.data(), 1, n, from);
-        if (got > 0 && std::fwrite(buffer_.data(), 1, got, to) != got)
+        if (got > 0 && !write_output(to, buffer_.data(), got))
             return Copy::write_failed;
         copied += got;
         if (got < n)

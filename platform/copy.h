@@ -14,9 +14,10 @@ enum class Copy { done, short_read, write_failed, no_memory };
 // Copies runs of bytes from one stream to another through one reusable buffer.
 class CopyBuffer {
 public:
-    // Copies exactly `count` bytes unless the source ends or fails first; on a short
-    // read `copied` tells how many arrived.
-    Copy copy(std::FILE* from, std::FILE* to, std::uint64_t count, std::uint64_t& copied);
+    // Copies exactly `count` bytes from the stream's position to a new output (from
+    // create_output, written from its start) unless the source ends or fails first; on
+    // a short read `copied` tells how many arrived.
+    Copy copy(std::FILE* from, int to, std::uint64_t count, std::uint64_t& copied);
 
 private:
     std::vector<char> buffer_;

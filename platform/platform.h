@@ -58,9 +58,16 @@ std::int64_t read_source(int source, void* buffer, std::size_t size);
 
 void close_source(int source);
 
-// Creates or truncates a file for binary writing. Refuses to write through a link,
-// and refuses the file `keep` (the archive being read) rather than truncate it.
-std::FILE* create_file_for_writing(const std::string& path, const FileId& keep = FileId{});
+// Creates or truncates a file for binary writing, as a descriptor for write_output
+// and close_output, or -1. Refuses to write through a link, and refuses the file
+// `keep` (the archive being read) rather than truncate it.
+int create_output(const std::string& path, const FileId& keep = FileId{});
+
+// Writes all `size` bytes; false when they could not all be written.
+bool write_output(int output, const void* data, std::size_t size);
+
+// Closes an output; false when the last of its data could not be stored.
+bool close_output(int output);
 
 bool file_size(std::FILE* file, std::uint64_t& size);
 bool seek_file(std::FILE* file, std::int64_t position);

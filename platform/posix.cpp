@@ -107,32 +107,48 @@ std::FILE* open_file_for_reading(const std::string& path, std::uint64_t* size) {
     return fd < 0 ? nullptr : stream_or_close(fd, "rb");
 }
 
-std::FILE* create_file_for_writing(const std::string& path, const FileId& keep) {
+int create_output(const std::string& path, const FileId& keep) {
     // Truncated only once it is known to be a plain file other than `keep`.
     constexpr int kFlags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
     int fd = open(path.c_str(), kFlags, 0666);
     if (fd < 0)
-        return nullptr;
+        return -1;
     struct stat st;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || id_of(st) == keep) {
         close(fd);
-        return nullptr;
+        return -1;
     }
     if (st.st_nlink > 1) {
         // Other names share this file, possibly outside the destination: give this
         // name a file of its own instead of writing into the shared one.
         close(fd);
         if (unlink(path.c_str()) != 0)
-            return nullptr;
+            return -1;
         fd = open(path.c_str(), kFlags | O_EXCL, 0666);
         if (fd < 0)
-            return nullptr;
+            return -1;
     } else if (st.st_size > 0 && ftruncate(fd, 0) != 0) {
         close(fd);
-        return nullptr;
+        return -1;
     }
-    return stream_or_close(fd, "wb");
+    return fd;
 }
+
+bool write_output(int output, const void* data, std::size_t size) {
+    const auto* bytes = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t n = write(output, bytes, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        bytes += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool close_output(int output) { return close(output) == 0; }
 
 bool file_size(std::FILE* file, std::uint64_t& size) {
     struct stat st;

@@ -128,36 +128,54 @@ std::FILE* open_file_for_reading(const std::string& path, std::uint64_t* size) {
     return file;
 }
 
-std::FILE* create_file_for_writing(const std::string& path, const FileId& keep) {
+int create_output(const std::string& path, const FileId& keep) {
     // Opened without following a link, and truncated only once it is known to be a
     // plain file other than `keep`.
     constexpr DWORD kFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
     HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, kShareWhileWriting, nullptr,
                                 OPEN_ALWAYS, kFlags, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
-        return nullptr;
+        return -1;
     BY_HANDLE_FILE_INFORMATION info;
     const FileId id = GetFileType(handle) == FILE_TYPE_DISK ? id_of(handle, &info) : FileId{};
     if (!id.valid || id == keep || is_directory(info.dwFileAttributes) ||
         is_link(info.dwFileAttributes)) {
         CloseHandle(handle);
-        return nullptr;
+        return -1;
     }
     if (info.nNumberOfLinks > 1) {
         // Other names share this file: give this name a file of its own.
         CloseHandle(handle);
         if (!DeleteFileA(path.c_str()))
-            return nullptr;
+            return -1;
         handle = CreateFileA(path.c_str(), GENERIC_WRITE, kShareWhileWriting, nullptr, CREATE_NEW,
                              kFlags, nullptr);
         if (handle == INVALID_HANDLE_VALUE)
-            return nullptr;
+            return -1;
     } else if ((info.nFileSizeHigh != 0 || info.nFileSizeLow != 0) && !SetEndOfFile(handle)) {
         CloseHandle(handle); // the position is 0, so this truncates
-        return nullptr;
+        return -1;
     }
-    return stream_or_close(handle, _O_WRONLY, "wb");
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
+    if (fd < 0)
+        CloseHandle(handle);
+    return fd;
 }
+
+bool write_output(int output, const void* data, std::size_t size) {
+    const auto* bytes = static_cast<const char*>(data);
+    while (size > 0) {
+        const unsigned chunk = size < (1u << 30) ? static_cast<unsigned>(size) : (1u << 30);
+        const int n = _write(output, bytes, chunk);
+        if (n <= 0)
+            return false;
+        bytes += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool close_output(int output) { return _close(output) == 0; }
 
 bool file_size(std::FILE* file, std::uint64_t& size) {
     LARGE_INTEGER length;
