@@ -232,13 +232,13 @@ TEST(Create, ArchiveInAMissingFolderIsReportedAfterTheScan) {
 TEST(Create, AFullDiskKeepsTheOldArchiveAndLeavesNoTemporaryFile) {
     TempDir dir;
     make_dirs(dir / "src");
-    write_file(dir / "src/big", std::string(3 << 20, 'b'));     // copied inside the kernel
-    write_file(dir / "src/small", std::string(600 << 10, 's')); // through the block buffer
+    write_file(dir / "src/big", std::string(3 << 20, 'b'));    // copied inside the kernel
+    write_file(dir / "src/small", std::string(10 << 10, 's')); // through the block buffer
     write_file(dir / "a.dat", "OLD");
     // The first limit stops the kernel copy of big; the second lets it through and
-    // stops the block buffer holding small.
+    // stops the last write of the block buffer, which holds small.
     const std::pair<std::uint64_t, std::string> cases[] = {{1u << 20, "."},
-                                                           {(3u << 20) + (300u << 10), ".."}};
+                                                           {(3u << 20) + 4096, ".."}};
     for (const auto& [limit, dots] : cases) {
         const Result run = quodrel({"-c", "src", "a.dat", "-s"}, dir.path(), false, limit);
         EXPECT_EQ(run.out, "Creating a.dat (2 files)\n" + dots + "ERROR! Cannot write a.dat\n");
