@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
@@ -93,24 +94,29 @@ Result run_once(const std::vector<std::string>& args, const std::string& cwd, bo
     char buffer[65536];
     int status = 0;
     bool ended = false;
-    // Reads until the program has ended and its output is drained. Not until the
-    // pipe closes: under Wine, helper processes the first start leaves running
-    // inherit the pipe and hold it open long after the program is gone.
+    int quiet_polls = 0;
+    // Reads until the pipe closes or, once the program has ended, until nothing more
+    // has come for a while. Not simply until the pipe closes: under Wine, helper
+    // processes the first start leaves running inherit the pipe and hold it open long
+    // after the program is gone (they never write to it).
+    constexpr int kQuietPollsAfterEnd = 5; // of 40 ms each
     for (;;) {
         struct pollfd ready = {pipe_fds[0], POLLIN, 0};
-        if (poll(&ready, 1, ended ? 0 : 20) > 0) {
+        if (poll(&ready, 1, ended ? 40 : 20) > 0) {
             const ssize_t n = read(pipe_fds[0], buffer, sizeof buffer);
             if (n > 0) {
                 run.out.append(buffer, static_cast<std::size_t>(n));
+                quiet_polls = 0;
                 continue;
             }
             if (n == 0 || errno != EINTR)
                 break;
             continue;
         }
-        if (ended)
-            break; // ended, and nothing more to read
-        ended = waitpid(pid, &status, WNOHANG) == pid;
+        if (ended && ++quiet_polls >= kQuietPollsAfterEnd)
+            break;
+        if (!ended)
+            ended = waitpid(pid, &status, WNOHANG) == pid;
     }
     close(pipe_fds[0]);
     if (!ended)
@@ -119,17 +125,23 @@ Result run_once(const std::vector<std::string>& args, const std::string& cwd, bo
     return run;
 }
 
-// Wine's loader, rarely, fails on its own way out ("Inconsistency detected by
-// ld.so") with status 127, a status the program itself never gives.
-constexpr int kWineLoaderFailure = 127;
+// Wine itself, rarely, fails around the program: its loader on the way out
+// ("Inconsistency detected by ld.so", status 127), or a start that never reaches the
+// program. The program itself never ends with 127 and always prints something.
+bool wine_failed(const Result& run) { return run.status == 127 || run.out.empty(); }
 
 } // namespace
 
 Result quodrel(const std::vector<std::string>& args, const std::string& cwd, bool unprivileged,
                std::uint64_t file_size_limit) {
     Result run = run_once(args, cwd, unprivileged, file_size_limit);
-    if (under_wine() && run.status == kWineLoaderFailure)
+    for (int retry = 0; retry < 2 && under_wine() && wine_failed(run); ++retry) {
+        std::fprintf(stderr,
+                     "note: Wine failed to run the program (status %d, %zu bytes out); "
+                     "once more\n",
+                     run.status, run.out.size());
         run = run_once(args, cwd, unprivileged, file_size_limit);
+    }
     return run;
 }
 
