@@ -58,10 +58,8 @@ bool kernel_copy(int from, std::int64_t* in, int to, std::int64_t* out, std::uin
     *out = out_offset;
     return true;
 }
-#endif
 
-#ifdef __linux__
-// Copies from the stream's descriptor to the start of `to` through `buffer` alone,
+// Copies from the stream's descriptor to `to` (a fresh output) through `buffer` alone,
 // then seeks the stream past what was read. For files too big to gain from stdio's
 // batching: reading through the stream would copy every byte once more, from its
 // buffer into ours.
@@ -70,9 +68,8 @@ Copy copy_through(std::FILE* from, int to, std::uint64_t count, std::vector<char
     off_t in = ftello(from);
     if (in < 0)
         return Copy::short_read;
-    off_t out = 0;
     Copy result = Copy::done;
-    while (copied < count && result == Copy::done) {
+    while (copied < count) {
         const std::uint64_t left = count - copied;
         const auto n = static_cast<std::size_t>(left < buffer.size() ? left : buffer.size());
         const ssize_t got = pread(fileno(from), buffer.data(), n, in);
@@ -82,20 +79,12 @@ Copy copy_through(std::FILE* from, int to, std::uint64_t count, std::vector<char
             result = Copy::short_read;
             break;
         }
-        for (ssize_t done = 0; done < got;) {
-            const ssize_t put =
-                pwrite(to, buffer.data() + done, static_cast<std::size_t>(got - done), out);
-            if (put < 0 && errno == EINTR)
-                continue;
-            if (put <= 0) {
-                result = Copy::write_failed;
-                break;
-            }
-            done += put;
-            out += put;
-        }
         in += got;
         copied += static_cast<std::uint64_t>(got);
+        if (!write_output(to, buffer.data(), static_cast<std::size_t>(got))) {
+            result = Copy::write_failed;
+            break;
+        }
     }
     if (fseeko(from, in, SEEK_SET) != 0 && result == Copy::done)
         result = Copy::short_read;
