@@ -12,7 +12,8 @@ WINEPREFIX=$(realpath -m "$2")
 export WINEPREFIX WINEDEBUG=-all
 command -v tmux >/dev/null || { echo "FAIL: tmux is not installed"; exit 1; }
 work=$(mktemp -d)
-tmux_() { tmux -S "$work/sock" "$@"; }
+server=0 # a fresh tmux server for each case, so no case sees another's shutting down
+tmux_() { tmux -S "$work/sock$server" "$@"; }
 trap 'tmux_ kill-server 2>/dev/null; rm -rf "$work"' EXIT
 failures=0
 passes=0
@@ -29,6 +30,7 @@ wait_for() { # pattern [tenths of a second]
 # terminal's mode came back as it was.
 run_in_pane() { # command...
     tmux_ kill-server 2>/dev/null
+    server=$((server + 1))
     # The case's own shell ignores Ctrl+C, so that only the program sees it.
     cat > "$work/case.sh" <<CASE
 trap '' INT
