@@ -1,6 +1,6 @@
 #include "app/run_command.h"
+#include "report/reporter.h"
 
-#include <cstdio>
 #include <new>
 #include <string>
 #include <vector>
@@ -11,7 +11,7 @@ int main(int argc, char** argv) {
             std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
     } catch (const std::bad_alloc&) {
         // A tree or table too large for memory: end with a message, not a crash.
-        std::fputs("ERROR! Out of memory\n", stdout);
+        quodrel::report_out_of_memory();
         return quodrel::kExitError;
     }
 }

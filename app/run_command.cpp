@@ -2,7 +2,9 @@
 
 #include "create/builder.h"
 #include "extract/extractor.h"
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/terminal.h"
+#include "report/reporter.h"
 
 #include <cstdio>
 
@@ -57,27 +59,29 @@ void print_usage() {
 
 int run_command(const std::vector<std::string>& args) {
     platform::prepare_standard_output();
+    Reporter out;
     if (!(args.size() >= 4 && args[3] == "-s"))
         std::fputs(kBanner, stdout);
     if (args.size() >= 3 && args[0] == "-e")
-        return status(extract_archive(args[1], args[2]));
+        return status(extract_archive(args[1], args[2], out));
     if (args.size() >= 3 && args[0] == "-c")
-        return status(create_archive(args[1], args[2]));
+        return status(create_archive(args[1], args[2], out));
     if (args.size() != 1) {
         print_usage();
         return kExitUsage;
     }
     // One dropped path: an archive to unpack beside itself, or a directory to pack.
     const std::string& path = args[0];
-    if (std::FILE* file = platform::open_file_for_reading(path)) {
-        std::fclose(file);
+    const int file = platform::open_for_reading(path);
+    if (file >= 0) {
+        platform::close_file(file);
         if (!has_archive_suffix(path)) {
             print_usage();
             return kExitUsage;
         }
-        return wait_after(extract_archive(path, path.substr(0, path.size() - 4)));
+        return wait_after(extract_archive(path, path.substr(0, path.size() - 4), out));
     }
-    return wait_after(create_archive(path, path + ".dat"));
+    return wait_after(create_archive(path, path + ".dat", out));
 }
 
 } // namespace quodrel

@@ -5,7 +5,7 @@
 namespace quodrel {
 namespace {
 
-void put_u32(unsigned char* out, std::int32_t value) {
+void put32(unsigned char* out, std::int32_t value) {
     const auto bits = static_cast<std::uint32_t>(value);
     out[0] = static_cast<unsigned char>(bits);
     out[1] = static_cast<unsigned char>(bits >> 8);
@@ -13,7 +13,7 @@ void put_u32(unsigned char* out, std::int32_t value) {
     out[3] = static_cast<unsigned char>(bits >> 24);
 }
 
-std::int32_t get_u32(const unsigned char* in) {
+std::int32_t get32(const unsigned char* in) {
     const std::uint32_t bits = std::uint32_t{in[0]} | std::uint32_t{in[1]} << 8 |
                                std::uint32_t{in[2]} << 16 | std::uint32_t{in[3]} << 24;
     // Two's complement reinterpretation without implementation-defined conversion.
@@ -26,34 +26,34 @@ char ascii_upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c -
 } // namespace
 
 void encode_header(const ArchiveHeader& header, unsigned char out[kHeaderSize]) {
-    std::memcpy(out, header.magic, sizeof header.magic);
-    put_u32(out + 8, header.entry_count);
-    put_u32(out + 12, header.data_offset);
+    std::memcpy(out + kHeaderMagicAt, header.magic, sizeof header.magic);
+    put32(out + kHeaderEntryCountAt, header.entry_count);
+    put32(out + kHeaderDataOffsetAt, header.data_offset);
 }
 
 ArchiveHeader decode_header(const unsigned char in[kHeaderSize]) {
     ArchiveHeader header;
-    std::memcpy(header.magic, in, sizeof header.magic);
-    header.entry_count = get_u32(in + 8);
-    header.data_offset = get_u32(in + 12);
+    std::memcpy(header.magic, in + kHeaderMagicAt, sizeof header.magic);
+    header.entry_count = get32(in + kHeaderEntryCountAt);
+    header.data_offset = get32(in + kHeaderDataOffsetAt);
     return header;
 }
 
 void encode_record(const EntryRecord& record, unsigned char out[kRecordSize]) {
-    put_u32(out, record.offset);
-    put_u32(out + 4, record.size);
-    put_u32(out + 8, record.listing_count);
-    put_u32(out + 12, record.child_count);
-    put_u32(out + 16, record.name_length);
+    put32(out + kRecordOffsetAt, record.offset);
+    put32(out + kRecordSizeAt, record.size);
+    put32(out + kRecordListingCountAt, record.listing_count);
+    put32(out + kRecordChildCountAt, record.child_count);
+    put32(out + kRecordNameLengthAt, record.name_length);
 }
 
 EntryRecord decode_record(const unsigned char in[kRecordSize]) {
     EntryRecord record;
-    record.offset = get_u32(in);
-    record.size = get_u32(in + 4);
-    record.listing_count = get_u32(in + 8);
-    record.child_count = get_u32(in + 12);
-    record.name_length = get_u32(in + 16);
+    record.offset = get32(in + kRecordOffsetAt);
+    record.size = get32(in + kRecordSizeAt);
+    record.listing_count = get32(in + kRecordListingCountAt);
+    record.child_count = get32(in + kRecordChildCountAt);
+    record.name_length = get32(in + kRecordNameLengthAt);
     return record;
 }
 
@@ -61,7 +61,7 @@ std::int32_t padded_name_length(std::size_t name_length) {
     return static_cast<std::int32_t>(name_length - name_length % 4 + 4);
 }
 
-std::string to_stored_name(const std::string& name, std::int32_t name_length) {
+std::string to_stored_name(std::string_view name, std::int32_t name_length) {
     std::string stored(static_cast<std::size_t>(name_length), '\0');
     const std::size_t n = name.size() < stored.size() ? name.size() : stored.size();
     for (std::size_t i = 0; i < n; ++i)
@@ -76,9 +76,19 @@ std::string from_stored_name(const unsigned char* stored, std::size_t name_lengt
     return name;
 }
 
-bool is_windows_device_name(const std::string& name) {
+Fault check_entry(std::string_view name, std::size_t path_length, std::uint64_t size) {
+    if (name.size() > kMaxNameLength)
+        return Fault::name_too_long;
+    if (path_length > kMaxPathLength)
+        return Fault::path_too_long;
+    if (size > static_cast<std::uint64_t>(kMaxArchiveSize))
+        return Fault::file_too_large;
+    return Fault::none;
+}
+
+bool is_windows_device_name(std::string_view name) {
     // Windows maps these to devices whatever the extension or trailing blanks.
-    std::string base = name.substr(0, name.find('.'));
+    std::string base(name.substr(0, name.find('.')));
     while (!base.empty() && base.back() == ' ')
         base.pop_back();
     for (char& c : base)
@@ -91,32 +101,15 @@ bool is_windows_device_name(const std::string& name) {
            base[3] >= '0' && base[3] <= '9';
 }
 
-bool is_safe_name(const std::string& name) {
+bool is_safe_name(std::string_view name, bool windows_rules) {
     if (name.empty() || name == "." || name == "..")
         return false;
-    if (name.find_first_of("/\\") != std::string::npos)
+    if (name.find_first_of("/\\") != std::string_view::npos)
         return false;
-#ifdef _WIN32
     // Windows drops trailing dots and blanks, so "..." or "a " would name something else.
-    if (name.back() == '.' || name.back() == ' ' || is_windows_device_name(name))
+    if (windows_rules && (name.back() == '.' || name.back() == ' ' || is_windows_device_name(name)))
         return false;
-#endif
     return true;
-}
-
-std::int64_t lay_out_table(EntryTable& table) {
-    std::int64_t data_offset = static_cast<std::int64_t>(kHeaderSize + kRecordSize * table.size());
-    if (!table.empty())
-        table[0].record.listing_count = table[0].record.child_count;
-    for (std::size_t i = 0; i < table.size(); ++i) {
-        EntryRecord& record = table[i].record;
-        record.name_length = padded_name_length(table[i].name.size());
-        data_offset += record.name_length;
-        // The entry after a directory (or an empty file) carries the size of the listing it opens.
-        if (record.size == 0 && i + 1 < table.size())
-            table[i + 1].record.listing_count = record.child_count;
-    }
-    return data_offset;
 }
 
 } // namespace quodrel

@@ -1,21 +1,37 @@
-// The archive file format: records, their little-endian encoding, the stored-name
-// rules and the entry table both operations share. Pure: no files, no console.
+// The archive file format: the header and record layouts, their little-endian
+// encoding, the stored-name rules and the format's limits. Pure: no files, no console.
 #pragma once
+
+#include "report/fault.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <vector>
+#include <string_view>
 
 namespace quodrel {
 
+// The header, at the start of the file.
 constexpr char kMagic[8] = {'C', 'H', 'E', 'L', 'A', 'L', 'I', 'C'};
+constexpr std::size_t kHeaderMagicAt = 0;
+constexpr std::size_t kHeaderEntryCountAt = 8;
+constexpr std::size_t kHeaderDataOffsetAt = 12;
 constexpr std::size_t kHeaderSize = 16;
+
+// One record per entry, each followed by its stored name.
+constexpr std::size_t kRecordOffsetAt = 0;
+constexpr std::size_t kRecordSizeAt = 4;
+constexpr std::size_t kRecordListingCountAt = 8;
+constexpr std::size_t kRecordChildCountAt = 12;
+constexpr std::size_t kRecordNameLengthAt = 16;
 constexpr std::size_t kRecordSize = 20;
+
+// Limits.
 constexpr std::size_t kMaxNameLength = 255;          // bytes of one name
 constexpr std::int32_t kMaxStoredNameLength = 256;   // padded_name_length(kMaxNameLength)
-constexpr std::size_t kMaxPathLength = 511;          // bytes of a relative path
+constexpr std::size_t kMaxPathLength = 511;          // bytes of a path below the root
 constexpr std::int64_t kMaxArchiveSize = 0x7fffffff; // every position must stay below 2^31
+constexpr std::size_t kMaxOpenDirectories = 255;     // levels open below the root
 
 struct ArchiveHeader {
     char magic[8] = {};
@@ -31,16 +47,6 @@ struct EntryRecord {
     std::int32_t name_length = 0;
 };
 
-// One entry in memory: the record fields, the name in file-system form ("#", not ":")
-// and the path below the archive root, "/"-separated and beginning with "/".
-struct Entry {
-    EntryRecord record;
-    std::string name;
-    std::string relative_path;
-};
-
-using EntryTable = std::vector<Entry>;
-
 void encode_header(const ArchiveHeader& header, unsigned char out[kHeaderSize]);
 ArchiveHeader decode_header(const unsigned char in[kHeaderSize]);
 void encode_record(const EntryRecord& record, unsigned char out[kRecordSize]);
@@ -50,21 +56,22 @@ EntryRecord decode_record(const unsigned char in[kRecordSize]);
 std::int32_t padded_name_length(std::size_t name_length);
 
 // The name as stored: every "#" turned into ":", NUL-padded to name_length bytes.
-std::string to_stored_name(const std::string& name, std::int32_t name_length);
+std::string to_stored_name(std::string_view name, std::int32_t name_length);
 
 // The name a stored name stands for: bytes up to the first NUL, every ":" turned into "#".
 std::string from_stored_name(const unsigned char* stored, std::size_t name_length);
 
+// Whether one entry fits the format: its name, its path below the root and, for a
+// file, its size. The fault names the limit it breaks.
+Fault check_entry(std::string_view name, std::size_t path_length, std::uint64_t size);
+
 // Whether a name read from an archive may become one path component below the
-// destination: not empty, not "." or "..", no "/" or "\", and on Windows no
-// device name such as CON or NUL.
-bool is_safe_name(const std::string& name);
+// destination: not empty, not "." or "..", no "/" or "\"; with the Windows rules
+// also no device name such as CON or NUL and no trailing dot or blank, which
+// Windows would drop.
+bool is_safe_name(std::string_view name, bool windows_rules);
 
 // Whether Windows takes the name for a device (CON, NUL, COM1, LPT1.txt and the like).
-bool is_windows_device_name(const std::string& name);
-
-// Sets every entry's name_length and the listing_count values the writer gives,
-// and returns data_offset: where the entry table ends and the data region starts.
-std::int64_t lay_out_table(EntryTable& table);
+bool is_windows_device_name(std::string_view name);
 
 } // namespace quodrel

@@ -1,8 +1,9 @@
 // Walks a source tree into an entry table in archive order (depth-first pre-order).
 #pragma once
 
-#include "archive/format.h"
-#include "platform/platform.h"
+#include "archive/table.h"
+#include "platform/files.h"
+#include "report/fault.h"
 
 #include <cstdint>
 #include <string>
@@ -12,7 +13,7 @@ namespace quodrel {
 
 // Something the walk met that the archive cannot hold as it is.
 struct ScanProblem {
-    enum Kind { cannot_list, name_too_long, path_too_long, file_too_large } kind;
+    Fault fault;
     std::string path; // the path on disk
 };
 
@@ -28,22 +29,13 @@ struct Scan {
     std::string source_dir;
 };
 
-// Appends the entries below dir_path to scan.table and returns how many lie directly
-// inside it. root_length is the length of the source root's path, cut off dir_path
-// to form relative paths. A directory that cannot be listed contributes nothing.
-std::int32_t scan_directory(Scan& scan, const std::string& dir_path, std::size_t root_length);
-
 // Walks source_dir from its root, leaving out the existing file archive_path, so an
-// archive inside its own source is never packed into itself.
+// archive inside its own source is never packed into itself. A directory that
+// cannot be listed contributes nothing.
 void scan_tree(Scan& scan, const std::string& source_dir, const std::string& archive_path);
 
-// Whether a problem makes the archive impossible to write (as opposed to a part of
-// the tree that could not be read).
-bool is_fatal(const ScanProblem& problem);
-
-// Checks one listed entry against the limits of the format; on false `kind` says
-// which limit it breaks.
-bool within_limits(const std::string& name, const std::string& relative_path, std::uint64_t size,
-                   ScanProblem::Kind& kind);
+// Whether a problem makes the archive impossible to write, as opposed to a part of
+// the tree that is left out of it.
+bool refuses_archive(Fault fault);
 
 } // namespace quodrel

@@ -1,180 +1,171 @@
+// Runs an extraction plan against the disk, and deals with what only the disk can
+// tell: a directory that turns out to be a link, a file that cannot be created or
+// written, data that cannot be read after all.
 #include "extract/extractor.h"
 
-#include "app/console.h"
-#include "archive/format.h"
-#include "extract/paths.h"
-#include "extract/table.h"
+#include "archive/table.h"
+#include "archive/tree.h"
+#include "extract/plan.h"
+#include "platform/cleanup.h"
 #include "platform/copy.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 
-#include <cstdio>
-#include <memory>
+#include <algorithm>
+#include <cstring>
+#include <vector>
 
 namespace quodrel {
 namespace {
 
+constexpr int kMainSlot = 0;
 constexpr std::int32_t kGuardedSize = 1 << 20;
 
-struct CloseFile {
-    void operator()(std::FILE* file) const { std::fclose(file); }
+// Reads an open archive from its start, in blocks.
+class FileSource : public ByteSource {
+public:
+    explicit FileSource(int file) : file_(file), block_(platform::kCopyBlock) {}
+    std::size_t read(void* to, std::size_t size) override {
+        auto* out = static_cast<char*>(to);
+        std::size_t given = 0;
+        for (;;) {
+            const std::size_t n = std::min(size - given, end_ - at_);
+            std::memcpy(out + given, block_.data() + at_, n);
+            at_ += n;
+            given += n;
+            if (given == size || !refill())
+                return given;
+        }
+    }
+
+private:
+    int file_;
+    std::vector<char> block_;
+    std::size_t at_ = 0;
+    std::size_t end_ = 0;
+
+    bool refill() {
+        const std::int64_t n = platform::read_some(file_, block_.data(), block_.size());
+        at_ = 0;
+        end_ = n > 0 ? static_cast<std::size_t>(n) : 0;
+        return n > 0;
+    }
 };
-using File = std::unique_ptr<std::FILE, CloseFile>;
 
 // The state of one extraction.
 struct Extraction {
     std::string archive_path;
-    std::string dest_dir;
-    std::vector<char> stream_buffer; // outlives `archive`, which uses it
-    File archive;
+    int archive = -1;
     platform::FileId archive_id; // never overwritten by one of its own entries
     std::uint64_t archive_size = 0;
     ArchiveHeader header;
     EntryTable table;
-    std::vector<Placement> placements;
-    std::int64_t position = 0; // where the archive stream stands
-    platform::CopyBuffer buffer;
-    bool failed = false;
-
-    void error(const char* format, const std::string& path) {
-        std::printf(format, path.c_str());
-        failed = true;
-    }
+    ExtractionPlan plan;
+    Reporter* out = nullptr;
+    platform::Copier copier;
 };
 
-// Reads the whole entry table. False, with the error printed, when the table is
-// damaged: then nothing is written.
-bool read_table(Extraction& x) {
-    const TableDamage damage = read_entry_table(x.archive.get(), x.archive_size, x.header, x.table,
-                                                x.placements, x.position);
-    switch (damage) {
-    case TableDamage::none: return true;
-    case TableDamage::cut_short:
-        x.error("ERROR! Entry table cut short in %s\n", x.archive_path);
-        break;
-    case TableDamage::bad_name_length:
-        x.error("ERROR! Bad name length in %s\n", x.archive_path);
-        break;
-    case TableDamage::too_deep:
-        x.error("ERROR! Too many directory levels in %s\n", x.archive_path);
-        break;
-    case TableDamage::no_memory:
-        x.error("ERROR! No memory for the entry table of %s\n", x.archive_path);
-        break;
-    }
-    return false;
-}
-
 // Writes one file's data. Nothing is left behind unless it is complete.
-void write_file(Extraction& x, const EntryRecord& record, const std::string& out) {
-    const std::int64_t start = std::int64_t{x.header.data_offset} + record.offset;
-    if (start < 0 || record.size < 0) {
-        x.error("ERROR! Data out of range for %s\n", out);
-        return;
-    }
-    if (static_cast<std::uint64_t>(start) + static_cast<std::uint64_t>(record.size) >
-        x.archive_size) {
-        x.error("ERROR! Data cut short for %s\n", out);
-        return;
-    }
-    const int file = platform::create_output(out, x.archive_id);
-    if (file < 0) {
-        x.error("ERROR! Cannot create %s\n", out);
-        return;
-    }
-    if (start != x.position && !platform::seek_file(x.archive.get(), start)) {
-        x.position = -1;
-        platform::close_output(file);
-        platform::remove_file(out);
-        x.error("ERROR! Data cut short for %s\n", out);
-        return;
-    }
+void write_file(Extraction& x, const EntryRecord& record, const std::string& path) {
     // A big file takes a while: if a signal ends the run meanwhile, the half-written
-    // file goes too. Small ones are written in one call and are not worth the cost.
+    // file goes too.
     const bool guarded = record.size >= kGuardedSize;
     if (guarded)
-        platform::remove_on_signal(out);
+        platform::begin_output(kMainSlot, path);
+    const int file = platform::create_output(path, x.archive_id);
+    if (guarded)
+        platform::output_created(kMainSlot, file >= 0);
+    if (file < 0) {
+        x.out->fault(Fault::cannot_create, path);
+        return;
+    }
+    const std::uint64_t start =
+        static_cast<std::uint64_t>(std::int64_t{x.header.data_offset} + record.offset);
     std::uint64_t copied = 0;
     const platform::Copy result =
-        x.buffer.copy(x.archive.get(), file, static_cast<std::uint64_t>(record.size), copied);
-    x.position = start + static_cast<std::int64_t>(copied);
+        x.copier.copy(x.archive, start, file, 0, static_cast<std::uint64_t>(record.size), copied);
     const bool closed = platform::close_output(file);
+    if (result != platform::Copy::done || !closed)
+        platform::remove_file(path);
     if (guarded)
-        platform::remove_on_signal("");
-    if (result == platform::Copy::done && closed)
-        return;
-    platform::remove_file(out);
-    if (result == platform::Copy::no_memory) {
-        std::printf("ERROR! Memory allocation failed! (%d bytes)\n", record.size);
-        x.failed = true;
-    } else if (result == platform::Copy::short_read)
-        x.error("ERROR! Data cut short for %s\n", out);
-    else
-        x.error("ERROR! Cannot write %s\n", out);
+        platform::output_finished(kMainSlot);
+    if (result == platform::Copy::no_memory)
+        x.out->no_memory(record.size);
+    else if (result == platform::Copy::short_read)
+        x.out->fault(Fault::data_cut_short, path);
+    else if (result != platform::Copy::done || !closed)
+        x.out->fault(Fault::cannot_write, path);
 }
 
-void write_entries(Extraction& x) {
+void write_entries(Extraction& x, const std::string& dest_dir) {
     // An empty destination means the current folder, never the filesystem root.
-    const std::string base = x.dest_dir.empty() ? std::string(".") : x.dest_dir;
+    const std::string base = dest_dir.empty() ? std::string(".") : dest_dir;
     platform::make_directory(base);
-    RelativePaths paths;
-    std::vector<bool> refused(x.table.size(), false);
+    std::vector<Step>& steps = x.plan.steps;
+    TreeWalker walk;
     for (std::size_t i = 0; i < x.table.size(); ++i) {
-        report_progress(x.header.entry_count, static_cast<std::int32_t>(i));
-        const Entry& entry = x.table[i];
-        const Placement& placed = x.placements[i];
-        if (placed.problem == Problem::below_refused ||
-            (placed.parent >= 0 && refused[static_cast<std::size_t>(placed.parent)])) {
-            refused[i] = true;
+        x.out->progress(x.header.entry_count, static_cast<std::int32_t>(i));
+        const EntryRecord& record = x.table[i].record;
+        walk.next(static_cast<std::int32_t>(i), record, x.table.name(i));
+        Step& step = steps[i];
+        const std::int32_t parent = walk.parent();
+        if (parent >= 0 && (steps[static_cast<std::size_t>(parent)].action == Action::refuse ||
+                            steps[static_cast<std::size_t>(parent)].action == Action::skip))
+            step.action = Action::skip; // a directory above it was refused, now or before
+        if (step.action == Action::skip)
             continue;
-        }
-        std::string out = base + paths.path_of(static_cast<std::int32_t>(i), entry, placed.parent);
-        if (entry.record.size == 0)
-            out.pop_back(); // a directory's path ends with "/"; messages name it without
-        const char* refusal = nullptr;
-        switch (placed.problem) {
-        case Problem::unsafe_name: refusal = "ERROR! Unsafe name %s\n"; break;
-        case Problem::name_too_long: refusal = "ERROR! Name too long %s\n"; break;
-        case Problem::path_too_long: refusal = "ERROR! Path too long %s\n"; break;
-        default: break;
-        }
-        if (refusal) {
-            refused[i] = true;
-            x.error(refusal, out);
-            continue;
-        }
-        if (entry.record.size != 0) {
-            write_file(x, entry.record, out);
-        } else if (platform::make_directory(out) == platform::MakeDirectory::is_link) {
-            // Writing below it would land wherever the link points.
-            refused[i] = true;
-            x.error("ERROR! Cannot create %s\n", out);
+        std::string path = base + walk.path();
+        if (record.size == 0)
+            path.pop_back(); // a directory's path ends with "/"; messages name it without
+        switch (step.action) {
+        case Action::refuse: x.out->fault(step.fault, path); break;
+        case Action::write_file: write_file(x, record, path); break;
+        case Action::make_directory:
+            if (platform::make_directory(path) == platform::MakeDirectory::is_link) {
+                // Writing below it would land wherever the link points.
+                step.action = Action::refuse;
+                x.out->fault(Fault::cannot_create, path);
+            }
+            break;
+        case Action::skip: break;
         }
     }
 }
 
 } // namespace
 
-bool extract_archive(const std::string& archive_path, const std::string& dest_dir) {
+bool extract_archive(const std::string& archive_path, const std::string& dest_dir, Reporter& out) {
     Extraction x;
     x.archive_path = archive_path;
-    x.dest_dir = dest_dir;
-    x.archive.reset(platform::open_file_for_reading(archive_path));
-    if (!x.archive || !platform::file_size(x.archive.get(), x.archive_size)) {
-        x.error("ERROR! Cannot open %s\n", archive_path);
+    x.out = &out;
+    x.archive = platform::open_for_reading(archive_path, &x.archive_size);
+    if (x.archive < 0) {
+        out.fault(Fault::cannot_open, archive_path);
+        out.flush();
         return false;
     }
-    x.archive_id = platform::file_id(x.archive.get());
-    x.stream_buffer.resize(1 << 16);
-    std::setvbuf(x.archive.get(), x.stream_buffer.data(), _IOFBF, x.stream_buffer.size());
-    std::printf("Extracting %s\n", archive_path.c_str());
-    x.header = read_header(x.archive.get(), x.position);
-    std::printf("%d files, data offset %d\n", x.header.entry_count, x.header.data_offset);
-    if (read_table(x)) {
-        write_entries(x);
-        std::printf("\nDone\n");
+    x.archive_id = platform::file_id(x.archive);
+    out.extracting(archive_path);
+    FileSource source(x.archive);
+    x.header = read_header(source);
+    out.counts(x.header.entry_count, x.header.data_offset);
+    Fault damage = read_table(source, x.archive_size, x.header, x.table);
+    if (damage == Fault::none) {
+        PlanRules rules;
+        rules.archive_size = x.archive_size;
+        rules.data_offset = x.header.data_offset;
+        rules.windows_rules = platform::windows_rules();
+        x.plan = plan_extraction(x.table, rules);
+        damage = x.plan.damage;
     }
-    std::fflush(stdout);
-    return !x.failed;
+    if (damage != Fault::none) {
+        out.fault(damage, archive_path);
+    } else {
+        write_entries(x, dest_dir);
+        out.done();
+    }
+    platform::close_file(x.archive);
+    out.flush();
+    return !out.failed();
 }
 
 } // namespace quodrel

@@ -65,7 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::ofstream out(archive, std::ios::binary);
         out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     }
-    quodrel::extract_archive(archive, box + "/out");
+    quodrel::Reporter out;
+    quodrel::extract_archive(archive, box + "/out", out);
 
     require(names_in(g_root) == std::set<std::string>{"a"}, "nothing beside a");
     require(names_in(g_root + "/a") == std::set<std::string>{"b"}, "nothing beside b");

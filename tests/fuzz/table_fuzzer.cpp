@@ -1,16 +1,17 @@
-// Reads an archive held in memory: header, records, names, placement and path
-// rebuilding. Whatever the bytes, every path handed out for an entry that is not
-// refused stays below the destination: it starts with "/", every component is a
-// plain name, and it keeps to the format's length limit.
+// Reads an archive held in memory and plans its extraction: header, records, names,
+// placement, the plan's refusals and path rebuilding, the very code the extractor
+// runs. Whatever the bytes, every path the plan would write stays below the
+// destination: it starts with "/", every component is a plain name, and it keeps to
+// the format's length limit; nothing inside a refused directory is written.
 #include "archive/format.h"
-#include "extract/paths.h"
-#include "extract/table.h"
+#include "archive/table.h"
+#include "archive/tree.h"
+#include "extract/plan.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <vector>
 
 using namespace quodrel;
 
@@ -42,46 +43,50 @@ void check_path(const std::string& path, bool directory) {
     }
 }
 
+void check_plan(const EntryTable& table, const ArchiveHeader& header, std::size_t size,
+                bool windows) {
+    PlanRules rules;
+    rules.archive_size = size;
+    rules.data_offset = header.data_offset;
+    rules.windows_rules = windows;
+    const ExtractionPlan plan = plan_extraction(table, rules);
+    if (plan.damage != Fault::none)
+        return;
+    require(plan.steps.size() == table.size(), "one step per entry");
+    TreeWalker walk;
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        require(walk.next(static_cast<std::int32_t>(i), table[i].record, table.name(i)),
+                "the plan placed every entry");
+        const Step& step = plan.steps[i];
+        const std::int32_t parent = walk.parent();
+        require(parent < static_cast<std::int32_t>(i), "parent comes first");
+        if (parent >= 0) {
+            const Step& above = plan.steps[static_cast<std::size_t>(parent)];
+            require(table[static_cast<std::size_t>(parent)].record.size == 0,
+                    "parent is a directory");
+            if (above.action == Action::refuse || above.action == Action::skip)
+                require(step.action == Action::skip, "nothing below a refused directory");
+        }
+        if (step.action == Action::make_directory || step.action == Action::write_file)
+            check_path(walk.path(), table[i].record.size == 0);
+        if (step.action == Action::write_file) {
+            const std::int64_t start = std::int64_t{header.data_offset} + table[i].record.offset;
+            require(start >= 0 && table[i].record.size > 0 &&
+                        static_cast<std::uint64_t>(start + table[i].record.size) <= size,
+                    "file data inside the archive");
+        }
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size == 0)
-        return 0; // a stream over no bytes cannot be opened; the empty file is a test case
-    std::FILE* archive = fmemopen(const_cast<std::uint8_t*>(data), size, "rb");
-    if (!archive)
-        return 0;
-    std::int64_t position = 0;
-    const ArchiveHeader header = read_header(archive, position);
+    MemorySource source(data, size);
+    const ArchiveHeader header = read_header(source);
     EntryTable table;
-    std::vector<Placement> placements;
-    const TableDamage damage = read_entry_table(archive, size, header, table, placements, position);
-    std::fclose(archive);
-    require(position >= 0 && static_cast<std::uint64_t>(position) <= size, "position in file");
-    if (damage != TableDamage::none)
+    if (read_table(source, size, header, table) != Fault::none)
         return 0;
-    require(placements.size() == table.size(), "one placement per entry");
-
-    // The same walk the extractor makes: refused entries take their subtree along.
-    RelativePaths paths;
-    std::vector<bool> refused(table.size(), false);
-    for (std::size_t i = 0; i < table.size(); ++i) {
-        const Placement& placed = placements[i];
-        require(placed.parent < static_cast<std::int32_t>(i), "parent comes first");
-        if (placed.parent >= 0)
-            require(table[static_cast<std::size_t>(placed.parent)].record.size == 0,
-                    "parent is a directory");
-        if (placed.problem == Problem::below_refused ||
-            (placed.parent >= 0 && refused[static_cast<std::size_t>(placed.parent)])) {
-            refused[i] = true;
-            continue;
-        }
-        const std::string& path =
-            paths.path_of(static_cast<std::int32_t>(i), table[i], placed.parent);
-        if (placed.problem != Problem::none) {
-            refused[i] = true;
-            continue;
-        }
-        check_path(path, table[i].record.size == 0);
-    }
+    check_plan(table, header, size, false);
+    check_plan(table, header, size, true);
     return 0;
 }

@@ -1,7 +1,9 @@
 // The record encoding, stored names and the layout the writer gives a table.
 #include "archive/format.h"
+#include "archive/table.h"
 
 #include <gtest/gtest.h>
+#include <tuple>
 
 namespace quodrel {
 namespace {
@@ -61,27 +63,48 @@ TEST(StoredNames, HashesAreStoredAsColonsAndComeBack) {
 }
 
 TEST(StoredNames, SafeNames) {
-    for (const std::string name : {"a", "a.txt", "...x", ".hidden", "a#b", "a b.c"})
-        EXPECT_TRUE(is_safe_name(name)) << name;
-    for (const std::string name : {"", ".", "..", "a/b", "/", "a\\b", "\\"})
-        EXPECT_FALSE(is_safe_name(name)) << name;
+    for (const bool windows : {false, true}) {
+        for (const std::string name : {"a", "a.txt", "...x", ".hidden", "a#b", "a b.c", "CONSOLE"})
+            EXPECT_TRUE(is_safe_name(name, windows)) << name;
+        for (const std::string name : {"", ".", "..", "a/b", "/", "a\\b", "\\"})
+            EXPECT_FALSE(is_safe_name(name, windows)) << name;
+    }
+    // Names Windows would take for a device or change: refused by its rules only.
+    for (const std::string name : {"CON", "nul.txt", "dot.", "blank ", "LPT1"}) {
+        EXPECT_TRUE(is_safe_name(name, false)) << name;
+        EXPECT_FALSE(is_safe_name(name, true)) << name;
+    }
     for (const std::string name : {"CON", "nul", "Aux.txt", "com1", "LPT9.dat", "con .x", "CONIN$"})
         EXPECT_TRUE(is_windows_device_name(name)) << name;
     for (const std::string name : {"CONS", "com", "COM10", "lpt", "nul_", "x.con"})
         EXPECT_FALSE(is_windows_device_name(name)) << name;
 }
 
-Entry entry(const std::string& name, std::int32_t size, std::int32_t children) {
-    Entry e;
-    e.name = name;
-    e.record.size = size;
-    e.record.child_count = children;
-    e.record.listing_count = -7; // a value the layout must leave alone where it sets none
-    return e;
+TEST(Limits, NamesPathsAndSizes) {
+    EXPECT_EQ(check_entry(std::string(255, 'n'), 256, 0), Fault::none);
+    EXPECT_EQ(check_entry(std::string(256, 'n'), 257, 0), Fault::name_too_long);
+    EXPECT_EQ(check_entry("x", 511, 0x7fffffff), Fault::none);
+    EXPECT_EQ(check_entry("x", 512, 0), Fault::path_too_long);
+    EXPECT_EQ(check_entry("x", 2, 0x80000000u), Fault::file_too_large);
+}
+
+void add(EntryTable& table, const std::string& name, std::int32_t size, std::int32_t children) {
+    EntryRecord record;
+    record.size = size;
+    record.child_count = children;
+    record.listing_count = -7; // a value the layout must leave alone where it sets none
+    table.add(record, name);
+}
+
+EntryTable table_of(std::initializer_list<std::tuple<const char*, int, int>> entries) {
+    EntryTable table;
+    for (const auto& [name, size, children] : entries)
+        add(table, name, size, children);
+    return table;
 }
 
 TEST(Layout, ListingCountsNameLengthsAndDataOffset) {
-    EntryTable table = {entry("a.txt", 5, 0), entry("sub", 0, 1), entry("b.bin", 3, 0)};
+    EntryTable table = table_of({{"a.txt", 5, 0}, {"sub", 0, 1}, {"b.bin", 3, 0}});
     EXPECT_EQ(lay_out_table(table), 96);
     EXPECT_EQ(table[0].record.listing_count, 0); // the first entry: its own child count
     EXPECT_EQ(table[1].record.listing_count, -7);
@@ -89,7 +112,7 @@ TEST(Layout, ListingCountsNameLengthsAndDataOffset) {
     EXPECT_EQ(table[0].record.name_length, 8);
     EXPECT_EQ(table[1].record.name_length, 4);
 
-    EntryTable odd = {entry("d", 0, 2), entry("empty", 0, 0), entry("x", 4, 0)};
+    EntryTable odd = table_of({{"d", 0, 2}, {"empty", 0, 0}, {"x", 4, 0}});
     EXPECT_EQ(lay_out_table(odd), 16 + 60 + 4 + 8 + 4);
     EXPECT_EQ(odd[0].record.listing_count, 2);
     EXPECT_EQ(odd[1].record.listing_count, 2);

@@ -1,9 +1,8 @@
-// Small rules: progress dots, listing order, the archive suffix, format limits.
-#include "app/console.h"
+// Small rules: progress dots, listing order, key waits, the archive suffix.
 #include "app/run_command.h"
-#include "create/scan.h"
 #include "platform/console_keys.h"
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "report/reporter.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -61,18 +60,6 @@ TEST(ArchiveSuffix, AnyLetterCaseAtLeastFourCharacters) {
         EXPECT_TRUE(has_archive_suffix(path)) << path;
     for (const std::string path : {"dat", "a.dat ", "a.da", "a.txt", "adat", ""})
         EXPECT_FALSE(has_archive_suffix(path)) << path;
-}
-
-TEST(Limits, NamesPathsAndSizes) {
-    ScanProblem::Kind kind;
-    EXPECT_TRUE(within_limits(std::string(255, 'n'), "/" + std::string(255, 'n'), 0, kind));
-    EXPECT_FALSE(within_limits(std::string(256, 'n'), "/" + std::string(256, 'n'), 0, kind));
-    EXPECT_EQ(kind, ScanProblem::name_too_long);
-    EXPECT_TRUE(within_limits("x", std::string(511, 'p'), 0x7fffffff, kind));
-    EXPECT_FALSE(within_limits("x", std::string(512, 'p'), 0, kind));
-    EXPECT_EQ(kind, ScanProblem::path_too_long);
-    EXPECT_FALSE(within_limits("x", "/x", 0x80000000u, kind));
-    EXPECT_EQ(kind, ScanProblem::file_too_large);
 }
 
 } // namespace

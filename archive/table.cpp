@@ -1,0 +1,92 @@
+#include "archive/table.h"
+
+#include <cstring>
+#include <new>
+
+namespace quodrel {
+
+void EntryTable::add(const EntryRecord& record, std::string_view name) {
+    Entry entry;
+    entry.record = record;
+    entry.name_at = static_cast<std::uint32_t>(names_.size());
+    entry.name_size = static_cast<std::uint32_t>(name.size());
+    names_.append(name);
+    entries_.push_back(entry);
+}
+
+std::int64_t lay_out_table(EntryTable& table) {
+    std::int64_t data_offset = static_cast<std::int64_t>(kHeaderSize + kRecordSize * table.size());
+    if (!table.empty())
+        table[0].record.listing_count = table[0].record.child_count;
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        EntryRecord& record = table[i].record;
+        record.name_length = padded_name_length(table[i].name_size);
+        data_offset += record.name_length;
+        // The entry after a directory (or an empty file) carries the size of the listing it opens.
+        if (record.size == 0 && i + 1 < table.size())
+            table[i + 1].record.listing_count = record.child_count;
+    }
+    return data_offset;
+}
+
+std::size_t MemorySource::read(void* to, std::size_t size) {
+    const std::size_t n = size < size_ - at_ ? size : size_ - at_;
+    if (n > 0)
+        std::memcpy(to, data_ + at_, n);
+    at_ += n;
+    return n;
+}
+
+ArchiveHeader read_header(ByteSource& source) {
+    unsigned char bytes[kHeaderSize] = {};
+    source.read(bytes, sizeof bytes);
+    return decode_header(bytes);
+}
+
+Fault read_table(ByteSource& source, std::uint64_t archive_size, const ArchiveHeader& header,
+                 EntryTable& table) {
+    const std::int32_t count = header.entry_count;
+    if (count <= 0)
+        return Fault::none;
+    // Every entry takes at least its record, so this bounds the allocation by the file.
+    const std::uint64_t room = archive_size > kHeaderSize ? archive_size - kHeaderSize : 0;
+    if (static_cast<std::uint64_t>(count) > room / kRecordSize)
+        return Fault::table_cut_short;
+    try {
+        table.reserve(static_cast<std::size_t>(count));
+        unsigned char bytes[kRecordSize + kMaxStoredNameLength];
+        for (std::int32_t i = 0; i < count; ++i) {
+            if (source.read(bytes, kRecordSize) != kRecordSize)
+                return Fault::table_cut_short;
+            const EntryRecord record = decode_record(bytes);
+            const std::int32_t length = record.name_length;
+            if (length < 0 || length > kMaxStoredNameLength)
+                return Fault::bad_name_length;
+            const auto n = static_cast<std::size_t>(length);
+            if (source.read(bytes, n) != n)
+                return Fault::table_cut_short;
+            table.add(record, from_stored_name(bytes, n));
+        }
+    } catch (const std::bad_alloc&) {
+        return Fault::table_no_memory;
+    }
+    return Fault::none;
+}
+
+bool write_table(ByteSink& sink, const EntryTable& table, std::int32_t data_offset) {
+    ArchiveHeader header;
+    std::memcpy(header.magic, kMagic, sizeof kMagic);
+    header.entry_count = static_cast<std::int32_t>(table.size());
+    header.data_offset = data_offset;
+    unsigned char bytes[kHeaderSize > kRecordSize ? kHeaderSize : kRecordSize];
+    encode_header(header, bytes);
+    bool ok = sink.write(bytes, kHeaderSize);
+    for (std::size_t i = 0; ok && i < table.size(); ++i) {
+        encode_record(table[i].record, bytes);
+        const std::string stored = to_stored_name(table.name(i), table[i].record.name_length);
+        ok = sink.write(bytes, kRecordSize) && sink.write(stored.data(), stored.size());
+    }
+    return ok;
+}
+
+} // namespace quodrel

@@ -1,0 +1,34 @@
+#include "archive/tree.h"
+
+namespace quodrel {
+
+TreeWalker::TreeWalker() { levels_.push_back({-1, 0, "/"}); }
+
+bool TreeWalker::next(std::int32_t index, const EntryRecord& record, std::string_view name) {
+    // The levels the entries before this one completed close now.
+    while (levels_.size() > 1 && levels_.back().remaining == 0)
+        levels_.pop_back();
+    Level& level = levels_.back();
+    level.remaining -= 1; // the root's count only goes negative
+    parent_ = level.index;
+    path_length_ = level.path.size() + name.size();
+    name_ = name;
+    directory_ = record.size == 0;
+    if (directory_) {
+        if (levels_.size() > kMaxOpenDirectories)
+            return false;
+        std::string path = level.path;
+        path.append(name).push_back('/');
+        levels_.push_back({index, record.child_count, std::move(path)});
+    }
+    return true;
+}
+
+const std::string& TreeWalker::path() {
+    if (directory_)
+        return levels_.back().path;
+    file_path_.assign(levels_.back().path).append(name_);
+    return file_path_;
+}
+
+} // namespace quodrel

@@ -1,0 +1,26 @@
+// Clean-up when the run is ended from outside (an interrupt, termination or hang-up
+// signal; on Windows Ctrl+C, Ctrl+Break or a closing console): no half-written
+// output is left behind. Each thread that creates outputs holds a slot; slot 0
+// belongs to the main thread. Marking an output costs no system call: the handlers
+// are installed once, and they read the paths from these pre-allocated slots.
+#pragma once
+
+#include <string>
+
+namespace quodrel::platform {
+
+constexpr int kCleanupSlots = 65; // the main thread and up to 64 workers
+
+// Before the call that creates (or truncates) `path`.
+void begin_output(int slot, const std::string& path);
+// After that call: when `created`, the file is removed if the run is ended before
+// output_finished.
+void output_created(int slot, bool created);
+// The output is complete (or its writer removed it itself): it stays.
+void output_finished(int slot);
+
+// Keeps the ending signals away from the calling thread, so that they are handled on
+// the main thread. Called first thing by every worker thread.
+void keep_signals_from_this_thread();
+
+} // namespace quodrel::platform

@@ -1,0 +1,85 @@
+// The slots of the clean-up and the protocol around them. A slot is free, opening
+// (its thread is inside the call that creates the file, so whether the file is this
+// run's own is not known yet), guarded (the file is this run's and incomplete), or
+// claimed (a handler is removing it). Only lock-free atomics are touched from the
+// handlers, so this is safe from a signal handler.
+#include "platform/cleanup.h"
+#include "platform/cleanup_os.h"
+
+#include <atomic>
+#include <cstring>
+#include <mutex>
+
+namespace quodrel::platform {
+namespace {
+
+enum State : int { kFree, kOpening, kGuarded, kClaimed };
+
+constexpr std::size_t kMaxPath = 8192;
+
+struct Slot {
+    std::atomic<int> state{kFree};
+    char path[kMaxPath];
+};
+
+Slot g_slots[kCleanupSlots];
+std::atomic<int> g_pending_signal{0};
+std::once_flag g_installed;
+
+} // namespace
+
+namespace cleanup {
+
+void sweep() {
+    for (Slot& slot : g_slots) {
+        int state = slot.state.load();
+        // Another thread is creating this file: it is done in a moment.
+        for (int naps = 0; state == kOpening && naps < 2000; ++naps) {
+            nap();
+            state = slot.state.load();
+        }
+        int guarded = kGuarded;
+        if (slot.state.compare_exchange_strong(guarded, kClaimed))
+            remove_now(slot.path);
+    }
+}
+
+bool defer_while_main_creates(int signal) {
+    if (g_slots[0].state.load() != kOpening)
+        return false;
+    g_pending_signal.store(signal);
+    return true;
+}
+
+} // namespace cleanup
+
+void begin_output(int slot, const std::string& path) {
+    std::call_once(g_installed, cleanup::install_handlers);
+    if (path.size() >= kMaxPath)
+        return; // too long to keep: left unguarded
+    Slot& it = g_slots[slot];
+    std::memcpy(it.path, path.c_str(), path.size() + 1);
+    it.state.store(kOpening);
+}
+
+void output_created(int slot, bool created) {
+    Slot& it = g_slots[slot];
+    if (it.state.load() != kOpening)
+        return; // not guarded
+    it.state.store(created ? kGuarded : kFree);
+    if (const int signal = g_pending_signal.load()) {
+        // The run was ended while this thread created the file: end it now.
+        cleanup::sweep();
+        cleanup::end_by(signal);
+    }
+}
+
+void output_finished(int slot) {
+    int guarded = kGuarded;
+    if (g_slots[slot].state.compare_exchange_strong(guarded, kFree))
+        return;
+    if (g_slots[slot].state.load() == kClaimed)
+        cleanup::wait_for_the_end(); // a handler is removing it as the process ends
+}
+
+} // namespace quodrel::platform

@@ -1,0 +1,41 @@
+// Moving file contents between open files with as few copies and system calls as
+// the system allows.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace quodrel::platform {
+
+enum class Copy { done, short_read, write_failed, no_memory };
+
+// Copies runs of bytes between files by position, through one reusable buffer or,
+// for runs of kKernelCopyMin bytes and more, inside the kernel where it can.
+class Copier {
+public:
+    // Copies exactly `count` bytes from `from` at `from_offset` to `to` at
+    // `to_offset`, unless the source ends or fails first; `copied` tells how many
+    // arrived.
+    Copy copy(int from, std::uint64_t from_offset, int to, std::uint64_t to_offset,
+              std::uint64_t count, std::uint64_t& copied);
+
+private:
+    std::vector<char> buffer_;
+    bool kernel_copy_works_ = true;
+};
+
+// From this size on, a file's bytes are moved inside the kernel where it can: one
+// copy instead of two, and none through this process. Below it, the batching of many
+// small files into one read or write is worth more. Measured on a copy of
+// /usr/include in tmpfs: packing took a median of 83 ms from 16 KiB on, 85 ms from
+// 64 KiB, 89 ms from 1 MiB (GNU tar: 93 ms); unpacking 100 ms against 103 ms from 1 MiB.
+constexpr std::uint64_t kKernelCopyMin = 1 << 14;
+
+// Large enough that a file moves in few system calls, small enough that what one read
+// brings in is still in the processor's cache when it is written out again. Measured:
+// unpacking 1 GiB of big files from tmpfs onto ext4 took 0.6-0.75 s in 64 KiB blocks
+// against 1.8-2.3 s in 1 MiB blocks (and 0.8-0.9 s for GNU tar), in alternating runs.
+constexpr std::size_t kCopyBlock = 1 << 16;
+
+} // namespace quodrel::platform

@@ -1,0 +1,89 @@
+// Files and directories: the only way the operations reach the disk. Paths are plain
+// strings; open files are small integers (descriptors).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quodrel::platform {
+
+// Identity of a file or directory, so that two paths can be recognised as one.
+struct FileId {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    bool valid = false;
+    bool operator==(const FileId& other) const {
+        return valid && other.valid && device == other.device && inode == other.inode;
+    }
+};
+
+struct DirEntry {
+    std::string name;
+    bool is_directory = false;
+    std::uint64_t size = 0; // files only
+    FileId id;              // may be invalid for files where it would cost a call each
+};
+
+// Whether the names this program writes follow Windows' rules (device names, no
+// trailing dots or blanks).
+bool windows_rules();
+
+// Lists one directory: "." and ".." passed over, links followed, dangling links and
+// special files (FIFOs, sockets, devices) left out, in listing order. False when the
+// directory cannot be listed; an empty path names nothing.
+bool list_directory(const std::string& path, std::vector<DirEntry>& entries);
+
+// Listing order: bytes compared with ASCII a-z taken as A-Z, ties broken by the
+// raw bytes, so a tree gives the same archive wherever it was made.
+bool listing_order_less(const std::string& a, const std::string& b);
+
+enum class MakeDirectory { created, existed, failed, is_link };
+
+// Creates one directory level. An existing directory is not an error; an existing
+// link is reported as such so callers never write through it.
+MakeDirectory make_directory(const std::string& path);
+
+// Opens a regular file for reading. Directories, FIFOs and devices are refused and
+// the call never blocks. -1 on failure. `size` receives the length at opening time.
+int open_for_reading(const std::string& path, std::uint64_t* size = nullptr);
+
+// Reads up to `size` bytes at the file's position, or at `offset`: the count read,
+// 0 at the end, -1 on an error.
+std::int64_t read_some(int file, void* buffer, std::size_t size);
+std::int64_t read_at(int file, void* buffer, std::size_t size, std::uint64_t offset);
+
+// Writes all `size` bytes at the file's position, or at `offset`; false when they
+// could not all be written.
+bool write_all(int file, const void* data, std::size_t size);
+bool write_all_at(int file, const void* data, std::size_t size, std::uint64_t offset);
+
+void close_file(int file);
+
+// Closes an output; false when the last of its data could not be stored.
+bool close_output(int file);
+
+// Creates or truncates a file for writing, or -1. Never writes through a link,
+// never into a file that other names share (it gets a file of its own), and never
+// into `keep` (the archive being read).
+int create_output(const std::string& path, const FileId& keep = FileId{});
+
+bool file_size(int file, std::uint64_t& size);
+
+// Identity of an existing path (links followed); invalid when it names nothing.
+FileId file_id(const std::string& path);
+FileId file_id(int file);
+
+// A new, empty file in the folder of `target`, to be put in place by replace_file.
+// Refused when `target` is a directory, a device or a read-only file. Guarded in
+// clean-up slot `slot` from the moment it exists.
+int create_temp_file_beside(const std::string& target, std::string& temp_path, int slot);
+
+// Moves `from` over `to` in one step; `to` keeps its permission bits if it existed,
+// and a link at `to` stays a link: its target is replaced.
+bool replace_file(const std::string& from, const std::string& to);
+
+bool remove_file(const std::string& path);
+
+} // namespace quodrel::platform

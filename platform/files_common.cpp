@@ -1,0 +1,127 @@
+// What the files layer does the same way on every system, built on the primitives
+// of os.h: the empty-path rule, the full-write loops, the listing order and the
+// rules for creating an output and a temporary file.
+#include "platform/cleanup.h"
+#include "platform/files.h"
+#include "platform/os.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace quodrel::platform {
+
+bool listing_order_less(const std::string& a, const std::string& b) {
+    const std::size_t n = a.size() < b.size() ? a.size() : b.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        auto ca = static_cast<unsigned char>(a[i]);
+        auto cb = static_cast<unsigned char>(b[i]);
+        if (ca >= 'a' && ca <= 'z')
+            ca = static_cast<unsigned char>(ca - 'a' + 'A');
+        if (cb >= 'a' && cb <= 'z')
+            cb = static_cast<unsigned char>(cb - 'a' + 'A');
+        if (ca != cb)
+            return ca < cb;
+    }
+    if (a.size() != b.size())
+        return a.size() < b.size();
+    return a < b; // same letters apart from case: raw bytes decide
+}
+
+bool list_directory(const std::string& path, std::vector<DirEntry>& entries) {
+    entries.clear();
+    // An empty path names nothing (on Windows "\*.*" alone would list the drive's root).
+    if (path.empty() || !os::list_directory(path, entries))
+        return false;
+    if (!windows_rules()) // Windows gives its own order
+        std::sort(entries.begin(), entries.end(), [](const DirEntry& a, const DirEntry& b) {
+            return listing_order_less(a.name, b.name);
+        });
+    return true;
+}
+
+int open_for_reading(const std::string& path, std::uint64_t* size) {
+    return path.empty() ? -1 : os::open_for_reading(path, size);
+}
+
+FileId file_id(const std::string& path) { return path.empty() ? FileId{} : os::file_id(path); }
+
+bool write_all(int file, const void* data, std::size_t size) {
+    const auto* bytes = static_cast<const char*>(data);
+    while (size > 0) {
+        const std::int64_t n = os::write_some(file, bytes, size);
+        if (n <= 0)
+            return false;
+        bytes += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool write_all_at(int file, const void* data, std::size_t size, std::uint64_t offset) {
+    const auto* bytes = static_cast<const char*>(data);
+    while (size > 0) {
+        const std::int64_t n = os::write_some_at(file, bytes, size, offset);
+        if (n <= 0)
+            return false;
+        bytes += n;
+        size -= static_cast<std::size_t>(n);
+        offset += static_cast<std::uint64_t>(n);
+    }
+    return true;
+}
+
+int create_output(const std::string& path, const FileId& keep) {
+    if (path.empty())
+        return -1;
+    int file = os::open_output(path, false);
+    if (file < 0)
+        return -1;
+    // Truncated only once it is known to be a plain file other than `keep`.
+    os::Description it;
+    if (!os::describe(file, it) || !it.regular || it.link || it.id == keep) {
+        close_file(file);
+        return -1;
+    }
+    if (it.links > 1) {
+        // Other names share this file, possibly outside the destination: give this
+        // name a file of its own instead of writing into the shared one.
+        close_file(file);
+        if (!os::remove(path))
+            return -1;
+        return os::open_output(path, true);
+    }
+    if (it.size > 0 && !os::truncate(file)) {
+        close_file(file);
+        return -1;
+    }
+    return file;
+}
+
+int create_temp_file_beside(const std::string& target, std::string& temp_path, int slot) {
+    if (target.empty() || !os::may_replace(target))
+        return -1;
+    const std::size_t cut = target.find_last_of(os::kSeparators);
+    const std::string folder = cut == std::string::npos ? std::string() : target.substr(0, cut + 1);
+    static unsigned counter = 0;
+    const std::uint64_t seed = os::unique_seed();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char name[64];
+        std::snprintf(name, sizeof name, ".quodrel-%llx-%x", static_cast<unsigned long long>(seed),
+                      counter++);
+        const std::string path = folder + name;
+        begin_output(slot, path);
+        const int file = os::open_output(path, true);
+        output_created(slot, file >= 0);
+        if (file >= 0) {
+            temp_path = path;
+            return file;
+        }
+        if (!os::last_error_was_exists())
+            return -1;
+    }
+    return -1;
+}
+
+bool remove_file(const std::string& path) { return os::remove(path); }
+
+} // namespace quodrel::platform

@@ -1,0 +1,31 @@
+// What can go wrong, as the user is told it. The operations and the format's checks
+// name a Fault; report/ turns it into its one message text.
+#pragma once
+
+namespace quodrel {
+
+enum class Fault {
+    none,
+    // Files and folders.
+    cannot_open,   // a file or folder to be read
+    cannot_create, // a file or folder to be written
+    cannot_write,  // written in part, then the writing failed
+    // Limits of the format.
+    name_too_long,     // a name of more than 255 bytes
+    path_too_long,     // a path below the root of more than 511 bytes
+    file_too_large,    // a file of 2 GiB or more
+    archive_too_large, // an archive that would reach 2 GiB
+    // Creation.
+    file_changed, // a source file's length changed while it was packed
+    // Extraction.
+    unsafe_name,       // empty, ".", "..", a separator, a Windows device name
+    data_out_of_range, // a file's data before the start of the archive or of negative size
+    data_cut_short,    // a file's data past the end of the archive
+    // Damage to the entry table: nothing is written.
+    table_cut_short,
+    bad_name_length,
+    too_deep,
+    table_no_memory,
+};
+
+} // namespace quodrel

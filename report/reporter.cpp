@@ -1,0 +1,69 @@
+#include "report/reporter.h"
+
+#include <cstdio>
+
+namespace quodrel {
+
+const char* fault_message(Fault fault) {
+    switch (fault) {
+    case Fault::none: break;
+    case Fault::cannot_open: return "ERROR! Cannot open %s\n";
+    case Fault::cannot_create: return "ERROR! Cannot create %s\n";
+    case Fault::cannot_write: return "ERROR! Cannot write %s\n";
+    case Fault::name_too_long: return "ERROR! Name too long %s\n";
+    case Fault::path_too_long: return "ERROR! Path too long %s\n";
+    case Fault::file_too_large: return "ERROR! File too large %s\n";
+    case Fault::archive_too_large: return "ERROR! Archive too large %s\n";
+    case Fault::file_changed: return "ERROR! File changed while reading %s\n";
+    case Fault::unsafe_name: return "ERROR! Unsafe name %s\n";
+    case Fault::data_out_of_range: return "ERROR! Data out of range for %s\n";
+    case Fault::data_cut_short: return "ERROR! Data cut short for %s\n";
+    case Fault::table_cut_short: return "ERROR! Entry table cut short in %s\n";
+    case Fault::bad_name_length: return "ERROR! Bad name length in %s\n";
+    case Fault::too_deep: return "ERROR! Too many directory levels in %s\n";
+    case Fault::table_no_memory: return "ERROR! No memory for the entry table of %s\n";
+    }
+    return "ERROR! %s\n";
+}
+
+bool progress_dot_due(std::int32_t total, std::int32_t index) {
+    const std::int32_t step = total / 50;
+    return step == 0 || index % step == 0;
+}
+
+void Reporter::creating(const std::string& archive_path, std::size_t entries) {
+    std::printf("Creating %s (%d files)\n", archive_path.c_str(), static_cast<int>(entries));
+}
+
+void Reporter::extracting(const std::string& archive_path) {
+    std::printf("Extracting %s\n", archive_path.c_str());
+}
+
+void Reporter::counts(std::int32_t entry_count, std::int32_t data_offset) {
+    std::printf("%d files, data offset %d\n", entry_count, data_offset);
+}
+
+void Reporter::progress(std::int32_t total, std::int32_t index) {
+    if (progress_dot_due(total, index)) {
+        std::fputc('.', stdout);
+        std::fflush(stdout);
+    }
+}
+
+void Reporter::fault(Fault fault, const std::string& path) {
+    std::printf(fault_message(fault), path.c_str());
+    failed_ = true;
+}
+
+void Reporter::no_memory(std::int64_t bytes) {
+    std::printf("ERROR! Memory allocation failed! (%lld bytes)\n", static_cast<long long>(bytes));
+    failed_ = true;
+}
+
+void Reporter::done() { std::fputs("\nDone\n", stdout); }
+
+void Reporter::flush() { std::fflush(stdout); }
+
+void report_out_of_memory() { std::fputs("ERROR! Out of memory\n", stdout); }
+
+} // namespace quodrel

@@ -1,0 +1,197 @@
+// Where each entry lands and what extraction does with it, decided without a disk;
+// and the table read back from the bytes it was written to.
+#include "archive/table.h"
+#include "archive/tree.h"
+#include "extract/plan.h"
+
+#include <gtest/gtest.h>
+
+namespace quodrel {
+namespace {
+
+struct Item {
+    std::string name;
+    std::int32_t size; // 0: a directory
+    std::int32_t children;
+};
+
+Item dir(const std::string& name, std::int32_t children) { return {name, 0, children}; }
+Item file(const std::string& name) { return {name, 1, 0}; }
+
+EntryTable table_of(const std::vector<Item>& items) {
+    EntryTable table;
+    std::int32_t offset = 0;
+    for (const Item& item : items) {
+        EntryRecord record;
+        record.size = item.size;
+        record.offset = offset;
+        record.child_count = item.children;
+        offset += item.size;
+        table.add(record, item.name);
+    }
+    return table;
+}
+
+PlanRules rules_for(const EntryTable& table, bool windows = false) {
+    PlanRules rules;
+    rules.data_offset = 16;
+    rules.archive_size = 16 + table.size(); // every file's one byte is there
+    rules.windows_rules = windows;
+    return rules;
+}
+
+// The paths extraction forms; refused entries show as "!" and the path, entries
+// skipped below them as "-".
+std::vector<std::string> paths(const std::vector<Item>& items, bool windows = false) {
+    const EntryTable table = table_of(items);
+    const ExtractionPlan plan = plan_extraction(table, rules_for(table, windows));
+    EXPECT_EQ(plan.damage, Fault::none);
+    TreeWalker walk;
+    std::vector<std::string> out;
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        walk.next(static_cast<std::int32_t>(i), table[i].record, table.name(i));
+        switch (plan.steps[i].action) {
+        case Action::skip: out.push_back("-"); break;
+        case Action::refuse: out.push_back("!" + walk.path()); break;
+        default: out.push_back(walk.path()); break;
+        }
+    }
+    return out;
+}
+
+using Paths = std::vector<std::string>;
+
+TEST(Placement, WorkedExample) {
+    EXPECT_EQ(paths({file("a.txt"), dir("sub", 1), file("b.bin")}),
+              (Paths{"/a.txt", "/sub/", "/sub/b.bin"}));
+}
+
+TEST(Placement, ChildCountsThatClaimFewerEntriesThanFollow) {
+    EXPECT_EQ(paths({dir("d", 1), file("x"), file("y")}), (Paths{"/d/", "/d/x", "/y"}));
+    EXPECT_EQ(paths({dir("d", 0), file("x")}), (Paths{"/d/", "/x"}));
+}
+
+TEST(Placement, LastEntryClosesEveryCompletedLevel) {
+    EXPECT_EQ(paths({dir("a", 2), dir("b", 1), dir("c", 1), file("x"), file("y"), file("z")}),
+              (Paths{"/a/", "/a/b/", "/a/b/c/", "/a/b/c/x", "/a/y", "/z"}));
+    EXPECT_EQ(paths({dir("a", 1), dir("e", 0), file("z")}), (Paths{"/a/", "/a/e/", "/z"}));
+}
+
+TEST(Placement, NegativeOrHugeChildCountsKeepEverythingInside) {
+    EXPECT_EQ(paths({dir("a", -1), file("x"), dir("b", INT32_MIN), file("y")}),
+              (Paths{"/a/", "/a/x", "/a/b/", "/a/b/y"}));
+    EXPECT_EQ(paths({dir("a", INT32_MAX), file("x")}), (Paths{"/a/", "/a/x"}));
+}
+
+TEST(Placement, ParentsAreTheEnclosingDirectories) {
+    const EntryTable table = table_of({file("a"), dir("d", 2), file("b"), dir("e", 0), file("c")});
+    TreeWalker walk;
+    const std::int32_t expected[] = {-1, -1, 1, 1, -1};
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        ASSERT_TRUE(walk.next(static_cast<std::int32_t>(i), table[i].record, table.name(i)));
+        EXPECT_EQ(walk.parent(), expected[i]) << i;
+    }
+}
+
+TEST(Plan, RefusedDirectoriesTakeTheirContentsWithThem) {
+    EXPECT_EQ(paths({dir("..", 2), file("x"), dir("in", 1), file("y"), file("z"), file("")}),
+              (Paths{"!/../", "-", "-", "-", "/z", "!/"}));
+}
+
+TEST(Plan, WindowsRulesRefuseDevicesAndTrailingDots) {
+    const std::vector<Item> items = {file("CON"), dir("aux", 1), file("in"), file("a."),
+                                     file("ok")};
+    EXPECT_EQ(paths(items, false), (Paths{"/CON", "/aux/", "/aux/in", "/a.", "/ok"}));
+    EXPECT_EQ(paths(items, true), (Paths{"!/CON", "!/aux/", "-", "!/a.", "/ok"}));
+}
+
+TEST(Plan, PathLimitIs511BytesWithoutTheTrailingSlash) {
+    const std::string n255(255, 'n'), n254(254, 'm');
+    // "/" + 255 + "/" + 254 = 511 bytes: allowed; one more byte is not.
+    EXPECT_EQ(paths({dir(n255, 1), file(n254)}).back(), "/" + n255 + "/" + n254);
+    EXPECT_EQ(paths({dir(n255, 1), file(n254 + "x")}).back(), "!/" + n255 + "/" + n254 + "x");
+    EXPECT_EQ(paths({dir(n255, 1), dir(n254, 0)}).back(), "/" + n255 + "/" + n254 + "/");
+    EXPECT_EQ(paths({file(std::string(256, 'x'))}).back(), "!/" + std::string(256, 'x'));
+}
+
+TEST(Plan, FileDataMustLieInsideTheArchive) {
+    EntryTable table = table_of({file("ok"), file("past"), file("before"), file("negative")});
+    table[1].record.offset = 4;
+    table[2].record.offset = -17;
+    table[3].record.size = -1;
+    const ExtractionPlan plan = plan_extraction(table, rules_for(table));
+    EXPECT_EQ(plan.steps[0].action, Action::write_file);
+    EXPECT_EQ(plan.steps[1].fault, Fault::data_cut_short);
+    EXPECT_EQ(plan.steps[2].fault, Fault::data_out_of_range);
+    EXPECT_EQ(plan.steps[3].fault, Fault::data_out_of_range);
+}
+
+TEST(Plan, AtMost255OpenDirectories) {
+    std::vector<Item> items(255, dir("d", 1));
+    EntryTable table = table_of(items);
+    EXPECT_EQ(plan_extraction(table, rules_for(table)).damage, Fault::none);
+    items.push_back(dir("d", 0)); // even an empty one needs a level of its own
+    table = table_of(items);
+    const ExtractionPlan plan = plan_extraction(table, rules_for(table));
+    EXPECT_EQ(plan.damage, Fault::too_deep);
+    EXPECT_TRUE(plan.steps.empty());
+}
+
+struct StringSink : ByteSink {
+    std::string bytes;
+    bool write(const void* data, std::size_t size) override {
+        bytes.append(static_cast<const char*>(data), size);
+        return true;
+    }
+};
+
+TEST(TableBytes, WrittenTableReadsBackAsItWas) {
+    EntryTable table = table_of({file("a#b"), dir("sub", 1), file("c")});
+    const std::int64_t data_offset = lay_out_table(table);
+    StringSink sink;
+    ASSERT_TRUE(write_table(sink, table, static_cast<std::int32_t>(data_offset)));
+    ASSERT_EQ(sink.bytes.size(), static_cast<std::size_t>(data_offset));
+    EXPECT_NE(sink.bytes.find(std::string("a:b\0", 4)), std::string::npos);
+
+    MemorySource source(sink.bytes.data(), sink.bytes.size());
+    const ArchiveHeader header = read_header(source);
+    EXPECT_EQ(std::string(header.magic, 8), "CHELALIC");
+    EXPECT_EQ(header.entry_count, 3);
+    EXPECT_EQ(header.data_offset, data_offset);
+    EntryTable back;
+    ASSERT_EQ(read_table(source, sink.bytes.size(), header, back), Fault::none);
+    ASSERT_EQ(back.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(back.name(i), table.name(i));
+        EXPECT_EQ(back[i].record.size, table[i].record.size);
+        EXPECT_EQ(back[i].record.child_count, table[i].record.child_count);
+        EXPECT_EQ(back[i].record.listing_count, table[i].record.listing_count);
+    }
+}
+
+TEST(TableBytes, DamageIsToldBeforeAnythingIsTrusted) {
+    EntryTable table = table_of({file("a"), file("b")});
+    const std::int64_t data_offset = lay_out_table(table);
+    StringSink sink;
+    ASSERT_TRUE(write_table(sink, table, static_cast<std::int32_t>(data_offset)));
+    auto read = [](std::string bytes) {
+        MemorySource source(bytes.data(), bytes.size());
+        const ArchiveHeader header = read_header(source);
+        EntryTable back;
+        return read_table(source, bytes.size(), header, back);
+    };
+    EXPECT_EQ(read(sink.bytes.substr(0, sink.bytes.size() - 1)), Fault::table_cut_short);
+    std::string huge_count = sink.bytes;
+    huge_count[11] = 0x7f; // more entries than the file could hold: nothing is allocated
+    EXPECT_EQ(read(huge_count), Fault::table_cut_short);
+    std::string long_name = sink.bytes;
+    long_name[16 + 16] = 0x04; // name_length 260
+    long_name[16 + 17] = 0x01;
+    EXPECT_EQ(read(long_name), Fault::bad_name_length);
+    std::string negative_count = sink.bytes;
+    negative_count[11] = static_cast<char>(0x80);
+    EXPECT_EQ(read(negative_count), Fault::none); // read as no entries at all
+}
+
+} // namespace
+} // namespace quodrel
