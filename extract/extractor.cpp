@@ -18,7 +18,6 @@ namespace quodrel {
 namespace {
 
 constexpr int kMainSlot = 0;
-constexpr std::int32_t kGuardedSize = 1 << 20;
 
 // Reads an open archive from its start, in blocks.
 class FileSource : public ByteSource {
@@ -66,14 +65,10 @@ struct Extraction {
 
 // Writes one file's data. Nothing is left behind unless it is complete.
 void write_file(Extraction& x, const EntryRecord& record, const std::string& path) {
-    // A big file takes a while: if a signal ends the run meanwhile, the half-written
-    // file goes too.
-    const bool guarded = record.size >= kGuardedSize;
-    if (guarded)
-        platform::begin_output(kMainSlot, path);
+    // If the run is ended before the file is complete, the file goes too.
+    platform::begin_output(kMainSlot, path);
     const int file = platform::create_output(path, x.archive_id);
-    if (guarded)
-        platform::output_created(kMainSlot, file >= 0);
+    platform::output_created(kMainSlot, file >= 0);
     if (file < 0) {
         x.out->fault(Fault::cannot_create, path);
         return;
@@ -86,8 +81,7 @@ void write_file(Extraction& x, const EntryRecord& record, const std::string& pat
     const bool closed = platform::close_output(file);
     if (result != platform::Copy::done || !closed)
         platform::remove_file(path);
-    if (guarded)
-        platform::output_finished(kMainSlot);
+    platform::output_finished(kMainSlot);
     if (result == platform::Copy::no_memory)
         x.out->no_memory(record.size);
     else if (result == platform::Copy::short_read)
@@ -96,10 +90,19 @@ void write_file(Extraction& x, const EntryRecord& record, const std::string& pat
         x.out->fault(Fault::cannot_write, path);
 }
 
-void write_entries(Extraction& x, const std::string& dest_dir) {
-    // An empty destination means the current folder, never the filesystem root.
-    const std::string base = dest_dir.empty() ? std::string(".") : dest_dir;
-    platform::make_directory(base);
+// Makes the destination; false, with the error printed, when it cannot be had.
+bool make_destination(Extraction& x, const std::string& base, const std::string& dest_dir) {
+    const platform::MakeDirectory made = platform::make_directory(base);
+    // A link the user names as the destination is followed; one inside it never is.
+    if (made == platform::MakeDirectory::failed ||
+        (made == platform::MakeDirectory::is_link && !platform::is_directory(base))) {
+        x.out->fault(Fault::cannot_create, dest_dir);
+        return false;
+    }
+    return true;
+}
+
+void write_entries(Extraction& x, const std::string& base) {
     std::vector<Step>& steps = x.plan.steps;
     TreeWalker walk;
     for (std::size_t i = 0; i < x.table.size(); ++i) {
@@ -119,13 +122,18 @@ void write_entries(Extraction& x, const std::string& dest_dir) {
         switch (step.action) {
         case Action::refuse: x.out->fault(step.fault, path); break;
         case Action::write_file: write_file(x, record, path); break;
-        case Action::make_directory:
-            if (platform::make_directory(path) == platform::MakeDirectory::is_link) {
-                // Writing below it would land wherever the link points.
+        case Action::make_directory: {
+            const platform::MakeDirectory made = platform::make_directory(path);
+            // Something else in its place, no room or no right to make it, or a link
+            // (writing below it would land wherever it points): told once, and
+            // nothing below it is tried.
+            if (made == platform::MakeDirectory::failed ||
+                made == platform::MakeDirectory::is_link) {
                 step.action = Action::refuse;
                 x.out->fault(Fault::cannot_create, path);
             }
             break;
+        }
         case Action::skip: break;
         }
     }
@@ -157,10 +165,12 @@ bool extract_archive(const std::string& archive_path, const std::string& dest_di
         x.plan = plan_extraction(x.table, rules);
         damage = x.plan.damage;
     }
+    // An empty destination means the current folder, never the filesystem root.
+    const std::string base = dest_dir.empty() ? std::string(".") : dest_dir;
     if (damage != Fault::none) {
         out.fault(damage, archive_path);
-    } else {
-        write_entries(x, dest_dir);
+    } else if (make_destination(x, base, dest_dir)) {
+        write_entries(x, base);
         out.done();
     }
     platform::close_file(x.archive);

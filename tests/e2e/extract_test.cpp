@@ -136,6 +136,46 @@ TEST(Extract, FileThatCannotBeCreatedIsReportedAndSkipped) {
     EXPECT_EQ(read_file(dir / "out/b.txt"), "2");
 }
 
+// A folder of the archive cannot be made (a file stands in its place): it is named
+// once and nothing below it is tried.
+TEST(Extract, FolderThatCannotBeMadeIsReportedOnceWithItsContentsLeftOut) {
+    TempDir dir;
+    make_dirs(dir / "out");
+    write_file(dir / "out/sub", "a plain file");
+    const Result run = extract(
+        dir, ArchiveWriter().file("a.txt", "hello").dir("sub", 1).file("b.bin", "abc").bytes());
+    EXPECT_EQ(run.out, output("3 files, data offset 96", "..ERROR! Cannot create out/sub\n."));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(tree(dir / "out"), "f /a.txt hello\nf /sub a plain file\n");
+}
+
+TEST(Extract, DestinationThatCannotBeMadeStopsEverything) {
+    TempDir dir;
+    write_file(dir / "file", "x");
+    const std::string archive = ArchiveWriter().file("a.txt", "hello").bytes();
+    for (const std::string dest : {"file", "missing/out"}) {
+        const Result run = extract(dir, archive, dest);
+        EXPECT_EQ(run.out,
+                  "Extracting a.dat\n1 files, data offset 44\nERROR! Cannot create " + dest + "\n");
+        EXPECT_EQ(run.status, 1);
+    }
+    EXPECT_EQ(paths_below(dir.path()), (std::vector<std::string>{"/a.dat", "/file"}));
+}
+
+TEST(Extract, DestinationInAReadOnlyFolderStopsEverything) {
+    SKIP_UNDER_WINE("runs as another user");
+    TempDir dir;
+    ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
+    make_dirs(dir / "locked");
+    ASSERT_EQ(chmod((dir / "locked").c_str(), 0555), 0);
+    write_file(dir / "a.dat", ArchiveWriter().dir("d", 1).file("a.txt", "hello").bytes());
+    const Result run = quodrel({"-e", "a.dat", "locked/out", "-s"}, dir.path(), true);
+    EXPECT_EQ(run.out,
+              "Extracting a.dat\n2 files, data offset 68\nERROR! Cannot create locked/out\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_FALSE(exists(dir / "locked/out"));
+}
+
 TEST(Extract, AFullDiskLeavesNoTruncatedFile) {
     TempDir dir;
     const std::string big(3 << 20, 'b');
