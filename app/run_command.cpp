@@ -39,6 +39,19 @@ bool has_archive_suffix(const std::string& path) {
     return true;
 }
 
+std::string archive_path_beside(const std::string& folder, bool windows_rules) {
+    const char* separators = windows_rules ? "/\\" : "/";
+    std::string path = folder;
+    std::size_t keep = path.find_last_not_of(separators) + 1; // 0 when all separators
+    if (windows_rules && keep == 2 && path[1] == ':')
+        keep = 3; // a drive's root, "C:\" and not "C:"
+    if (keep == 0)
+        keep = 1; // the root: "/"
+    if (keep < path.size())
+        path.resize(keep);
+    return path + ".dat";
+}
+
 int wait_for_key() {
     std::fflush(stdout);
     return platform::read_console_key();
@@ -81,7 +94,8 @@ int run_command(const std::vector<std::string>& args) {
         }
         return wait_after(extract_archive(path, path.substr(0, path.size() - 4), out));
     }
-    return wait_after(create_archive(path, path + ".dat", out));
+    return wait_after(
+        create_archive(path, archive_path_beside(path, platform::windows_rules()), out));
 }
 
 } // namespace quodrel

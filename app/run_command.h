@@ -22,6 +22,11 @@ void print_usage();
 // is no console. Returns the key's first byte, or -1.
 int wait_for_key();
 
+// The archive a dropped folder is packed into: beside it, under its name plus
+// ".dat". Trailing separators go first ("maps/" gives "maps.dat"), but a root keeps
+// one ("/" gives "/.dat"; with the Windows rules "\" and "C:\" likewise).
+std::string archive_path_beside(const std::string& folder, bool windows_rules);
+
 // Whether a dropped path names an archive: its last four characters are ".dat" in
 // any letter case.
 bool has_archive_suffix(const std::string& path);

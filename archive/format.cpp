@@ -86,6 +86,10 @@ Fault check_entry(std::string_view name, std::size_t path_length, std::uint64_t 
     return Fault::none;
 }
 
+bool is_storable_name(std::string_view name) {
+    return name.find_first_of(":\\") == std::string_view::npos;
+}
+
 bool is_windows_device_name(std::string_view name) {
     // Windows maps these to devices whatever the extension or trailing blanks.
     std::string base(name.substr(0, name.find('.')));

@@ -65,6 +65,10 @@ std::string from_stored_name(const unsigned char* stored, std::size_t name_lengt
 // file, its size. The fault names the limit it breaks.
 Fault check_entry(std::string_view name, std::size_t path_length, std::uint64_t size);
 
+// Whether a name found on disk comes back unchanged from an archive: a ":" would come
+// back as "#" (and meet a name that holds "#" there), and no extraction writes a "\".
+bool is_storable_name(std::string_view name);
+
 // Whether a name read from an archive may become one path component below the
 // destination: not empty, not "." or "..", no "/" or "\"; with the Windows rules
 // also no device name such as CON or NUL and no trailing dot or blank, which

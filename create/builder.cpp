@@ -107,7 +107,12 @@ bool copy_file(Creation& c, BlockWriter& writer, const std::string& path, std::u
     std::uint64_t size_now = 0;
     const int source = platform::open_for_reading(path, &size_now);
     if (source < 0) {
+        // Gone or closed since the scan: the offsets already written count on its
+        // size, so it is stored as that many zeros, and named.
         c.out->fault(Fault::cannot_open, path);
+        if (write_zeros(writer, size))
+            return true;
+        c.out->fault(Fault::cannot_write, c.archive_path);
         return false;
     }
     std::uint64_t copied = 0;
@@ -174,7 +179,7 @@ bool create_archive(const std::string& source_dir, const std::string& archive_pa
     bool refused = false;
     for (const ScanProblem& problem : scan.problems) {
         out.fault(problem.fault, problem.path);
-        refused = refused || refuses_archive(problem.fault);
+        refused = refused || problem.refuses_archive;
     }
     const std::int64_t data_offset = lay_out_table(table);
     if (data_offset + scan.data_size > kMaxArchiveSize) {

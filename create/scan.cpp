@@ -20,8 +20,8 @@ std::int32_t scan_directory(Scan& scan, const std::string& dir_path,
                             const std::string& below_root) {
     std::vector<platform::DirEntry> listing;
     if (!platform::list_directory(dir_path, listing)) {
-        if (below_root.size() > 1) // the root itself may name nothing
-            scan.problems.push_back({Fault::cannot_open, dir_path});
+        // Without its root there is nothing to pack: no archive rather than an empty one.
+        scan.problems.push_back({Fault::cannot_open, dir_path, below_root.size() == 1});
         return 0;
     }
     std::int32_t local_count = 0;
@@ -31,10 +31,18 @@ std::int32_t scan_directory(Scan& scan, const std::string& dir_path,
                                            scan.open_directories.end(), item.id) != 0
                               : is_skipped_file(scan, item, path))
             continue; // a link back into an open directory, or the archive itself
+        if (!is_storable_name(item.name)) {
+            scan.problems.push_back({Fault::unstorable_name, path, false});
+            continue;
+        }
         const std::size_t path_length = below_root.size() + item.name.size();
         const Fault fault = check_entry(item.name, path_length, item.size);
         if (fault != Fault::none) {
-            scan.problems.push_back({fault, scan.source_dir + below_root + item.name});
+            scan.problems.push_back({fault, scan.source_dir + below_root + item.name, true});
+            continue;
+        }
+        if (!item.readable) {
+            scan.problems.push_back({Fault::cannot_open, path, false});
             continue;
         }
         ++local_count;
@@ -59,8 +67,6 @@ std::int32_t scan_directory(Scan& scan, const std::string& dir_path,
 }
 
 } // namespace
-
-bool refuses_archive(Fault fault) { return fault != Fault::cannot_open; }
 
 void scan_tree(Scan& scan, const std::string& source_dir, const std::string& archive_path) {
     scan.source_dir = source_dir;

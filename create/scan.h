@@ -14,7 +14,8 @@ namespace quodrel {
 // Something the walk met that the archive cannot hold as it is.
 struct ScanProblem {
     Fault fault;
-    std::string path; // the path on disk
+    std::string path;     // the path on disk
+    bool refuses_archive; // the archive cannot be written, rather than a part left out
 };
 
 // The state of one walk.
@@ -30,12 +31,10 @@ struct Scan {
 };
 
 // Walks source_dir from its root, leaving out the existing file archive_path, so an
-// archive inside its own source is never packed into itself. A directory that
-// cannot be listed contributes nothing.
+// archive inside its own source is never packed into itself. A directory below the
+// root that cannot be listed is packed empty; a file that may not be read and a name
+// that an archive cannot give back are left out; all of them are problems. A root
+// that cannot be listed refuses the archive.
 void scan_tree(Scan& scan, const std::string& source_dir, const std::string& archive_path);
-
-// Whether a problem makes the archive impossible to write, as opposed to a part of
-// the tree that is left out of it.
-bool refuses_archive(Fault fault);
 
 } // namespace quodrel

@@ -23,6 +23,7 @@ struct DirEntry {
     std::string name;
     bool is_directory = false;
     std::uint64_t size = 0; // files only
+    bool readable = true;   // false for a file this process may not read, where the listing tells
     FileId id;              // may be invalid for files where it would cost a call each
 };
 
@@ -38,6 +39,9 @@ bool list_directory(const std::string& path, std::vector<DirEntry>& entries);
 // Listing order: bytes compared with ASCII a-z taken as A-Z, ties broken by the
 // raw bytes, so a tree gives the same archive wherever it was made.
 bool listing_order_less(const std::string& a, const std::string& b);
+
+// Whether the path names a directory (links followed).
+bool is_directory(const std::string& path);
 
 enum class MakeDirectory { created, existed, failed, is_link };
 

@@ -100,8 +100,12 @@ int create_output(const std::string& path, const FileId& keep) {
 int create_temp_file_beside(const std::string& target, std::string& temp_path, int slot) {
     if (target.empty() || !os::may_replace(target))
         return -1;
-    const std::size_t cut = target.find_last_of(os::kSeparators);
-    const std::string folder = cut == std::string::npos ? std::string() : target.substr(0, cut + 1);
+    // Beside the file a link leads to, so that putting it in place is a rename within
+    // one file system, and the link stays a link.
+    const std::string final_target = os::resolve_links(target);
+    const std::size_t cut = final_target.find_last_of(os::kSeparators);
+    const std::string folder =
+        cut == std::string::npos ? std::string() : final_target.substr(0, cut + 1);
     static unsigned counter = 0;
     const std::uint64_t seed = os::unique_seed();
     for (int attempt = 0; attempt < 100; ++attempt) {

@@ -2,6 +2,7 @@
 #include "platform/files.h"
 #include "platform/os.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
@@ -22,9 +23,35 @@ FileId id_of(const struct stat& st) {
     return id;
 }
 
+// Whether this process may read a file, told from its owner, group and mode bits as
+// the listing gives them: no call per file. (An access list that says otherwise is
+// met when the file is opened.)
+bool readable(const struct stat& st) {
+    static const uid_t user = geteuid();
+    static const gid_t group = getegid();
+    static const std::vector<gid_t> groups = [] {
+        std::vector<gid_t> all(static_cast<std::size_t>(std::max(getgroups(0, nullptr), 0)));
+        const int n = all.empty() ? 0 : getgroups(static_cast<int>(all.size()), all.data());
+        all.resize(static_cast<std::size_t>(std::max(n, 0)));
+        return all;
+    }();
+    if (user == 0)
+        return true; // the superuser reads every file
+    if (st.st_uid == user)
+        return (st.st_mode & S_IRUSR) != 0;
+    if (st.st_gid == group || std::find(groups.begin(), groups.end(), st.st_gid) != groups.end())
+        return (st.st_mode & S_IRGRP) != 0;
+    return (st.st_mode & S_IROTH) != 0;
+}
+
 } // namespace
 
 bool windows_rules() { return false; }
+
+bool is_directory(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
 
 MakeDirectory make_directory(const std::string& path) {
     if (mkdir(path.c_str(), 0777) == 0)
@@ -74,14 +101,8 @@ FileId file_id(int file) {
 
 bool replace_file(const std::string& from, const std::string& to) {
     // A link at `to` is kept and its target replaced, as writing through it would.
-    std::string target = to;
+    const std::string target = os::resolve_links(to);
     struct stat st;
-    if (lstat(to.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        if (char* resolved = realpath(to.c_str(), nullptr)) {
-            target = resolved;
-            std::free(resolved);
-        }
-    }
     mode_t mode;
     if (stat(target.c_str(), &st) == 0) {
         mode = st.st_mode & 07777;
@@ -131,6 +152,7 @@ bool list_directory(const std::string& path, std::vector<DirEntry>& entries) {
         entry.name = name;
         entry.is_directory = S_ISDIR(st.st_mode);
         entry.size = entry.is_directory ? 0 : static_cast<std::uint64_t>(st.st_size);
+        entry.readable = entry.is_directory || readable(st);
         entry.id = id_of(st);
         entries.push_back(std::move(entry));
     }
@@ -173,6 +195,24 @@ bool last_error_was_exists() { return errno == EEXIST; }
 bool truncate(int file) { return ftruncate(file, 0) == 0; }
 
 bool remove(const std::string& path) { return unlink(path.c_str()) == 0; }
+
+std::string resolve_links(const std::string& path) {
+    std::string at = path;
+    for (int hops = 0; hops < 40; ++hops) { // as many as the system itself follows
+        struct stat st;
+        if (lstat(at.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return at;
+        std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 4096) + 1, '\0');
+        const ssize_t n = readlink(at.c_str(), &target[0], target.size());
+        if (n <= 0 || static_cast<std::size_t>(n) >= target.size())
+            return at;
+        target.resize(static_cast<std::size_t>(n));
+        const std::size_t slash = at.rfind('/');
+        at = target[0] == '/' || slash == std::string::npos ? target
+                                                            : at.substr(0, slash + 1) + target;
+    }
+    return at;
+}
 
 bool may_replace(const std::string& target) {
     struct stat st;

@@ -12,7 +12,7 @@
 namespace quodrel::platform {
 namespace {
 
-bool is_directory(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
+bool is_directory_bit(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
 bool is_link(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
 
 HANDLE handle_of(int file) { return reinterpret_cast<HANDLE>(_get_osfhandle(file)); }
@@ -57,6 +57,11 @@ constexpr DWORD kShareWhileWriting = FILE_SHARE_READ | FILE_SHARE_DELETE;
 
 bool windows_rules() { return true; }
 
+bool is_directory(const std::string& path) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && is_directory_bit(attributes);
+}
+
 MakeDirectory make_directory(const std::string& path) {
     if (CreateDirectoryA(path.c_str(), nullptr))
         return MakeDirectory::created;
@@ -65,7 +70,7 @@ MakeDirectory make_directory(const std::string& path) {
         return MakeDirectory::failed;
     if (is_link(attributes))
         return MakeDirectory::is_link; // a junction or link: never written through
-    return is_directory(attributes) ? MakeDirectory::existed : MakeDirectory::failed;
+    return is_directory_bit(attributes) ? MakeDirectory::existed : MakeDirectory::failed;
 }
 
 std::int64_t read_some(int file, void* buffer, std::size_t size) {
@@ -111,7 +116,7 @@ bool describe(int file, Description& description) {
     const FileId id = GetFileType(handle) == FILE_TYPE_DISK ? id_of(handle, &info) : FileId{};
     if (!id.valid)
         return false; // a device, pipe or console
-    description.directory = is_directory(info.dwFileAttributes);
+    description.directory = is_directory_bit(info.dwFileAttributes);
     description.link = is_link(info.dwFileAttributes);
     description.regular = !description.directory && !description.link;
     description.links = info.nNumberOfLinks;
@@ -131,7 +136,7 @@ bool list_directory(const std::string& path, std::vector<DirEntry>& entries) {
             continue;
         DirEntry entry;
         entry.name = name;
-        entry.is_directory = is_directory(found.dwFileAttributes);
+        entry.is_directory = is_directory_bit(found.dwFileAttributes);
         if (!entry.is_directory)
             entry.size =
                 (static_cast<std::uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
@@ -193,11 +198,15 @@ bool truncate(int file) {
 
 bool remove(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
 
+std::string resolve_links(const std::string& path) {
+    return path; // links to files are rare on Windows; MoveFileEx replaces the link itself
+}
+
 bool may_replace(const std::string& target) {
     const DWORD attributes = GetFileAttributesA(target.c_str());
     // A directory is not replaced, a read-only archive stays as it is.
     return attributes == INVALID_FILE_ATTRIBUTES ||
-           !(is_directory(attributes) || (attributes & FILE_ATTRIBUTE_READONLY));
+           !(is_directory_bit(attributes) || (attributes & FILE_ATTRIBUTE_READONLY));
 }
 
 std::uint64_t unique_seed() {

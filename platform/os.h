@@ -38,6 +38,10 @@ bool last_error_was_exists();
 bool truncate(int file);
 bool remove(const std::string& path);
 
+// The path a chain of links at `path` ends in, whether or not something is there;
+// `path` itself when it is no link.
+std::string resolve_links(const std::string& path);
+
 // Whether an existing archive at `target` may be replaced: not a directory or
 // device, not read-only. True when nothing is there.
 bool may_replace(const std::string& target);

@@ -16,7 +16,8 @@ enum class Fault {
     file_too_large,    // a file of 2 GiB or more
     archive_too_large, // an archive that would reach 2 GiB
     // Creation.
-    file_changed, // a source file's length changed while it was packed
+    file_changed,    // a source file's length changed while it was packed
+    unstorable_name, // a name holding ":" or a backslash, which no extraction gives back
     // Extraction.
     unsafe_name,       // empty, ".", "..", a separator, a Windows device name
     data_out_of_range, // a file's data before the start of the archive or of negative size

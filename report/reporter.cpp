@@ -15,6 +15,7 @@ const char* fault_message(Fault fault) {
     case Fault::file_too_large: return "ERROR! File too large %s\n";
     case Fault::archive_too_large: return "ERROR! Archive too large %s\n";
     case Fault::file_changed: return "ERROR! File changed while reading %s\n";
+    case Fault::unstorable_name: return "ERROR! Name cannot be stored %s\n";
     case Fault::unsafe_name: return "ERROR! Unsafe name %s\n";
     case Fault::data_out_of_range: return "ERROR! Data out of range for %s\n";
     case Fault::data_cut_short: return "ERROR! Data cut short for %s\n";

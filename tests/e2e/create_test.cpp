@@ -4,6 +4,7 @@
 #include "support/archive_writer.h"
 
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -51,14 +52,40 @@ TEST(Create, WorkedExampleByteForByte) {
     EXPECT_EQ(read_file(dir / "a.dat"), expected);
 }
 
-TEST(Create, EmptyOrMissingSourceGivesSixteenBytes) {
+TEST(Create, EmptySourceGivesSixteenBytes) {
     TempDir dir;
     make_dirs(dir / "empty");
-    for (const std::string source : {"empty", "missing", ""}) {
+    const Result run = create(dir, "empty");
+    EXPECT_EQ(run.out, created("a.dat", 0, ""));
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(read_file(dir / "a.dat"), ArchiveWriter().bytes());
+}
+
+// A typing mistake must not replace a good archive with an empty one.
+TEST(Create, SourceThatIsNoListableFolderIsRefusedAndTheArchiveKept) {
+    TempDir dir;
+    write_file(dir / "plain", "not a directory");
+    write_file(dir / "a.dat", "GOOD");
+    for (const std::string source : {"mapz", "plain", ""}) {
         const Result run = create(dir, source);
-        EXPECT_EQ(run.out, created("a.dat", 0, ""));
-        EXPECT_EQ(read_file(dir / "a.dat"), ArchiveWriter().bytes());
+        EXPECT_EQ(run.out, "Creating a.dat (0 files)\nERROR! Cannot open " + source + "\n");
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(read_file(dir / "a.dat"), "GOOD");
     }
+    EXPECT_EQ(paths_below(dir.path()), (std::vector<std::string>{"/a.dat", "/plain"}));
+}
+
+TEST(Create, UnlistableSourceFolderIsRefused) {
+    SKIP_UNDER_WINE("runs as another user");
+    TempDir dir;
+    ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
+    make_dirs(dir / "closed");
+    write_file(dir / "closed/x", "x");
+    ASSERT_EQ(chmod((dir / "closed").c_str(), 0), 0);
+    const Result run = quodrel({"-c", "closed", "a.dat", "-s"}, dir.path(), true);
+    EXPECT_EQ(run.out, "Creating a.dat (0 files)\nERROR! Cannot open closed\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_FALSE(exists(dir / "a.dat"));
 }
 
 TEST(Create, EmptyFilesAndDirectoriesAndListingCounts) {
@@ -253,7 +280,7 @@ TEST(Create, AFullDiskKeepsTheOldArchiveAndLeavesNoTemporaryFile) {
     }
 }
 
-TEST(Create, UnreadableSourceFileKeepsTheOldArchive) {
+TEST(Create, UnreadableSourceFileIsLeftOutAndTheRestPacked) {
     SKIP_UNDER_WINE("runs as another user");
     TempDir dir;
     ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
@@ -265,11 +292,82 @@ TEST(Create, UnreadableSourceFileKeepsTheOldArchive) {
     write_file(dir / "a.dat", "OLD");
     ASSERT_EQ(chmod((dir / "a.dat").c_str(), 0666), 0);
     const Result run = quodrel({"-c", "src", "a.dat", "-s"}, dir.path(), true);
-    EXPECT_EQ(run.out, "Creating a.dat (3 files)\n..ERROR! Cannot open src/b.txt\n");
+    EXPECT_EQ(run.out, "Creating a.dat (2 files)\nERROR! Cannot open src/b.txt\n..\nDone\n");
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(read_file(dir / "a.dat"), "OLD");
-    EXPECT_EQ(paths_below(dir.path()), (std::vector<std::string>{"/a.dat", "/src", "/src/a.txt",
-                                                                 "/src/b.txt", "/src/c.txt"}));
+    EXPECT_EQ(read_file(dir / "a.dat"),
+              ArchiveWriter().file("a.txt", "hello").file("c.txt", "more").bytes());
+}
+
+// The mode bits say it may be read, an access list says no: the scan takes it, the
+// copy cannot open it. Its scanned size is stored as zeros, so the archive stays
+// consistent, and it is named.
+TEST(Create, FileThatCannotBeOpenedAtCopyTimeIsStoredAsZerosAndNamed) {
+    SKIP_UNDER_WINE("runs as another user");
+    if (std::system("command -v setfacl >/dev/null") != 0)
+        GTEST_SKIP() << "setfacl is not installed";
+    TempDir dir;
+    ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
+    make_dirs(dir / "src");
+    write_file(dir / "src/a.txt", "hello");
+    write_file(dir / "src/b.txt", "secret");
+    write_file(dir / "src/c.txt", "more");
+    if (std::system(
+            ("setfacl -m u:nobody:--- '" + (dir / "src/b.txt") + "' 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "no access lists on this file system";
+    const Result run = quodrel({"-c", "src", "a.dat", "-s"}, dir.path(), true);
+    EXPECT_EQ(run.out, "Creating a.dat (3 files)\n..ERROR! Cannot open src/b.txt\n.\nDone\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(read_file(dir / "a.dat"), ArchiveWriter()
+                                            .file("a.txt", "hello")
+                                            .file("b.txt", std::string(6, '\0'))
+                                            .file("c.txt", "more")
+                                            .bytes());
+}
+
+// A ":" would come back as "#" (where todo#1.txt already is), and no extraction
+// writes a backslash: such names are left out, with what lies below them, and named.
+TEST(Create, NamesAnArchiveCannotGiveBackAreLeftOutAndNamed) {
+    SKIP_UNDER_WINE("Windows names hold neither");
+    TempDir dir;
+    make_dirs(dir / "src/back\\slash");
+    write_file(dir / "src/back\\slash/inside", "x");
+    write_file(dir / "src/todo#1.txt", "hash");
+    write_file(dir / "src/todo:1.txt", "colon");
+    write_file(dir / "src/z", "z");
+    const Result run = create(dir);
+    EXPECT_EQ(run.out, "Creating a.dat (2 files)\n"
+                       "ERROR! Name cannot be stored src/back\\slash\n"
+                       "ERROR! Name cannot be stored src/todo:1.txt\n"
+                       "..\nDone\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(read_file(dir / "a.dat"),
+              ArchiveWriter().file("todo:1.txt", "hash").file("z", "z").bytes());
+}
+
+// The archive path is a link into another file system (/dev/shm against /tmp): the
+// archive is written beside the link's target, and the link stays a link.
+TEST(Create, ArchiveBehindALinkToAnotherFileSystem) {
+    SKIP_UNDER_WINE("symbolic links");
+    if (!is_dir("/dev/shm"))
+        GTEST_SKIP() << "no /dev/shm";
+    TempDir dir("/tmp"), elsewhere("/dev/shm");
+    make_dirs(dir / "src");
+    write_file(dir / "src/a.txt", "hello");
+    write_file(elsewhere / "old.dat", "OLD");
+    ASSERT_EQ(symlink((elsewhere / "old.dat").c_str(), (dir / "a.dat").c_str()), 0);
+    ASSERT_EQ(symlink((elsewhere / "new.dat").c_str(), (dir / "b.dat").c_str()), 0); // dangling
+    const std::string expected = ArchiveWriter().file("a.txt", "hello").bytes();
+    for (const std::string archive : {"a.dat", "b.dat"}) {
+        const Result run = create(dir, "src", archive);
+        EXPECT_EQ(run.out, created(archive, 1, ".")) << archive;
+        EXPECT_EQ(run.status, 0);
+        struct stat st;
+        ASSERT_EQ(lstat((dir / archive).c_str(), &st), 0);
+        EXPECT_TRUE(S_ISLNK(st.st_mode)) << archive;
+    }
+    EXPECT_EQ(read_file(elsewhere / "old.dat"), expected);
+    EXPECT_EQ(read_file(elsewhere / "new.dat"), expected);
+    EXPECT_EQ(paths_below(elsewhere.path()), (std::vector<std::string>{"/new.dat", "/old.dat"}));
 }
 
 TEST(Create, UnlistableDirectoryIsReportedAndPackedEmpty) {

@@ -62,5 +62,21 @@ TEST(ArchiveSuffix, AnyLetterCaseAtLeastFourCharacters) {
         EXPECT_FALSE(has_archive_suffix(path)) << path;
 }
 
+TEST(ArchiveBeside, TrailingSeparatorsGoButARootKeepsOne) {
+    const std::pair<const char*, const char*> both[] = {
+        {"maps", "maps.dat"}, {"maps/", "maps.dat"}, {"a/maps//", "a/maps.dat"},
+        {"/", "/.dat"},       {"///", "/.dat"},      {"", ".dat"}};
+    for (const auto& [folder, archive] : both) {
+        EXPECT_EQ(archive_path_beside(folder, false), archive) << folder;
+        EXPECT_EQ(archive_path_beside(folder, true), archive) << folder;
+    }
+    // Backslashes separate only under the Windows rules, where a drive's root stays one.
+    EXPECT_EQ(archive_path_beside("maps\\", false), "maps\\.dat");
+    EXPECT_EQ(archive_path_beside("maps\\/\\", true), "maps.dat");
+    EXPECT_EQ(archive_path_beside("C:\\", true), "C:\\.dat");
+    EXPECT_EQ(archive_path_beside("C:\\games\\", true), "C:\\games.dat");
+    EXPECT_EQ(archive_path_beside("\\", true), "\\.dat");
+}
+
 } // namespace
 } // namespace quodrel
