@@ -14,6 +14,12 @@ void EntryTable::add(const EntryRecord& record, std::string_view name) {
     entries_.push_back(entry);
 }
 
+void EntryTable::rename(std::size_t i, std::string_view name) {
+    entries_[i].name_at = static_cast<std::uint32_t>(names_.size());
+    entries_[i].name_size = static_cast<std::uint32_t>(name.size());
+    names_.append(name);
+}
+
 std::int64_t lay_out_table(EntryTable& table) {
     std::int64_t data_offset = static_cast<std::int64_t>(kHeaderSize + kRecordSize * table.size());
     if (!table.empty())

@@ -35,6 +35,8 @@ public:
     }
     void reserve(std::size_t entries) { entries_.reserve(entries); }
     void add(const EntryRecord& record, std::string_view name);
+    // Gives entry i another name (the old one stays in the pool, unused).
+    void rename(std::size_t i, std::string_view name);
 
 private:
     std::vector<Entry> entries_;

@@ -9,6 +9,7 @@
 #include "platform/cleanup.h"
 #include "platform/copy.h"
 #include "platform/files.h"
+#include "platform/windows_paths.h"
 
 #include <algorithm>
 #include <cstring>
@@ -59,20 +60,38 @@ struct Extraction {
     ArchiveHeader header;
     EntryTable table;
     ExtractionPlan plan;
+    // Where two spellings of a name may lead to one file, what this run wrote, so
+    // that a second spelling never overwrites the first.
+    bool names_fold_case = false;
+    platform::FileIdSet written;
     Reporter* out = nullptr;
     platform::Copier copier;
 };
+
+// Whether `path` leads to something this run already wrote under another spelling.
+bool written_before(const Extraction& x, const std::string& path) {
+    return x.names_fold_case && x.written.count(platform::file_id(path)) != 0;
+}
 
 // Writes one file's data. Nothing is left behind unless it is complete.
 void write_file(Extraction& x, const EntryRecord& record, const std::string& path) {
     // If the run is ended before the file is complete, the file goes too.
     platform::begin_output(kMainSlot, path);
-    const int file = platform::create_output(path, x.archive_id);
+    platform::OutputRules rules;
+    rules.keep = x.archive_id;
+    rules.written = x.names_fold_case ? &x.written : nullptr;
+    rules.want_id = x.names_fold_case;
+    const platform::Output output = platform::create_output(path, rules);
+    const int file = output.file;
     platform::output_created(kMainSlot, file >= 0);
     if (file < 0) {
-        x.out->fault(Fault::cannot_create, path);
+        x.out->fault(output.clash || written_before(x, path) ? Fault::name_clash
+                                                             : Fault::cannot_create,
+                     path);
         return;
     }
+    if (x.names_fold_case)
+        x.written.insert(output.id);
     const std::uint64_t start =
         static_cast<std::uint64_t>(std::int64_t{x.header.data_offset} + record.offset);
     std::uint64_t copied = 0;
@@ -124,18 +143,34 @@ void write_entries(Extraction& x, const std::string& base) {
         case Action::write_file: write_file(x, record, path); break;
         case Action::make_directory: {
             const platform::MakeDirectory made = platform::make_directory(path);
-            // Something else in its place, no room or no right to make it, or a link
-            // (writing below it would land wherever it points): told once, and
-            // nothing below it is tried.
-            if (made == platform::MakeDirectory::failed ||
+            // Another spelling of a name already written, something else in its place,
+            // no room or no right to make it, or a link (writing below it would land
+            // wherever it points): told once, and nothing below it is tried.
+            const bool clash = made != platform::MakeDirectory::created && written_before(x, path);
+            if (clash || made == platform::MakeDirectory::failed ||
                 made == platform::MakeDirectory::is_link) {
                 step.action = Action::refuse;
-                x.out->fault(Fault::cannot_create, path);
+                x.out->fault(clash ? Fault::name_clash : Fault::cannot_create, path);
+            } else if (x.names_fold_case) {
+                x.written.insert(platform::file_id(path)); // made, or an earlier run's
             }
             break;
         }
         case Action::skip: break;
         }
+    }
+}
+
+// Names are UTF-8; one that is not came from an older Windows program, and is read
+// as such where that matters.
+void read_names_as_written(EntryTable& table) {
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        if (platform::is_valid_utf8(table.name(i)))
+            continue;
+        const std::string name(table.name(i));
+        const std::string read = platform::name_from_archive(name);
+        if (read != name)
+            table.rename(i, read);
     }
 }
 
@@ -158,6 +193,7 @@ bool extract_archive(const std::string& archive_path, const std::string& dest_di
     out.counts(x.header.entry_count, x.header.data_offset);
     Fault damage = read_table(source, x.archive_size, x.header, x.table);
     if (damage == Fault::none) {
+        read_names_as_written(x.table);
         PlanRules rules;
         rules.archive_size = x.archive_size;
         rules.data_offset = x.header.data_offset;
@@ -170,6 +206,7 @@ bool extract_archive(const std::string& archive_path, const std::string& dest_di
     if (damage != Fault::none) {
         out.fault(damage, archive_path);
     } else if (make_destination(x, base, dest_dir)) {
+        x.names_fold_case = platform::names_fold_case(base);
         write_entries(x, base);
         out.done();
     }

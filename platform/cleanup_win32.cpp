@@ -1,5 +1,6 @@
 #include "platform/cleanup.h"
 #include "platform/cleanup_os.h"
+#include "platform/windows_text.h"
 
 #include <windows.h>
 
@@ -18,7 +19,7 @@ namespace cleanup {
 
 void install_handlers() { SetConsoleCtrlHandler(end_of_run, TRUE); }
 
-void remove_now(const char* path) { DeleteFileA(path); }
+void remove_now(const char* path) { DeleteFileW(native_path(path).c_str()); }
 
 void nap() { Sleep(1); }
 

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace quodrel::platform {
@@ -19,6 +20,13 @@ struct FileId {
     }
 };
 
+struct FileIdHash {
+    std::size_t operator()(const FileId& id) const {
+        return static_cast<std::size_t>(id.inode * 0x9e3779b97f4a7c15ull ^ id.device);
+    }
+};
+using FileIdSet = std::unordered_set<FileId, FileIdHash>;
+
 struct DirEntry {
     std::string name;
     bool is_directory = false;
@@ -31,9 +39,15 @@ struct DirEntry {
 // trailing dots or blanks).
 bool windows_rules();
 
+// A name read from an archive as this system writes it. Names are UTF-8; one that
+// is not was written by an older Windows program in the ANSI code page, and Windows
+// reads it so. Elsewhere the bytes stay as they are.
+std::string name_from_archive(const std::string& name);
+
 // Lists one directory: "." and ".." passed over, links followed, dangling links and
-// special files (FIFOs, sockets, devices) left out, in listing order. False when the
-// directory cannot be listed; an empty path names nothing.
+// special files (FIFOs, sockets, devices) left out, in listing order (the same on
+// every system). False when the directory cannot be listed; an empty path names
+// nothing.
 bool list_directory(const std::string& path, std::vector<DirEntry>& entries);
 
 // Listing order: bytes compared with ASCII a-z taken as A-Z, ties broken by the
@@ -68,10 +82,26 @@ void close_file(int file);
 // Closes an output; false when the last of its data could not be stored.
 bool close_output(int file);
 
-// Creates or truncates a file for writing, or -1. Never writes through a link,
-// never into a file that other names share (it gets a file of its own), and never
-// into `keep` (the archive being read).
-int create_output(const std::string& path, const FileId& keep = FileId{});
+struct OutputRules {
+    FileId keep;                        // the archive being read: never written
+    const FileIdSet* written = nullptr; // files this run wrote: never written again
+    bool want_id = false;               // tell the new file's identity
+};
+
+struct Output {
+    int file = -1;
+    bool clash = false; // the path leads to one of `written` (another spelling of its name)
+    FileId id;          // when asked for
+};
+
+// Creates or truncates a file for writing. Never writes through a link, never into a
+// file that other names share (it gets a file of its own), never into `keep` nor
+// into one of `written`.
+Output create_output(const std::string& path, const OutputRules& rules = OutputRules{});
+
+// Whether names that differ only in letter case may lead to one file below `dir`
+// (Windows; FAT, exFAT, NTFS and SMB mounts and case-folding folders elsewhere).
+bool names_fold_case(const std::string& dir);
 
 bool file_size(int file, std::uint64_t& size);
 

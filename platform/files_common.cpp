@@ -32,10 +32,12 @@ bool list_directory(const std::string& path, std::vector<DirEntry>& entries) {
     // An empty path names nothing (on Windows "\*.*" alone would list the drive's root).
     if (path.empty() || !os::list_directory(path, entries))
         return false;
-    if (!windows_rules()) // Windows gives its own order
-        std::sort(entries.begin(), entries.end(), [](const DirEntry& a, const DirEntry& b) {
-            return listing_order_less(a.name, b.name);
-        });
+    // Sorted on every system: Windows lists NTFS folders in an order of its own
+    // (other file systems in yet others), and a tree must give the same archive
+    // wherever it is packed.
+    std::sort(entries.begin(), entries.end(), [](const DirEntry& a, const DirEntry& b) {
+        return listing_order_less(a.name, b.name);
+    });
     return true;
 }
 
@@ -70,31 +72,46 @@ bool write_all_at(int file, const void* data, std::size_t size, std::uint64_t of
     return true;
 }
 
-int create_output(const std::string& path, const FileId& keep) {
+Output create_output(const std::string& path, const OutputRules& rules) {
+    Output out;
     if (path.empty())
-        return -1;
-    int file = os::open_output(path, false);
-    if (file < 0)
-        return -1;
-    // Truncated only once it is known to be a plain file other than `keep`.
-    os::Description it;
-    if (!os::describe(file, it) || !it.regular || it.link || it.id == keep) {
-        close_file(file);
-        return -1;
+        return out;
+    // Most outputs are new: then they are this run's own, and there is nothing to ask.
+    out.file = os::open_output(path, true);
+    if (out.file >= 0) {
+        if (rules.want_id)
+            out.id = file_id(out.file);
+        return out;
     }
+    if (!os::last_error_was_exists())
+        return out;
+    out.file = os::open_output(path, false);
+    if (out.file < 0)
+        return out;
+    // Truncated only once it is known to be a plain file this run may replace.
+    os::Description it;
+    const bool described = os::describe(out.file, it);
+    out.clash = described && rules.written && rules.written->count(it.id) != 0;
+    if (!described || out.clash || !it.regular || it.link || it.id == rules.keep) {
+        close_file(out.file);
+        out.file = -1;
+        return out;
+    }
+    out.id = it.id;
     if (it.links > 1) {
         // Other names share this file, possibly outside the destination: give this
         // name a file of its own instead of writing into the shared one.
-        close_file(file);
-        if (!os::remove(path))
-            return -1;
-        return os::open_output(path, true);
+        close_file(out.file);
+        out.file = os::remove(path) ? os::open_output(path, true) : -1;
+        if (out.file >= 0 && rules.want_id)
+            out.id = file_id(out.file);
+        return out;
     }
-    if (it.size > 0 && !os::truncate(file)) {
-        close_file(file);
-        return -1;
+    if (it.size > 0 && !os::truncate(out.file)) {
+        close_file(out.file);
+        out.file = -1;
     }
-    return file;
+    return out;
 }
 
 int create_temp_file_beside(const std::string& target, std::string& temp_path, int slot) {

@@ -9,6 +9,11 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#ifdef __linux__
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/statfs.h>
+#endif
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -47,6 +52,40 @@ bool readable(const struct stat& st) {
 } // namespace
 
 bool windows_rules() { return false; }
+
+bool names_fold_case(const std::string& dir) {
+#ifdef __linux__
+    struct statfs fs;
+    if (statfs(dir.c_str(), &fs) == 0) {
+        switch (static_cast<unsigned long>(fs.f_type)) {
+        case 0x4d44:     // FAT
+        case 0x2011bab0: // exFAT
+        case 0x5346544e: // NTFS
+        case 0x7366746e: // NTFS (ntfs3)
+        case 0xff534d42: // CIFS
+        case 0xfe534d42: // SMB2
+        case 0x517b:     // SMB
+            return true;
+        default: break;
+        }
+    }
+#ifdef FS_CASEFOLD_FL
+    // A folder that folds case (ext4, f2fs) passes it on to the folders made in it.
+    const int file = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (file >= 0) {
+        int flags = 0;
+        const bool folds = ioctl(file, FS_IOC_GETFLAGS, &flags) == 0 && (flags & FS_CASEFOLD_FL);
+        close(file);
+        return folds;
+    }
+#endif
+#else
+    (void)dir;
+#endif
+    return false;
+}
+
+std::string name_from_archive(const std::string& name) { return name; }
 
 bool is_directory(const std::string& path) {
     struct stat st;

@@ -1,8 +1,11 @@
-// Files and directories on Windows. Narrow ("A") calls throughout, so names pass
-// through in the system's code page exactly as the listing gives them. Open files
-// are C runtime descriptors over Win32 handles.
+// Files and directories on Windows. Paths are UTF-8 everywhere above this layer;
+// here they become the extended-length UTF-16 form ("\\?\C:\...") and go to the
+// wide ("W") calls, so every name and every length the file system allows is
+// reached. Open files are C runtime descriptors over Win32 handles.
 #include "platform/files.h"
 #include "platform/os.h"
+#include "platform/windows_paths.h"
+#include "platform/windows_text.h"
 
 #include <cstdio>
 #include <fcntl.h>
@@ -11,6 +14,29 @@
 
 namespace quodrel::platform {
 namespace {
+
+// The current directory, read once (the program never changes it), without an
+// extended-length prefix of its own.
+const std::string& current_dir() {
+    static const std::string dir = [] {
+        std::wstring buffer(MAX_PATH, L'\0');
+        for (;;) {
+            const DWORD n = GetCurrentDirectoryW(static_cast<DWORD>(buffer.size()), &buffer[0]);
+            if (n < buffer.size()) {
+                buffer.resize(n);
+                break;
+            }
+            buffer.resize(n);
+        }
+        std::string utf8 = to_utf8(buffer);
+        if (utf8.compare(0, 8, "\\\\?\\UNC\\") == 0)
+            utf8 = "\\\\" + utf8.substr(8);
+        else if (utf8.compare(0, 4, "\\\\?\\") == 0)
+            utf8 = utf8.substr(4);
+        return utf8;
+    }();
+    return dir;
+}
 
 bool is_directory_bit(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
 bool is_link(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
@@ -55,17 +81,56 @@ constexpr DWORD kShareWhileWriting = FILE_SHARE_READ | FILE_SHARE_DELETE;
 
 } // namespace
 
+std::wstring to_utf16(const std::string& utf8) {
+    const int n =
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
+    if (n > 0)
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], n);
+    return wide;
+}
+
+std::string to_utf8(const std::wstring& utf16) {
+    const int n = WideCharToMultiByte(CP_UTF8, 0, utf16.data(), static_cast<int>(utf16.size()),
+                                      nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
+    if (n > 0)
+        WideCharToMultiByte(CP_UTF8, 0, utf16.data(), static_cast<int>(utf16.size()), &utf8[0], n,
+                            nullptr, nullptr);
+    return utf8;
+}
+
+std::wstring native_path(const std::string& path) {
+    return to_utf16(long_path(path, current_dir()));
+}
+
 bool windows_rules() { return true; }
 
+bool names_fold_case(const std::string&) {
+    return true; // the rule on Windows; a folder marked case-sensitive is the exception
+}
+
+std::string name_from_archive(const std::string& name) {
+    if (is_valid_utf8(name))
+        return name;
+    // Written by an older program in the system's ANSI code page.
+    const int n =
+        MultiByteToWideChar(CP_ACP, 0, name.data(), static_cast<int>(name.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
+    if (n > 0)
+        MultiByteToWideChar(CP_ACP, 0, name.data(), static_cast<int>(name.size()), &wide[0], n);
+    return to_utf8(wide);
+}
+
 bool is_directory(const std::string& path) {
-    const DWORD attributes = GetFileAttributesA(path.c_str());
+    const DWORD attributes = GetFileAttributesW(native_path(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && is_directory_bit(attributes);
 }
 
 MakeDirectory make_directory(const std::string& path) {
-    if (CreateDirectoryA(path.c_str(), nullptr))
+    if (CreateDirectoryW(native_path(path).c_str(), nullptr))
         return MakeDirectory::created;
-    const DWORD attributes = GetFileAttributesA(path.c_str());
+    const DWORD attributes = GetFileAttributesW(native_path(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return MakeDirectory::failed;
     if (is_link(attributes))
@@ -103,7 +168,8 @@ bool file_size(int file, std::uint64_t& size) {
 FileId file_id(int file) { return id_of(handle_of(file)); }
 
 bool replace_file(const std::string& from, const std::string& to) {
-    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    return MoveFileExW(native_path(from).c_str(), native_path(to).c_str(),
+                       MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
 namespace os {
@@ -126,16 +192,17 @@ bool describe(int file, Description& description) {
 }
 
 bool list_directory(const std::string& path, std::vector<DirEntry>& entries) {
-    WIN32_FIND_DATAA found;
-    const HANDLE search = FindFirstFileA((path + "\\*.*").c_str(), &found);
+    WIN32_FIND_DATAW found;
+    // "*" matches every name, also in the extended-length form.
+    const HANDLE search = FindFirstFileW((native_path(path) + L"\\*").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE)
         return false;
     do {
-        const char* name = found.cFileName;
-        if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
+        const wchar_t* name = found.cFileName;
+        if (name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0)))
             continue;
         DirEntry entry;
-        entry.name = name;
+        entry.name = to_utf8(name);
         entry.is_directory = is_directory_bit(found.dwFileAttributes);
         if (!entry.is_directory)
             entry.size =
@@ -143,15 +210,15 @@ bool list_directory(const std::string& path, std::vector<DirEntry>& entries) {
         else
             entry.id = file_id(path + "/" + entry.name); // to recognise a loop
         entries.push_back(std::move(entry));
-    } while (FindNextFileA(search, &found));
+    } while (FindNextFileW(search, &found));
     FindClose(search);
     return true;
 }
 
 int open_for_reading(const std::string& path, std::uint64_t* size) {
     // Without FILE_FLAG_BACKUP_SEMANTICS a directory does not open.
-    const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    const HANDLE handle = CreateFileW(native_path(path).c_str(), GENERIC_READ, kShareAll, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return -1;
     LARGE_INTEGER length;
@@ -166,8 +233,8 @@ int open_for_reading(const std::string& path, std::uint64_t* size) {
 
 FileId file_id(const std::string& path) {
     // No access asked for: enough to read the identity of a file or a directory.
-    const HANDLE handle = CreateFileA(path.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const HANDLE handle = CreateFileW(native_path(path).c_str(), 0, kShareAll, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return FileId{};
     const FileId id = GetFileType(handle) == FILE_TYPE_DISK ? id_of(handle) : FileId{};
@@ -178,7 +245,7 @@ FileId file_id(const std::string& path) {
 int open_output(const std::string& path, bool exclusive) {
     // A link is opened as itself, never followed.
     const HANDLE handle =
-        CreateFileA(path.c_str(), GENERIC_WRITE, kShareWhileWriting, nullptr,
+        CreateFileW(native_path(path).c_str(), GENERIC_WRITE, kShareWhileWriting, nullptr,
                     exclusive ? CREATE_NEW : OPEN_ALWAYS,
                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
@@ -196,14 +263,14 @@ bool truncate(int file) {
     return SetEndOfFile(handle_of(file)) != 0;
 }
 
-bool remove(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
+bool remove(const std::string& path) { return DeleteFileW(native_path(path).c_str()) != 0; }
 
 std::string resolve_links(const std::string& path) {
     return path; // links to files are rare on Windows; MoveFileEx replaces the link itself
 }
 
 bool may_replace(const std::string& target) {
-    const DWORD attributes = GetFileAttributesA(target.c_str());
+    const DWORD attributes = GetFileAttributesW(native_path(target).c_str());
     // A directory is not replaced, a read-only archive stays as it is.
     return attributes == INVALID_FILE_ATTRIBUTES ||
            !(is_directory_bit(attributes) || (attributes & FILE_ATTRIBUTE_READONLY));

@@ -10,6 +10,10 @@
 
 namespace quodrel::platform {
 
+std::vector<std::string> arguments(int argc, char** argv) {
+    return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
+}
+
 void prepare_standard_output() {} // POSIX streams never translate newlines
 
 namespace {

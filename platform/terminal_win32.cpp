@@ -2,8 +2,11 @@
 #include "platform/terminal.h"
 
 #include "platform/console_keys.h"
+#include "platform/windows_paths.h"
+#include "platform/windows_text.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
@@ -46,9 +49,42 @@ BOOL WINAPI during_wait(DWORD event) {
 
 } // namespace
 
+namespace {
+
+UINT g_saved_code_page = 0; // of the console standard output writes to; 0: none changed
+
+void restore_code_page() {
+    std::fflush(stdout); // what is still buffered is shown in the code page it was written for
+    if (g_saved_code_page != 0)
+        SetConsoleOutputCP(g_saved_code_page);
+}
+
+BOOL WINAPI restore_code_page_on_end(DWORD) {
+    std::fflush(stdout);
+    restore_code_page();
+    return FALSE;
+}
+
+} // namespace
+
+std::vector<std::string> arguments(int, char**) {
+    return split_command_line(to_utf8(GetCommandLineW()));
+}
+
 void prepare_standard_output() {
     // Every byte as written: "\n" stays "\n", as on every other platform.
     _setmode(_fileno(stdout), _O_BINARY);
+    // The program writes UTF-8; a console shows it right only in that code page.
+    // Redirected output is left alone: it gets the very bytes.
+    DWORD mode;
+    if (!GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode))
+        return;
+    const UINT before = GetConsoleOutputCP();
+    if (before == CP_UTF8 || !SetConsoleOutputCP(CP_UTF8))
+        return;
+    g_saved_code_page = before;
+    std::atexit(restore_code_page);
+    SetConsoleCtrlHandler(restore_code_page_on_end, TRUE);
 }
 
 int read_console_key() {

@@ -22,6 +22,7 @@ enum class Fault {
     unsafe_name,       // empty, ".", "..", a separator, a Windows device name
     data_out_of_range, // a file's data before the start of the archive or of negative size
     data_cut_short,    // a file's data past the end of the archive
+    name_clash,        // another spelling of a name this extraction already wrote
     // Damage to the entry table: nothing is written.
     table_cut_short,
     bad_name_length,

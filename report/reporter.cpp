@@ -19,6 +19,7 @@ const char* fault_message(Fault fault) {
     case Fault::unsafe_name: return "ERROR! Unsafe name %s\n";
     case Fault::data_out_of_range: return "ERROR! Data out of range for %s\n";
     case Fault::data_cut_short: return "ERROR! Data cut short for %s\n";
+    case Fault::name_clash: return "ERROR! Name clash %s\n";
     case Fault::table_cut_short: return "ERROR! Entry table cut short in %s\n";
     case Fault::bad_name_length: return "ERROR! Bad name length in %s\n";
     case Fault::too_deep: return "ERROR! Too many directory levels in %s\n";

@@ -43,7 +43,7 @@ namespace {
 // Starts the program in a new session (so without a controlling terminal) in `cwd`,
 // stdin from /dev/null, stdout to `out_fd`.
 pid_t spawn(const std::vector<std::string>& args, const std::string& cwd, int out_fd,
-            bool unprivileged, std::uint64_t file_size_limit) {
+            bool unprivileged, std::uint64_t file_size_limit, bool native = false) {
     const pid_t pid = fork();
     if (pid != 0)
         return pid;
@@ -64,7 +64,7 @@ pid_t spawn(const std::vector<std::string>& args, const std::string& cwd, int ou
     dup2(null_fd, 0);
     dup2(out_fd, 1);
     std::vector<char*> argv;
-    if (under_wine()) {
+    if (under_wine() && !native) {
         setenv("WINEPREFIX", wine_prefix().c_str(), 1);
         setenv("WINEDEBUG", "-all", 1);
         argv.push_back(const_cast<char*>("wine"));
@@ -84,11 +84,11 @@ pid_t spawn(const std::vector<std::string>& args, const std::string& cwd, int ou
 namespace {
 
 Result run_once(const std::vector<std::string>& args, const std::string& cwd, bool unprivileged,
-                std::uint64_t file_size_limit) {
+                std::uint64_t file_size_limit, bool native = false) {
     int pipe_fds[2];
     if (pipe2(pipe_fds, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe");
-    const pid_t pid = spawn(args, cwd, pipe_fds[1], unprivileged, file_size_limit);
+    const pid_t pid = spawn(args, cwd, pipe_fds[1], unprivileged, file_size_limit, native);
     close(pipe_fds[1]);
     Result run;
     char buffer[65536];
@@ -143,6 +143,10 @@ Result quodrel(const std::vector<std::string>& args, const std::string& cwd, boo
         run = run_once(args, cwd, unprivileged, file_size_limit);
     }
     return run;
+}
+
+Result native_quodrel(const std::vector<std::string>& args, const std::string& cwd) {
+    return run_once(args, cwd, false, 0, true);
 }
 
 int start_quodrel(const std::vector<std::string>& args, const std::string& cwd) {

@@ -127,4 +127,96 @@ TEST_F(Windows, ADeviceGivenAsTheArchiveIsNotRead) {
     EXPECT_TRUE(paths_below(dir.path()).empty());
 }
 
+// Names beyond the ANSI code page, in UTF-8 on both systems.
+const std::string kE = "\xc3\xa9.txt";                                   // é.txt
+const std::string kNihongo = "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e.txt"; // 日本語.txt
+const std::string kFolder = "\xf0\x9f\x93\x81 maps";                     // 📁 maps
+
+void make_names_tree(const std::string& root) {
+    make_dirs(root + "/" + kFolder);
+    write_file(root + "/" + kE, "e");
+    write_file(root + "/" + kNihongo, "nihongo");
+    write_file(root + "/" + kFolder + "/level#1", "one");
+    write_file(root + "/plain.txt", "plain");
+}
+
+TEST_F(Windows, NamesOfEveryScriptGiveTheSameArchiveAsOnLinux) {
+    TempDir dir;
+    make_names_tree(dir / "names");
+    Result run = quodrel({"-c", "names", "win.dat", "-s"}, dir.path());
+    EXPECT_EQ(run.out, "Creating win.dat (5 files)\n.....\nDone\n");
+    EXPECT_EQ(run.status, 0);
+    run = native_quodrel({"-c", "names", "linux.dat", "-s"}, dir.path());
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(read_file(dir / "win.dat"), read_file(dir / "linux.dat"));
+    EXPECT_NE(read_file(dir / "win.dat").find(kNihongo), std::string::npos);
+
+    // The Linux archive unpacks under Windows to the very names.
+    run = quodrel({"-e", "linux.dat", "out", "-s"}, dir.path());
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(tree(dir / "out"), tree(dir / "names"));
+}
+
+TEST_F(Windows, ArgumentsAndMessagesInUtf8) {
+    TempDir dir;
+    const std::string folder = "\xe6\xa1\x8c\xe9\x9d\xa2"; // 桌面
+    make_names_tree(dir / folder);
+    const Result run = quodrel({folder}, dir.path());
+    EXPECT_EQ(run.out, std::string(kBanner) + "Creating " + folder +
+                           ".dat (5 files)\n.....\nDone\n" + kPress);
+    EXPECT_TRUE(exists(dir / (folder + ".dat")));
+}
+
+TEST_F(Windows, ANameFromAnOlderWindowsProgramIsReadInTheAnsiCodePage) {
+    TempDir dir;
+    write_file(dir / "old.dat", ArchiveWriter().file("caf\xe9", "coffee").bytes());
+    const Result run = quodrel({"-e", "old.dat", "out", "-s"}, dir.path());
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(tree(dir / "out"), "f /caf\xc3\xa9 coffee\n");
+}
+
+TEST_F(Windows, PathsPastTwoHundredAndSixtyCharactersRoundTrip) {
+    TempDir dir;
+    std::string deep = "src";
+    for (int i = 0; i < 40; ++i)
+        deep += "/folder_" + std::to_string(10 + i); // 400 bytes below the root
+    make_dirs(dir / deep);
+    write_file(dir / (deep + "/last.txt"), "deep");
+    ASSERT_GT((dir / deep).size(), 300u);
+    Result run = quodrel({"-c", "src", "a.dat", "-s"}, dir.path());
+    EXPECT_EQ(run.status, 0) << run.out;
+    run = quodrel({"-e", "a.dat", "out", "-s"}, dir.path());
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(tree(dir / "out"), tree(dir / "src"));
+    EXPECT_EQ(read_file(dir / ("out" + deep.substr(3) + "/last.txt")), "deep");
+}
+
+// Windows takes README and readme for one name: the first stays, the second is
+// named, and a folder's second spelling takes its contents along.
+TEST_F(Windows, NamesThatDifferOnlyInLetterCaseClash) {
+    TempDir dir;
+    write_file(dir / "h.dat", ArchiveWriter()
+                                  .file("README", "first")
+                                  .file("readme", "second")
+                                  .dir("Docs", 1)
+                                  .file("a", "a")
+                                  .dir("DOCS", 1)
+                                  .file("b", "b")
+                                  .file("z", "z")
+                                  .bytes());
+    const std::string expected = "Extracting h.dat\n7 files, data offset 200\n"
+                                 ".."
+                                 "ERROR! Name clash out/readme\n"
+                                 "..."
+                                 "ERROR! Name clash out/DOCS\n"
+                                 "..\nDone\n";
+    // Again over the tree the first run left: replaced as before, and the same clashes.
+    for (int round = 0; round < 2; ++round) {
+        const Result run = quodrel({"-e", "h.dat", "out", "-s"}, dir.path());
+        EXPECT_EQ(run.out, expected) << round;
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(tree(dir / "out"), "d /Docs\nf /Docs/a a\nf /README first\nf /z z\n");
+    }
+}
+
 } // namespace

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # What quodrel.exe carries: it imports only Windows' own DLLs, so it runs on a bare
 # Windows, and its resources are the icon group 101 of four images in a fixed order,
-# the very icon in res/, and nothing else.
+# the very icon in res/, and the manifest that declares long paths; nothing else.
 set -u
 exe=$1
 res=$2
@@ -22,9 +22,17 @@ imports=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^[[:space:]]*DLL Name
 check "imports only system DLLs" "kernel32.dll msvcrt.dll " "$imports"
 
 resources=$(wrestool -l "$exe" | sed 's/ --language=[0-9]* \[.*//' | tr '\n' ' ')
-check "resources: four icon images and one icon group" \
-    "--type=3 --name=1 --type=3 --name=2 --type=3 --name=3 --type=3 --name=4 --type=14 --name=101 " \
+check "resources: four icon images, one icon group, one manifest" \
+    "--type=3 --name=1 --type=3 --name=2 --type=3 --name=3 --type=3 --name=4 --type=14 --name=101 --type=24 --name=1 " \
     "$resources"
+
+wrestool -x --raw --type=24 --name=1 "$exe" > "$work/manifest"
+if cmp -s "$work/manifest" "$res/quodrel.manifest" && grep -q '<longPathAware[^>]*>true<' "$work/manifest"; then
+    echo "ok: the manifest is res/quodrel.manifest, long paths declared"
+else
+    echo "FAIL: the manifest in the program differs from res/quodrel.manifest"
+    failures=$((failures + 1))
+fi
 
 wrestool -x --type=14 --name=101 "$exe" > "$work/group.ico"
 images=$(icotool -l "$work/group.ico" | sed 's/--index=[0-9]* //' | tr '\n' ';')

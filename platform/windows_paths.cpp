@@ -1,0 +1,171 @@
+#include "platform/windows_paths.h"
+
+#include <cstdint>
+
+namespace quodrel::platform {
+namespace {
+
+bool is_separator(char c) { return c == '\\' || c == '/'; }
+
+bool is_drive(const std::string& path) {
+    return path.size() >= 2 && path[1] == ':' &&
+           ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
+}
+
+// The root of an absolute path ("C:\", "\\server\share\") and the rest after it.
+void split_root(const std::string& path, std::string& root, std::string& rest) {
+    if (is_drive(path)) {
+        root = path.substr(0, 2) + "\\";
+        rest = path.substr(2);
+        return;
+    }
+    // \\server\share
+    std::size_t at = 2;
+    std::size_t server_end = path.find_first_of("\\/", at);
+    if (server_end == std::string::npos) {
+        root = "\\\\" + path.substr(at) + "\\";
+        rest.clear();
+        return;
+    }
+    std::size_t share_end = path.find_first_of("\\/", server_end + 1);
+    if (share_end == std::string::npos)
+        share_end = path.size();
+    root = "\\\\" + path.substr(at, server_end - at) + "\\" +
+           path.substr(server_end + 1, share_end - server_end - 1) + "\\";
+    rest = path.substr(share_end);
+}
+
+// Joins `rest` onto `root`, dropping empty and "." components and taking ".." back,
+// never above the root.
+std::string normalize(const std::string& root, const std::string& rest) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    while (start <= rest.size()) {
+        std::size_t end = start;
+        while (end < rest.size() && !is_separator(rest[end]))
+            ++end;
+        const std::string part = rest.substr(start, end - start);
+        if (part == "..") {
+            if (!parts.empty())
+                parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        start = end + 1;
+    }
+    std::string out = root;
+    for (std::size_t i = 0; i < parts.size(); ++i)
+        out += (i == 0 ? "" : "\\") + parts[i];
+    return out;
+}
+
+} // namespace
+
+bool is_valid_utf8(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        std::size_t more = 0;
+        std::uint32_t code = 0, least = 0;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        } else if (c >= 0xc2 && c <= 0xdf) {
+            more = 1, code = c & 0x1f, least = 0x80;
+        } else if (c >= 0xe0 && c <= 0xef) {
+            more = 2, code = c & 0x0f, least = 0x800;
+        } else if (c >= 0xf0 && c <= 0xf4) {
+            more = 3, code = c & 0x07, least = 0x10000;
+        } else {
+            return false;
+        }
+        if (i + more >= text.size())
+            return false;
+        for (std::size_t k = 1; k <= more; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xc0) != 0x80)
+                return false;
+            code = code << 6 | (next & 0x3f);
+        }
+        if (code < least || code > 0x10ffff || (code >= 0xd800 && code <= 0xdfff))
+            return false;
+        i += more + 1;
+    }
+    return true;
+}
+
+std::string long_path(const std::string& path, const std::string& current_dir) {
+    if (path.empty())
+        return path;
+    if (path.size() >= 4 && is_separator(path[0]) && is_separator(path[1]) &&
+        (path[2] == '?' || path[2] == '.') && is_separator(path[3]))
+        return path; // already in the extended or device form
+    std::string absolute;
+    if (is_separator(path[0]) && path.size() >= 2 && is_separator(path[1])) {
+        absolute = path; // \\server\share
+    } else if (is_drive(path) && path.size() >= 3 && is_separator(path[2])) {
+        absolute = path; // C:\dir
+    } else if (is_separator(path[0])) {
+        // The root of the current drive.
+        std::string root, rest;
+        split_root(current_dir, root, rest);
+        absolute = root + path;
+    } else if (is_drive(path)) {
+        // "C:dir": below the current directory when that is on C:, else below C:'s root.
+        const bool same = is_drive(current_dir) && (current_dir[0] | 0x20) == (path[0] | 0x20);
+        absolute =
+            same ? current_dir + "\\" + path.substr(2) : path.substr(0, 2) + "\\" + path.substr(2);
+    } else {
+        absolute = current_dir + "\\" + path;
+    }
+    std::string root, rest;
+    split_root(absolute, root, rest);
+    const std::string whole = normalize(root, rest);
+    if (is_drive(whole))
+        return "\\\\?\\" + whole;
+    return "\\\\?\\UNC\\" + whole.substr(2);
+}
+
+std::vector<std::string> split_command_line(const std::string& line) {
+    std::size_t i = 0;
+    // The program's name: up to the closing quote, or the first blank.
+    if (i < line.size() && line[i] == '"') {
+        const std::size_t close = line.find('"', 1);
+        i = close == std::string::npos ? line.size() : close + 1;
+    }
+    while (i < line.size() && line[i] != ' ' && line[i] != '\t')
+        ++i;
+    std::vector<std::string> args;
+    for (;;) {
+        while (i < line.size() && (line[i] == ' ' || line[i] == '\t'))
+            ++i;
+        if (i >= line.size())
+            return args;
+        std::string arg;
+        bool quoted = false;
+        while (i < line.size() && (quoted || (line[i] != ' ' && line[i] != '\t'))) {
+            std::size_t backslashes = 0;
+            while (i < line.size() && line[i] == '\\')
+                ++backslashes, ++i;
+            if (i < line.size() && line[i] == '"') {
+                arg.append(backslashes / 2, '\\');
+                if (backslashes % 2 == 1) {
+                    arg += '"';
+                } else if (quoted && i + 1 < line.size() && line[i + 1] == '"') {
+                    arg += '"'; // "" inside quotes
+                    ++i;
+                } else {
+                    quoted = !quoted;
+                }
+                ++i;
+            } else {
+                arg.append(backslashes, '\\');
+                if (i < line.size() && (quoted || (line[i] != ' ' && line[i] != '\t')))
+                    arg += line[i++];
+            }
+        }
+        args.push_back(arg);
+    }
+}
+
+} // namespace quodrel::platform
