@@ -3,7 +3,7 @@
 # packages may be named as arguments.
 set -euo pipefail
 packages=("$@" cmake make g++ libgtest-dev clang-format tmux python3 desktop-file-utils
-    g++-mingw-w64-x86-64 wine wine64 icoutils clang libclang-rt-14-dev gcovr acl)
+    g++-mingw-w64-x86-64-posix wine wine64 icoutils clang libclang-rt-14-dev gcovr acl)
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
