@@ -1,5 +1,6 @@
 #include "archive/table.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -59,7 +60,13 @@ Fault read_table(ByteSource& source, std::uint64_t archive_size, const ArchiveHe
     if (static_cast<std::uint64_t>(count) > room / kRecordSize)
         return Fault::table_cut_short;
     try {
-        table.reserve(static_cast<std::size_t>(count));
+        // The names lie between the records and the data: room for no more than that
+        // (a data_offset that is no such bound changes nothing but the first guess).
+        const std::uint64_t records = kHeaderSize + kRecordSize * static_cast<std::uint64_t>(count);
+        const std::uint64_t table_end = std::min<std::uint64_t>(
+            static_cast<std::uint64_t>(std::max(header.data_offset, 0)), archive_size);
+        table.reserve(static_cast<std::size_t>(count),
+                      static_cast<std::size_t>(table_end > records ? table_end - records : 0));
         unsigned char bytes[kRecordSize + kMaxStoredNameLength];
         for (std::int32_t i = 0; i < count; ++i) {
             if (source.read(bytes, kRecordSize) != kRecordSize)

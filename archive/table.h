@@ -33,7 +33,10 @@ public:
     std::string_view name(std::size_t i) const {
         return std::string_view(names_).substr(entries_[i].name_at, entries_[i].name_size);
     }
-    void reserve(std::size_t entries) { entries_.reserve(entries); }
+    void reserve(std::size_t entries, std::size_t name_bytes = 0) {
+        entries_.reserve(entries);
+        names_.reserve(name_bytes);
+    }
     void add(const EntryRecord& record, std::string_view name);
     // Gives entry i another name (the old one stays in the pool, unused).
     void rename(std::size_t i, std::string_view name);

@@ -3,11 +3,14 @@
 # moving the same bytes, on two workloads made at run time:
 #   small: a copy of /usr/include, links left out (about 8,000 files, 800 folders)
 #   big:   six files of 128 MiB and one of 256 MiB, random bytes, one in a subfolder
-# Trees and archives live in tmpfs (/dev/shm); extraction is timed into tmpfs and onto
-# the disk. After one warm-up run of each, the tools take turns (A B C D, A B C D, ...)
-# for RUNS runs; medians are reported, with each tool's peak memory. Every extraction
-# goes into a fresh folder; clean-up is never timed. Last, quodrel alone on trees twice
-# as large shows whether its cost grows linearly.
+# quodrel runs twice in each turn: with one thread (QUODREL_THREADS=1) and with one
+# per core. Trees and archives live in tmpfs (/dev/shm); extraction is timed into tmpfs
+# and onto the disk. After one warm-up run of each, the tools take turns (A B C D, A B C
+# D, ...) for RUNS runs; medians are reported, with each tool's peak memory. Every
+# extraction goes into a fresh folder; on the disk the folders of one row are only
+# removed after its last run (ext4 is slow to create files for seconds after many were
+# deleted), and clean-up is never timed. Last, quodrel alone on trees twice as large
+# shows whether its cost grows linearly.
 # Usage: bench/run.sh path/to/quodrel [RUNS]   (writes the Markdown table to stdout)
 set -euo pipefail
 bin=$(realpath "$1")
@@ -37,9 +40,11 @@ make_big() { # folder [half]
 }
 
 # The command that creates (or, for cp, copies) with one tool, in the array `command`.
+cores=$(nproc)
 create_command() { # tool tree archive
     case $1 in
-    quodrel) command=("$bin" -c "$2" "$3" -s) ;;
+    quodrel1) command=(env QUODREL_THREADS=1 "$bin" -c "$2" "$3" -s) ;;
+    quodrel) command=(env QUODREL_THREADS="$cores" "$bin" -c "$2" "$3" -s) ;;
     tar) command=(tar -cf "$3" -C "$2" .) ;;
     bsdtar) command=(bsdtar -cf "$3" -C "$2" .) ;;
     cp) command=(cp -r "$2" "$3") ;;
@@ -49,7 +54,8 @@ create_command() { # tool tree archive
 # The command that extracts with one tool; tar and bsdtar need the folder made first.
 extract_command() { # tool archive dest
     case $1 in
-    quodrel) command=("$bin" -e "$2" "$3" -s) ;;
+    quodrel1) command=(env QUODREL_THREADS=1 "$bin" -e "$2" "$3" -s) ;;
+    quodrel) command=(env QUODREL_THREADS="$cores" "$bin" -e "$2" "$3" -s) ;;
     tar) mkdir "$3" && command=(tar -xf "$2" -C "$3") ;;
     bsdtar) mkdir "$3" && command=(bsdtar -xf "$2" -C "$3") ;;
     cp) command=(cp -r "$2" "$3") ;;
@@ -70,9 +76,14 @@ timed() {
     echo "$(((end - start) / 1000000)) $(tail -1 "$shm/rss")"
 }
 
-# The archive (or, for cp, the copied tree) each tool extracts from.
+# The archive (or, for cp, the copied tree) each tool extracts from; both quodrel
+# rows read the same archive.
 source_of() { # tool tree
-    if [ "$1" = cp ]; then echo "$shm/$2"; else echo "$shm/$2.$1"; fi
+    case $1 in
+    cp) echo "$shm/$2" ;;
+    quodrel1) echo "$shm/$2.quodrel" ;;
+    *) echo "$shm/$2.$1" ;;
+    esac
 }
 
 measure() { # op tool tree
@@ -87,10 +98,7 @@ measure() { # op tool tree
         extract_command "$tool" "$(source_of "$tool" "$tree")" "$shm/x"
         timed ;;
     "extract, disk")
-        rm -rf "$disk/x"
-        sync
-        sleep 2 # the file system's inode search is slow right after many deletions
-        extract_command "$tool" "$(source_of "$tool" "$tree")" "$disk/x"
+        extract_command "$tool" "$(source_of "$tool" "$tree")" "$(mktemp -u -d "$disk/x-XXXXXX")"
         timed ;;
     esac
 }
@@ -107,13 +115,16 @@ folders=$(find "$shm/small" -mindepth 1 -type d | wc -l)
 echo "Workloads: small = $files files in $folders folders," \
     "$(du -sm "$shm/small" | cut -f1) MiB; big = 7 files, $(du -sm "$shm/big" | cut -f1) MiB."
 echo
-echo '| workload | operation | quodrel ms | GNU tar ms | bsdtar ms | cp -r ms | quodrel / tar | quodrel / bsdtar | quodrel / cp -r | peak MiB: quodrel, tar, bsdtar, cp |'
+echo '| workload | operation | quodrel threads | quodrel ms | GNU tar ms | bsdtar ms | cp -r ms | quodrel / faster tar | quodrel / cp -r | peak MiB: quodrel, tar, bsdtar, cp |'
 echo '|---|---|---|---|---|---|---|---|---|---|'
-tools=(quodrel tar bsdtar cp)
+tools=(quodrel1 quodrel tar bsdtar cp)
 for tree in small big; do
     for tool in quodrel tar bsdtar; do
         create "$tool" "$shm/$tree" "$shm/$tree.$tool" >/dev/null
     done
+    # Every thread count writes the very same archive.
+    create quodrel1 "$shm/$tree" "$shm/$tree.quodrel1" >/dev/null
+    cmp -s "$shm/$tree.quodrel1" "$shm/$tree.quodrel" || { echo "the archives differ" >&2; exit 1; }
     for op in create "extract, tmpfs" "extract, disk"; do
         declare -A ms=() kib=()
         for tool in "${tools[@]}"; do measure "$op" "$tool" "$tree" >/dev/null; done # warm-up
@@ -124,22 +135,31 @@ for tree in small big; do
                 kib[$tool]+="$m "
             done
         done
-        rm -rf "$shm/x" "$disk/x" "$shm/out"
+        rm -rf "$shm/x" "$disk"/x-* "$shm/out"
+        sync
+        sleep 5 # let the deletions settle before the next row
         for tool in "${tools[@]}"; do
             declare "med_$tool=$(printf '%s\n' ${ms[$tool]} | median)"
             declare "peak_$tool=$(mib "$(printf '%s\n' ${kib[$tool]} | maximum)")"
         done
-        printf '| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s, %s, %s, %s |\n' "$tree" "$op" \
-            "$med_quodrel" "$med_tar" "$med_bsdtar" "$med_cp" \
-            "$(ratio "$med_quodrel" "$med_tar")" "$(ratio "$med_quodrel" "$med_bsdtar")" \
-            "$(ratio "$med_quodrel" "$med_cp")" \
-            "$peak_quodrel" "$peak_tar" "$peak_bsdtar" "$peak_cp"
+        faster=$med_tar
+        [ "$med_bsdtar" -lt "$faster" ] && faster=$med_bsdtar
+        for row in quodrel1 quodrel; do
+            med=med_$row
+            peak=peak_$row
+            threads=$cores
+            [ "$row" = quodrel1 ] && threads=1
+            printf '| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s, %s, %s, %s |\n' "$tree" "$op" \
+                "$threads" "${!med}" "$med_tar" "$med_bsdtar" "$med_cp" \
+                "$(ratio "${!med}" "$faster")" "$(ratio "${!med}" "$med_cp")" \
+                "${!peak}" "$peak_tar" "$peak_bsdtar" "$peak_cp"
+        done
         unset ms kib
     done
     rm -f "$shm/$tree".*
 done
 
-# Linearity: quodrel alone, each workload at two sizes, in tmpfs: /usr/include once
+# Linearity: quodrel alone (one thread per core), each workload at two sizes, in tmpfs: /usr/include once
 # and twice over; 512 MiB and the 1 GiB of the big workload (an archive holds less
 # than 2 GiB).
 echo

@@ -6,18 +6,20 @@
 #include "platform/cleanup.h"
 #include "platform/copy.h"
 #include "platform/files.h"
+#include "platform/workers.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <functional>
 
 namespace quodrel {
 namespace {
 
 constexpr int kMainSlot = 0;
 
-// Gathers what goes into the archive in one block of its own, so that many small
-// writes (records, names, small files) become few. Small files are read straight
-// into it: their bytes are copied once on the way in and once on the way out.
+// Gathers the header and the entry table into blocks, so that many small writes
+// (records, names) become few.
 class BlockWriter : public ByteSink {
 public:
     explicit BlockWriter(int archive) : archive_(archive), block_(platform::kCopyBlock) {}
@@ -36,29 +38,6 @@ public:
         return true;
     }
 
-    // Reads exactly `count` bytes of `source` into the block (flushing it as it fills);
-    // false with `failed_write` when the archive could not take them, false alone when
-    // the source ended first (`copied` tells how far it came).
-    bool read_from(int source, std::uint64_t count, std::uint64_t& copied, bool& failed_write) {
-        copied = 0;
-        failed_write = false;
-        while (copied < count) {
-            if (used_ == block_.size() && !flush()) {
-                failed_write = true;
-                return false;
-            }
-            const std::uint64_t left = count - copied;
-            const std::size_t room = block_.size() - used_;
-            const std::size_t n = left < room ? static_cast<std::size_t>(left) : room;
-            const std::int64_t got = platform::read_some(source, block_.data() + used_, n);
-            if (got <= 0)
-                return false;
-            used_ += static_cast<std::size_t>(got);
-            copied += static_cast<std::uint64_t>(got);
-        }
-        return true;
-    }
-
     bool flush() {
         const std::size_t n = used_;
         used_ = 0;
@@ -68,11 +47,6 @@ public:
         return true;
     }
 
-    // Where the next byte handed to the writer lands in the archive, once flushed.
-    std::uint64_t end() const { return position_ + used_; }
-    // Moves the writing position past bytes put there by other means.
-    void skip(std::uint64_t count) { position_ += count; }
-
 private:
     int archive_;
     std::vector<char> block_;
@@ -80,92 +54,214 @@ private:
     std::uint64_t position_ = 0;
 };
 
-// The state of one creation once the tree is scanned.
-struct Creation {
-    std::string source_dir;
-    std::string archive_path;
-    std::string temp_path;
-    int archive = -1;
-    Reporter* out = nullptr;
+// Small files move in batches: read one after the other into one block, then written
+// into the archive with one call. A batch holds files of one folder, back to back.
+constexpr std::uint64_t kBatchBytes = 1 << 17;
+constexpr std::size_t kBatchFiles = 256;
+constexpr std::size_t kWindow = 256; // batches under way at most
+// Files below the size of a batch go in batches: measured on a copy of /usr/include in
+// tmpfs with 2 threads, 0.60 of GNU tar's time against 0.63 when files from 16 KiB on
+// were copied inside the kernel one by one (each with a call to check its end).
+constexpr std::uint64_t kBigFile = kBatchBytes;
+
+// One job: a batch of small files, or one big file.
+struct Job {
+    std::size_t first = 0, last = 0; // entries [first, last)
+    std::string folder;              // their folder's path on disk, with a closing "/"
+    std::uint64_t at = 0;            // where the first byte goes in the archive
+    std::uint64_t bytes = 0;
+};
+
+// What one thread needs to move file contents.
+struct Mover {
+    std::vector<char> block;
     platform::Copier copier;
 };
 
-bool write_zeros(BlockWriter& writer, std::uint64_t count) {
+// The state of one creation once the tree is scanned.
+struct Creation {
+    const EntryTable* table = nullptr;
+    std::string archive_path;
+    int archive = -1;
+    std::vector<Job> jobs;      // the ring of jobs under way
+    std::vector<Fault> outcome; // per entry, set by the job that moves it
+    std::vector<Mover> movers;  // per clean-up slot
+    std::atomic<bool> abandoned{false};
+};
+
+bool write_zeros_at(int archive, std::uint64_t at, std::uint64_t count) {
     static const char zeros[4096] = {};
     while (count > 0) {
         const std::size_t n = count < sizeof zeros ? static_cast<std::size_t>(count) : sizeof zeros;
-        if (!writer.write(zeros, n))
+        if (!platform::write_all_at(archive, zeros, n, at))
             return false;
+        at += n;
         count -= n;
     }
     return true;
 }
 
-// Copies one file's contents: always exactly the scanned size, so the archive stays
-// consistent. False when the creation cannot go on.
-bool copy_file(Creation& c, BlockWriter& writer, const std::string& path, std::uint64_t size) {
-    std::uint64_t size_now = 0;
-    const int source = platform::open_for_reading(path, &size_now);
+// Reads a source file of `size` bytes into `to`, which has room for one byte more:
+// enough to see that it grew. Whether it held exactly `size` bytes; what it lacks
+// is zeros.
+bool read_whole(int source, char* to, std::uint64_t size) {
+    const std::uint64_t want = size + 1;
+    std::uint64_t got = 0;
+    while (got < want) {
+        const std::uint64_t asked = want - got;
+        const std::int64_t n =
+            platform::read_some(source, to + got, static_cast<std::size_t>(asked));
+        if (n <= 0)
+            break;
+        got += static_cast<std::uint64_t>(n);
+        // A short read of a plain file is its end: no further call to be told so.
+        if (static_cast<std::uint64_t>(n) < asked && got >= size)
+            break;
+    }
+    if (got < size)
+        std::memset(to + got, 0, static_cast<std::size_t>(size - got));
+    return got == size;
+}
+
+void move_batch(Creation& c, const Job& job, Mover& mover) {
+    const EntryTable& table = *c.table;
+    if (mover.block.size() < kBatchBytes + 1)
+        mover.block.resize(kBatchBytes + 1);
+    std::uint64_t at = 0;
+    for (std::size_t i = job.first; i < job.last; ++i) {
+        const auto size = static_cast<std::uint64_t>(table[i].record.size);
+        if (size == 0)
+            continue;
+        char* to = mover.block.data() + at;
+        const int source = platform::open_source(job.folder + std::string(table.name(i)));
+        if (source < 0) {
+            // Gone or closed since the scan: the offsets count on its size, so it is
+            // stored as that many zeros, and named.
+            std::memset(to, 0, static_cast<std::size_t>(size));
+            c.outcome[i] = Fault::cannot_open;
+        } else {
+            if (!read_whole(source, to, size))
+                c.outcome[i] = Fault::file_changed;
+            platform::close_file(source);
+        }
+        at += size;
+    }
+    if (!platform::write_all_at(c.archive, mover.block.data(), static_cast<std::size_t>(at),
+                                job.at))
+        c.outcome[job.last - 1] = Fault::cannot_write;
+}
+
+void move_big_file(Creation& c, const Job& job, Mover& mover) {
+    const std::size_t i = job.first;
+    const std::string path = job.folder + std::string(c.table->name(i));
+    const std::uint64_t size = job.bytes;
+    const int source = platform::open_source(path);
     if (source < 0) {
-        // Gone or closed since the scan: the offsets already written count on its
-        // size, so it is stored as that many zeros, and named.
-        c.out->fault(Fault::cannot_open, path);
-        if (write_zeros(writer, size))
-            return true;
-        c.out->fault(Fault::cannot_write, c.archive_path);
-        return false;
+        c.outcome[i] =
+            write_zeros_at(c.archive, job.at, size) ? Fault::cannot_open : Fault::cannot_write;
+        return;
     }
     std::uint64_t copied = 0;
-    bool written = true;
-    if (size >= platform::kKernelCopyMin) {
-        // Big files move inside the kernel where it can, beside the block.
-        std::uint64_t at = 0;
-        platform::Copy result = platform::Copy::write_failed;
-        if (writer.flush()) {
-            at = writer.end();
-            result = c.copier.copy(source, 0, c.archive, at, size, copied);
-        }
-        writer.skip(copied);
-        written = result == platform::Copy::done || result == platform::Copy::short_read;
-    } else {
-        bool failed_write = false;
-        writer.read_from(source, size, copied, failed_write);
-        written = !failed_write;
-    }
+    const platform::Copy result = mover.copier.copy(source, 0, c.archive, job.at, size, copied);
+    char beyond;
+    const bool grew =
+        result == platform::Copy::done && platform::read_at(source, &beyond, 1, size) > 0;
     platform::close_file(source);
-    if (written && copied < size)
-        written = write_zeros(writer, size - copied);
-    if (!written) {
-        c.out->fault(Fault::cannot_write, c.archive_path);
-        return false;
-    }
-    if (size_now != size || copied != size)
-        c.out->fault(Fault::file_changed, path);
-    return true;
+    if (result == platform::Copy::write_failed || result == platform::Copy::no_memory ||
+        (copied < size && !write_zeros_at(c.archive, job.at + copied, size - copied)))
+        c.outcome[i] = Fault::cannot_write;
+    else if (copied < size || grew)
+        c.outcome[i] = Fault::file_changed;
+}
+
+void run_job(Creation& c, std::size_t number, int slot) {
+    const Job& job = c.jobs[number % kWindow];
+    if (c.abandoned.load(std::memory_order_relaxed))
+        return; // the creation has failed: nothing more is worth writing
+    if (job.last - job.first == 1 && job.bytes >= kBigFile)
+        move_big_file(c, job, c.movers[static_cast<std::size_t>(slot)]);
+    else
+        move_batch(c, job, c.movers[static_cast<std::size_t>(slot)]);
 }
 
 // Writes header, table and data into the temporary file; true when all of it landed.
-bool write_archive(Creation& c, const EntryTable& table, std::int32_t data_offset) {
-    BlockWriter writer(c.archive);
-    if (!write_table(writer, table, data_offset)) {
-        c.out->fault(Fault::cannot_write, c.archive_path);
-        return false;
+bool write_archive(Creation& c, const std::string& source_dir, std::int32_t data_offset,
+                   Reporter& out) {
+    const EntryTable& table = *c.table;
+    {
+        BlockWriter writer(c.archive);
+        if (!write_table(writer, table, data_offset) || !writer.flush()) {
+            out.fault(Fault::cannot_write, c.archive_path);
+            return false;
+        }
     }
     const auto n = static_cast<std::int32_t>(table.size());
-    TreeWalker walk;
-    for (std::int32_t j = 0; j < n; ++j) {
-        c.out->progress(n, j);
-        const auto i = static_cast<std::size_t>(j);
-        walk.next(j, table[i].record, table.name(i));
-        const auto size = static_cast<std::uint64_t>(table[i].record.size);
-        if (size != 0 && !copy_file(c, writer, c.source_dir + walk.path(), size))
+    c.outcome.assign(table.size(), Fault::none);
+    const unsigned threads = platform::worker_threads();
+    c.movers.resize(threads + 1);
+    c.jobs.resize(kWindow);
+    // The order of everything printed is the table's, whatever the timing: dots and
+    // faults are reported here, entry by entry, once the job that moved it is done.
+    bool failed = false;
+    TreeWalker reported;
+    const std::function<bool(std::size_t)> report = [&](std::size_t i) {
+        reported.next(static_cast<std::int32_t>(i), table[i].record, table.name(i));
+        out.progress(n, static_cast<std::int32_t>(i));
+        const Fault fault = c.outcome[i];
+        if (fault == Fault::none)
+            return true;
+        if (fault == Fault::cannot_write) {
+            out.fault(fault, c.archive_path);
+            failed = true;
+            c.abandoned = true;
             return false;
+        }
+        out.fault(fault, source_dir + reported.path());
+        return true;
+    };
+
+    platform::Workers workers(threads, kWindow,
+                              [&c](std::size_t job, int slot) { run_job(c, job, slot); });
+    Job batch;
+    std::int32_t batch_parent = 0;
+    const auto give = [&](Job& job) {
+        const std::size_t number = workers.make_room(report);
+        const std::size_t first = job.first, last = job.last;
+        c.jobs[number % kWindow] = std::move(job);
+        workers.give(first, last);
+        job = Job{};
+    };
+    TreeWalker walk;
+    for (std::size_t i = 0; i < table.size() && !failed; ++i) {
+        const EntryRecord& record = table[i].record;
+        walk.next(static_cast<std::int32_t>(i), record, table.name(i));
+        const auto size = static_cast<std::uint64_t>(record.size);
+        const bool small = size < kBigFile;
+        if (batch.last > batch.first &&
+            (size == 0 || !small || walk.parent() != batch_parent ||
+             batch.bytes + size > kBatchBytes || batch.last - batch.first == kBatchFiles))
+            give(batch);
+        if (size != 0) {
+            if (batch.last == batch.first) {
+                const std::string& path = walk.path();
+                batch.first = i;
+                batch.folder = source_dir + path.substr(0, path.size() - table[i].name_size);
+                batch.at = static_cast<std::uint64_t>(data_offset) +
+                           static_cast<std::uint64_t>(record.offset);
+                batch_parent = walk.parent();
+            }
+            batch.last = i + 1;
+            batch.bytes += size;
+            if (!small)
+                give(batch);
+        }
+        // What is done by now is shown now.
+        workers.report_until(batch.last > batch.first ? batch.first : i + 1, false, report);
     }
-    if (!writer.flush()) {
-        c.out->fault(Fault::cannot_write, c.archive_path);
-        return false;
-    }
-    return true;
+    if (batch.last > batch.first && !failed)
+        give(batch);
+    workers.report_until(table.size(), true, report);
+    return !failed;
 }
 
 } // namespace
@@ -192,26 +288,26 @@ bool create_archive(const std::string& source_dir, const std::string& archive_pa
     }
 
     Creation c;
-    c.source_dir = source_dir;
+    c.table = &table;
     c.archive_path = archive_path;
-    c.out = &out;
-    c.archive = platform::create_temp_file_beside(archive_path, c.temp_path, kMainSlot);
+    std::string temp_path;
+    c.archive = platform::create_temp_file_beside(archive_path, temp_path, kMainSlot);
     if (c.archive < 0) {
         out.fault(Fault::cannot_create, archive_path);
         out.flush();
         return false;
     }
-    bool complete = write_archive(c, table, static_cast<std::int32_t>(data_offset));
+    bool complete = write_archive(c, source_dir, static_cast<std::int32_t>(data_offset), out);
     if (!platform::close_output(c.archive) && complete) {
         out.fault(Fault::cannot_write, archive_path);
         complete = false;
     }
-    if (complete && !platform::replace_file(c.temp_path, archive_path)) {
+    if (complete && !platform::replace_file(temp_path, archive_path)) {
         out.fault(Fault::cannot_create, archive_path);
         complete = false;
     }
     if (!complete)
-        platform::remove_file(c.temp_path);
+        platform::remove_file(temp_path);
     platform::output_finished(kMainSlot);
     if (complete)
         out.done();

@@ -1,6 +1,8 @@
 // Runs an extraction plan against the disk, and deals with what only the disk can
 // tell: a directory that turns out to be a link, a file that cannot be created or
-// written, data that cannot be read after all.
+// written, data that cannot be read after all. Folders are made on the calling
+// thread, in table order, before anything below them; file contents move on the
+// workers; everything the user reads is printed in table order by the calling thread.
 #include "extract/extractor.h"
 
 #include "archive/table.h"
@@ -10,15 +12,24 @@
 #include "platform/copy.h"
 #include "platform/files.h"
 #include "platform/windows_paths.h"
+#include "platform/workers.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <functional>
+#include <string_view>
+#include <unordered_set>
 #include <vector>
 
 namespace quodrel {
 namespace {
 
-constexpr int kMainSlot = 0;
+// Small files move in batches: their data, back to back in the archive, read with one
+// call, then written out file by file. A batch holds files of one folder.
+constexpr std::uint64_t kBatchBytes = 1 << 17;
+constexpr std::size_t kBatchFiles = 256;
+constexpr std::size_t kWindow = 256; // jobs under way at most
 
 // Reads an open archive from its start, in blocks.
 class FileSource : public ByteSource {
@@ -51,9 +62,22 @@ private:
     }
 };
 
+// One job: a batch of small files, or one big file.
+struct Job {
+    std::size_t first = 0, last = 0; // entries [first, last)
+    std::string folder;              // their folder's output path, with a closing "/"
+    std::uint64_t start = 0;         // where the first one's data lies in the archive
+    std::uint64_t bytes = 0;
+};
+
+// What one thread needs to move file contents.
+struct Mover {
+    std::vector<char> block;
+    platform::Copier copier;
+};
+
 // The state of one extraction.
 struct Extraction {
-    std::string archive_path;
     int archive = -1;
     platform::FileId archive_id; // never overwritten by one of its own entries
     std::uint64_t archive_size = 0;
@@ -63,69 +87,175 @@ struct Extraction {
     // Where two spellings of a name may lead to one file, what this run wrote, so
     // that a second spelling never overwrites the first.
     bool names_fold_case = false;
-    platform::FileIdSet written;
-    Reporter* out = nullptr;
-    platform::Copier copier;
+    platform::WrittenFiles written;
+    std::vector<Job> jobs;      // the ring of jobs under way
+    std::vector<Fault> outcome; // per entry, what to tell
+    std::vector<Mover> movers;  // per clean-up slot
 };
 
 // Whether `path` leads to something this run already wrote under another spelling.
 bool written_before(const Extraction& x, const std::string& path) {
-    return x.names_fold_case && x.written.count(platform::file_id(path)) != 0;
+    return x.names_fold_case && x.written.has(platform::file_id(path));
 }
 
-// Writes one file's data. Nothing is left behind unless it is complete.
-void write_file(Extraction& x, const EntryRecord& record, const std::string& path) {
-    // If the run is ended before the file is complete, the file goes too.
-    platform::begin_output(kMainSlot, path);
+// Creates one output file and writes `size` bytes into it: from `data` when given,
+// else copied from the archive at `start`. Nothing is left behind unless it is
+// complete; if the run is ended meanwhile, the file goes too.
+Fault write_file(Extraction& x, const std::string& path, const char* data, std::uint64_t start,
+                 std::uint64_t size, Mover& mover, int slot) {
     platform::OutputRules rules;
     rules.keep = x.archive_id;
     rules.written = x.names_fold_case ? &x.written : nullptr;
     rules.want_id = x.names_fold_case;
+    platform::begin_output(slot, path);
     const platform::Output output = platform::create_output(path, rules);
-    const int file = output.file;
-    platform::output_created(kMainSlot, file >= 0);
-    if (file < 0) {
-        x.out->fault(output.clash || written_before(x, path) ? Fault::name_clash
-                                                             : Fault::cannot_create,
-                     path);
+    platform::output_created(slot, output.file >= 0);
+    if (output.file < 0)
+        return output.clash || written_before(x, path) ? Fault::name_clash : Fault::cannot_create;
+    platform::Copy result = platform::Copy::done;
+    if (data) {
+        if (!platform::write_all(output.file, data, static_cast<std::size_t>(size)))
+            result = platform::Copy::write_failed;
+    } else {
+        std::uint64_t copied = 0;
+        result = mover.copier.copy(x.archive, start, output.file, 0, size, copied);
+    }
+    const bool closed = platform::close_output(output.file);
+    const bool whole = result == platform::Copy::done && closed;
+    if (!whole)
+        platform::remove_file(path);
+    platform::output_finished(slot);
+    if (whole) {
+        if (x.names_fold_case)
+            x.written.add(output.id);
+        return Fault::none;
+    }
+    return result == platform::Copy::no_memory    ? Fault::no_memory
+           : result == platform::Copy::short_read ? Fault::data_cut_short
+                                                  : Fault::cannot_write;
+}
+
+void run_job(Extraction& x, std::size_t number, int slot) {
+    const Job& job = x.jobs[number % kWindow];
+    Mover& mover = x.movers[static_cast<std::size_t>(slot)];
+    if (job.last - job.first == 1 && job.bytes >= kBatchBytes) {
+        const std::string path = job.folder + std::string(x.table.name(job.first));
+        x.outcome[job.first] = write_file(x, path, nullptr, job.start, job.bytes, mover, slot);
         return;
     }
-    if (x.names_fold_case)
-        x.written.insert(output.id);
-    const std::uint64_t start =
-        static_cast<std::uint64_t>(std::int64_t{x.header.data_offset} + record.offset);
-    std::uint64_t copied = 0;
-    const platform::Copy result =
-        x.copier.copy(x.archive, start, file, 0, static_cast<std::uint64_t>(record.size), copied);
-    const bool closed = platform::close_output(file);
-    if (result != platform::Copy::done || !closed)
-        platform::remove_file(path);
-    platform::output_finished(kMainSlot);
-    if (result == platform::Copy::no_memory)
-        x.out->no_memory(record.size);
-    else if (result == platform::Copy::short_read)
-        x.out->fault(Fault::data_cut_short, path);
-    else if (result != platform::Copy::done || !closed)
-        x.out->fault(Fault::cannot_write, path);
+    if (mover.block.size() < kBatchBytes)
+        mover.block.resize(kBatchBytes);
+    std::uint64_t got = 0;
+    while (got < job.bytes) {
+        const std::int64_t n =
+            platform::read_at(x.archive, mover.block.data() + got,
+                              static_cast<std::size_t>(job.bytes - got), job.start + got);
+        if (n <= 0)
+            break; // the archive shrank since it was opened
+        got += static_cast<std::uint64_t>(n);
+    }
+    std::uint64_t at = 0;
+    for (std::size_t i = job.first; i < job.last; ++i) {
+        const auto size = static_cast<std::uint64_t>(x.table[i].record.size);
+        const std::string path = job.folder + std::string(x.table.name(i));
+        x.outcome[i] = at + size > got
+                           ? Fault::data_cut_short
+                           : write_file(x, path, mover.block.data() + at, 0, size, mover, slot);
+        at += size;
+    }
 }
 
 // Makes the destination; false, with the error printed, when it cannot be had.
-bool make_destination(Extraction& x, const std::string& base, const std::string& dest_dir) {
+bool make_destination(Reporter& out, const std::string& base, const std::string& dest_dir) {
     const platform::MakeDirectory made = platform::make_directory(base);
     // A link the user names as the destination is followed; one inside it never is.
     if (made == platform::MakeDirectory::failed ||
         (made == platform::MakeDirectory::is_link && !platform::is_directory(base))) {
-        x.out->fault(Fault::cannot_create, dest_dir);
+        out.fault(Fault::cannot_create, dest_dir);
         return false;
     }
     return true;
 }
 
-void write_entries(Extraction& x, const std::string& base) {
+// Makes one folder of the archive. Another spelling of a name already written,
+// something else in its place, no room or no right to make it, or a link (writing
+// below it would land wherever it points) refuse it: told once, and nothing below it
+// is tried.
+Fault make_folder(Extraction& x, const std::string& path) {
+    const platform::MakeDirectory made = platform::make_directory(path);
+    const bool clash = made != platform::MakeDirectory::created && written_before(x, path);
+    if (clash)
+        return Fault::name_clash;
+    if (made == platform::MakeDirectory::failed || made == platform::MakeDirectory::is_link)
+        return Fault::cannot_create;
+    if (x.names_fold_case)
+        x.written.add(platform::file_id(path)); // made, or an earlier run's
+    return Fault::none;
+}
+
+// The names met so far in each open folder, as hashes of how the file system compares
+// them. Two entries that may meet on disk are never under way at the same time, so
+// which one comes first never depends on timing.
+class NamesSeen {
+public:
+    explicit NamesSeen(bool fold) : fold_(fold) { open_.push_back({-1, {}}); }
+    // Whether the name may meet one met before in the same folder; notes it.
+    bool meets(std::int32_t parent, std::string_view name) {
+        while (open_.size() > 1 && open_.back().first != parent)
+            open_.pop_back();
+        const std::size_t key =
+            fold_ ? std::hash<std::string>()(platform::fold_case(std::string(name)))
+                  : std::hash<std::string_view>()(name);
+        return !open_.back().second.insert(key).second;
+    }
+    void enter(std::int32_t folder) { open_.push_back({folder, {}}); }
+
+private:
+    bool fold_;
+    std::vector<std::pair<std::int32_t, std::unordered_set<std::size_t>>> open_;
+};
+
+void write_entries(Extraction& x, const std::string& base, Reporter& out) {
+    const std::size_t n = x.table.size();
     std::vector<Step>& steps = x.plan.steps;
+    x.outcome.assign(n, Fault::none);
+    const unsigned threads = platform::worker_threads();
+    x.movers.resize(threads + 1);
+    x.jobs.resize(kWindow);
+
+    // Printed in table order, each entry once what became of it is known.
+    TreeWalker reported;
+    const std::function<bool(std::size_t)> report = [&](std::size_t i) {
+        reported.next(static_cast<std::int32_t>(i), x.table[i].record, x.table.name(i));
+        out.progress(x.header.entry_count, static_cast<std::int32_t>(i));
+        const Fault fault = x.outcome[i];
+        if (fault == Fault::no_memory) {
+            out.no_memory(x.table[i].record.size);
+        } else if (fault != Fault::none) {
+            std::string path = base + reported.path();
+            if (x.table[i].record.size == 0)
+                path.pop_back(); // a directory's path ends with "/"; messages name it without
+            out.fault(fault, path);
+        }
+        return true;
+    };
+
+    platform::Workers workers(threads, kWindow,
+                              [&x](std::size_t job, int slot) { run_job(x, job, slot); });
+    Job batch;
+    std::int32_t batch_parent = 0;
+    const auto give = [&]() {
+        if (batch.last == batch.first)
+            return;
+        const std::size_t number = workers.make_room(report);
+        const std::size_t first = batch.first, last = batch.last;
+        x.jobs[number % kWindow] = std::move(batch);
+        workers.give(first, last);
+        batch = Job{};
+    };
+    NamesSeen seen(x.names_fold_case);
     TreeWalker walk;
-    for (std::size_t i = 0; i < x.table.size(); ++i) {
-        x.out->progress(x.header.entry_count, static_cast<std::int32_t>(i));
+    for (std::size_t i = 0; i < n; ++i) {
         const EntryRecord& record = x.table[i].record;
         walk.next(static_cast<std::int32_t>(i), record, x.table.name(i));
         Step& step = steps[i];
@@ -133,32 +263,55 @@ void write_entries(Extraction& x, const std::string& base) {
         if (parent >= 0 && (steps[static_cast<std::size_t>(parent)].action == Action::refuse ||
                             steps[static_cast<std::size_t>(parent)].action == Action::skip))
             step.action = Action::skip; // a directory above it was refused, now or before
-        if (step.action == Action::skip)
-            continue;
-        std::string path = base + walk.path();
-        if (record.size == 0)
-            path.pop_back(); // a directory's path ends with "/"; messages name it without
-        switch (step.action) {
-        case Action::refuse: x.out->fault(step.fault, path); break;
-        case Action::write_file: write_file(x, record, path); break;
-        case Action::make_directory: {
-            const platform::MakeDirectory made = platform::make_directory(path);
-            // Another spelling of a name already written, something else in its place,
-            // no room or no right to make it, or a link (writing below it would land
-            // wherever it points): told once, and nothing below it is tried.
-            const bool clash = made != platform::MakeDirectory::created && written_before(x, path);
-            if (clash || made == platform::MakeDirectory::failed ||
-                made == platform::MakeDirectory::is_link) {
-                step.action = Action::refuse;
-                x.out->fault(clash ? Fault::name_clash : Fault::cannot_create, path);
-            } else if (x.names_fold_case) {
-                x.written.insert(platform::file_id(path)); // made, or an earlier run's
+        if (step.action != Action::write_file)
+            give();
+        if (step.action == Action::make_directory || step.action == Action::write_file) {
+            if (seen.meets(parent, x.table.name(i))) {
+                // It may land on what an entry before it writes: that one comes first.
+                give();
+                workers.report_until(i, true, report);
             }
+        }
+        const auto size = static_cast<std::uint64_t>(record.size);
+        const std::uint64_t start = static_cast<std::uint64_t>(std::int64_t{x.header.data_offset} +
+                                                               std::int64_t{record.offset});
+        switch (step.action) {
+        case Action::skip: break;
+        case Action::refuse: x.outcome[i] = step.fault; break;
+        case Action::make_directory: {
+            std::string path = base + walk.path();
+            path.pop_back();
+            x.outcome[i] = make_folder(x, path);
+            if (x.outcome[i] != Fault::none)
+                step.action = Action::refuse;
+            else
+                seen.enter(static_cast<std::int32_t>(i));
             break;
         }
-        case Action::skip: break;
+        case Action::write_file:
+            if (batch.last > batch.first &&
+                (size >= kBatchBytes || parent != batch_parent ||
+                 start != batch.start + batch.bytes || batch.bytes + size > kBatchBytes ||
+                 batch.last - batch.first == kBatchFiles))
+                give();
+            if (batch.last == batch.first) {
+                const std::string& path = walk.path();
+                batch.first = i;
+                batch.folder = base + path.substr(0, path.size() - x.table[i].name_size);
+                batch.start = start;
+                batch_parent = parent;
+            }
+            batch.last = i + 1;
+            batch.bytes += size;
+            if (size >= kBatchBytes)
+                give();
+            break;
         }
+        // What is done by now is shown now.
+        workers.report_until(batch.last > batch.first ? batch.first : i + 1, false, report);
     }
+    give();
+    workers.report_until(n, true, report);
 }
 
 // Names are UTF-8; one that is not came from an older Windows program, and is read
@@ -178,8 +331,6 @@ void read_names_as_written(EntryTable& table) {
 
 bool extract_archive(const std::string& archive_path, const std::string& dest_dir, Reporter& out) {
     Extraction x;
-    x.archive_path = archive_path;
-    x.out = &out;
     x.archive = platform::open_for_reading(archive_path, &x.archive_size);
     if (x.archive < 0) {
         out.fault(Fault::cannot_open, archive_path);
@@ -205,9 +356,9 @@ bool extract_archive(const std::string& archive_path, const std::string& dest_di
     const std::string base = dest_dir.empty() ? std::string(".") : dest_dir;
     if (damage != Fault::none) {
         out.fault(damage, archive_path);
-    } else if (make_destination(x, base, dest_dir)) {
+    } else if (make_destination(out, base, dest_dir)) {
         x.names_fold_case = platform::names_fold_case(base);
-        write_entries(x, base);
+        write_entries(x, base, out);
         out.done();
     }
     platform::close_file(x.archive);

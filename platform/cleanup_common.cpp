@@ -24,6 +24,10 @@ struct Slot {
 
 Slot g_slots[kCleanupSlots];
 std::atomic<int> g_pending_signal{0};
+// Set first thing by a handler: from then on no thread starts another output. A
+// thread announces an output (kOpening) before it looks at this, and the handler sets
+// this before it looks at the slots, so one of the two always sees the other.
+std::atomic<bool> g_ending{false};
 std::once_flag g_installed;
 
 } // namespace
@@ -31,6 +35,7 @@ std::once_flag g_installed;
 namespace cleanup {
 
 void sweep() {
+    g_ending.store(true);
     for (Slot& slot : g_slots) {
         int state = slot.state.load();
         // Another thread is creating this file: it is done in a moment.
@@ -60,6 +65,10 @@ void begin_output(int slot, const std::string& path) {
     Slot& it = g_slots[slot];
     std::memcpy(it.path, path.c_str(), path.size() + 1);
     it.state.store(kOpening);
+    if (g_ending.load()) {
+        it.state.store(kFree); // the run is ending: this file is never made
+        cleanup::wait_for_the_end();
+    }
 }
 
 void output_created(int slot, bool created) {

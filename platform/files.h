@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -25,7 +26,23 @@ struct FileIdHash {
         return static_cast<std::size_t>(id.inode * 0x9e3779b97f4a7c15ull ^ id.device);
     }
 };
-using FileIdSet = std::unordered_set<FileId, FileIdHash>;
+
+// The files one run wrote, shared by the threads that write them.
+class WrittenFiles {
+public:
+    void add(const FileId& id) {
+        std::lock_guard<std::mutex> hold(lock_);
+        ids_.insert(id);
+    }
+    bool has(const FileId& id) const {
+        std::lock_guard<std::mutex> hold(lock_);
+        return ids_.count(id) != 0;
+    }
+
+private:
+    mutable std::mutex lock_;
+    std::unordered_set<FileId, FileIdHash> ids_;
+};
 
 struct DirEntry {
     std::string name;
@@ -67,6 +84,11 @@ MakeDirectory make_directory(const std::string& path);
 // the call never blocks. -1 on failure. `size` receives the length at opening time.
 int open_for_reading(const std::string& path, std::uint64_t* size = nullptr);
 
+// Opens a file the scan found to be a plain file, to read it once from its start:
+// no second look at what it is (a FIFO or directory put in its place meanwhile reads
+// as short, and never blocks). -1 on failure.
+int open_source(const std::string& path);
+
 // Reads up to `size` bytes at the file's position, or at `offset`: the count read,
 // 0 at the end, -1 on an error.
 std::int64_t read_some(int file, void* buffer, std::size_t size);
@@ -83,9 +105,9 @@ void close_file(int file);
 bool close_output(int file);
 
 struct OutputRules {
-    FileId keep;                        // the archive being read: never written
-    const FileIdSet* written = nullptr; // files this run wrote: never written again
-    bool want_id = false;               // tell the new file's identity
+    FileId keep;                           // the archive being read: never written
+    const WrittenFiles* written = nullptr; // files this run wrote: never written again
+    bool want_id = false;                  // tell the new file's identity
 };
 
 struct Output {
@@ -98,6 +120,10 @@ struct Output {
 // file that other names share (it gets a file of its own), never into `keep` nor
 // into one of `written`.
 Output create_output(const std::string& path, const OutputRules& rules = OutputRules{});
+
+// A name as the file system below a folder that folds case compares it: for telling
+// which names may meet, not whether they do (file identity tells that).
+std::string fold_case(const std::string& name);
 
 // Whether names that differ only in letter case may lead to one file below `dir`
 // (Windows; FAT, exFAT, NTFS and SMB mounts and case-folding folders elsewhere).

@@ -45,6 +45,8 @@ int open_for_reading(const std::string& path, std::uint64_t* size) {
     return path.empty() ? -1 : os::open_for_reading(path, size);
 }
 
+int open_source(const std::string& path) { return path.empty() ? -1 : os::open_source(path); }
+
 FileId file_id(const std::string& path) { return path.empty() ? FileId{} : os::file_id(path); }
 
 bool write_all(int file, const void* data, std::size_t size) {
@@ -91,7 +93,7 @@ Output create_output(const std::string& path, const OutputRules& rules) {
     // Truncated only once it is known to be a plain file this run may replace.
     os::Description it;
     const bool described = os::describe(out.file, it);
-    out.clash = described && rules.written && rules.written->count(it.id) != 0;
+    out.clash = described && rules.written && rules.written->has(it.id);
     if (!described || out.clash || !it.regular || it.link || it.id == rules.keep) {
         close_file(out.file);
         out.file = -1;

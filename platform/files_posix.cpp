@@ -53,6 +53,14 @@ bool readable(const struct stat& st) {
 
 bool windows_rules() { return false; }
 
+std::string fold_case(const std::string& name) {
+    std::string folded = name;
+    for (char& c : folded)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return folded;
+}
+
 bool names_fold_case(const std::string& dir) {
 #ifdef __linux__
     struct statfs fs;
@@ -212,6 +220,14 @@ int open_for_reading(const std::string& path, std::uint64_t* size) {
     if (size)
         *size = static_cast<std::uint64_t>(st.st_size);
     return file;
+}
+
+int open_source(const std::string& path) {
+    for (;;) {
+        const int file = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (file >= 0 || errno != EINTR)
+            return file;
+    }
 }
 
 FileId file_id(const std::string& path) {

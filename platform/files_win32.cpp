@@ -106,6 +106,16 @@ std::wstring native_path(const std::string& path) {
 
 bool windows_rules() { return true; }
 
+std::string fold_case(const std::string& name) {
+    const std::wstring wide = to_utf16(name);
+    std::wstring upper(wide.size(), L'\0');
+    if (wide.empty() ||
+        LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, wide.data(), static_cast<int>(wide.size()),
+                     &upper[0], static_cast<int>(upper.size())) == 0)
+        return name;
+    return to_utf8(upper);
+}
+
 bool names_fold_case(const std::string&) {
     return true; // the rule on Windows; a folder marked case-sensitive is the exception
 }
@@ -228,6 +238,19 @@ int open_for_reading(const std::string& path, std::uint64_t* size) {
     }
     if (size)
         *size = static_cast<std::uint64_t>(length.QuadPart);
+    return descriptor_of(handle, _O_RDONLY);
+}
+
+int open_source(const std::string& path) {
+    // Without FILE_FLAG_BACKUP_SEMANTICS a directory does not open.
+    const HANDLE handle = CreateFileW(native_path(path).c_str(), GENERIC_READ, kShareAll, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return -1;
+    if (GetFileType(handle) != FILE_TYPE_DISK) {
+        CloseHandle(handle); // a device, pipe or console
+        return -1;
+    }
     return descriptor_of(handle, _O_RDONLY);
 }
 

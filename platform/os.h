@@ -29,6 +29,7 @@ bool describe(int file, Description& description);
 
 bool list_directory(const std::string& path, std::vector<DirEntry>& entries);
 int open_for_reading(const std::string& path, std::uint64_t* size);
+int open_source(const std::string& path);
 FileId file_id(const std::string& path);
 
 // Opens `path` for writing without following a link, creating it when missing;

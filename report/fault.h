@@ -2,14 +2,17 @@
 // name a Fault; report/ turns it into its one message text.
 #pragma once
 
+#include <cstdint>
+
 namespace quodrel {
 
-enum class Fault {
+enum class Fault : std::uint8_t {
     none,
     // Files and folders.
     cannot_open,   // a file or folder to be read
     cannot_create, // a file or folder to be written
     cannot_write,  // written in part, then the writing failed
+    no_memory,     // no buffer for a file's contents; the "path" is its size
     // Limits of the format.
     name_too_long,     // a name of more than 255 bytes
     path_too_long,     // a path below the root of more than 511 bytes

@@ -1,6 +1,7 @@
 #include "report/reporter.h"
 
 #include <cstdio>
+#include <string>
 
 namespace quodrel {
 
@@ -10,6 +11,7 @@ const char* fault_message(Fault fault) {
     case Fault::cannot_open: return "ERROR! Cannot open %s\n";
     case Fault::cannot_create: return "ERROR! Cannot create %s\n";
     case Fault::cannot_write: return "ERROR! Cannot write %s\n";
+    case Fault::no_memory: return "ERROR! Memory allocation failed! (%s bytes)\n";
     case Fault::name_too_long: return "ERROR! Name too long %s\n";
     case Fault::path_too_long: return "ERROR! Path too long %s\n";
     case Fault::file_too_large: return "ERROR! File too large %s\n";
@@ -57,10 +59,7 @@ void Reporter::fault(Fault fault, const std::string& path) {
     failed_ = true;
 }
 
-void Reporter::no_memory(std::int64_t bytes) {
-    std::printf("ERROR! Memory allocation failed! (%lld bytes)\n", static_cast<long long>(bytes));
-    failed_ = true;
-}
+void Reporter::no_memory(std::int64_t bytes) { fault(Fault::no_memory, std::to_string(bytes)); }
 
 void Reporter::done() { std::fputs("\nDone\n", stdout); }
 

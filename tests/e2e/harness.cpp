@@ -145,6 +145,19 @@ Result quodrel(const std::vector<std::string>& args, const std::string& cwd, boo
     return run;
 }
 
+Result quodrel_threads(unsigned threads, const std::vector<std::string>& args,
+                       const std::string& cwd) {
+    const char* before = std::getenv("QUODREL_THREADS");
+    const std::string saved = before ? before : "";
+    setenv("QUODREL_THREADS", std::to_string(threads).c_str(), 1);
+    Result run = quodrel(args, cwd);
+    if (before)
+        setenv("QUODREL_THREADS", saved.c_str(), 1);
+    else
+        unsetenv("QUODREL_THREADS");
+    return run;
+}
+
 Result native_quodrel(const std::vector<std::string>& args, const std::string& cwd) {
     return run_once(args, cwd, false, 0, true);
 }

@@ -35,6 +35,10 @@ std::string wine_prefix();
 Result quodrel(const std::vector<std::string>& args, const std::string& cwd,
                bool unprivileged = false, std::uint64_t file_size_limit = 0);
 
+// Runs the program like quodrel() with QUODREL_THREADS set to `threads`.
+Result quodrel_threads(unsigned threads, const std::vector<std::string>& args,
+                       const std::string& cwd);
+
 // Runs the Linux program, also when the cases run against the Windows one: to
 // compare what the two make of the same tree.
 Result native_quodrel(const std::vector<std::string>& args, const std::string& cwd);
