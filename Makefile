@@ -3,20 +3,23 @@ BUILD ?= build
 JOBS ?= 2
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps build windows fuzz-build fuzz coverage test demo bench install format clean
+.PHONY: all build compile windows fuzz-build fuzz coverage test demo bench install package format clean
 
 all: build
 
-deps:
-	@scripts/deps.sh
+# Each target installs the packages of its own purpose (scripts/deps.sh) first.
+build:
+	@scripts/deps.sh build
+	@$(MAKE) compile
 
-build: deps
+compile:
 	@cmake -S . -B $(BUILD) -DQUODREL_WERROR=ON >/dev/null
 	@cmake --build $(BUILD) -j$(JOBS)
 
 # quodrel.exe, cross-built with mingw-w64.
 WINDOWS = build-windows
-windows: deps
+windows:
+	@scripts/deps.sh package
 	@cmake -S . -B $(WINDOWS) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DQUODREL_WERROR=ON >/dev/null
 	@cmake --build $(WINDOWS) -j$(JOBS)
 
@@ -24,7 +27,8 @@ windows: deps
 # by side). The corpus grows in build-fuzz/corpus and stays out of the repository.
 FUZZ = build-fuzz
 FUZZ_SECONDS ?= 300
-fuzz-build: deps
+fuzz-build:
+	@scripts/deps.sh test
 	@cmake -S . -B $(FUZZ) -DCMAKE_CXX_COMPILER=clang++ -DQUODREL_FUZZ=ON -DQUODREL_TESTS=OFF \
 		-DQUODREL_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	@cmake --build $(FUZZ) -j$(JOBS)
@@ -33,20 +37,31 @@ fuzz: fuzz-build
 
 # Line and branch coverage of the program's code from the whole native suite.
 COVERAGE = build-coverage
-coverage: deps
+coverage:
+	@scripts/deps.sh coverage
 	@cmake -S . -B $(COVERAGE) -DQUODREL_COVERAGE=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
 	@cmake --build $(COVERAGE) -j$(JOBS)
 	@find $(COVERAGE) -name '*.gcda' -delete
 	@chmod -R a+rwX $(COVERAGE) # cases run as another user record their counts too
 	@cd $(COVERAGE) && umask 0 && ctest -j1 -E 'formatted|install' >/dev/null || true
 	@gcovr -r . $(COVERAGE) --filter 'archive/' --filter 'create/' --filter 'extract/' \
-		--filter 'app/' --exclude-unreachable-branches --exclude-throw-branches \
+		--filter 'app/' --filter 'report/' --exclude-unreachable-branches --exclude-throw-branches \
 		--print-summary --txt $(COVERAGE)/coverage.txt | tail -3
 
 # The program on the PATH, with a desktop launcher and its icon (PREFIX=/usr/local).
 PREFIX ?= /usr/local
 install: build
 	@cmake --install $(BUILD) --prefix $(PREFIX)
+
+# A Debian package of the Linux program and a zip of the Windows one, in dist/.
+DIST = dist
+package:
+	@scripts/deps.sh package
+	@$(MAKE) compile windows
+	@cd $(BUILD) && cpack -B $(abspath $(DIST)) >/dev/null
+	@cd $(WINDOWS) && cpack -B $(abspath $(DIST)) >/dev/null
+	@rm -rf $(DIST)/_CPack_Packages
+	@ls -1 $(DIST)/*.deb $(DIST)/*.zip
 
 # The same tests once more on a build with address and undefined-behaviour checks,
 # so a memory fault on hostile input fails the suite even where the output looks right.
@@ -55,7 +70,9 @@ SANITIZER_ENV = ASAN_OPTIONS=exitcode=99:detect_leaks=1 UBSAN_OPTIONS=exitcode=9
 
 # Every end-to-end case runs against the native program and against quodrel.exe
 # under Wine.
-test: build windows
+test:
+	@scripts/deps.sh test
+	@$(MAKE) compile windows
 	@cmake -S . -B $(BUILD) -DQUODREL_WINDOWS_EXE=$(abspath $(WINDOWS))/quodrel.exe >/dev/null
 	@cmake --build $(BUILD) -j$(JOBS)
 	@cd $(BUILD) && ctest -j$(JOBS) --output-on-failure
@@ -71,7 +88,7 @@ demo: build
 # bench/RESULTS.md (the text above its table marker is kept).
 RELEASE = build-release
 bench:
-	@scripts/deps.sh libarchive-tools time
+	@scripts/deps.sh bench
 	@cmake -S . -B $(RELEASE) -DCMAKE_BUILD_TYPE=Release -DQUODREL_TESTS=OFF >/dev/null
 	@cmake --build $(RELEASE) -j$(JOBS)
 	@bash -o pipefail -c 'bench/run.sh $(RELEASE)/quodrel 7 | tee bench/table.new'
@@ -79,8 +96,9 @@ bench:
 		cat bench/table.new; } > bench/RESULTS.new
 	@mv bench/RESULTS.new bench/RESULTS.md && rm -f bench/table.new
 
-format: deps
+format:
+	@scripts/deps.sh test
 	@clang-format -i $$(git ls-files --cached --others --exclude-standard '*.cpp' '*.h')
 
 clean:
-	@rm -rf $(BUILD) $(SANITIZED) $(WINDOWS) $(FUZZ) $(COVERAGE) $(RELEASE) demo
+	@rm -rf $(BUILD) $(SANITIZED) $(WINDOWS) $(FUZZ) $(COVERAGE) $(RELEASE) $(DIST) demo

@@ -2,6 +2,7 @@
 
 #include "create/builder.h"
 #include "extract/extractor.h"
+#include "extract/inspect.h"
 #include "platform/files.h"
 #include "platform/terminal.h"
 #include "report/reporter.h"
@@ -12,7 +13,18 @@ namespace quodrel {
 namespace {
 
 constexpr const char* kBanner = "Quodrel v1.01 by Ilmaro <ilmaro@quodrel.org>\n\n";
+constexpr const char* kVersion = "Quodrel 1.01\n";
 constexpr const char* kPressAnyKey = "\nPress any key to quit\n";
+
+// The usage text, but for its closing prompt.
+constexpr const char* kCommandLineUsage =
+    "Command line usage:\n\n"
+    "  To extract DAT archives:\n  quodrel -e file.dat directory\n\n"
+    "  To create DAT archives:\n  quodrel -c directory file.dat\n\n";
+constexpr const char* kExplorerUsage =
+    "\nWindows Explorer usage:\n\n"
+    "  To extract DAT archives:\n  Drag a DAT file over the quodrel.exe icon\n\n"
+    "  To create DAT archives:\n  Drag a directory over the quodrel.exe icon\n\n";
 
 int status(bool ok) { return ok ? kExitOk : kExitError; }
 
@@ -58,21 +70,43 @@ int wait_for_key() {
 }
 
 void print_usage() {
-    std::fputs("Command line usage:\n\n", stdout);
-    std::fputs("  To extract DAT archives:\n  quodrel -e file.dat directory\n\n", stdout);
-    std::fputs("  To create DAT archives:\n  quodrel -c directory file.dat\n\n", stdout);
-    std::fputs("\nWindows Explorer usage:\n\n", stdout);
-    std::fputs("  To extract DAT archives:\n  Drag a DAT file over the quodrel.exe icon\n\n",
-               stdout);
-    std::fputs("  To create DAT archives:\n  Drag a directory over the quodrel.exe icon\n\n",
-               stdout);
+    std::fputs(kCommandLineUsage, stdout);
+    std::fputs(kExplorerUsage, stdout);
     std::fputs(kPressAnyKey, stdout);
     wait_for_key();
+}
+
+void print_help() {
+    std::fputs(kCommandLineUsage, stdout);
+    std::fputs("  To list what DAT archives hold:\n  quodrel -l file.dat\n\n"
+               "  To check DAT archives without extracting them:\n  quodrel -t file.dat\n\n"
+               "  A fourth argument -s after -e or -c leaves out the banner.\n",
+               stdout);
+    std::fputs(kExplorerUsage, stdout);
+    std::fputs("\nExit status:\n\n"
+               "  0  all went well\n"
+               "  1  an ERROR! line was printed\n"
+               "  2  the usage text was shown\n"
+               "\nMore: man quodrel, and the README.\n",
+               stdout);
 }
 
 int run_command(const std::vector<std::string>& args) {
     platform::prepare_standard_output();
     Reporter out;
+    // Routes for people at a prompt and for scripts: no banner, no key wait.
+    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+        print_help();
+        return kExitOk;
+    }
+    if (args.size() == 1 && args[0] == "--version") {
+        std::fputs(kVersion, stdout);
+        return kExitOk;
+    }
+    if (args.size() == 2 && args[0] == "-l")
+        return status(list_archive(args[1], out));
+    if (args.size() == 2 && args[0] == "-t")
+        return status(test_archive(args[1], out));
     if (!(args.size() >= 4 && args[3] == "-s"))
         std::fputs(kBanner, stdout);
     if (args.size() >= 3 && args[0] == "-e")

@@ -18,6 +18,10 @@ int run_command(const std::vector<std::string>& args);
 // Prints the usage text, then waits for a key.
 void print_usage();
 
+// Prints the usage text with the routes for scripts, the exit statuses and where
+// to read more; no key wait.
+void print_help();
+
 // Waits for one key press on the console, without echo; returns at once when there
 // is no console. Returns the key's first byte, or -1.
 int wait_for_key();

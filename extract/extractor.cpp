@@ -7,11 +7,11 @@
 
 #include "archive/table.h"
 #include "archive/tree.h"
+#include "extract/archive_file.h"
 #include "extract/plan.h"
 #include "platform/cleanup.h"
 #include "platform/copy.h"
 #include "platform/files.h"
-#include "platform/windows_paths.h"
 #include "platform/workers.h"
 
 #include <algorithm>
@@ -31,37 +31,6 @@ constexpr std::uint64_t kBatchBytes = 1 << 17;
 constexpr std::size_t kBatchFiles = 256;
 constexpr std::size_t kWindow = 256; // jobs under way at most
 
-// Reads an open archive from its start, in blocks.
-class FileSource : public ByteSource {
-public:
-    explicit FileSource(int file) : file_(file), block_(platform::kCopyBlock) {}
-    std::size_t read(void* to, std::size_t size) override {
-        auto* out = static_cast<char*>(to);
-        std::size_t given = 0;
-        for (;;) {
-            const std::size_t n = std::min(size - given, end_ - at_);
-            std::memcpy(out + given, block_.data() + at_, n);
-            at_ += n;
-            given += n;
-            if (given == size || !refill())
-                return given;
-        }
-    }
-
-private:
-    int file_;
-    std::vector<char> block_;
-    std::size_t at_ = 0;
-    std::size_t end_ = 0;
-
-    bool refill() {
-        const std::int64_t n = platform::read_some(file_, block_.data(), block_.size());
-        at_ = 0;
-        end_ = n > 0 ? static_cast<std::size_t>(n) : 0;
-        return n > 0;
-    }
-};
-
 // One job: a batch of small files, or one big file.
 struct Job {
     std::size_t first = 0, last = 0; // entries [first, last)
@@ -78,12 +47,7 @@ struct Mover {
 
 // The state of one extraction.
 struct Extraction {
-    int archive = -1;
-    platform::FileId archive_id; // never overwritten by one of its own entries
-    std::uint64_t archive_size = 0;
-    ArchiveHeader header;
-    EntryTable table;
-    ExtractionPlan plan;
+    ArchiveFile archive;
     // Where two spellings of a name may lead to one file, what this run wrote, so
     // that a second spelling never overwrites the first.
     bool names_fold_case = false;
@@ -104,7 +68,7 @@ bool written_before(const Extraction& x, const std::string& path) {
 Fault write_file(Extraction& x, const std::string& path, const char* data, std::uint64_t start,
                  std::uint64_t size, Mover& mover, int slot) {
     platform::OutputRules rules;
-    rules.keep = x.archive_id;
+    rules.keep = x.archive.id;
     rules.written = x.names_fold_case ? &x.written : nullptr;
     rules.want_id = x.names_fold_case;
     platform::begin_output(slot, path);
@@ -118,7 +82,7 @@ Fault write_file(Extraction& x, const std::string& path, const char* data, std::
             result = platform::Copy::write_failed;
     } else {
         std::uint64_t copied = 0;
-        result = mover.copier.copy(x.archive, start, output.file, 0, size, copied);
+        result = mover.copier.copy(x.archive.file, start, output.file, 0, size, copied);
     }
     const bool closed = platform::close_output(output.file);
     const bool whole = result == platform::Copy::done && closed;
@@ -139,7 +103,7 @@ void run_job(Extraction& x, std::size_t number, int slot) {
     const Job& job = x.jobs[number % kWindow];
     Mover& mover = x.movers[static_cast<std::size_t>(slot)];
     if (job.last - job.first == 1 && job.bytes >= kBatchBytes) {
-        const std::string path = job.folder + std::string(x.table.name(job.first));
+        const std::string path = job.folder + std::string(x.archive.table.name(job.first));
         x.outcome[job.first] = write_file(x, path, nullptr, job.start, job.bytes, mover, slot);
         return;
     }
@@ -148,7 +112,7 @@ void run_job(Extraction& x, std::size_t number, int slot) {
     std::uint64_t got = 0;
     while (got < job.bytes) {
         const std::int64_t n =
-            platform::read_at(x.archive, mover.block.data() + got,
+            platform::read_at(x.archive.file, mover.block.data() + got,
                               static_cast<std::size_t>(job.bytes - got), job.start + got);
         if (n <= 0)
             break; // the archive shrank since it was opened
@@ -156,8 +120,8 @@ void run_job(Extraction& x, std::size_t number, int slot) {
     }
     std::uint64_t at = 0;
     for (std::size_t i = job.first; i < job.last; ++i) {
-        const auto size = static_cast<std::uint64_t>(x.table[i].record.size);
-        const std::string path = job.folder + std::string(x.table.name(i));
+        const auto size = static_cast<std::uint64_t>(x.archive.table[i].record.size);
+        const std::string path = job.folder + std::string(x.archive.table.name(i));
         x.outcome[i] = at + size > got
                            ? Fault::data_cut_short
                            : write_file(x, path, mover.block.data() + at, 0, size, mover, slot);
@@ -216,8 +180,8 @@ private:
 };
 
 void write_entries(Extraction& x, const std::string& base, Reporter& out) {
-    const std::size_t n = x.table.size();
-    std::vector<Step>& steps = x.plan.steps;
+    const std::size_t n = x.archive.table.size();
+    std::vector<Step>& steps = x.archive.plan.steps;
     x.outcome.assign(n, Fault::none);
     const unsigned threads = platform::worker_threads();
     x.movers.resize(threads + 1);
@@ -226,14 +190,15 @@ void write_entries(Extraction& x, const std::string& base, Reporter& out) {
     // Printed in table order, each entry once what became of it is known.
     TreeWalker reported;
     const std::function<bool(std::size_t)> report = [&](std::size_t i) {
-        reported.next(static_cast<std::int32_t>(i), x.table[i].record, x.table.name(i));
-        out.progress(x.header.entry_count, static_cast<std::int32_t>(i));
+        reported.next(static_cast<std::int32_t>(i), x.archive.table[i].record,
+                      x.archive.table.name(i));
+        out.progress(x.archive.header.entry_count, static_cast<std::int32_t>(i));
         const Fault fault = x.outcome[i];
         if (fault == Fault::no_memory) {
-            out.no_memory(x.table[i].record.size);
+            out.no_memory(x.archive.table[i].record.size);
         } else if (fault != Fault::none) {
             std::string path = base + reported.path();
-            if (x.table[i].record.size == 0)
+            if (x.archive.table[i].record.size == 0)
                 path.pop_back(); // a directory's path ends with "/"; messages name it without
             out.fault(fault, path);
         }
@@ -256,8 +221,8 @@ void write_entries(Extraction& x, const std::string& base, Reporter& out) {
     NamesSeen seen(x.names_fold_case);
     TreeWalker walk;
     for (std::size_t i = 0; i < n; ++i) {
-        const EntryRecord& record = x.table[i].record;
-        walk.next(static_cast<std::int32_t>(i), record, x.table.name(i));
+        const EntryRecord& record = x.archive.table[i].record;
+        walk.next(static_cast<std::int32_t>(i), record, x.archive.table.name(i));
         Step& step = steps[i];
         const std::int32_t parent = walk.parent();
         if (parent >= 0 && (steps[static_cast<std::size_t>(parent)].action == Action::refuse ||
@@ -266,15 +231,15 @@ void write_entries(Extraction& x, const std::string& base, Reporter& out) {
         if (step.action != Action::write_file)
             give();
         if (step.action == Action::make_directory || step.action == Action::write_file) {
-            if (seen.meets(parent, x.table.name(i))) {
+            if (seen.meets(parent, x.archive.table.name(i))) {
                 // It may land on what an entry before it writes: that one comes first.
                 give();
                 workers.report_until(i, true, report);
             }
         }
         const auto size = static_cast<std::uint64_t>(record.size);
-        const std::uint64_t start = static_cast<std::uint64_t>(std::int64_t{x.header.data_offset} +
-                                                               std::int64_t{record.offset});
+        const std::uint64_t start = static_cast<std::uint64_t>(
+            std::int64_t{x.archive.header.data_offset} + std::int64_t{record.offset});
         switch (step.action) {
         case Action::skip: break;
         case Action::refuse: x.outcome[i] = step.fault; break;
@@ -297,7 +262,7 @@ void write_entries(Extraction& x, const std::string& base, Reporter& out) {
             if (batch.last == batch.first) {
                 const std::string& path = walk.path();
                 batch.first = i;
-                batch.folder = base + path.substr(0, path.size() - x.table[i].name_size);
+                batch.folder = base + path.substr(0, path.size() - x.archive.table[i].name_size);
                 batch.start = start;
                 batch_parent = parent;
             }
@@ -314,44 +279,19 @@ void write_entries(Extraction& x, const std::string& base, Reporter& out) {
     workers.report_until(n, true, report);
 }
 
-// Names are UTF-8; one that is not came from an older Windows program, and is read
-// as such where that matters.
-void read_names_as_written(EntryTable& table) {
-    for (std::size_t i = 0; i < table.size(); ++i) {
-        if (platform::is_valid_utf8(table.name(i)))
-            continue;
-        const std::string name(table.name(i));
-        const std::string read = platform::name_from_archive(name);
-        if (read != name)
-            table.rename(i, read);
-    }
-}
-
 } // namespace
 
 bool extract_archive(const std::string& archive_path, const std::string& dest_dir, Reporter& out) {
     Extraction x;
-    x.archive = platform::open_for_reading(archive_path, &x.archive_size);
-    if (x.archive < 0) {
+    if (!open_archive(archive_path, x.archive)) {
         out.fault(Fault::cannot_open, archive_path);
         out.flush();
         return false;
     }
-    x.archive_id = platform::file_id(x.archive);
     out.extracting(archive_path);
-    FileSource source(x.archive);
-    x.header = read_header(source);
-    out.counts(x.header.entry_count, x.header.data_offset);
-    Fault damage = read_table(source, x.archive_size, x.header, x.table);
-    if (damage == Fault::none) {
-        read_names_as_written(x.table);
-        PlanRules rules;
-        rules.archive_size = x.archive_size;
-        rules.data_offset = x.header.data_offset;
-        rules.windows_rules = platform::windows_rules();
-        x.plan = plan_extraction(x.table, rules);
-        damage = x.plan.damage;
-    }
+    read_archive_header(x.archive);
+    out.counts(x.archive.header.entry_count, x.archive.header.data_offset);
+    const Fault damage = read_archive_table(x.archive);
     // An empty destination means the current folder, never the filesystem root.
     const std::string base = dest_dir.empty() ? std::string(".") : dest_dir;
     if (damage != Fault::none) {
@@ -361,7 +301,6 @@ bool extract_archive(const std::string& archive_path, const std::string& dest_di
         write_entries(x, base, out);
         out.done();
     }
-    platform::close_file(x.archive);
     out.flush();
     return !out.failed();
 }

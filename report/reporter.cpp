@@ -63,6 +63,15 @@ void Reporter::no_memory(std::int64_t bytes) { fault(Fault::no_memory, std::to_s
 
 void Reporter::done() { std::fputs("\nDone\n", stdout); }
 
+void Reporter::listing(std::int32_t size, const std::string& path) {
+    std::printf("%10d %s\n", size, path.c_str());
+}
+
+void Reporter::totals(std::int32_t files, std::int32_t directories, std::int64_t bytes) {
+    std::printf("%d files, %d directories, %lld bytes\n", files, directories,
+                static_cast<long long>(bytes));
+}
+
 void Reporter::flush() { std::fflush(stdout); }
 
 void report_out_of_memory() { std::fputs("ERROR! Out of memory\n", stdout); }

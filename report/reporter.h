@@ -28,6 +28,9 @@ public:
     void fault(Fault fault, const std::string& path);
     void no_memory(std::int64_t bytes);
     void done();
+    // One entry of a listing: its size in bytes, right-aligned, and its path.
+    void listing(std::int32_t size, const std::string& path);
+    void totals(std::int32_t files, std::int32_t directories, std::int64_t bytes);
     // Everything printed so far reaches the terminal or file.
     void flush();
 

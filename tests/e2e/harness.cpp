@@ -40,10 +40,33 @@ std::string wine_prefix() {
 
 namespace {
 
+// The program, where user nobody can run it: a copy in a folder of its own in /tmp,
+// as the build may lie anywhere (below /root, say, which only root may enter).
+const std::string& reachable_binary() {
+    static const std::string path = [] {
+        char folder[] = "/tmp/quodrel-bin-XXXXXX";
+        if (!mkdtemp(folder) || chmod(folder, 0755) != 0)
+            throw std::runtime_error("a folder for the program");
+        const std::string copy = std::string(folder) + "/quodrel";
+        write_file(copy, read_file(QUODREL_BINARY));
+        if (chmod(copy.c_str(), 0755) != 0)
+            throw std::runtime_error("the program's copy");
+        static const std::string to_remove = folder;
+        std::atexit([] {
+            unlink((to_remove + "/quodrel").c_str());
+            rmdir(to_remove.c_str());
+        });
+        return copy;
+    }();
+    return path;
+}
+
 // Starts the program in a new session (so without a controlling terminal) in `cwd`,
 // stdin from /dev/null, stdout to `out_fd`.
 pid_t spawn(const std::vector<std::string>& args, const std::string& cwd, int out_fd,
             bool unprivileged, std::uint64_t file_size_limit, bool native = false) {
+    const char* program_for_nobody =
+        unprivileged && !under_wine() ? reachable_binary().c_str() : QUODREL_BINARY;
     const pid_t pid = fork();
     if (pid != 0)
         return pid;
@@ -67,10 +90,12 @@ pid_t spawn(const std::vector<std::string>& args, const std::string& cwd, int ou
     if (under_wine() && !native) {
         setenv("WINEPREFIX", wine_prefix().c_str(), 1);
         setenv("WINEDEBUG", "-all", 1);
+        // No menu entries or file associations in the user's home.
+        setenv("WINEDLLOVERRIDES", "mscoree,mshtml=;winemenubuilder.exe=d", 1);
         argv.push_back(const_cast<char*>("wine"));
         argv.push_back(std::getenv("QUODREL_EXE"));
     } else {
-        argv.push_back(const_cast<char*>(QUODREL_BINARY));
+        argv.push_back(const_cast<char*>(unprivileged ? program_for_nobody : QUODREL_BINARY));
     }
     for (const std::string& arg : args)
         argv.push_back(const_cast<char*>(arg.c_str()));

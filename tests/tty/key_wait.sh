@@ -25,7 +25,10 @@ wait_for() { # pattern [tenths of a second]
 start_shell() {
     tmux_ kill-server 2>/dev/null
     server=$((server + 1))
-    tmux_ new-session -d -s q -x 120 -y 50 "env PS1='$ ' bash --norc --noprofile"
+    # A pane wide enough for any command line, and a home of the test's own, so the
+    # shell's history never reaches the user's.
+    tmux_ new-session -d -s q -x 250 -y 50 \
+        "env HOME='$work' HISTFILE=/dev/null PS1='$ ' bash --norc --noprofile"
     wait_for '^\$' || { echo "FAIL: no shell in tmux"; exit 1; }
     pane_tty=$(tmux_ display -p -t q '#{pane_tty}')
 }
@@ -33,7 +36,12 @@ start_shell() {
 # Runs the program with no arguments (usage text, then the key wait) from a plain
 # sh, which (unlike bash) never repairs the terminal mode itself, records the mode
 # around it, then lets the shell read anything that was left over.
-cat > "$work/case.sh" <<'CASE'
+# The command line typed into the shell names only these two scripts: nothing on it
+# looks like what they print, however the pane wraps it.
+cat > "$work/case.sh" <<CASE
+export W='$work' B='$bin'
+CASE
+cat >> "$work/case.sh" <<'CASE'
 stty -g > "$W/before"
 if [ "$1" = redirected ]; then
     sh -c 'echo $$ > "$W/pid"; exec "$B"' < /dev/null
@@ -43,9 +51,14 @@ fi
 echo EXIT=$?
 stty -g > "$W/after"
 CASE
+# Then whatever the program left unread on the terminal is read, as a shell would.
+cat > "$work/after.sh" <<'AFTER'
+read -t 1 -n 20 -r rest
+echo "LEFT=[$rest]"
+AFTER
 run_waiting() { # label [redirected]
     start_shell
-    tmux_ send-keys -t q "W=$work B='$bin' sh $work/case.sh ${2:-}; read -t 1 -n 20 -r rest; echo \"LEFT=[\$rest]\"" Enter
+    tmux_ send-keys -t q "sh $work/case.sh ${2:-}; bash $work/after.sh" Enter
     wait_for 'Press any key to quit' || { fail "$1: no prompt"; return 1; }
     sleep 0.5
     if screen | grep -q '^EXIT='; then fail "$1: did not wait"; return 1; fi

@@ -9,7 +9,7 @@ set -u
 exe=$(realpath "$1")
 probe=$(dirname "$exe")/tests/key_wait_probe.exe
 WINEPREFIX=$(realpath -m "$2")
-export WINEPREFIX WINEDEBUG=-all
+export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 command -v tmux >/dev/null || { echo "FAIL: tmux is not installed"; exit 1; }
 work=$(mktemp -d)
 server=0 # a fresh tmux server for each case, so no case sees another's shutting down

@@ -4,8 +4,9 @@
 set -eu
 prefix=$(realpath -m "$1")
 export WINEPREFIX="$prefix" WINEDEBUG=-all
-# No .NET or browser engine: nothing here needs them, and they would be fetched.
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# No .NET or browser engine: nothing here needs them, and they would be fetched. No
+# menu builder: it would put menu entries and file associations in the user's home.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 if [ ! -f "$prefix/system.reg" ]; then
     wineboot --init </dev/null >/dev/null 2>&1
 fi
