@@ -23,35 +23,25 @@ constexpr int kMainSlot = 0;
 // (records, names) become few.
 class BlockWriter : public ByteSink {
 public:
-    explicit BlockWriter(int archive) : archive_(archive), block_(platform::kCopyBlock) {}
+    explicit BlockWriter(int archive) : archive_(archive) { block_.reserve(platform::kCopyBlock); }
 
     bool write(const void* data, std::size_t size) override {
         const auto* bytes = static_cast<const char*>(data);
-        while (size > 0) {
-            if (used_ == block_.size() && !flush())
-                return false;
-            const std::size_t n = std::min(size, block_.size() - used_);
-            std::memcpy(block_.data() + used_, bytes, n);
-            used_ += n;
-            bytes += n;
-            size -= n;
-        }
-        return true;
+        block_.insert(block_.end(), bytes, bytes + size);
+        return block_.size() < platform::kCopyBlock || flush();
     }
 
     bool flush() {
-        const std::size_t n = used_;
-        used_ = 0;
-        if (!platform::write_all_at(archive_, block_.data(), n, position_))
-            return false;
-        position_ += n;
-        return true;
+        const bool written =
+            platform::write_all_at(archive_, block_.data(), block_.size(), position_);
+        position_ += block_.size();
+        block_.clear();
+        return written;
     }
 
 private:
     int archive_;
     std::vector<char> block_;
-    std::size_t used_ = 0;
     std::uint64_t position_ = 0;
 };
 

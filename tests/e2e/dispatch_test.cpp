@@ -95,7 +95,7 @@ TEST(Dispatch, DroppedPathThatIsNoReadableFileNorFolderIsRefused) {
     TempDir dir;
     ASSERT_EQ(mkfifo((dir / "pipe").c_str(), 0666), 0);
     write_file(dir / "nothing.dat", "GOOD");
-    for (const std::string name : {"nothing", "pipe", "--help"}) {
+    for (const std::string name : {"nothing", "pipe", "mapz"}) {
         const Result run = quodrel({name}, dir.path());
         EXPECT_EQ(run.out, std::string(kBanner) + "Creating " + name +
                                ".dat (0 files)\nERROR! Cannot open " + name + "\n" + kPress);
