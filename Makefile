@@ -81,7 +81,11 @@ test:
 	@cd $(SANITIZED) && $(SANITIZER_ENV) ctest -j$(JOBS) --output-on-failure -E 'key_wait|formatted|install'
 	@$(MAKE) fuzz FUZZ_SECONDS=30
 
-demo: build
+# The program alone: no test suites to build first.
+demo:
+	@scripts/deps.sh build
+	@cmake -S . -B $(BUILD) -DQUODREL_WERROR=ON >/dev/null
+	@cmake --build $(BUILD) -j$(JOBS) --target quodrel
 	@scripts/demo.sh $(BUILD)/quodrel
 
 # Times quodrel against GNU tar, bsdtar and cp -r on a release build; writes
