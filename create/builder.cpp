@@ -12,7 +12,6 @@
 #include <atomic>
 #include <cstring>
 #include <functional>
-#include <mutex>
 
 namespace quodrel {
 namespace {
@@ -78,10 +77,6 @@ struct Creation {
     std::vector<Fault> outcome; // per entry, set by the job that moves it
     std::vector<Mover> movers;  // per clean-up slot
     std::atomic<bool> abandoned{false};
-    // Big files go into the archive one at a time: two kernel copies into one file
-    // only wait for each other on its lock, while one at a time leaves the other
-    // threads free for the small files.
-    std::mutex big_copy;
 };
 
 bool write_zeros_at(int archive, std::uint64_t at, std::uint64_t count) {
@@ -157,11 +152,7 @@ void move_big_file(Creation& c, const Job& job, Mover& mover) {
         return;
     }
     std::uint64_t copied = 0;
-    platform::Copy result;
-    {
-        std::lock_guard<std::mutex> one_at_a_time(c.big_copy);
-        result = mover.copier.copy(source, 0, c.archive, job.at, size, copied);
-    }
+    const platform::Copy result = mover.copier.copy(source, 0, c.archive, job.at, size, copied);
     char beyond;
     const bool grew =
         result == platform::Copy::done && platform::read_at(source, &beyond, 1, size) > 0;
