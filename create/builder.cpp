@@ -115,8 +115,6 @@ bool read_whole(int source, char* to, std::uint64_t size) {
 
 void move_batch(Creation& c, const Job& job, Mover& mover) {
     const EntryTable& table = *c.table;
-    if (mover.block.size() < kBatchBytes + 1)
-        mover.block.resize(kBatchBytes + 1);
     std::uint64_t at = 0;
     for (std::size_t i = job.first; i < job.last; ++i) {
         const auto size = static_cast<std::uint64_t>(table[i].record.size);
@@ -188,7 +186,6 @@ bool write_archive(Creation& c, const std::string& source_dir, std::int32_t data
     const auto n = static_cast<std::int32_t>(table.size());
     c.outcome.assign(table.size(), Fault::none);
     const unsigned threads = platform::worker_threads();
-    c.movers.resize(threads + 1);
     c.jobs.resize(kWindow);
     // The order of everything printed is the table's, whatever the timing: dots and
     // faults are reported here, entry by entry, once the job that moved it is done.
@@ -279,6 +276,11 @@ bool create_archive(const std::string& source_dir, const std::string& archive_pa
 
     Creation c;
     c.table = &table;
+    // Every thread's block, before anything is written: no thread runs out of memory
+    // halfway.
+    c.movers.resize(platform::worker_threads() + 1);
+    for (Mover& mover : c.movers)
+        mover.block.resize(kBatchBytes + 1);
     c.archive_path = archive_path;
     std::string temp_path;
     c.archive = platform::create_temp_file_beside(archive_path, temp_path, kMainSlot);

@@ -107,8 +107,6 @@ void run_job(Extraction& x, std::size_t number, int slot) {
         x.outcome[job.first] = write_file(x, path, nullptr, job.start, job.bytes, mover, slot);
         return;
     }
-    if (mover.block.size() < kBatchBytes)
-        mover.block.resize(kBatchBytes);
     std::uint64_t got = 0;
     while (got < job.bytes) {
         const std::int64_t n =
@@ -185,6 +183,8 @@ void write_entries(Extraction& x, const std::string& base, Reporter& out) {
     x.outcome.assign(n, Fault::none);
     const unsigned threads = platform::worker_threads();
     x.movers.resize(threads + 1);
+    for (Mover& mover : x.movers) // before anything is written: no thread runs out halfway
+        mover.block.resize(kBatchBytes);
     x.jobs.resize(kWindow);
 
     // Printed in table order, each entry once what became of it is known.
