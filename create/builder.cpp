@@ -73,7 +73,7 @@ struct Creation {
     const EntryTable* table = nullptr;
     std::string archive_path;
     int archive = -1;
-    std::vector<Job> jobs;      // the ring of jobs under way
+    unsigned threads = 1;
     std::vector<Fault> outcome; // per entry, set by the job that moves it
     std::vector<Mover> movers;  // per clean-up slot
     std::atomic<bool> abandoned{false};
@@ -162,8 +162,7 @@ void move_big_file(Creation& c, const Job& job, Mover& mover) {
         c.outcome[i] = Fault::file_changed;
 }
 
-void run_job(Creation& c, std::size_t number, int slot) {
-    const Job& job = c.jobs[number % kWindow];
+void run_job(Creation& c, const Job& job, int slot) {
     if (c.abandoned.load(std::memory_order_relaxed))
         return; // the creation has failed: nothing more is worth writing
     if (job.last - job.first == 1 && job.bytes >= kBigFile)
@@ -185,8 +184,6 @@ bool write_archive(Creation& c, const std::string& source_dir, std::int32_t data
     }
     const auto n = static_cast<std::int32_t>(table.size());
     c.outcome.assign(table.size(), Fault::none);
-    const unsigned threads = platform::worker_threads();
-    c.jobs.resize(kWindow);
     // The order of everything printed is the table's, whatever the timing: dots and
     // faults are reported here, entry by entry, once the job that moved it is done.
     bool failed = false;
@@ -207,15 +204,12 @@ bool write_archive(Creation& c, const std::string& source_dir, std::int32_t data
         return true;
     };
 
-    platform::Workers workers(threads, kWindow,
-                              [&c](std::size_t job, int slot) { run_job(c, job, slot); });
+    platform::JobQueue<Job> workers(c.threads, kWindow,
+                                    [&c](const Job& job, int slot) { run_job(c, job, slot); });
     Job batch;
     std::int32_t batch_parent = 0;
     const auto give = [&](Job& job) {
-        const std::size_t number = workers.make_room(report);
-        const std::size_t first = job.first, last = job.last;
-        c.jobs[number % kWindow] = std::move(job);
-        workers.give(first, last);
+        workers.give(std::move(job), report);
         job = Job{};
     };
     TreeWalker walk;
@@ -278,7 +272,8 @@ bool create_archive(const std::string& source_dir, const std::string& archive_pa
     c.table = &table;
     // Every thread's block, before anything is written: no thread runs out of memory
     // halfway.
-    c.movers.resize(platform::worker_threads() + 1);
+    c.threads = platform::worker_threads();
+    c.movers.resize(c.threads + 1);
     for (Mover& mover : c.movers)
         mover.block.resize(kBatchBytes + 1);
     c.archive_path = archive_path;

@@ -52,7 +52,6 @@ struct Extraction {
     // that a second spelling never overwrites the first.
     bool names_fold_case = false;
     platform::WrittenFiles written;
-    std::vector<Job> jobs;      // the ring of jobs under way
     std::vector<Fault> outcome; // per entry, what to tell
     std::vector<Mover> movers;  // per clean-up slot
 };
@@ -99,8 +98,7 @@ Fault write_file(Extraction& x, const std::string& path, const char* data, std::
                                                   : Fault::cannot_write;
 }
 
-void run_job(Extraction& x, std::size_t number, int slot) {
-    const Job& job = x.jobs[number % kWindow];
+void run_job(Extraction& x, const Job& job, int slot) {
     Mover& mover = x.movers[static_cast<std::size_t>(slot)];
     if (job.last - job.first == 1 && job.bytes >= kBatchBytes) {
         const std::string path = job.folder + std::string(x.archive.table.name(job.first));
@@ -185,7 +183,6 @@ void write_entries(Extraction& x, const std::string& base, Reporter& out) {
     x.movers.resize(threads + 1);
     for (Mover& mover : x.movers) // before anything is written: no thread runs out halfway
         mover.block.resize(kBatchBytes);
-    x.jobs.resize(kWindow);
 
     // Printed in table order, each entry once what became of it is known.
     TreeWalker reported;
@@ -205,17 +202,14 @@ void write_entries(Extraction& x, const std::string& base, Reporter& out) {
         return true;
     };
 
-    platform::Workers workers(threads, kWindow,
-                              [&x](std::size_t job, int slot) { run_job(x, job, slot); });
+    platform::JobQueue<Job> workers(threads, kWindow,
+                                    [&x](const Job& job, int slot) { run_job(x, job, slot); });
     Job batch;
     std::int32_t batch_parent = 0;
     const auto give = [&]() {
         if (batch.last == batch.first)
             return;
-        const std::size_t number = workers.make_room(report);
-        const std::size_t first = batch.first, last = batch.last;
-        x.jobs[number % kWindow] = std::move(batch);
-        workers.give(first, last);
+        workers.give(std::move(batch), report);
         batch = Job{};
     };
     NamesSeen seen(x.names_fold_case);
