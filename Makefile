@@ -102,7 +102,7 @@ bench:
 
 format:
 	@scripts/deps.sh test
-	@clang-format -i $$(git ls-files --cached --others --exclude-standard '*.cpp' '*.h')
+	@clang-format -i $$(git ls-files --cached --others --exclude-standard '*.cpp' '*.h' '*.inc')
 
 clean:
 	@rm -rf $(BUILD) $(SANITIZED) $(WINDOWS) $(FUZZ) $(COVERAGE) $(RELEASE) $(DIST) demo

@@ -1,5 +1,4 @@
 #include "app/run_command.h"
-#include "platform/terminal.h"
 #include "report/reporter.h"
 
 #include <new>
@@ -8,7 +7,7 @@
 
 int main(int argc, char** argv) {
     try {
-        return quodrel::run_command(quodrel::platform::arguments(argc, argv));
+        return quodrel::run_command(quodrel::arguments(argc, argv));
     } catch (const std::bad_alloc&) {
         // A tree or table too large for memory: end with a message, not a crash.
         quodrel::report_out_of_memory();

@@ -6,8 +6,12 @@
 #include "platform/files.h"
 #include "platform/terminal.h"
 #include "report/reporter.h"
+#include "rules/command_line.h"
+#include "rules/console_keys.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <thread>
 
 namespace quodrel {
 namespace {
@@ -66,7 +70,24 @@ std::string archive_path_beside(const std::string& folder, bool windows_rules) {
 
 int wait_for_key() {
     std::fflush(stdout);
-    return platform::read_console_key();
+    return platform::read_console_key(rules::key_ends_wait);
+}
+
+std::vector<std::string> arguments(int argc, char** argv) {
+    std::string line;
+    if (platform::whole_command_line(line))
+        return rules::split_command_line(line);
+    return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
+}
+
+unsigned requested_threads() {
+    if (const char* setting = std::getenv("QUODREL_THREADS")) {
+        const long n = std::strtol(setting, nullptr, 10);
+        if (n >= 1)
+            return n < 1024 ? static_cast<unsigned>(n) : 1024;
+    }
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores == 0 ? 1 : cores;
 }
 
 void print_usage() {
@@ -94,6 +115,7 @@ void print_help() {
 int run_command(const std::vector<std::string>& args) {
     platform::prepare_standard_output();
     Reporter out;
+    const unsigned threads = requested_threads();
     // Routes for people at a prompt and for scripts: no banner, no key wait.
     if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
         print_help();
@@ -107,17 +129,20 @@ int run_command(const std::vector<std::string>& args) {
         return status(list_archive(args[1], out));
     if (args.size() == 2 && args[0] == "-t")
         return status(test_archive(args[1], out));
-    if (!(args.size() >= 4 && args[3] == "-s"))
-        std::fputs(kBanner, stdout);
-    if (args.size() >= 3 && args[0] == "-e")
-        return status(extract_archive(args[1], args[2], out));
-    if (args.size() >= 3 && args[0] == "-c")
-        return status(create_archive(args[1], args[2], out));
+    // The routes of the first command line: the banner, unless a fourth argument "-s"
+    // asks for none.
     if (args.size() != 1) {
+        if (!(args.size() >= 4 && args[3] == "-s"))
+            std::fputs(kBanner, stdout);
+        if (args.size() >= 3 && args[0] == "-e")
+            return status(extract_archive(args[1], args[2], threads, out));
+        if (args.size() >= 3 && args[0] == "-c")
+            return status(create_archive(args[1], args[2], threads, out));
         print_usage();
         return kExitUsage;
     }
     // One dropped path: an archive to unpack beside itself, or a directory to pack.
+    std::fputs(kBanner, stdout);
     const std::string& path = args[0];
     const int file = platform::open_for_reading(path);
     if (file >= 0) {
@@ -126,10 +151,10 @@ int run_command(const std::vector<std::string>& args) {
             print_usage();
             return kExitUsage;
         }
-        return wait_after(extract_archive(path, path.substr(0, path.size() - 4), out));
+        return wait_after(extract_archive(path, path.substr(0, path.size() - 4), threads, out));
     }
     return wait_after(
-        create_archive(path, archive_path_beside(path, platform::windows_rules()), out));
+        create_archive(path, archive_path_beside(path, platform::windows_rules()), threads, out));
 }
 
 } // namespace quodrel

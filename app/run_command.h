@@ -15,6 +15,14 @@ constexpr int kExitUsage = 2; // the usage text was shown
 // the exit status.
 int run_command(const std::vector<std::string>& args);
 
+// The program's arguments, without its own name, as UTF-8 on every system (Windows
+// hands them over as one UTF-16 command line, split here by its own rules).
+std::vector<std::string> arguments(int argc, char** argv);
+
+// How many threads move file contents: QUODREL_THREADS when set (1 and up), else one
+// per core. The operations cap it by what the machine's clean-up can guard.
+unsigned requested_threads();
+
 // Prints the usage text, then waits for a key.
 void print_usage();
 

@@ -76,14 +76,26 @@ std::string from_stored_name(const unsigned char* stored, std::size_t name_lengt
     return name;
 }
 
-Fault check_entry(std::string_view name, std::size_t path_length, std::uint64_t size) {
+Limit check_entry(std::string_view name, std::size_t path_length, std::uint64_t size) {
     if (name.size() > kMaxNameLength)
-        return Fault::name_too_long;
+        return Limit::name_too_long;
     if (path_length > kMaxPathLength)
-        return Fault::path_too_long;
+        return Limit::path_too_long;
     if (size > static_cast<std::uint64_t>(kMaxArchiveSize))
-        return Fault::file_too_large;
-    return Fault::none;
+        return Limit::file_too_large;
+    return Limit::none;
+}
+
+bool listing_order_less(std::string_view a, std::string_view b) {
+    const std::size_t n = a.size() < b.size() ? a.size() : b.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        const char ca = ascii_upper(a[i]), cb = ascii_upper(b[i]);
+        if (ca != cb)
+            return static_cast<unsigned char>(ca) < static_cast<unsigned char>(cb);
+    }
+    if (a.size() != b.size())
+        return a.size() < b.size();
+    return a < b; // same letters apart from case: raw bytes decide
 }
 
 bool is_storable_name(std::string_view name) {

@@ -2,8 +2,6 @@
 // encoding, the stored-name rules and the format's limits. Pure: no files, no console.
 #pragma once
 
-#include "report/fault.h"
-
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -61,9 +59,17 @@ std::string to_stored_name(std::string_view name, std::int32_t name_length);
 // The name a stored name stands for: bytes up to the first NUL, every ":" turned into "#".
 std::string from_stored_name(const unsigned char* stored, std::size_t name_length);
 
+// The format's limits that an entry may break.
+enum class Limit : std::uint8_t {
+    none,
+    name_too_long,  // a name of more than kMaxNameLength bytes
+    path_too_long,  // a path below the root of more than kMaxPathLength bytes
+    file_too_large, // a file that would not leave the archive below kMaxArchiveSize
+};
+
 // Whether one entry fits the format: its name, its path below the root and, for a
-// file, its size. The fault names the limit it breaks.
-Fault check_entry(std::string_view name, std::size_t path_length, std::uint64_t size);
+// file, its size; the first limit it breaks.
+Limit check_entry(std::string_view name, std::size_t path_length, std::uint64_t size);
 
 // Whether a name found on disk comes back unchanged from an archive: a ":" would come
 // back as "#" (and meet a name that holds "#" there), and no extraction writes a "\".
@@ -74,6 +80,11 @@ bool is_storable_name(std::string_view name);
 // also no device name such as CON or NUL and no trailing dot or blank, which
 // Windows would drop.
 bool is_safe_name(std::string_view name, bool windows_rules);
+
+// The order of the entries of one folder in an archive: bytes compared with ASCII
+// a-z taken as A-Z, ties broken by the raw bytes, so a tree gives the same archive
+// wherever it was made, whatever order its system lists it in.
+bool listing_order_less(std::string_view a, std::string_view b);
 
 // Whether Windows takes the name for a device (CON, NUL, COM1, LPT1.txt and the like).
 bool is_windows_device_name(std::string_view name);

@@ -1,5 +1,7 @@
 #include "archive/table.h"
 
+#include "archive/tree.h"
+
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -50,15 +52,28 @@ ArchiveHeader read_header(ByteSource& source) {
     return decode_header(bytes);
 }
 
-Fault read_table(ByteSource& source, std::uint64_t archive_size, const ArchiveHeader& header,
-                 EntryTable& table) {
+namespace {
+
+// Whether every entry can be placed: no directory opens a level past the limit.
+bool levels_fit(const EntryTable& table) {
+    TreeWalker walk;
+    for (std::size_t i = 0; i < table.size(); ++i)
+        if (!walk.next(static_cast<std::int32_t>(i), table[i].record, table.name(i)))
+            return false;
+    return true;
+}
+
+} // namespace
+
+TableDamage read_table(ByteSource& source, std::uint64_t archive_size, const ArchiveHeader& header,
+                       EntryTable& table) {
     const std::int32_t count = header.entry_count;
     if (count <= 0)
-        return Fault::none;
+        return TableDamage::none;
     // Every entry takes at least its record, so this bounds the allocation by the file.
     const std::uint64_t room = archive_size > kHeaderSize ? archive_size - kHeaderSize : 0;
     if (static_cast<std::uint64_t>(count) > room / kRecordSize)
-        return Fault::table_cut_short;
+        return TableDamage::cut_short;
     try {
         // The names lie between the records and the data: room for no more than that
         // (a data_offset that is no such bound changes nothing but the first guess).
@@ -70,20 +85,20 @@ Fault read_table(ByteSource& source, std::uint64_t archive_size, const ArchiveHe
         unsigned char bytes[kRecordSize + kMaxStoredNameLength];
         for (std::int32_t i = 0; i < count; ++i) {
             if (source.read(bytes, kRecordSize) != kRecordSize)
-                return Fault::table_cut_short;
+                return TableDamage::cut_short;
             const EntryRecord record = decode_record(bytes);
             const std::int32_t length = record.name_length;
             if (length < 0 || length > kMaxStoredNameLength)
-                return Fault::bad_name_length;
+                return TableDamage::bad_name_length;
             const auto n = static_cast<std::size_t>(length);
             if (source.read(bytes, n) != n)
-                return Fault::table_cut_short;
+                return TableDamage::cut_short;
             table.add(record, from_stored_name(bytes, n));
         }
+        return levels_fit(table) ? TableDamage::none : TableDamage::too_deep;
     } catch (const std::bad_alloc&) {
-        return Fault::table_no_memory;
+        return TableDamage::no_memory;
     }
-    return Fault::none;
 }
 
 bool write_table(ByteSink& sink, const EntryTable& table, std::int32_t data_offset) {

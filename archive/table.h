@@ -4,7 +4,6 @@
 #pragma once
 
 #include "archive/format.h"
-#include "report/fault.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -81,11 +80,20 @@ public:
 // Reads the header at the start of the source; bytes the source does not supply stay 0.
 ArchiveHeader read_header(ByteSource& source);
 
-// Reads the entry table that follows the header. The entry count is checked against
-// `archive_size` before anything is allocated. Fault::none, or the damage found:
-// table_cut_short, bad_name_length or table_no_memory.
-Fault read_table(ByteSource& source, std::uint64_t archive_size, const ArchiveHeader& header,
-                 EntryTable& table);
+// Damage that keeps a table from being read: nothing of such an archive is written.
+enum class TableDamage : std::uint8_t {
+    none,
+    cut_short,       // fewer records or names than the header promises
+    bad_name_length, // a name_length outside 0..kMaxStoredNameLength
+    too_deep,        // more than kMaxOpenDirectories levels open below the root
+    no_memory,       // no room for the table
+};
+
+// Reads the entry table that follows the header, and checks its structure: every
+// entry has its record and name, and no more levels are open than the format allows.
+// The entry count is checked against `archive_size` before anything is allocated.
+TableDamage read_table(ByteSource& source, std::uint64_t archive_size, const ArchiveHeader& header,
+                       EntryTable& table);
 
 // Writes the header (magic, entry count, data_offset) and every record with its
 // stored name; the table must have been laid out.

@@ -24,6 +24,12 @@ std::int32_t scan_directory(Scan& scan, const std::string& dir_path,
         scan.problems.push_back({Fault::cannot_open, dir_path, below_root.size() == 1});
         return 0;
     }
+    // Every system lists in an order of its own (Windows' NTFS yet another): the
+    // archive's order is fixed, so a tree gives the same archive wherever it is packed.
+    std::sort(listing.begin(), listing.end(),
+              [](const platform::DirEntry& a, const platform::DirEntry& b) {
+                  return listing_order_less(a.name, b.name);
+              });
     std::int32_t local_count = 0;
     for (platform::DirEntry& item : listing) {
         const std::string path = dir_path + "/" + item.name;
@@ -36,7 +42,7 @@ std::int32_t scan_directory(Scan& scan, const std::string& dir_path,
             continue;
         }
         const std::size_t path_length = below_root.size() + item.name.size();
-        const Fault fault = check_entry(item.name, path_length, item.size);
+        const Fault fault = fault_of(check_entry(item.name, path_length, item.size));
         if (fault != Fault::none) {
             scan.problems.push_back({fault, scan.source_dir + below_root + item.name, true});
             continue;

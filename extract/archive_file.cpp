@@ -1,6 +1,6 @@
 #include "extract/archive_file.h"
 
-#include "platform/windows_paths.h"
+#include "rules/utf8.h"
 
 #include <algorithm>
 #include <cstring>
@@ -44,10 +44,10 @@ private:
 // as such where that matters.
 void read_names_as_written(EntryTable& table) {
     for (std::size_t i = 0; i < table.size(); ++i) {
-        if (platform::is_valid_utf8(table.name(i)))
+        if (rules::is_valid_utf8(table.name(i)))
             continue;
         const std::string name(table.name(i));
-        const std::string read = platform::name_from_archive(name);
+        const std::string read = platform::name_from_legacy_encoding(name);
         if (read != name)
             table.rename(i, read);
     }
@@ -71,17 +71,20 @@ bool open_archive(const std::string& path, ArchiveFile& archive) {
 
 void read_archive_header(ArchiveFile& archive) { archive.header = read_header(*archive.source); }
 
-Fault read_archive_table(ArchiveFile& archive) {
-    const Fault damage = read_table(*archive.source, archive.size, archive.header, archive.table);
-    if (damage != Fault::none)
-        return damage;
-    read_names_as_written(archive.table);
+TableDamage read_archive_table(ArchiveFile& archive) {
+    const TableDamage damage =
+        read_table(*archive.source, archive.size, archive.header, archive.table);
+    if (damage == TableDamage::none)
+        read_names_as_written(archive.table);
+    return damage;
+}
+
+ExtractionPlan plan_archive(const ArchiveFile& archive) {
     PlanRules rules;
     rules.archive_size = archive.size;
     rules.data_offset = archive.header.data_offset;
     rules.windows_rules = platform::windows_rules();
-    archive.plan = plan_extraction(archive.table, rules);
-    return archive.plan.damage;
+    return plan_extraction(archive.table, rules);
 }
 
 } // namespace quodrel

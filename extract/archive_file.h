@@ -1,11 +1,10 @@
-// An archive opened for reading: its header, its entry table and the plan of what
-// extraction does with each entry. Extraction, listing and testing all read it so.
+// An archive opened for reading: its header and its entry table. Extraction, listing
+// and testing all read it so; those that need a plan make it.
 #pragma once
 
 #include "archive/table.h"
 #include "extract/plan.h"
 #include "platform/files.h"
-#include "report/fault.h"
 
 #include <cstdint>
 #include <memory>
@@ -24,7 +23,6 @@ struct ArchiveFile {
     platform::FileId id;
     ArchiveHeader header;
     EntryTable table;
-    ExtractionPlan plan;
     std::unique_ptr<ByteSource> source;
 };
 
@@ -36,8 +34,12 @@ bool open_archive(const std::string& path, ArchiveFile& archive);
 void read_archive_header(ArchiveFile& archive);
 
 // Reads the entry table after the header, names as this system writes them (one
-// that is not UTF-8 came from an older Windows program), and plans every entry.
-// Fault::none, or the damage that forbids writing anything.
-Fault read_archive_table(ArchiveFile& archive);
+// that is not UTF-8 came from an older Windows program), and checks its structure.
+// TableDamage::none, or the damage that forbids writing anything.
+TableDamage read_archive_table(ArchiveFile& archive);
+
+// What extraction does with each entry of an archive read whole, under this system's
+// name rules.
+ExtractionPlan plan_archive(const ArchiveFile& archive);
 
 } // namespace quodrel

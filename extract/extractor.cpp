@@ -10,14 +10,11 @@
 #include "extract/archive_file.h"
 #include "extract/plan.h"
 #include "platform/cleanup.h"
-#include "platform/copy.h"
 #include "platform/files.h"
-#include "platform/workers.h"
+#include "transfer/mover.h"
 
 #include <algorithm>
-#include <atomic>
-#include <cstring>
-#include <functional>
+#include <mutex>
 #include <string_view>
 #include <unordered_set>
 #include <vector>
@@ -25,35 +22,32 @@
 namespace quodrel {
 namespace {
 
-// Small files move in batches: their data, back to back in the archive, read with one
-// call, then written out file by file. A batch holds files of one folder.
-constexpr std::uint64_t kBatchBytes = 1 << 17;
-constexpr std::size_t kBatchFiles = 256;
-constexpr std::size_t kWindow = 256; // jobs under way at most
+// The files one run wrote, shared by the threads that write them.
+class WrittenFiles {
+public:
+    void add(const platform::FileId& id) {
+        std::lock_guard<std::mutex> hold(lock_);
+        ids_.insert(id);
+    }
+    bool has(const platform::FileId& id) const {
+        std::lock_guard<std::mutex> hold(lock_);
+        return ids_.count(id) != 0;
+    }
 
-// One job: a batch of small files, or one big file.
-struct Job {
-    std::size_t first = 0, last = 0; // entries [first, last)
-    std::string folder;              // their folder's output path, with a closing "/"
-    std::uint64_t start = 0;         // where the first one's data lies in the archive
-    std::uint64_t bytes = 0;
-};
-
-// What one thread needs to move file contents.
-struct Mover {
-    std::vector<char> block;
-    platform::Copier copier;
+private:
+    mutable std::mutex lock_;
+    std::unordered_set<platform::FileId, platform::FileIdHash> ids_;
 };
 
 // The state of one extraction.
 struct Extraction {
     ArchiveFile archive;
+    ExtractionPlan plan;
     // Where two spellings of a name may lead to one file, what this run wrote, so
     // that a second spelling never overwrites the first.
     bool names_fold_case = false;
-    platform::WrittenFiles written;
+    WrittenFiles written;
     std::vector<Fault> outcome; // per entry, what to tell
-    std::vector<Mover> movers;  // per clean-up slot
 };
 
 // Whether `path` leads to something this run already wrote under another spelling.
@@ -65,26 +59,33 @@ bool written_before(const Extraction& x, const std::string& path) {
 // else copied from the archive at `start`. Nothing is left behind unless it is
 // complete; if the run is ended meanwhile, the file goes too.
 Fault write_file(Extraction& x, const std::string& path, const char* data, std::uint64_t start,
-                 std::uint64_t size, Mover& mover, int slot) {
-    platform::OutputRules rules;
-    rules.keep = x.archive.id;
-    rules.written = x.names_fold_case ? &x.written : nullptr;
-    rules.want_id = x.names_fold_case;
+                 std::uint64_t size, transfer::Hands& hands) {
+    const int slot = hands.slot;
     platform::begin_output(slot, path);
-    const platform::Output output = platform::create_output(path, rules);
+    platform::Output output = platform::create_output(path, x.archive.id, x.names_fold_case);
+    if (output.file >= 0 && output.existed) {
+        // What an earlier run left is replaced; what this run wrote under another
+        // spelling of the name is not.
+        if (x.names_fold_case && x.written.has(output.id)) {
+            platform::close_file(output.file);
+            platform::output_created(slot, false);
+            return Fault::name_clash;
+        }
+        platform::empty_existing_output(path, output, x.names_fold_case);
+    }
     platform::output_created(slot, output.file >= 0);
     if (output.file < 0)
-        return output.clash || written_before(x, path) ? Fault::name_clash : Fault::cannot_create;
-    platform::Copy result = platform::Copy::done;
+        return written_before(x, path) ? Fault::name_clash : Fault::cannot_create;
+    transfer::Copy result = transfer::Copy::done;
     if (data) {
         if (!platform::write_all(output.file, data, static_cast<std::size_t>(size)))
-            result = platform::Copy::write_failed;
+            result = transfer::Copy::write_failed;
     } else {
         std::uint64_t copied = 0;
-        result = mover.copier.copy(x.archive.file, start, output.file, 0, size, copied);
+        result = hands.copier.copy(x.archive.file, start, output.file, 0, size, copied);
     }
     const bool closed = platform::close_output(output.file);
-    const bool whole = result == platform::Copy::done && closed;
+    const bool whole = result == transfer::Copy::done && closed;
     if (!whole)
         platform::remove_file(path);
     platform::output_finished(slot);
@@ -93,22 +94,23 @@ Fault write_file(Extraction& x, const std::string& path, const char* data, std::
             x.written.add(output.id);
         return Fault::none;
     }
-    return result == platform::Copy::no_memory    ? Fault::no_memory
-           : result == platform::Copy::short_read ? Fault::data_cut_short
+    return result == transfer::Copy::no_memory    ? Fault::no_memory
+           : result == transfer::Copy::short_read ? Fault::data_cut_short
                                                   : Fault::cannot_write;
 }
 
-void run_job(Extraction& x, const Job& job, int slot) {
-    Mover& mover = x.movers[static_cast<std::size_t>(slot)];
-    if (job.last - job.first == 1 && job.bytes >= kBatchBytes) {
+// A big file is copied from the archive; a batch's data is read with one call, then
+// written out file by file.
+void move_job(Extraction& x, const transfer::Job& job, transfer::Hands& hands) {
+    if (job.big()) {
         const std::string path = job.folder + std::string(x.archive.table.name(job.first));
-        x.outcome[job.first] = write_file(x, path, nullptr, job.start, job.bytes, mover, slot);
+        x.outcome[job.first] = write_file(x, path, nullptr, job.start, job.bytes, hands);
         return;
     }
     std::uint64_t got = 0;
     while (got < job.bytes) {
         const std::int64_t n =
-            platform::read_at(x.archive.file, mover.block.data() + got,
+            platform::read_at(x.archive.file, hands.block.data() + got,
                               static_cast<std::size_t>(job.bytes - got), job.start + got);
         if (n <= 0)
             break; // the archive shrank since it was opened
@@ -120,7 +122,7 @@ void run_job(Extraction& x, const Job& job, int slot) {
         const std::string path = job.folder + std::string(x.archive.table.name(i));
         x.outcome[i] = at + size > got
                            ? Fault::data_cut_short
-                           : write_file(x, path, mover.block.data() + at, 0, size, mover, slot);
+                           : write_file(x, path, hands.block.data() + at, 0, size, hands);
         at += size;
     }
 }
@@ -175,65 +177,50 @@ private:
     std::vector<std::pair<std::int32_t, std::unordered_set<std::size_t>>> open_;
 };
 
-void write_entries(Extraction& x, const std::string& base, Reporter& out) {
-    const std::size_t n = x.archive.table.size();
-    std::vector<Step>& steps = x.archive.plan.steps;
+// Tells what became of entry i, once what became of it is known.
+bool report(Extraction& x, TreeWalker& reported, const std::string& base, Reporter& out,
+            std::size_t i) {
+    const EntryTable& table = x.archive.table;
+    reported.next(static_cast<std::int32_t>(i), table[i].record, table.name(i));
+    out.progress(x.archive.header.entry_count, static_cast<std::int32_t>(i));
+    const Fault fault = x.outcome[i];
+    if (fault == Fault::no_memory) {
+        out.no_memory(table[i].record.size);
+    } else if (fault != Fault::none) {
+        std::string path = base + reported.path();
+        if (table[i].record.size == 0)
+            path.pop_back(); // a directory's path ends with "/"; messages name it without
+        out.fault(fault, path);
+    }
+    return true;
+}
+
+void write_entries(Extraction& x, const std::string& base, unsigned threads, Reporter& out) {
+    const EntryTable& table = x.archive.table;
+    const std::size_t n = table.size();
+    std::vector<Step>& steps = x.plan.steps;
     x.outcome.assign(n, Fault::none);
-    const unsigned threads = platform::worker_threads();
-    x.movers.resize(threads + 1);
-    for (Mover& mover : x.movers) // before anything is written: no thread runs out halfway
-        mover.block.resize(kBatchBytes);
-
-    // Printed in table order, each entry once what became of it is known.
     TreeWalker reported;
-    const std::function<bool(std::size_t)> report = [&](std::size_t i) {
-        reported.next(static_cast<std::int32_t>(i), x.archive.table[i].record,
-                      x.archive.table.name(i));
-        out.progress(x.archive.header.entry_count, static_cast<std::int32_t>(i));
-        const Fault fault = x.outcome[i];
-        if (fault == Fault::no_memory) {
-            out.no_memory(x.archive.table[i].record.size);
-        } else if (fault != Fault::none) {
-            std::string path = base + reported.path();
-            if (x.archive.table[i].record.size == 0)
-                path.pop_back(); // a directory's path ends with "/"; messages name it without
-            out.fault(fault, path);
-        }
-        return true;
-    };
-
-    platform::JobQueue<Job> workers(threads, kWindow,
-                                    [&x](const Job& job, int slot) { run_job(x, job, slot); });
-    Job batch;
-    std::int32_t batch_parent = 0;
-    const auto give = [&]() {
-        if (batch.last == batch.first)
-            return;
-        workers.give(std::move(batch), report);
-        batch = Job{};
-    };
+    // Every thread's block before anything is written: no thread runs out halfway.
+    transfer::OrderedMover mover(
+        std::min<unsigned>(threads, platform::kCleanupSlots), transfer::kBatchBytes,
+        [&x](const transfer::Job& job, transfer::Hands& hands) { move_job(x, job, hands); },
+        [&](std::size_t i) { return report(x, reported, base, out, i); });
     NamesSeen seen(x.names_fold_case);
     TreeWalker walk;
     for (std::size_t i = 0; i < n; ++i) {
-        const EntryRecord& record = x.archive.table[i].record;
-        walk.next(static_cast<std::int32_t>(i), record, x.archive.table.name(i));
+        const EntryRecord& record = table[i].record;
+        walk.next(static_cast<std::int32_t>(i), record, table.name(i));
         Step& step = steps[i];
         const std::int32_t parent = walk.parent();
         if (parent >= 0 && (steps[static_cast<std::size_t>(parent)].action == Action::refuse ||
                             steps[static_cast<std::size_t>(parent)].action == Action::skip))
             step.action = Action::skip; // a directory above it was refused, now or before
         if (step.action != Action::write_file)
-            give();
-        if (step.action == Action::make_directory || step.action == Action::write_file) {
-            if (seen.meets(parent, x.archive.table.name(i))) {
-                // It may land on what an entry before it writes: that one comes first.
-                give();
-                workers.report_until(i, true, report);
-            }
-        }
-        const auto size = static_cast<std::uint64_t>(record.size);
-        const std::uint64_t start = static_cast<std::uint64_t>(
-            std::int64_t{x.archive.header.data_offset} + std::int64_t{record.offset});
+            mover.cut();
+        if ((step.action == Action::make_directory || step.action == Action::write_file) &&
+            seen.meets(parent, table.name(i)))
+            mover.report_all_before(i); // it may land where one before it does: that one first
         switch (step.action) {
         case Action::skip: break;
         case Action::refuse: x.outcome[i] = step.fault; break;
@@ -247,35 +234,25 @@ void write_entries(Extraction& x, const std::string& base, Reporter& out) {
                 seen.enter(static_cast<std::int32_t>(i));
             break;
         }
-        case Action::write_file:
-            if (batch.last > batch.first &&
-                (size >= kBatchBytes || parent != batch_parent ||
-                 start != batch.start + batch.bytes || batch.bytes + size > kBatchBytes ||
-                 batch.last - batch.first == kBatchFiles))
-                give();
-            if (batch.last == batch.first) {
+        case Action::write_file: {
+            const auto start = static_cast<std::uint64_t>(
+                std::int64_t{x.archive.header.data_offset} + std::int64_t{record.offset});
+            mover.add_file(i, parent, start, static_cast<std::uint64_t>(record.size), [&] {
                 const std::string& path = walk.path();
-                batch.first = i;
-                batch.folder = base + path.substr(0, path.size() - x.archive.table[i].name_size);
-                batch.start = start;
-                batch_parent = parent;
-            }
-            batch.last = i + 1;
-            batch.bytes += size;
-            if (size >= kBatchBytes)
-                give();
+                return base + path.substr(0, path.size() - table[i].name_size);
+            });
             break;
         }
-        // What is done by now is shown now.
-        workers.report_until(batch.last > batch.first ? batch.first : i + 1, false, report);
+        }
+        mover.report_done(i + 1); // what is done by now is shown now
     }
-    give();
-    workers.report_until(n, true, report);
+    mover.finish(n);
 }
 
 } // namespace
 
-bool extract_archive(const std::string& archive_path, const std::string& dest_dir, Reporter& out) {
+bool extract_archive(const std::string& archive_path, const std::string& dest_dir, unsigned threads,
+                     Reporter& out) {
     Extraction x;
     if (!open_archive(archive_path, x.archive)) {
         out.fault(Fault::cannot_open, archive_path);
@@ -285,14 +262,15 @@ bool extract_archive(const std::string& archive_path, const std::string& dest_di
     out.extracting(archive_path);
     read_archive_header(x.archive);
     out.counts(x.archive.header.entry_count, x.archive.header.data_offset);
-    const Fault damage = read_archive_table(x.archive);
+    const TableDamage damage = read_archive_table(x.archive);
     // An empty destination means the current folder, never the filesystem root.
     const std::string base = dest_dir.empty() ? std::string(".") : dest_dir;
-    if (damage != Fault::none) {
-        out.fault(damage, archive_path);
+    if (damage != TableDamage::none) {
+        out.fault(fault_of(damage), archive_path);
     } else if (make_destination(out, base, dest_dir)) {
+        x.plan = plan_archive(x.archive);
         x.names_fold_case = platform::names_fold_case(base);
-        write_entries(x, base, out);
+        write_entries(x, base, threads, out);
         out.done();
     }
     out.flush();

@@ -13,10 +13,10 @@ bool read_whole_table(const std::string& archive_path, ArchiveFile& archive, Rep
         return false;
     }
     read_archive_header(archive);
-    const Fault damage = read_archive_table(archive);
-    if (damage == Fault::none)
+    const TableDamage damage = read_archive_table(archive);
+    if (damage == TableDamage::none)
         return true;
-    out.fault(damage, archive_path);
+    out.fault(fault_of(damage), archive_path);
     return false;
 }
 
@@ -55,15 +55,17 @@ bool list_archive(const std::string& archive_path, Reporter& out) {
 
 bool test_archive(const std::string& archive_path, Reporter& out) {
     ArchiveFile archive;
-    if (read_whole_table(archive_path, archive, out))
+    if (read_whole_table(archive_path, archive, out)) {
+        const ExtractionPlan plan = plan_archive(archive);
         walk_table(archive, out, [&](std::size_t i, std::string path) {
-            const Step& step = archive.plan.steps[i];
+            const Step& step = plan.steps[i];
             if (step.action != Action::refuse)
                 return;
             if (!path.empty() && path.back() == '/')
                 path.pop_back(); // messages name a directory without its closing "/"
             out.fault(step.fault, path);
         });
+    }
     out.flush();
     return !out.failed();
 }

@@ -26,11 +26,8 @@ ExtractionPlan plan_extraction(const EntryTable& table, const PlanRules& rules) 
     for (std::size_t i = 0; i < table.size(); ++i) {
         const EntryRecord& record = table[i].record;
         const std::string_view name = table.name(i);
-        if (!walk.next(static_cast<std::int32_t>(i), record, name)) {
-            plan.damage = Fault::too_deep;
-            plan.steps.clear();
-            return plan;
-        }
+        if (!walk.next(static_cast<std::int32_t>(i), record, name))
+            break; // too deep: the reader refuses such a table, and all is left a skip
         Step& step = plan.steps[i];
         const std::int32_t parent = walk.parent();
         if (parent >= 0) {
@@ -47,7 +44,7 @@ ExtractionPlan plan_extraction(const EntryTable& table, const PlanRules& rules) 
         else if (!is_safe_name(name, rules.windows_rules))
             fault = Fault::unsafe_name;
         else
-            fault = check_entry(name, walk.path_length(), 0);
+            fault = fault_of(check_entry(name, walk.path_length(), 0));
         if (fault == Fault::none && !directory)
             fault = check_data(record, rules);
         step.fault = fault;

@@ -24,8 +24,7 @@ struct Step {
 };
 
 struct ExtractionPlan {
-    Fault damage = Fault::none; // too_deep: nothing may be written
-    std::vector<Step> steps;    // one per entry, in table order
+    std::vector<Step> steps; // one per entry, in table order
 };
 
 struct PlanRules {
@@ -34,8 +33,9 @@ struct PlanRules {
     bool windows_rules = false; // Windows' names: no devices, no trailing dots or blanks
 };
 
-// Decides every entry's step. Entries lie where TreeWalker places them; their
-// output path is the destination followed by TreeWalker::path().
+// Decides every entry's step for a table read_table accepted. Entries lie where
+// TreeWalker places them; their output path is the destination followed by
+// TreeWalker::path().
 ExtractionPlan plan_extraction(const EntryTable& table, const PlanRules& rules);
 
 } // namespace quodrel

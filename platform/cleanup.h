@@ -9,7 +9,9 @@
 
 namespace quodrel::platform {
 
-constexpr int kCleanupSlots = 65; // the main thread and up to 64 workers
+// How many threads may guard outputs at once: the main thread's slot 0 and one each
+// for up to 64 more. Whoever starts threads that write outputs caps their count by it.
+constexpr int kCleanupSlots = 65;
 
 // Before the call that creates (or truncates) `path`.
 void begin_output(int slot, const std::string& path);

@@ -1,12 +1,12 @@
 // Files and directories: the only way the operations reach the disk. Paths are plain
-// strings; open files are small integers (descriptors).
+// UTF-8 strings; open files are small integers (descriptors). One implementation per
+// system (posix/files.inc, win32/files.inc), and what is the same on every system
+// once, in files.cpp.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 namespace quodrel::platform {
@@ -27,23 +27,6 @@ struct FileIdHash {
     }
 };
 
-// The files one run wrote, shared by the threads that write them.
-class WrittenFiles {
-public:
-    void add(const FileId& id) {
-        std::lock_guard<std::mutex> hold(lock_);
-        ids_.insert(id);
-    }
-    bool has(const FileId& id) const {
-        std::lock_guard<std::mutex> hold(lock_);
-        return ids_.count(id) != 0;
-    }
-
-private:
-    mutable std::mutex lock_;
-    std::unordered_set<FileId, FileIdHash> ids_;
-};
-
 struct DirEntry {
     std::string name;
     bool is_directory = false;
@@ -56,20 +39,14 @@ struct DirEntry {
 // trailing dots or blanks).
 bool windows_rules();
 
-// A name read from an archive as this system writes it. Names are UTF-8; one that
-// is not was written by an older Windows program in the ANSI code page, and Windows
-// reads it so. Elsewhere the bytes stay as they are.
-std::string name_from_archive(const std::string& name);
+// A name that is not UTF-8, as this system reads it: Windows reads it in the ANSI
+// code page (an older Windows program wrote it so); elsewhere the bytes stay.
+std::string name_from_legacy_encoding(const std::string& name);
 
 // Lists one directory: "." and ".." passed over, links followed, dangling links and
-// special files (FIFOs, sockets, devices) left out, in listing order (the same on
-// every system). False when the directory cannot be listed; an empty path names
-// nothing.
+// special files (FIFOs, sockets, devices) left out, in the order the system gives.
+// False when the directory cannot be listed; an empty path names nothing.
 bool list_directory(const std::string& path, std::vector<DirEntry>& entries);
-
-// Listing order: bytes compared with ASCII a-z taken as A-Z, ties broken by the
-// raw bytes, so a tree gives the same archive wherever it was made.
-bool listing_order_less(const std::string& a, const std::string& b);
 
 // Whether the path names a directory (links followed).
 bool is_directory(const std::string& path);
@@ -99,27 +76,34 @@ std::int64_t read_at(int file, void* buffer, std::size_t size, std::uint64_t off
 bool write_all(int file, const void* data, std::size_t size);
 bool write_all_at(int file, const void* data, std::size_t size, std::uint64_t offset);
 
+enum class KernelCopy { done, short_read, write_failed, unsupported };
+
+// Moves up to `count` bytes between files by position inside the kernel, adding to
+// `copied` what arrived: one copy instead of two, none through this process.
+// `unsupported`, with nothing moved, where the system or the file systems cannot.
+KernelCopy kernel_copy(int from, std::uint64_t from_offset, int to, std::uint64_t to_offset,
+                       std::uint64_t count, std::uint64_t& copied);
+
 void close_file(int file);
 
 // Closes an output; false when the last of its data could not be stored.
 bool close_output(int file);
 
-struct OutputRules {
-    FileId keep;                           // the archive being read: never written
-    const WrittenFiles* written = nullptr; // files this run wrote: never written again
-    bool want_id = false;                  // tell the new file's identity
-};
-
 struct Output {
     int file = -1;
-    bool clash = false; // the path leads to one of `written` (another spelling of its name)
-    FileId id;          // when asked for
+    FileId id;            // of an existing file, and of a new one when asked for
+    bool existed = false; // an earlier file is there: nothing of it is changed yet
 };
 
-// Creates or truncates a file for writing. Never writes through a link, never into a
-// file that other names share (it gets a file of its own), never into `keep` nor
-// into one of `written`.
-Output create_output(const std::string& path, const OutputRules& rules = OutputRules{});
+// Opens an output: a new file, created exclusively, or else the existing file at
+// `path`, left as it is for the caller to decide on (see empty_existing_output).
+// Never opens through a link, nor anything but a plain file, nor `keep`.
+Output create_output(const std::string& path, const FileId& keep, bool want_id);
+
+// Readies an existing output to be written from its start: emptied, or where other
+// names share the file (possibly outside the destination), replaced by a file of its
+// own. False, with the file closed, when that cannot be done.
+bool empty_existing_output(const std::string& path, Output& output, bool want_id);
 
 // A name as the file system below a folder that folds case compares it: for telling
 // which names may meet, not whether they do (file identity tells that).
@@ -128,8 +112,6 @@ std::string fold_case(const std::string& name);
 // Whether names that differ only in letter case may lead to one file below `dir`
 // (Windows; FAT, exFAT, NTFS and SMB mounts and case-folding folders elsewhere).
 bool names_fold_case(const std::string& dir);
-
-bool file_size(int file, std::uint64_t& size);
 
 // Identity of an existing path (links followed); invalid when it names nothing.
 FileId file_id(const std::string& path);

@@ -1,20 +1,25 @@
-// The command line, the terminal and standard output.
+// The command line, the terminal and standard output. One implementation per system
+// (posix/terminal.inc, win32/terminal.inc), chosen by terminal.cpp.
 #pragma once
 
 #include <string>
-#include <vector>
 
 namespace quodrel::platform {
 
-// The program's arguments, without its own name, as UTF-8 on every system (Windows
-// hands them over as UTF-16: they are split from the wide command line).
-std::vector<std::string> arguments(int argc, char** argv);
+// The command line as one UTF-8 string where the system hands it over whole
+// (Windows, as UTF-16); false where the arguments arrive already split (argv).
+bool whole_command_line(std::string& line);
+
+// Which console key events end a wait (Windows reports keys as events with a
+// virtual-key code and the character they produce, if any).
+using KeyEndsWait = bool (*)(bool key_down, unsigned virtual_key, unsigned char character);
 
 // Waits for one key press on the terminal or console itself (not standard input),
-// in raw mode without echo, and restores the previous mode. Returns the key's first
-// byte (or 0x100 + a Windows virtual-key code), or -1 at once when there is no
+// in raw mode without echo, and restores the previous mode. On a terminal every key
+// ends the wait; on a console the events `ends_wait` accepts do. Returns the key's
+// first byte (or 0x100 + a Windows virtual-key code), or -1 at once when there is no
 // terminal.
-int read_console_key();
+int read_console_key(KeyEndsWait ends_wait);
 
 // Makes standard output write every byte as given, with no newline translation. On a
 // Windows console, its output code page is UTF-8 for the run, so names read right;

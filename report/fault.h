@@ -1,6 +1,10 @@
-// What can go wrong, as the user is told it. The operations and the format's checks
-// name a Fault; report/ turns it into its one message text.
+// What can go wrong, as the user is told it. The operations name a Fault (the
+// format's own findings turned into one by fault_of); report/ turns it into its one
+// message text.
 #pragma once
+
+#include "archive/format.h"
+#include "archive/table.h"
 
 #include <cstdint>
 
@@ -32,5 +36,10 @@ enum class Fault : std::uint8_t {
     too_deep,
     table_no_memory,
 };
+
+// The fault the user is told for a limit of the format an entry breaks, and for
+// damage to an entry table.
+Fault fault_of(Limit limit);
+Fault fault_of(TableDamage damage);
 
 } // namespace quodrel

@@ -30,6 +30,27 @@ const char* fault_message(Fault fault) {
     return "ERROR! %s\n";
 }
 
+Fault fault_of(Limit limit) {
+    switch (limit) {
+    case Limit::none: break;
+    case Limit::name_too_long: return Fault::name_too_long;
+    case Limit::path_too_long: return Fault::path_too_long;
+    case Limit::file_too_large: return Fault::file_too_large;
+    }
+    return Fault::none;
+}
+
+Fault fault_of(TableDamage damage) {
+    switch (damage) {
+    case TableDamage::none: break;
+    case TableDamage::cut_short: return Fault::table_cut_short;
+    case TableDamage::bad_name_length: return Fault::bad_name_length;
+    case TableDamage::too_deep: return Fault::too_deep;
+    case TableDamage::no_memory: return Fault::table_no_memory;
+    }
+    return Fault::none;
+}
+
 bool progress_dot_due(std::int32_t total, std::int32_t index) {
     const std::int32_t step = total / 50;
     return step == 0 || index % step == 0;

@@ -13,9 +13,9 @@ build) packages=("${build[@]}") ;;
 test)
     packages=("${build[@]}" libgtest-dev clang-format tmux python3 desktop-file-utils
         g++-mingw-w64-x86-64-posix wine wine64 icoutils clang libclang-rt-14-dev acl
-        groff-base dpkg-dev) ;;
+        groff-base dpkg-dev file) ;;
 bench) packages=("${build[@]}" libarchive-tools time) ;;
-package) packages=("${build[@]}" g++-mingw-w64-x86-64-posix dpkg-dev) ;;
+package) packages=("${build[@]}" g++-mingw-w64-x86-64-posix dpkg-dev file) ;;
 coverage) packages=("${build[@]}" libgtest-dev gcovr) ;;
 *) echo "usage: deps.sh build|test|bench|package|coverage" >&2; exit 2 ;;
 esac

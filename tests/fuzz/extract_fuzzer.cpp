@@ -66,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     }
     quodrel::Reporter out;
-    quodrel::extract_archive(archive, box + "/out", out);
+    quodrel::extract_archive(archive, box + "/out", 1, out);
 
     require(names_in(g_root) == std::set<std::string>{"a"}, "nothing beside a");
     require(names_in(g_root + "/a") == std::set<std::string>{"b"}, "nothing beside b");

@@ -2,6 +2,7 @@
 #include "archive/format.h"
 #include "archive/table.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <tuple>
 
@@ -81,11 +82,11 @@ TEST(StoredNames, SafeNames) {
 }
 
 TEST(Limits, NamesPathsAndSizes) {
-    EXPECT_EQ(check_entry(std::string(255, 'n'), 256, 0), Fault::none);
-    EXPECT_EQ(check_entry(std::string(256, 'n'), 257, 0), Fault::name_too_long);
-    EXPECT_EQ(check_entry("x", 511, 0x7fffffff), Fault::none);
-    EXPECT_EQ(check_entry("x", 512, 0), Fault::path_too_long);
-    EXPECT_EQ(check_entry("x", 2, 0x80000000u), Fault::file_too_large);
+    EXPECT_EQ(check_entry(std::string(255, 'n'), 256, 0), Limit::none);
+    EXPECT_EQ(check_entry(std::string(256, 'n'), 257, 0), Limit::name_too_long);
+    EXPECT_EQ(check_entry("x", 511, 0x7fffffff), Limit::none);
+    EXPECT_EQ(check_entry("x", 512, 0), Limit::path_too_long);
+    EXPECT_EQ(check_entry("x", 2, 0x80000000u), Limit::file_too_large);
 }
 
 void add(EntryTable& table, const std::string& name, std::int32_t size, std::int32_t children) {
@@ -120,6 +121,15 @@ TEST(Layout, ListingCountsNameLengthsAndDataOffset) {
 
     EntryTable none;
     EXPECT_EQ(lay_out_table(none), 16);
+}
+
+TEST(ListingOrder, LettersWithoutCaseThenRawBytes) {
+    std::vector<std::string> names = {"b", "_", "a", "B", "A", "ab", "Ab", "a.b", "Z", "[", "0"};
+    std::sort(names.begin(), names.end(), listing_order_less);
+    EXPECT_EQ(names, (std::vector<std::string>{"0", "A", "a", "a.b", "Ab", "ab", "B", "b", "Z", "[",
+                                               "_"}));
+    EXPECT_FALSE(listing_order_less("a", "a"));
+    EXPECT_TRUE(listing_order_less("z", "\xc3\xa9")); // bytes above 0x7f last
 }
 
 } // namespace

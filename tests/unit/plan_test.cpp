@@ -45,7 +45,6 @@ PlanRules rules_for(const EntryTable& table, bool windows = false) {
 std::vector<std::string> paths(const std::vector<Item>& items, bool windows = false) {
     const EntryTable table = table_of(items);
     const ExtractionPlan plan = plan_extraction(table, rules_for(table, windows));
-    EXPECT_EQ(plan.damage, Fault::none);
     TreeWalker walk;
     std::vector<std::string> out;
     for (std::size_t i = 0; i < table.size(); ++i) {
@@ -126,17 +125,6 @@ TEST(Plan, FileDataMustLieInsideTheArchive) {
     EXPECT_EQ(plan.steps[3].fault, Fault::data_out_of_range);
 }
 
-TEST(Plan, AtMost255OpenDirectories) {
-    std::vector<Item> items(255, dir("d", 1));
-    EntryTable table = table_of(items);
-    EXPECT_EQ(plan_extraction(table, rules_for(table)).damage, Fault::none);
-    items.push_back(dir("d", 0)); // even an empty one needs a level of its own
-    table = table_of(items);
-    const ExtractionPlan plan = plan_extraction(table, rules_for(table));
-    EXPECT_EQ(plan.damage, Fault::too_deep);
-    EXPECT_TRUE(plan.steps.empty());
-}
-
 struct StringSink : ByteSink {
     std::string bytes;
     bool write(const void* data, std::size_t size) override {
@@ -159,7 +147,7 @@ TEST(TableBytes, WrittenTableReadsBackAsItWas) {
     EXPECT_EQ(header.entry_count, 3);
     EXPECT_EQ(header.data_offset, data_offset);
     EntryTable back;
-    ASSERT_EQ(read_table(source, sink.bytes.size(), header, back), Fault::none);
+    ASSERT_EQ(read_table(source, sink.bytes.size(), header, back), TableDamage::none);
     ASSERT_EQ(back.size(), 3u);
     for (std::size_t i = 0; i < 3; ++i) {
         EXPECT_EQ(back.name(i), table.name(i));
@@ -180,17 +168,33 @@ TEST(TableBytes, DamageIsToldBeforeAnythingIsTrusted) {
         EntryTable back;
         return read_table(source, bytes.size(), header, back);
     };
-    EXPECT_EQ(read(sink.bytes.substr(0, sink.bytes.size() - 1)), Fault::table_cut_short);
+    EXPECT_EQ(read(sink.bytes.substr(0, sink.bytes.size() - 1)), TableDamage::cut_short);
     std::string huge_count = sink.bytes;
     huge_count[11] = 0x7f; // more entries than the file could hold: nothing is allocated
-    EXPECT_EQ(read(huge_count), Fault::table_cut_short);
+    EXPECT_EQ(read(huge_count), TableDamage::cut_short);
     std::string long_name = sink.bytes;
     long_name[16 + 16] = 0x04; // name_length 260
     long_name[16 + 17] = 0x01;
-    EXPECT_EQ(read(long_name), Fault::bad_name_length);
+    EXPECT_EQ(read(long_name), TableDamage::bad_name_length);
     std::string negative_count = sink.bytes;
     negative_count[11] = static_cast<char>(0x80);
-    EXPECT_EQ(read(negative_count), Fault::none); // read as no entries at all
+    EXPECT_EQ(read(negative_count), TableDamage::none); // read as no entries at all
+}
+
+TEST(TableBytes, AtMost255OpenDirectories) {
+    auto read = [](std::vector<Item> items) {
+        EntryTable table = table_of(items);
+        StringSink sink;
+        EXPECT_TRUE(write_table(sink, table, static_cast<std::int32_t>(lay_out_table(table))));
+        MemorySource source(sink.bytes.data(), sink.bytes.size());
+        const ArchiveHeader header = read_header(source);
+        EntryTable back;
+        return read_table(source, sink.bytes.size(), header, back);
+    };
+    std::vector<Item> items(255, dir("d", 1));
+    EXPECT_EQ(read(items), TableDamage::none);
+    items.push_back(dir("d", 0)); // even an empty one needs a level of its own
+    EXPECT_EQ(read(items), TableDamage::too_deep);
 }
 
 } // namespace

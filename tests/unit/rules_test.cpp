@@ -1,46 +1,64 @@
-// Small rules: progress dots, listing order, key waits, the archive suffix.
-#include "app/run_command.h"
-#include "platform/console_keys.h"
-#include "platform/files.h"
-#include "report/reporter.h"
+// The pure rules the Windows side needs, checked on any host: UTF-8, how Windows
+// spells long paths and splits command lines, which console keys end a wait.
+#include "rules/command_line.h"
+#include "rules/console_keys.h"
+#include "rules/utf8.h"
+#include "rules/windows_paths.h"
 
-#include <algorithm>
 #include <gtest/gtest.h>
 
-namespace quodrel {
+namespace quodrel::rules {
 namespace {
 
-int dots(std::int32_t total) {
-    int n = 0;
-    for (std::int32_t i = 0; i < total; ++i)
-        n += progress_dot_due(total, i);
-    return n;
+TEST(Utf8, WellFormedOnly) {
+    for (const std::string text :
+         {"", "plain", "\xc3\xa9", "\xe6\x97\xa5\xe6\x9c\xac", "\xf0\x9f\x93\x81", "\xef\xbf\xbf"})
+        EXPECT_TRUE(is_valid_utf8(text)) << text;
+    for (const std::string text : {"\xe9.txt", "\xc3", "\xc0\xaf", "\xe0\x80\xaf", "\xed\xa0\x80",
+                                   "\xf4\x90\x80\x80", "\xff", "a\x80"})
+        EXPECT_FALSE(is_valid_utf8(text)) << text;
 }
 
-TEST(Progress, DotsForEveryTableSize) {
-    EXPECT_EQ(dots(0), 0);
-    EXPECT_EQ(dots(10), 10);
-    EXPECT_EQ(dots(49), 49);
-    EXPECT_EQ(dots(50), 50);
-    EXPECT_EQ(dots(99), 99);
-    EXPECT_EQ(dots(100), 50);
-    EXPECT_EQ(dots(120), 60);
-    EXPECT_EQ(dots(149), 75); // step 2
-    EXPECT_TRUE(progress_dot_due(120, 0));
-    EXPECT_FALSE(progress_dot_due(120, 1));
+TEST(LongPath, EveryFormBecomesOneAbsoluteExtendedPath) {
+    const std::string cwd = "C:\\work\\dir";
+    const std::pair<const char*, const char*> cases[] = {
+        {"a.dat", "\\\\?\\C:\\work\\dir\\a.dat"},
+        {"out/sub\\x", "\\\\?\\C:\\work\\dir\\out\\sub\\x"},
+        {"./a//b/./c", "\\\\?\\C:\\work\\dir\\a\\b\\c"},
+        {"..\\..\\..\\x", "\\\\?\\C:\\x"}, // never above the root
+        {".", "\\\\?\\C:\\work\\dir"},
+        {"D:\\games\\maps.dat", "\\\\?\\D:\\games\\maps.dat"},
+        {"d:/games/", "\\\\?\\d:\\games"},
+        {"\\top", "\\\\?\\C:\\top"},
+        {"C:rel", "\\\\?\\C:\\work\\dir\\rel"},
+        {"E:rel", "\\\\?\\E:\\rel"},
+        {"\\\\server\\share\\dir\\..\\f", "\\\\?\\UNC\\server\\share\\f"},
+        {"//server/share/../../f", "\\\\?\\UNC\\server\\share\\f"},
+        {"\\\\?\\C:\\already", "\\\\?\\C:\\already"},
+        {"name. ", "\\\\?\\C:\\work\\dir\\name. "}, // taken literally
+        {"", ""},
+    };
+    for (const auto& [path, expected] : cases)
+        EXPECT_EQ(long_path(path, cwd), expected) << path;
+    EXPECT_EQ(long_path("f", "\\\\server\\share\\d"), "\\\\?\\UNC\\server\\share\\d\\f");
+    EXPECT_EQ(long_path("\\f", "\\\\server\\share\\d"), "\\\\?\\UNC\\server\\share\\f");
 }
 
-TEST(ListingOrder, LettersWithoutCaseThenRawBytes) {
-    std::vector<std::string> names = {"b", "_", "a", "B", "A", "ab", "Ab", "a.b", "Z", "[", "0"};
-    std::sort(names.begin(), names.end(), platform::listing_order_less);
-    EXPECT_EQ(names, (std::vector<std::string>{"0", "A", "a", "a.b", "Ab", "ab", "B", "b", "Z", "[",
-                                               "_"}));
-    EXPECT_FALSE(platform::listing_order_less("a", "a"));
-    EXPECT_TRUE(platform::listing_order_less("z", "\xc3\xa9")); // bytes above 0x7f last
+TEST(CommandLine, TheRulesOfTheCRuntime) {
+    using Args = std::vector<std::string>;
+    EXPECT_EQ(split_command_line("quodrel.exe"), Args{});
+    EXPECT_EQ(split_command_line("\"C:\\Program Files\\q.exe\" -e a.dat  out\t-s"),
+              (Args{"-e", "a.dat", "out", "-s"}));
+    EXPECT_EQ(split_command_line("q \"C:\\my maps.dat\""), (Args{"C:\\my maps.dat"}));
+    EXPECT_EQ(split_command_line("q C:\\dir\\ \"a\\\"b\" \\\\\\\\\"x y\""),
+              (Args{"C:\\dir\\", "a\"b", "\\\\x y"}));
+    EXPECT_EQ(split_command_line("q \"\" \"say \"\"hi\"\"\" ab\"c d\"e"),
+              (Args{"", "say \"hi\"", "abc de"}));
+    EXPECT_EQ(split_command_line("q \xe6\xa1\x8c\xe9\x9d\xa2\\maps.dat"),
+              (Args{"\xe6\xa1\x8c\xe9\x9d\xa2\\maps.dat"}));
 }
 
 TEST(KeyWait, OnlyThePressOfACharacterCursorOrFunctionKeyEndsIt) {
-    using quodrel::platform::key_ends_wait;
     EXPECT_TRUE(key_ends_wait(true, 'X', 'x'));
     EXPECT_TRUE(key_ends_wait(true, 0x1b, 0x1b)); // Escape
     EXPECT_TRUE(key_ends_wait(true, 'C', 3));     // Ctrl+C
@@ -55,28 +73,5 @@ TEST(KeyWait, OnlyThePressOfACharacterCursorOrFunctionKeyEndsIt) {
     EXPECT_FALSE(key_ends_wait(false, 0x26, 0));
 }
 
-TEST(ArchiveSuffix, AnyLetterCaseAtLeastFourCharacters) {
-    for (const std::string path : {"a.dat", "a.DAT", "x/maps.DaT", ".dat"})
-        EXPECT_TRUE(has_archive_suffix(path)) << path;
-    for (const std::string path : {"dat", "a.dat ", "a.da", "a.txt", "adat", ""})
-        EXPECT_FALSE(has_archive_suffix(path)) << path;
-}
-
-TEST(ArchiveBeside, TrailingSeparatorsGoButARootKeepsOne) {
-    const std::pair<const char*, const char*> both[] = {
-        {"maps", "maps.dat"}, {"maps/", "maps.dat"}, {"a/maps//", "a/maps.dat"},
-        {"/", "/.dat"},       {"///", "/.dat"},      {"", ".dat"}};
-    for (const auto& [folder, archive] : both) {
-        EXPECT_EQ(archive_path_beside(folder, false), archive) << folder;
-        EXPECT_EQ(archive_path_beside(folder, true), archive) << folder;
-    }
-    // Backslashes separate only under the Windows rules, where a drive's root stays one.
-    EXPECT_EQ(archive_path_beside("maps\\", false), "maps\\.dat");
-    EXPECT_EQ(archive_path_beside("maps\\/\\", true), "maps.dat");
-    EXPECT_EQ(archive_path_beside("C:\\", true), "C:\\.dat");
-    EXPECT_EQ(archive_path_beside("C:\\games\\", true), "C:\\games.dat");
-    EXPECT_EQ(archive_path_beside("\\", true), "\\.dat");
-}
-
 } // namespace
-} // namespace quodrel
+} // namespace quodrel::rules

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace quodrel::platform {
+namespace quodrel::transfer {
 
 enum class Copy { done, short_read, write_failed, no_memory };
 
@@ -38,4 +38,4 @@ constexpr std::uint64_t kKernelCopyMin = 1 << 14;
 // against 1.8-2.3 s in 1 MiB blocks (and 0.8-0.9 s for GNU tar), in alternating runs.
 constexpr std::size_t kCopyBlock = 1 << 16;
 
-} // namespace quodrel::platform
+} // namespace quodrel::transfer

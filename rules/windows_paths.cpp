@@ -1,8 +1,8 @@
-#include "platform/windows_paths.h"
+#include "rules/windows_paths.h"
 
-#include <cstdint>
+#include <vector>
 
-namespace quodrel::platform {
+namespace quodrel::rules {
 namespace {
 
 bool is_separator(char c) { return c == '\\' || c == '/'; }
@@ -61,39 +61,6 @@ std::string normalize(const std::string& root, const std::string& rest) {
 
 } // namespace
 
-bool is_valid_utf8(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        std::size_t more = 0;
-        std::uint32_t code = 0, least = 0;
-        if (c < 0x80) {
-            ++i;
-            continue;
-        } else if (c >= 0xc2 && c <= 0xdf) {
-            more = 1, code = c & 0x1f, least = 0x80;
-        } else if (c >= 0xe0 && c <= 0xef) {
-            more = 2, code = c & 0x0f, least = 0x800;
-        } else if (c >= 0xf0 && c <= 0xf4) {
-            more = 3, code = c & 0x07, least = 0x10000;
-        } else {
-            return false;
-        }
-        if (i + more >= text.size())
-            return false;
-        for (std::size_t k = 1; k <= more; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xc0) != 0x80)
-                return false;
-            code = code << 6 | (next & 0x3f);
-        }
-        if (code < least || code > 0x10ffff || (code >= 0xd800 && code <= 0xdfff))
-            return false;
-        i += more + 1;
-    }
-    return true;
-}
-
 std::string long_path(const std::string& path, const std::string& current_dir) {
     if (path.empty())
         return path;
@@ -126,46 +93,4 @@ std::string long_path(const std::string& path, const std::string& current_dir) {
     return "\\\\?\\UNC\\" + whole.substr(2);
 }
 
-std::vector<std::string> split_command_line(const std::string& line) {
-    std::size_t i = 0;
-    // The program's name: up to the closing quote, or the first blank.
-    if (i < line.size() && line[i] == '"') {
-        const std::size_t close = line.find('"', 1);
-        i = close == std::string::npos ? line.size() : close + 1;
-    }
-    while (i < line.size() && line[i] != ' ' && line[i] != '\t')
-        ++i;
-    std::vector<std::string> args;
-    for (;;) {
-        while (i < line.size() && (line[i] == ' ' || line[i] == '\t'))
-            ++i;
-        if (i >= line.size())
-            return args;
-        std::string arg;
-        bool quoted = false;
-        while (i < line.size() && (quoted || (line[i] != ' ' && line[i] != '\t'))) {
-            std::size_t backslashes = 0;
-            while (i < line.size() && line[i] == '\\')
-                ++backslashes, ++i;
-            if (i < line.size() && line[i] == '"') {
-                arg.append(backslashes / 2, '\\');
-                if (backslashes % 2 == 1) {
-                    arg += '"';
-                } else if (quoted && i + 1 < line.size() && line[i + 1] == '"') {
-                    arg += '"'; // "" inside quotes
-                    ++i;
-                } else {
-                    quoted = !quoted;
-                }
-                ++i;
-            } else {
-                arg.append(backslashes, '\\');
-                if (i < line.size() && (quoted || (line[i] != ' ' && line[i] != '\t')))
-                    arg += line[i++];
-            }
-        }
-        args.push_back(arg);
-    }
-}
-
-} // namespace quodrel::platform
+} // namespace quodrel::rules

@@ -1,6 +1,6 @@
-#include "platform/console_keys.h"
+#include "rules/console_keys.h"
 
-namespace quodrel::platform {
+namespace quodrel::rules {
 namespace {
 
 // Windows virtual-key codes.
@@ -22,4 +22,4 @@ bool key_ends_wait(bool key_down, unsigned virtual_key, unsigned char character)
            virtual_key == kDelete || (virtual_key >= kF1 && virtual_key <= kF24);
 }
 
-} // namespace quodrel::platform
+} // namespace quodrel::rules

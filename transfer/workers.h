@@ -13,18 +13,14 @@
 #include <thread>
 #include <vector>
 
-namespace quodrel::platform {
-
-// How many threads move file contents: QUODREL_THREADS when set (1 and up), else
-// one per core; at most kCleanupSlots - 1.
-unsigned worker_threads();
+namespace quodrel::transfer {
 
 class Workers {
 public:
-    // `run(job, slot)` does job number `job` (0, 1, 2, ... in the order given) on a
-    // thread that holds clean-up slot `slot`. At most `window` jobs are under way; a
-    // job's data may live in place job % window until it is reported (JobQueue below
-    // keeps it so).
+    // `run(job, slot)` does job number `job` (0, 1, 2, ... in the order given) on
+    // thread number `slot` (0 is the caller's; `threads` in all). At most `window`
+    // jobs are under way; a job's data may live in place job % window until it is
+    // reported.
     Workers(unsigned threads, std::size_t window, std::function<void(std::size_t, int)> run);
     ~Workers(); // waits for the jobs given, then ends the threads
     Workers(const Workers&) = delete;
@@ -73,33 +69,4 @@ private:
     bool stopped_ = false;
 };
 
-// Workers whose jobs carry data: each job is kept here while it is under way. A Job
-// has `first` and `last`, the entries [first, last) it covers.
-template <class Job> class JobQueue {
-public:
-    JobQueue(unsigned threads, std::size_t window, std::function<void(const Job&, int)> run)
-        : ring_(window), run_(std::move(run)),
-          workers_(threads, window,
-                   [this](std::size_t job, int slot) { run_(ring_[job % ring_.size()], slot); }) {}
-
-    // Hands over the next job; when `window` jobs are under way, the oldest is waited
-    // for and reported first.
-    void give(Job job, const std::function<bool(std::size_t)>& report) {
-        const std::size_t first = job.first, last = job.last;
-        ring_[workers_.make_room(report) % ring_.size()] = std::move(job);
-        workers_.give(first, last);
-    }
-
-    // As Workers::report_until.
-    bool report_until(std::size_t limit, bool wait,
-                      const std::function<bool(std::size_t)>& report) {
-        return workers_.report_until(limit, wait, report);
-    }
-
-private:
-    std::vector<Job> ring_; // outlives the threads, which workers_ ends first
-    std::function<void(const Job&, int)> run_;
-    Workers workers_;
-};
-
-} // namespace quodrel::platform
+} // namespace quodrel::transfer

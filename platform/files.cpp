@@ -1,44 +1,45 @@
-// What the files layer does the same way on every system, built on the primitives
-// of os.h: the empty-path rule, the full-write loops, the listing order and the
-// rules for creating an output and a temporary file.
-#include "platform/cleanup.h"
+// Files and directories: each system's calls (the .inc files), then what the files
+// layer does the same way on every system, built on them: the empty-path rule, the
+// full-write loops, and the rules for opening an output and a temporary file.
 #include "platform/files.h"
-#include "platform/os.h"
 
-#include <algorithm>
+#include "platform/cleanup.h"
+
 #include <cstdio>
 
-namespace quodrel::platform {
+namespace quodrel::platform::os {
 
-bool listing_order_less(const std::string& a, const std::string& b) {
-    const std::size_t n = a.size() < b.size() ? a.size() : b.size();
-    for (std::size_t i = 0; i < n; ++i) {
-        auto ca = static_cast<unsigned char>(a[i]);
-        auto cb = static_cast<unsigned char>(b[i]);
-        if (ca >= 'a' && ca <= 'z')
-            ca = static_cast<unsigned char>(ca - 'a' + 'A');
-        if (cb >= 'a' && cb <= 'z')
-            cb = static_cast<unsigned char>(cb - 'a' + 'A');
-        if (ca != cb)
-            return ca < cb;
-    }
-    if (a.size() != b.size())
-        return a.size() < b.size();
-    return a < b; // same letters apart from case: raw bytes decide
-}
+// What an open file is.
+struct Description {
+    bool regular = false;
+    bool directory = false;
+    bool link = false;
+    std::uint64_t links = 1;
+    std::uint64_t size = 0;
+    FileId id;
+};
+
+} // namespace quodrel::platform::os
+
+// Each system defines in namespace os: kSeparators (the characters that end a
+// folder's part of a path), describe, list_directory, open_for_reading, open_source,
+// file_id, open_output (without following a link, creating the file when missing,
+// failing when `exclusive` and it exists, truncating nothing), last_error_was_exists,
+// truncate, remove, resolve_links (where a chain of links at a path ends), may_replace
+// (whether an archive there may be replaced), unique_seed, write_some and
+// write_some_at; and the calls of files.h that differ by system.
+#ifdef _WIN32
+#include "platform/win32/files.inc"
+#else
+#include "platform/posix/files.inc"
+#endif
+
+namespace quodrel::platform {
 
 bool list_directory(const std::string& path, std::vector<DirEntry>& entries) {
     entries.clear();
     // An empty path names nothing (on Windows "\*.*" alone would list the drive's root).
-    if (path.empty() || !os::list_directory(path, entries))
-        return false;
-    // Sorted on every system: Windows lists NTFS folders in an order of its own
-    // (other file systems in yet others), and a tree must give the same archive
-    // wherever it is packed.
-    std::sort(entries.begin(), entries.end(), [](const DirEntry& a, const DirEntry& b) {
-        return listing_order_less(a.name, b.name);
-    });
-    return true;
+    return !path.empty() && os::list_directory(path, entries);
 }
 
 int open_for_reading(const std::string& path, std::uint64_t* size) {
@@ -74,14 +75,14 @@ bool write_all_at(int file, const void* data, std::size_t size, std::uint64_t of
     return true;
 }
 
-Output create_output(const std::string& path, const OutputRules& rules) {
+Output create_output(const std::string& path, const FileId& keep, bool want_id) {
     Output out;
     if (path.empty())
         return out;
     // Most outputs are new: then they are this run's own, and there is nothing to ask.
     out.file = os::open_output(path, true);
     if (out.file >= 0) {
-        if (rules.want_id)
+        if (want_id)
             out.id = file_id(out.file);
         return out;
     }
@@ -90,30 +91,39 @@ Output create_output(const std::string& path, const OutputRules& rules) {
     out.file = os::open_output(path, false);
     if (out.file < 0)
         return out;
-    // Truncated only once it is known to be a plain file this run may replace.
     os::Description it;
-    const bool described = os::describe(out.file, it);
-    out.clash = described && rules.written && rules.written->has(it.id);
-    if (!described || out.clash || !it.regular || it.link || it.id == rules.keep) {
+    if (!os::describe(out.file, it) || !it.regular || it.link || it.id == keep) {
         close_file(out.file);
         out.file = -1;
         return out;
     }
     out.id = it.id;
+    out.existed = true;
+    return out;
+}
+
+bool empty_existing_output(const std::string& path, Output& output, bool want_id) {
+    os::Description it;
+    if (!os::describe(output.file, it)) {
+        close_file(output.file);
+        output.file = -1;
+        return false;
+    }
     if (it.links > 1) {
         // Other names share this file, possibly outside the destination: give this
         // name a file of its own instead of writing into the shared one.
-        close_file(out.file);
-        out.file = os::remove(path) ? os::open_output(path, true) : -1;
-        if (out.file >= 0 && rules.want_id)
-            out.id = file_id(out.file);
-        return out;
+        close_file(output.file);
+        output.file = os::remove(path) ? os::open_output(path, true) : -1;
+        if (output.file >= 0 && want_id)
+            output.id = file_id(output.file);
+        return output.file >= 0;
     }
-    if (it.size > 0 && !os::truncate(out.file)) {
-        close_file(out.file);
-        out.file = -1;
+    if (it.size > 0 && !os::truncate(output.file)) {
+        close_file(output.file);
+        output.file = -1;
+        return false;
     }
-    return out;
+    return true;
 }
 
 int create_temp_file_beside(const std::string& target, std::string& temp_path, int slot) {

@@ -4,13 +4,28 @@
 // claimed (a handler is removing it). Only lock-free atomics are touched from the
 // handlers, so this is safe from a signal handler.
 #include "platform/cleanup.h"
-#include "platform/cleanup_os.h"
 
 #include <atomic>
 #include <cstring>
 #include <mutex>
 
 namespace quodrel::platform {
+
+// What each system gives the protocol below (posix/cleanup.inc, win32/cleanup.inc,
+// included at the end).
+namespace cleanup {
+// Installs the handlers that call sweep(); once per process.
+void install_handlers();
+// Removes a file from within a handler.
+void remove_now(const char* path);
+// Sleeps about a millisecond from within a handler.
+void nap();
+// Blocks the calling thread for good: the process is about to end.
+[[noreturn]] void wait_for_the_end();
+// Ends the process by `signal` with its default action (POSIX only).
+[[noreturn]] void end_by(int signal);
+} // namespace cleanup
+
 namespace {
 
 enum State : int { kFree, kOpening, kGuarded, kClaimed };
@@ -34,6 +49,8 @@ std::once_flag g_installed;
 
 namespace cleanup {
 
+// Removes every guarded output. Waits (a bounded while) for slots of other threads
+// that are in the middle of creating their file.
 void sweep() {
     g_ending.store(true);
     for (Slot& slot : g_slots) {
@@ -49,6 +66,9 @@ void sweep() {
     }
 }
 
+// For a POSIX handler on the main thread: when the main thread itself was in the
+// middle of creating an output, the signal is kept for output_created to act on,
+// and true is returned.
 bool defer_while_main_creates(int signal) {
     if (g_slots[0].state.load() != kOpening)
         return false;
@@ -92,3 +112,9 @@ void output_finished(int slot) {
 }
 
 } // namespace quodrel::platform
+
+#ifdef _WIN32
+#include "platform/win32/cleanup.inc"
+#else
+#include "platform/posix/cleanup.inc"
+#endif

@@ -1,21 +1,8 @@
-#include "platform/workers.h"
+#include "transfer/workers.h"
 
 #include "platform/cleanup.h"
 
-#include <cstdlib>
-
-namespace quodrel::platform {
-
-unsigned worker_threads() {
-    constexpr unsigned kMost = kCleanupSlots - 1;
-    if (const char* setting = std::getenv("QUODREL_THREADS")) {
-        const long n = std::strtol(setting, nullptr, 10);
-        if (n >= 1)
-            return n < static_cast<long>(kMost) ? static_cast<unsigned>(n) : kMost;
-    }
-    const unsigned cores = std::thread::hardware_concurrency();
-    return cores == 0 ? 1 : cores < kMost ? cores : kMost;
-}
+namespace quodrel::transfer {
 
 Workers::Workers(unsigned threads, std::size_t window, std::function<void(std::size_t, int)> run)
     : run_(std::move(run)), window_(window), done_(new std::atomic<unsigned char>[window]) {
@@ -110,7 +97,7 @@ bool Workers::report_until(std::size_t limit, bool wait,
 }
 
 void Workers::work(int slot) {
-    keep_signals_from_this_thread();
+    platform::keep_signals_from_this_thread();
     for (;;) {
         if (run_one(slot))
             continue;
@@ -123,4 +110,4 @@ void Workers::work(int slot) {
     }
 }
 
-} // namespace quodrel::platform
+} // namespace quodrel::transfer

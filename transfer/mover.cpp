@@ -1,0 +1,47 @@
+#include "transfer/mover.h"
+
+namespace quodrel::transfer {
+namespace {
+
+std::vector<Hands> make_hands(unsigned threads, std::size_t block_bytes) {
+    std::vector<Hands> hands(threads == 0 ? 1 : threads);
+    for (std::size_t i = 0; i < hands.size(); ++i) {
+        hands[i].slot = static_cast<int>(i);
+        hands[i].block.resize(block_bytes);
+    }
+    return hands;
+}
+
+} // namespace
+
+OrderedMover::OrderedMover(unsigned threads, std::size_t block_bytes,
+                           std::function<void(const Job&, Hands&)> move,
+                           std::function<bool(std::size_t)> report)
+    : hands_(make_hands(threads, block_bytes)), ring_(kWindow), move_(std::move(move)),
+      report_(std::move(report)),
+      workers_(static_cast<unsigned>(hands_.size()), kWindow, [this](std::size_t job, int slot) {
+          move_(ring_[job % kWindow], hands_[static_cast<std::size_t>(slot)]);
+      }) {}
+
+void OrderedMover::cut() {
+    if (batch_.last == batch_.first)
+        return;
+    const std::size_t first = batch_.first, last = batch_.last;
+    // When kWindow jobs are under way, the oldest is waited for and reported first.
+    ring_[workers_.make_room(report_) % kWindow] = std::move(batch_);
+    workers_.give(first, last);
+    batch_ = Job{};
+}
+
+void OrderedMover::report_done(std::size_t next) {
+    workers_.report_until(batch_.last > batch_.first ? batch_.first : next, false, report_);
+}
+
+void OrderedMover::report_all_before(std::size_t i) {
+    cut();
+    workers_.report_until(i, true, report_);
+}
+
+void OrderedMover::finish(std::size_t entries) { report_all_before(entries); }
+
+} // namespace quodrel::transfer

@@ -1,0 +1,106 @@
+// The ordered mover both operations share: it cuts the entry table into jobs (batches
+// of small files of one folder, and big files one by one), runs them on the pool,
+// keeps at most kWindow of them under way, and reports the entries in table order
+// on the caller's thread, whatever the timing. What one job does with its bytes
+// (files into the archive, or the archive into files) is the operation's.
+#pragma once
+
+#include "transfer/copy.h"
+#include "transfer/workers.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace quodrel::transfer {
+
+// Small files move in batches: their bytes, back to back in the archive, go through
+// one block with one read or write of the archive. Measured on a copy of
+// /usr/include in tmpfs with 2 threads: packing took 0.60 of GNU tar's time against
+// 0.63 when files from 16 KiB on were copied inside the kernel one by one (each with
+// a call to check its end); batches of 512 KiB were no faster (105 against 103 ms).
+constexpr std::uint64_t kBatchBytes = 1 << 17;
+constexpr std::size_t kBatchFiles = 256;
+// From this size on a file is a job of its own, moved by the copier.
+constexpr std::uint64_t kBigFile = kBatchBytes;
+// Jobs under way at most: enough to keep every thread busy while the caller's thread
+// reports, few enough that their data stays small.
+constexpr std::size_t kWindow = 256;
+
+// One job: a batch of small files, or one big file.
+struct Job {
+    std::size_t first = 0, last = 0; // entries [first, last)
+    std::string folder;              // their folder on disk, with a closing "/"
+    std::uint64_t start = 0;         // where the first one's data lies in the archive
+    std::uint64_t bytes = 0;
+    bool big() const { return last - first == 1 && bytes >= kBigFile; }
+};
+
+// What one thread needs to move file contents.
+struct Hands {
+    int slot = 0;            // the thread's number, also its clean-up slot
+    std::vector<char> block; // a batch's bytes
+    Copier copier;           // a big file's
+};
+
+class OrderedMover {
+public:
+    // `move(job, hands)` moves one job's bytes on some thread; `report(entry)` tells
+    // the user what became of one entry, on the caller's thread, in table order, once
+    // its job is done (false: nothing more is reported or given). `threads` threads in
+    // all, the caller's included, each with a block of `block_bytes`, allocated here,
+    // before anything is written, so that no thread runs out of memory halfway.
+    OrderedMover(unsigned threads, std::size_t block_bytes,
+                 std::function<void(const Job&, Hands&)> move,
+                 std::function<bool(std::size_t)> report);
+    OrderedMover(const OrderedMover&) = delete;
+    OrderedMover& operator=(const OrderedMover&) = delete;
+
+    // Takes file entry `i` of `size` bytes, whose data lies at `start` in the
+    // archive, in the folder whose entry is `parent`. `folder()` gives that folder's
+    // path on disk with a closing "/"; it is asked only when a batch starts.
+    template <class Folder>
+    void add_file(std::size_t i, std::int32_t parent, std::uint64_t start, std::uint64_t size,
+                  Folder&& folder) {
+        if (batch_.last > batch_.first &&
+            (size >= kBigFile || parent != batch_parent_ || start != batch_.start + batch_.bytes ||
+             batch_.bytes + size > kBatchBytes || batch_.last - batch_.first == kBatchFiles))
+            cut();
+        if (batch_.last == batch_.first) {
+            batch_.first = i;
+            batch_.folder = folder();
+            batch_.start = start;
+            batch_parent_ = parent;
+        }
+        batch_.last = i + 1;
+        batch_.bytes += size;
+        if (size >= kBigFile)
+            cut();
+    }
+
+    // Hands over the batch being gathered: any entry but a file ends it.
+    void cut();
+
+    // Reports every entry before `next` whose job is done by now, without waiting.
+    void report_done(std::size_t next);
+
+    // Hands over the batch and reports every entry before `i`, waiting for their
+    // jobs: for an entry that may land where an earlier one does.
+    void report_all_before(std::size_t i);
+
+    // Hands over the batch and reports every entry, waiting for all jobs.
+    void finish(std::size_t entries);
+
+private:
+    std::vector<Hands> hands_; // by thread number
+    std::vector<Job> ring_;    // jobs under way, by job number modulo kWindow
+    std::function<void(const Job&, Hands&)> move_;
+    std::function<bool(std::size_t)> report_;
+    Job batch_;
+    std::int32_t batch_parent_ = -1;
+    Workers workers_; // last: its threads end before the jobs and hands they use
+};
+
+} // namespace quodrel::transfer
