@@ -11,7 +11,6 @@ using testing_support::ArchiveWriter;
 namespace {
 
 const std::string kExample = ArchiveWriter().file("a.txt", "hello").bytes();
-const std::string kPress = "\nPress any key to quit\n";
 
 std::string extraction(const std::string& archive) {
     return "Extracting " + archive + "\n1 files, data offset 44\n.\nDone\n";
@@ -28,7 +27,7 @@ TEST(Dispatch, ArgumentsThatFitNoRouteShowUsage) {
     };
     for (const auto& args : cases) {
         const Result run = quodrel(args, dir.path());
-        EXPECT_EQ(run.out, std::string(kBanner) + kUsage) << args.size();
+        EXPECT_EQ(run.out, kBanner + kUsage) << args.size();
         EXPECT_EQ(run.status, 2);
     }
     EXPECT_TRUE(paths_below(dir.path()).empty());
@@ -65,7 +64,7 @@ TEST(Dispatch, DroppedFileOfAnotherKindShowsUsage) {
     write_file(dir / "dat", "text"); // shorter than the suffix
     for (const std::string name : {"notes.txt", "dat"}) {
         const Result run = quodrel({name}, dir.path());
-        EXPECT_EQ(run.out, std::string(kBanner) + kUsage);
+        EXPECT_EQ(run.out, kBanner + kUsage);
         EXPECT_EQ(run.status, 2);
     }
 }
@@ -84,7 +83,7 @@ TEST(Dispatch, DroppedDirectoryIsPackedBesideItself) {
     make_dirs(dir / "maps/sub");
     write_file(dir / "maps/sub/b.bin", "abc");
     const Result run = quodrel({"maps"}, dir.path());
-    EXPECT_EQ(run.out, std::string(kBanner) + "Creating maps.dat (2 files)\n..\nDone\n" + kPress);
+    EXPECT_EQ(run.out, kBanner + "Creating maps.dat (2 files)\n..\nDone\n" + kPress);
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(read_file(dir / "maps.dat").size(), 16u + 2 * 20 + 4 + 8 + 3);
 }
@@ -97,8 +96,8 @@ TEST(Dispatch, DroppedPathThatIsNoReadableFileNorFolderIsRefused) {
     write_file(dir / "nothing.dat", "GOOD");
     for (const std::string name : {"nothing", "pipe", "mapz"}) {
         const Result run = quodrel({name}, dir.path());
-        EXPECT_EQ(run.out, std::string(kBanner) + "Creating " + name +
-                               ".dat (0 files)\nERROR! Cannot open " + name + "\n" + kPress);
+        EXPECT_EQ(run.out, kBanner + "Creating " + name + ".dat (0 files)\nERROR! Cannot open " +
+                               name + "\n" + kPress);
         EXPECT_EQ(run.status, 1);
     }
     EXPECT_EQ(read_file(dir / "nothing.dat"), "GOOD");
@@ -114,8 +113,7 @@ TEST(Dispatch, DroppedFolderWithTrailingSeparatorsIsPackedBesideItself) {
         dropped.push_back("maps\\");
     for (const std::string& path : dropped) {
         const Result run = quodrel({path}, dir.path());
-        EXPECT_EQ(run.out,
-                  std::string(kBanner) + "Creating maps.dat (1 files)\n.\nDone\n" + kPress);
+        EXPECT_EQ(run.out, kBanner + "Creating maps.dat (1 files)\n.\nDone\n" + kPress);
         EXPECT_EQ(read_file(dir / "maps.dat"), kExample) << path;
         EXPECT_FALSE(exists(dir / "maps/.dat"));
     }
@@ -126,7 +124,7 @@ TEST(Dispatch, CreateTakesPathsByPosition) {
     make_dirs(dir / "tree");
     write_file(dir / "tree/a.txt", "hello");
     const Result run = quodrel({"-c", "tree", "p.dat", "extra"}, dir.path());
-    EXPECT_EQ(run.out, std::string(kBanner) + "Creating p.dat (1 files)\n.\nDone\n");
+    EXPECT_EQ(run.out, kBanner + "Creating p.dat (1 files)\n.\nDone\n");
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(read_file(dir / "p.dat"), kExample);
 }

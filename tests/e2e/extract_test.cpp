@@ -94,27 +94,6 @@ TEST(Extract, ExistingFilesAreReplaced) {
     EXPECT_EQ(read_file(dir / "out/a.txt"), "new");
 }
 
-TEST(Extract, ProgressDots) {
-    // Below 50 entries a dot each; from 50 on a dot at every (entries / 50)th.
-    const std::pair<int, std::size_t> cases[] = {
-        {10, 10}, {49, 49}, {50, 50}, {100, 50}, {120, 60}};
-    for (const auto& [n, dots] : cases) {
-        TempDir dir;
-        ArchiveWriter writer;
-        int data_offset = 16;
-        for (int i = 0; i < n; ++i) {
-            const std::string name = "f" + std::to_string(i);
-            writer.file(name, "x");
-            data_offset += 20 + static_cast<int>(name.size() / 4 * 4 + 4);
-        }
-        const Result run = extract(dir, writer.bytes());
-        EXPECT_EQ(run.out,
-                  output(std::to_string(n) + " files, data offset " + std::to_string(data_offset),
-                         std::string(dots, '.')))
-            << n;
-    }
-}
-
 TEST(Extract, ArchiveThatCannotBeOpened) {
     TempDir dir;
     make_dirs(dir / "folder.dat");

@@ -18,16 +18,6 @@
 
 namespace e2e {
 
-const char* const kBanner = "Quodrel v1.01 by Ilmaro <ilmaro@quodrel.org>\n\n";
-const char* const kUsage =
-    "Command line usage:\n\n"
-    "  To extract DAT archives:\n  quodrel -e file.dat directory\n\n"
-    "  To create DAT archives:\n  quodrel -c directory file.dat\n\n"
-    "\nWindows Explorer usage:\n\n"
-    "  To extract DAT archives:\n  Drag a DAT file over the quodrel.exe icon\n\n"
-    "  To create DAT archives:\n  Drag a directory over the quodrel.exe icon\n\n"
-    "\nPress any key to quit\n";
-
 bool under_wine() {
     const char* exe = std::getenv("QUODREL_EXE");
     return exe && *exe;

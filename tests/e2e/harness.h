@@ -1,6 +1,8 @@
 // Runs the real program and inspects what it leaves on disk.
 #pragma once
 
+#include "e2e/texts.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -59,9 +61,6 @@ public:
 private:
     std::string path_;
 };
-
-extern const char* const kBanner;
-extern const char* const kUsage; // the usage text with its closing prompt
 
 void write_file(const std::string& path, const std::string& bytes);
 std::string read_file(const std::string& path);

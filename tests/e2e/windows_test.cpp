@@ -10,8 +10,6 @@ using testing_support::ArchiveWriter;
 
 namespace {
 
-const std::string kPress = "\nPress any key to quit\n";
-
 // The Windows form of a path below /: Wine shows the whole file system as drive Z.
 std::string z_drive(const std::string& unix_path) {
     std::string path = "Z:" + unix_path;
@@ -49,7 +47,7 @@ TEST_F(Windows, BackslashesAndDriveLettersInBothDirections) {
     const std::string source = z_drive(dir / "src");
     const std::string archive = z_drive(dir / "a.dat");
     Result run = quodrel({"-c", source, archive}, "/");
-    EXPECT_EQ(run.out, std::string(kBanner) + "Creating " + archive + " (3 files)\n...\nDone\n");
+    EXPECT_EQ(run.out, kBanner + "Creating " + archive + " (3 files)\n...\nDone\n");
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(read_file(dir / "a.dat"), expected);
 
@@ -65,8 +63,8 @@ TEST_F(Windows, DroppedArchiveOnDriveCWithBlanksInItsName) {
     write_file(dir / "my maps.DAT", ArchiveWriter().dir("level 1", 1).file("a b", "x").bytes());
     const std::string dropped = c_drive(dir) + "\\my maps.DAT";
     const Result run = quodrel({dropped}, "/");
-    EXPECT_EQ(run.out, std::string(kBanner) + "Extracting " + dropped +
-                           "\n2 files, data offset 68\n..\nDone\n" + kPress);
+    EXPECT_EQ(run.out,
+              kBanner + "Extracting " + dropped + "\n2 files, data offset 68\n..\nDone\n" + kPress);
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(tree(dir / "my maps"), "d /level 1\nf /level 1/a b x\n");
 }
@@ -77,8 +75,7 @@ TEST_F(Windows, DroppedFolderOnDriveCWithBlanksInItsName) {
     write_file(dir / "my tree/inner dir/f 'q'.txt", "quoted");
     const std::string dropped = c_drive(dir) + "\\my tree";
     const Result run = quodrel({dropped}, "/");
-    EXPECT_EQ(run.out,
-              std::string(kBanner) + "Creating " + dropped + ".dat (2 files)\n..\nDone\n" + kPress);
+    EXPECT_EQ(run.out, kBanner + "Creating " + dropped + ".dat (2 files)\n..\nDone\n" + kPress);
     EXPECT_EQ(read_file(dir / "my tree.dat"), ArchiveWriter()
                                                   .dir("inner dir", 1)
                                                   .listing(1)
@@ -162,8 +159,7 @@ TEST_F(Windows, ArgumentsAndMessagesInUtf8) {
     const std::string folder = "\xe6\xa1\x8c\xe9\x9d\xa2"; // 桌面
     make_names_tree(dir / folder);
     const Result run = quodrel({folder}, dir.path());
-    EXPECT_EQ(run.out, std::string(kBanner) + "Creating " + folder +
-                           ".dat (5 files)\n.....\nDone\n" + kPress);
+    EXPECT_EQ(run.out, kBanner + "Creating " + folder + ".dat (5 files)\n.....\nDone\n" + kPress);
     EXPECT_TRUE(exists(dir / (folder + ".dat")));
 }
 

@@ -1,0 +1,38 @@
+// The program's fixed texts as its users read them: the one copy the end-to-end
+// cases compare against, so a change of wording is made here once.
+#pragma once
+
+#include <string>
+
+namespace e2e {
+
+inline const std::string kBanner = "Quodrel v1.01 by Ilmaro <ilmaro@quodrel.org>\n\n";
+inline const std::string kVersion = "Quodrel 1.01\n";
+inline const std::string kPress = "\nPress any key to quit\n";
+
+inline const std::string kCommandLineUsage =
+    "Command line usage:\n\n"
+    "  To extract DAT archives:\n  quodrel -e file.dat directory\n\n"
+    "  To create DAT archives:\n  quodrel -c directory file.dat\n\n";
+inline const std::string kExplorerUsage =
+    "\nWindows Explorer usage:\n\n"
+    "  To extract DAT archives:\n  Drag a DAT file over the quodrel.exe icon\n\n"
+    "  To create DAT archives:\n  Drag a directory over the quodrel.exe icon\n\n";
+
+// The usage text, with its closing prompt.
+inline const std::string kUsage = kCommandLineUsage + kExplorerUsage + kPress;
+
+// What --help prints.
+inline const std::string kHelp = kCommandLineUsage +
+                                 "  To list what DAT archives hold:\n  quodrel -l file.dat\n\n"
+                                 "  To check DAT archives without extracting them:\n"
+                                 "  quodrel -t file.dat\n\n"
+                                 "  A fourth argument -s after -e or -c leaves out the banner.\n" +
+                                 kExplorerUsage +
+                                 "\nExit status:\n\n"
+                                 "  0  all went well\n"
+                                 "  1  an ERROR! line was printed\n"
+                                 "  2  the usage text was shown\n"
+                                 "\nMore: man quodrel, and the README.\n";
+
+} // namespace e2e
