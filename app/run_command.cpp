@@ -107,7 +107,7 @@ void print_help() {
     std::fputs("\nExit status:\n\n"
                "  0  all went well\n"
                "  1  an ERROR! line was printed\n"
-               "  2  the usage text was shown\n"
+               "  2  the arguments fit no route (the usage text is shown)\n"
                "\nMore: man quodrel, and the README.\n",
                stdout);
 }
@@ -121,7 +121,7 @@ int run_command(const std::vector<std::string>& args) {
         print_help();
         return kExitOk;
     }
-    if (args.size() == 1 && args[0] == "--version") {
+    if (args.size() == 1 && (args[0] == "--version" || args[0] == "-v")) {
         std::fputs(kVersion, stdout);
         return kExitOk;
     }

@@ -9,7 +9,7 @@ namespace quodrel {
 // Exit statuses of the program.
 constexpr int kExitOk = 0;
 constexpr int kExitError = 1; // an "ERROR! " line was printed
-constexpr int kExitUsage = 2; // the usage text was shown
+constexpr int kExitUsage = 2; // the arguments fit no route: the usage text was shown
 
 // Runs the program on its arguments (without the program's own name) and returns
 // the exit status.

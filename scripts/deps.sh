@@ -1,21 +1,26 @@
 #!/usr/bin/env bash
-# Installs the Debian packages one purpose needs, only those that are missing:
+# Installs the Debian packages one purpose needs, only those that are missing, and
+# without the packages they merely recommend (Debian 12 and 13):
 #   deps.sh build      the program and the demo: a compiler and CMake
 #   deps.sh test       the whole test suite (unit, end-to-end native and under Wine,
 #                      terminal, fuzzing, sanitizers, packages)
 #   deps.sh bench      the benchmark's other tools
 #   deps.sh package    the Debian package and the Windows zip
 #   deps.sh coverage   the coverage report
+# Installing needs root: as root it installs, with sudo it asks sudo, and otherwise
+# it says in one line what to run as root.
 set -euo pipefail
 build=(cmake make g++)
+# libclang-rt-dev follows the release's own clang (14 on Debian 12, 19 on 13); file
+# and dpkg-dev let CPack find a package's dependencies.
+package=(g++-mingw-w64-x86-64-posix dpkg-dev file lintian)
 case ${1:-build} in
 build) packages=("${build[@]}") ;;
 test)
-    packages=("${build[@]}" libgtest-dev clang-format tmux python3 desktop-file-utils
-        g++-mingw-w64-x86-64-posix wine wine64 icoutils clang libclang-rt-14-dev acl
-        groff-base dpkg-dev file) ;;
+    packages=("${build[@]}" "${package[@]}" libgtest-dev clang-format tmux python3
+        desktop-file-utils wine wine64 icoutils clang libclang-rt-dev acl groff-base) ;;
 bench) packages=("${build[@]}" libarchive-tools time) ;;
-package) packages=("${build[@]}" g++-mingw-w64-x86-64-posix dpkg-dev file) ;;
+package) packages=("${build[@]}" "${package[@]}") ;;
 coverage) packages=("${build[@]}" libgtest-dev gcovr) ;;
 *) echo "usage: deps.sh build|test|bench|package|coverage" >&2; exit 2 ;;
 esac
@@ -25,9 +30,17 @@ for package in "${packages[@]}"; do
         missing+=("$package")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
+install="apt-get install -y --no-install-recommends ${missing[*]}"
+if [ "$(id -u)" -eq 0 ]; then
+    sudo=()
+elif command -v sudo >/dev/null 2>&1; then
+    sudo=(sudo)
+else
+    echo "Missing packages; as root run: apt-get update && $install" >&2
+    exit 1
+fi
 echo "Installing: ${missing[*]}"
-sudo=""
-[ "$(id -u)" -eq 0 ] || sudo="sudo"
 export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -qq
-$sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+"${sudo[@]}" apt-get update -qq
+"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}" >/dev/null

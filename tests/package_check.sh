@@ -2,7 +2,8 @@
 # The Debian package CPack makes of the build: a sane control file with the
 # libraries the program needs as dependencies, and, unpacked into a folder of its
 # own, the program, the launcher, the icons, the manual page and the licence,
-# nothing else; the program in it runs, and its manual page renders cleanly.
+# nothing else; the program in it runs, its manual page renders cleanly, and
+# lintian finds no error.
 set -u
 build=$(realpath "$1")
 work=$(mktemp -d)
@@ -38,6 +39,8 @@ dpkg -x "$deb" "$work/root" || fail "dpkg -x"
 files=$(cd "$work/root" && find . -type f | sort)
 expected="./usr/bin/quodrel
 ./usr/share/applications/quodrel.desktop
+./usr/share/doc/quodrel/README.md
+./usr/share/doc/quodrel/changelog.gz
 ./usr/share/doc/quodrel/copyright
 ./usr/share/icons/hicolor/16x16/apps/quodrel.png
 ./usr/share/icons/hicolor/32x32/apps/quodrel.png
@@ -48,6 +51,13 @@ $files"
 [ "$("$work/root/usr/bin/quodrel" --version)" = "Quodrel 1.01" ] || fail "the packaged program"
 warnings=$(zcat "$work/root/usr/share/man/man1/quodrel.1.gz" | groff -man -Tutf8 -ww -z 2>&1)
 [ -z "$warnings" ] || fail "the manual page: $warnings"
+
+zcat "$work/root/usr/share/doc/quodrel/changelog.gz" | head -1 | grep -q '^quodrel (1.01) ' ||
+    fail "the changelog does not start with this version"
+# Debian's own checks: any error fails, the warnings are shown.
+lintian_out=$(lintian --tag-display-limit 0 "$deb" 2>&1 | grep -v 'running with root privileges')
+[ -z "$lintian_out" ] || echo "$lintian_out"
+echo "$lintian_out" | grep -q '^E: ' && fail "lintian reports errors"
 
 [ "$failures" -eq 0 ] && echo "ok: $(basename "$deb")"
 [ "$failures" -eq 0 ]

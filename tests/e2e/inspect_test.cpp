@@ -18,10 +18,12 @@ TEST(Inspect, HelpAndVersion) {
         EXPECT_EQ(run.out, kHelp);
         EXPECT_EQ(run.status, 0);
     }
-    const Result run = quodrel({"--version"}, dir.path());
-    EXPECT_EQ(run.out, kVersion);
-    EXPECT_EQ(run.status, 0);
-    EXPECT_TRUE(paths_below(dir.path()).empty()); // no "--help.dat"
+    for (const std::string version : {"--version", "-v"}) {
+        const Result run = quodrel({version}, dir.path());
+        EXPECT_EQ(run.out, kVersion);
+        EXPECT_EQ(run.status, 0);
+    }
+    EXPECT_TRUE(paths_below(dir.path()).empty()); // no "--help.dat", no "-v.dat"
 }
 
 TEST(Inspect, ListShowsEveryEntryInTableOrder) {

@@ -32,7 +32,7 @@ inline const std::string kHelp = kCommandLineUsage +
                                  "\nExit status:\n\n"
                                  "  0  all went well\n"
                                  "  1  an ERROR! line was printed\n"
-                                 "  2  the usage text was shown\n"
+                                 "  2  the arguments fit no route (the usage text is shown)\n"
                                  "\nMore: man quodrel, and the README.\n";
 
 } // namespace e2e

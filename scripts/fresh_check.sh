@@ -1,0 +1,103 @@
+#!/usr/bin/env bash
+# Proves the README's first steps on fresh machines: for each Debian release named
+# (default: bookworm trixie, that is Debian 12 and 13) it makes a minimal chroot
+# (debootstrap --variant=minbase, from the mirror this machine's apt uses), clones
+# this checkout into it, runs the README's install line as written, then `make demo`
+# and `make test` there, and prints what each step cost: packages, disk and time.
+# Needs root, debootstrap and a few GiB of disk; takes minutes per release.
+#   scripts/fresh_check.sh [RELEASE...]     FRESH_DIR=/var/tmp/quodrel-fresh
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+[ "$(id -u)" -eq 0 ] || { echo "fresh_check.sh: run it as root (it makes chroots)" >&2; exit 2; }
+command -v debootstrap >/dev/null || {
+    apt-get update -qq && apt-get install -y -qq --no-install-recommends debootstrap >/dev/null
+}
+releases=("$@")
+[ ${#releases[@]} -gt 0 ] || releases=(bookworm trixie)
+base=${FRESH_DIR:-/var/tmp/quodrel-fresh}
+mkdir -p "$base"
+
+# The mirror apt already uses here, so the chroots reach what this machine reaches.
+mirror=$(grep -h -o -E 'https?://[^ ]+/debian/?' /etc/apt/sources.list \
+    /etc/apt/sources.list.d/*.sources /etc/apt/sources.list.d/*.list 2>/dev/null | head -1)
+mirror=${mirror:-http://deb.debian.org/debian}
+
+# The README's own first line: the first indented command that installs packages.
+install_line=$(grep -m1 -E '^    .*apt-get install' "$here/README.md" | sed 's/^ *//; s/ *#.*$//')
+[ -n "$install_line" ] || { echo "no install line in the README" >&2; exit 1; }
+
+# A bare clone of what is committed here, for the chroot to clone again.
+snapshot="$base/quodrel.git"
+rm -rf "$snapshot"
+git clone -q --bare "$here" "$snapshot"
+
+mounted=()
+unmount_all() {
+    local i
+    for ((i = ${#mounted[@]} - 1; i >= 0; i--)); do
+        umount -l "${mounted[i]}" 2>/dev/null || true
+    done
+    mounted=()
+}
+trap unmount_all EXIT
+
+summary=()
+failed=0
+for release in "${releases[@]}"; do
+    root="$base/$release"
+    echo "== $release: a minimal Debian in $root"
+    rm -rf "$root"
+    start=$(date +%s)
+    debootstrap --variant=minbase "$release" "$root" "$mirror" >"$base/$release.debootstrap.log" 2>&1 || {
+        echo "debootstrap failed: $base/$release.debootstrap.log" >&2
+        failed=1
+        continue
+    }
+    echo "   made in $(($(date +%s) - start)) s"
+    # What Wine, tmux and the tests need of a running system.
+    for fs in proc sys dev dev/pts dev/shm; do
+        mkdir -p "$root/$fs"
+        case $fs in
+        proc) mount -t proc proc "$root/proc" ;;
+        sys) mount -t sysfs sys "$root/sys" ;;
+        dev) mount --bind /dev "$root/dev" ;;
+        dev/pts) mount --bind /dev/pts "$root/dev/pts" ;;
+        dev/shm) mount -t tmpfs tmpfs "$root/dev/shm" ;;
+        esac
+        mounted+=("$root/$fs")
+    done
+    cp /etc/resolv.conf "$root/etc/resolv.conf" 2>/dev/null || true
+    mkdir -p "$root/srv"
+    cp -a "$snapshot" "$root/srv/quodrel.git"
+
+    inside() { chroot "$root" /usr/bin/env -i HOME=/root TERM=xterm PATH=/usr/sbin:/usr/bin:/sbin:/bin \
+        LANG=C.UTF-8 bash -c "$1"; }
+    packages() { inside "dpkg-query -W -f='\${Status}\n' | grep -c 'install ok installed'"; }
+    disk() { inside "du -sxm / 2>/dev/null | cut -f1"; }
+    step() { # name, command: runs it inside, prints its cost
+        local name=$1 command=$2 p0 d0 t0 status=0
+        p0=$(packages) d0=$(disk) t0=$(date +%s)
+        inside "$command" >"$base/$release.$name.log" 2>&1 || status=$?
+        local line
+        line=$(printf '%-8s %-10s %4d packages  %5d MiB  %5d s  %s' "$release" "$name" \
+            $(($(packages) - p0)) $(($(disk) - d0)) $(($(date +%s) - t0)) \
+            "$([ $status -eq 0 ] && echo ok || echo "FAILED ($status), see $base/$release.$name.log")")
+        echo "   $line"
+        summary+=("$line")
+        return $status
+    }
+    step first-line "$install_line" &&
+        step clone "git clone -q /srv/quodrel.git /root/quodrel" &&
+        step demo "cd /root/quodrel && make demo" &&
+        step test "cd /root/quodrel && make test" || failed=1
+    inside "dpkg-query -W -f='\${Package} \${Version}\n' wine g++ g++-mingw-w64-x86-64-posix clang 2>/dev/null" |
+        sed "s/^/   $release has /" || true
+    inside "tail -12 /root/quodrel/.test-summary 2>/dev/null" || true
+    unmount_all
+done
+
+echo
+echo "release  step       added packages, disk, time"
+printf '%s\n' "${summary[@]}"
+[ $failed -eq 0 ] && echo "fresh-check: passed" || echo "fresh-check: FAILED"
+exit $failed
