@@ -18,9 +18,10 @@ base=${FRESH_DIR:-/var/tmp/quodrel-fresh}
 mkdir -p "$base"
 
 # The mirror apt already uses here, so the chroots reach what this machine reaches.
-mirror=$(grep -h -o -E 'https?://[^ ]+/debian/?' /etc/apt/sources.list \
-    /etc/apt/sources.list.d/*.sources /etc/apt/sources.list.d/*.list 2>/dev/null | head -1)
+mirror=$(cat /etc/apt/sources.list /etc/apt/sources.list.d/*.sources /etc/apt/sources.list.d/*.list \
+    2>/dev/null | grep -E '^(URIs:|deb )' | grep -o -E 'https?://[^ ]+/debian/?( |$)' | head -1 || true)
 mirror=${mirror:-http://deb.debian.org/debian}
+mirror=${mirror% }
 
 # The README's own first line: the first indented command that installs packages.
 install_line=$(grep -m1 -E '^    .*apt-get install' "$here/README.md" | sed 's/^ *//; s/ *#.*$//')
