@@ -117,6 +117,14 @@ bool is_windows_device_name(std::string_view name) {
            base[3] >= '0' && base[3] <= '9';
 }
 
+bool is_windows_safe_last_part(std::string_view path) {
+    const std::size_t cut = path.find_last_of("/\\:");
+    const std::string_view last = cut == std::string_view::npos ? path : path.substr(cut + 1);
+    if (last.empty() || last == "." || last == "..")
+        return true;
+    return last.back() != '.' && last.back() != ' ' && !is_windows_device_name(last);
+}
+
 bool is_safe_name(std::string_view name, bool windows_rules) {
     if (name.empty() || name == "." || name == "..")
         return false;

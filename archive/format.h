@@ -86,6 +86,11 @@ bool is_safe_name(std::string_view name, bool windows_rules);
 // wherever it was made, whatever order its system lists it in.
 bool listing_order_less(std::string_view a, std::string_view b);
 
+// Whether the last part of a path the user gave for a file to be written is one that
+// Windows keeps as it is: no device name, no trailing dot or blank (Windows would
+// drop them and write something else). "", "." and ".." are left to the system.
+bool is_windows_safe_last_part(std::string_view path);
+
 // Whether Windows takes the name for a device (CON, NUL, COM1, LPT1.txt and the like).
 bool is_windows_device_name(std::string_view name);
 

@@ -14,7 +14,10 @@
 namespace quodrel {
 namespace {
 
+// The clean-up slots of the temporary archive and, when the archive is written again,
+// of the second one; the movers' threads hold the slots below the second.
 constexpr int kMainSlot = 0;
+constexpr int kSecondSlot = platform::kCleanupSlots - 1;
 
 // Gathers the header and the entry table into blocks, so that many small writes
 // (records, names) become few.
@@ -99,9 +102,8 @@ void move_batch(Creation& c, const transfer::Job& job, transfer::Hands& hands) {
         char* to = hands.block.data() + at;
         const int source = platform::open_source(job.folder + std::string(table.name(i)));
         if (source < 0) {
-            // Gone or closed since the scan: the offsets count on its size, so it is
-            // stored as that many zeros, and named.
-            std::memset(to, 0, static_cast<std::size_t>(size));
+            // Gone or closed since the scan: left out when the archive is written
+            // again without it, and named.
             c.outcome[i] = Fault::cannot_open;
         } else {
             if (!read_whole(source, to, size))
@@ -121,8 +123,7 @@ void move_big_file(Creation& c, const transfer::Job& job, transfer::Hands& hands
     const std::uint64_t size = job.bytes;
     const int source = platform::open_source(path);
     if (source < 0) {
-        c.outcome[i] =
-            write_zeros_at(c.archive, job.start, size) ? Fault::cannot_open : Fault::cannot_write;
+        c.outcome[i] = Fault::cannot_open; // left out, as in a batch
         return;
     }
     std::uint64_t copied = 0;
@@ -160,7 +161,7 @@ bool report(Creation& c, Reporter& out, std::size_t i) {
         return false;
     }
     if (fault != Fault::none)
-        out.fault(fault, c.source_dir + c.reported.path());
+        out.fault(fault, c.source_dir, c.reported.path());
     return true;
 }
 
@@ -184,16 +185,91 @@ bool write_archive(Creation& c, transfer::OrderedMover& mover, std::int32_t data
         } else {
             const auto start =
                 static_cast<std::uint64_t>(data_offset) + static_cast<std::uint64_t>(record.offset);
-            mover.add_file(i, walk.parent(), start, static_cast<std::uint64_t>(record.size), [&] {
-                const std::string& path = walk.path();
-                return c.source_dir + path.substr(0, path.size() - table[i].name_size);
-            });
+            mover.add_file(i, walk.parent(), start, static_cast<std::uint64_t>(record.size),
+                           [&](transfer::Job& job) {
+                               const std::string& path = walk.path();
+                               job.folder =
+                                   c.source_dir + path.substr(0, path.size() - table[i].name_size);
+                           });
         }
         mover.report_done(i + 1); // what is done by now is shown now
     }
     if (!c.abandoned)
         mover.finish(table.size());
     return !c.abandoned;
+}
+
+// The table without the entries left out: their folders hold fewer entries, and every
+// later file's data moves up.
+EntryTable table_without(const EntryTable& table, const std::vector<Fault>& outcome) {
+    std::vector<std::int32_t> children(table.size());
+    TreeWalker walk;
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        walk.next(static_cast<std::int32_t>(i), table[i].record, table.name(i));
+        children[i] = table[i].record.child_count;
+        if (outcome[i] == Fault::cannot_open && walk.parent() >= 0)
+            --children[static_cast<std::size_t>(walk.parent())];
+    }
+    EntryTable kept;
+    std::int32_t offset = 0;
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        if (outcome[i] == Fault::cannot_open)
+            continue;
+        EntryRecord record = table[i].record;
+        record.child_count = children[i];
+        if (record.size != 0) {
+            record.offset = offset;
+            offset += record.size;
+        }
+        kept.add(record, table.name(i));
+    }
+    return kept;
+}
+
+// Writes the archive again into a second temporary file without the files that could
+// not be opened when their turn came: every later offset shifts, so the data is moved
+// too, from the first file. The rare path: its cost does not matter.
+bool write_again_without_left_out(Creation& c, platform::TempFile& temp,
+                                  std::int32_t old_data_offset, Reporter& out) {
+    EntryTable kept = table_without(*c.table, c.outcome);
+    const std::int64_t data_offset = lay_out_table(kept);
+    platform::TempFile again;
+    if (!platform::create_temp_file_beside(c.archive_path, again, kSecondSlot)) {
+        out.fault(Fault::cannot_create, c.archive_path);
+        return false;
+    }
+    bool written = false;
+    {
+        BlockWriter writer(again.file);
+        written =
+            write_table(writer, kept, static_cast<std::int32_t>(data_offset)) && writer.flush();
+    }
+    transfer::Copier copier;
+    const EntryTable& table = *c.table;
+    for (std::size_t i = 0, k = 0; written && i < table.size(); ++i) {
+        if (c.outcome[i] == Fault::cannot_open)
+            continue;
+        const EntryRecord& from = table[i].record;
+        const EntryRecord& to = kept[k++].record;
+        if (from.size == 0)
+            continue;
+        std::uint64_t copied = 0;
+        written =
+            copier.copy(temp.file,
+                        static_cast<std::uint64_t>(old_data_offset) +
+                            static_cast<std::uint64_t>(from.offset),
+                        again.file,
+                        static_cast<std::uint64_t>(data_offset) +
+                            static_cast<std::uint64_t>(to.offset),
+                        static_cast<std::uint64_t>(from.size), copied) == transfer::Copy::done;
+    }
+    platform::discard(temp);
+    temp = again;
+    if (!written) {
+        out.fault(Fault::cannot_write, c.archive_path);
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -207,7 +283,7 @@ bool create_archive(const std::string& source_dir, const std::string& archive_pa
 
     bool refused = false;
     for (const ScanProblem& problem : scan.problems) {
-        out.fault(problem.fault, problem.path);
+        out.fault(problem.fault, source_dir, problem.below_root);
         refused = refused || problem.refuses_archive;
     }
     const std::int64_t data_offset = lay_out_table(table);
@@ -225,7 +301,7 @@ bool create_archive(const std::string& source_dir, const std::string& archive_pa
     c.source_dir = source_dir;
     c.archive_path = archive_path;
     c.outcome.assign(table.size(), Fault::none);
-    std::string temp_path;
+    platform::TempFile temp;
     bool complete = false;
     {
         // The order of everything printed is the table's, whatever the timing: dots and
@@ -233,28 +309,31 @@ bool create_archive(const std::string& source_dir, const std::string& archive_pa
         // thread's block (one byte to spare tells a file that grew) is allocated before
         // anything is written, so that no thread runs out of memory halfway.
         transfer::OrderedMover mover(
-            std::min<unsigned>(threads, platform::kCleanupSlots), transfer::kBatchBytes + 1,
+            std::min<unsigned>(threads, kSecondSlot), transfer::kBatchBytes + 1,
             [&c](const transfer::Job& job, transfer::Hands& hands) { move_job(c, job, hands); },
             [&](std::size_t i) { return report(c, out, i); });
-        c.archive = platform::create_temp_file_beside(archive_path, temp_path, kMainSlot);
-        if (c.archive < 0) {
+        // Windows would take a device name or a name with a trailing dot or blank for
+        // something else: no archive is made under such a name.
+        const bool fits = !platform::windows_rules() || is_windows_safe_last_part(archive_path);
+        if (!fits || !platform::create_temp_file_beside(archive_path, temp, kMainSlot)) {
             out.fault(Fault::cannot_create, archive_path);
             out.flush();
             return false;
         }
+        c.archive = temp.file;
         complete = write_archive(c, mover, static_cast<std::int32_t>(data_offset), out);
     } // every job has ended: nothing writes into the archive any more
-    if (!platform::close_output(c.archive) && complete) {
-        out.fault(Fault::cannot_write, archive_path);
-        complete = false;
-    }
-    if (complete && !platform::replace_file(temp_path, archive_path)) {
+    const bool left_out =
+        std::find(c.outcome.begin(), c.outcome.end(), Fault::cannot_open) != c.outcome.end();
+    if (complete && left_out)
+        complete =
+            write_again_without_left_out(c, temp, static_cast<std::int32_t>(data_offset), out);
+    if (!complete) {
+        platform::discard(temp);
+    } else if (!platform::put_in_place(temp, archive_path)) {
         out.fault(Fault::cannot_create, archive_path);
         complete = false;
     }
-    if (!complete)
-        platform::remove_file(temp_path);
-    platform::output_finished(kMainSlot);
     if (complete)
         out.done();
     out.flush();

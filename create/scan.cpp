@@ -21,7 +21,8 @@ std::int32_t scan_directory(Scan& scan, const std::string& dir_path,
     std::vector<platform::DirEntry> listing;
     if (!platform::list_directory(dir_path, listing)) {
         // Without its root there is nothing to pack: no archive rather than an empty one.
-        scan.problems.push_back({Fault::cannot_open, dir_path, below_root.size() == 1});
+        scan.problems.push_back({Fault::cannot_open, below_root.substr(0, below_root.size() - 1),
+                                 below_root.size() == 1});
         return 0;
     }
     // Every system lists in an order of its own (Windows' NTFS yet another): the
@@ -38,17 +39,17 @@ std::int32_t scan_directory(Scan& scan, const std::string& dir_path,
                               : is_skipped_file(scan, item, path))
             continue; // a link back into an open directory, or the archive itself
         if (!is_storable_name(item.name)) {
-            scan.problems.push_back({Fault::unstorable_name, path, false});
+            scan.problems.push_back({Fault::unstorable_name, below_root + item.name, false});
             continue;
         }
         const std::size_t path_length = below_root.size() + item.name.size();
         const Fault fault = fault_of(check_entry(item.name, path_length, item.size));
         if (fault != Fault::none) {
-            scan.problems.push_back({fault, scan.source_dir + below_root + item.name, true});
+            scan.problems.push_back({fault, below_root + item.name, true});
             continue;
         }
         if (!item.readable) {
-            scan.problems.push_back({Fault::cannot_open, path, false});
+            scan.problems.push_back({Fault::cannot_open, below_root + item.name, false});
             continue;
         }
         ++local_count;

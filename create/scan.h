@@ -14,8 +14,8 @@ namespace quodrel {
 // Something the walk met that the archive cannot hold as it is.
 struct ScanProblem {
     Fault fault;
-    std::string path;     // the path on disk
-    bool refuses_archive; // the archive cannot be written, rather than a part left out
+    std::string below_root; // its path below the source root ("" for the root itself)
+    bool refuses_archive;   // the archive cannot be written, rather than a part left out
 };
 
 // The state of one walk.

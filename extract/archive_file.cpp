@@ -84,6 +84,8 @@ ExtractionPlan plan_archive(const ArchiveFile& archive) {
     rules.archive_size = archive.size;
     rules.data_offset = archive.header.data_offset;
     rules.windows_rules = platform::windows_rules();
+    if (rules.windows_rules)
+        rules.fold = platform::fold_case; // Windows folds names' case
     return plan_extraction(archive.table, rules);
 }
 

@@ -1,8 +1,11 @@
 // Runs an extraction plan against the disk, and deals with what only the disk can
-// tell: a directory that turns out to be a link, a file that cannot be created or
-// written, data that cannot be read after all. Folders are made on the calling
-// thread, in table order, before anything below them; file contents move on the
-// workers; everything the user reads is printed in table order by the calling thread.
+// tell: a folder that turns out to be a link, a file that cannot be created or
+// written, data that cannot be read after all. Every folder and file is made in an
+// open folder, by its name alone, never through a path walked again: whatever is
+// done to the tree meanwhile, nothing lands outside the destination. Folders are made
+// on the calling thread, in table order, before anything below them; file contents
+// move on the workers; everything the user reads is printed in table order by the
+// calling thread.
 #include "extract/extractor.h"
 
 #include "archive/table.h"
@@ -14,6 +17,7 @@
 #include "transfer/mover.h"
 
 #include <algorithm>
+#include <memory>
 #include <mutex>
 #include <string_view>
 #include <unordered_set>
@@ -39,6 +43,17 @@ private:
     std::unordered_set<platform::FileId, platform::FileIdHash> ids_;
 };
 
+// A folder held open while anything is still to be made in it: by the walk, or by a
+// job whose files go there.
+struct OpenFolder {
+    platform::Folder folder;
+    OpenFolder() = default;
+    OpenFolder(const OpenFolder&) = delete;
+    OpenFolder& operator=(const OpenFolder&) = delete;
+    ~OpenFolder() { platform::close_folder(folder); }
+};
+using FolderRef = std::shared_ptr<OpenFolder>;
+
 // The state of one extraction.
 struct Extraction {
     ArchiveFile archive;
@@ -50,61 +65,96 @@ struct Extraction {
     std::vector<Fault> outcome; // per entry, what to tell
 };
 
-// Whether `path` leads to something this run already wrote under another spelling.
-bool written_before(const Extraction& x, const std::string& path) {
-    return x.names_fold_case && x.written.has(platform::file_id(path));
+// Whether `name` in `folder` is something this run already wrote under another spelling.
+bool written_before(const Extraction& x, const platform::Folder& folder, const std::string& name) {
+    return x.names_fold_case && x.written.has(platform::file_id_in(folder, name));
 }
 
-// Creates one output file and writes `size` bytes into it: from `data` when given,
-// else copied from the archive at `start`. Nothing is left behind unless it is
-// complete; if the run is ended meanwhile, the file goes too.
-Fault write_file(Extraction& x, const std::string& path, const char* data, std::uint64_t start,
-                 std::uint64_t size, transfer::Hands& hands) {
-    const int slot = hands.slot;
-    platform::begin_output(slot, path);
-    platform::Output output = platform::create_output(path, x.archive.id, x.names_fold_case);
-    if (output.file >= 0 && output.existed) {
-        // What an earlier run left is replaced; what this run wrote under another
-        // spelling of the name is not.
-        if (x.names_fold_case && x.written.has(output.id)) {
-            platform::close_file(output.file);
-            platform::output_created(slot, false);
-            return Fault::name_clash;
-        }
-        platform::empty_existing_output(path, output, x.names_fold_case);
-    }
-    platform::output_created(slot, output.file >= 0);
-    if (output.file < 0)
-        return written_before(x, path) ? Fault::name_clash : Fault::cannot_create;
+// Writes `size` bytes into an open output: from `data` when given, else copied from
+// the archive at `start`. Whether all of it was stored; closes the file.
+transfer::Copy fill(Extraction& x, int file, const char* data, std::uint64_t start,
+                    std::uint64_t size, transfer::Hands& hands) {
     transfer::Copy result = transfer::Copy::done;
     if (data) {
-        if (!platform::write_all(output.file, data, static_cast<std::size_t>(size)))
+        if (!platform::write_all(file, data, static_cast<std::size_t>(size)))
             result = transfer::Copy::write_failed;
     } else {
         std::uint64_t copied = 0;
-        result = hands.copier.copy(x.archive.file, start, output.file, 0, size, copied);
+        result = hands.copier.copy(x.archive.file, start, file, 0, size, copied);
     }
-    const bool closed = platform::close_output(output.file);
-    const bool whole = result == transfer::Copy::done && closed;
-    if (!whole)
-        platform::remove_file(path);
-    platform::output_finished(slot);
-    if (whole) {
-        if (x.names_fold_case)
-            x.written.add(output.id);
-        return Fault::none;
+    const bool closed = platform::close_output(file);
+    return result == transfer::Copy::done && !closed ? transfer::Copy::write_failed : result;
+}
+
+Fault fault_of_copy(transfer::Copy result) {
+    switch (result) {
+    case transfer::Copy::done: return Fault::none;
+    case transfer::Copy::no_memory: return Fault::no_memory;
+    case transfer::Copy::short_read: return Fault::data_cut_short;
+    case transfer::Copy::write_failed: break;
     }
-    return result == transfer::Copy::no_memory    ? Fault::no_memory
-           : result == transfer::Copy::short_read ? Fault::data_cut_short
-                                                  : Fault::cannot_write;
+    return Fault::cannot_write;
+}
+
+// Writes a file over one that is there already: beside it first, then renamed over
+// it once complete, so that a failure leaves the earlier file as it was.
+Fault replace_file(Extraction& x, const platform::Folder& folder, const std::string& name,
+                   const char* data, std::uint64_t start, std::uint64_t size,
+                   transfer::Hands& hands) {
+    std::string temp;
+    const int file = platform::create_replacement(folder, temp, hands.slot);
+    if (file < 0) {
+        platform::output_finished(hands.slot);
+        return Fault::cannot_create;
+    }
+    const platform::FileId id = x.names_fold_case ? platform::file_id(file) : platform::FileId{};
+    Fault fault = fault_of_copy(fill(x, file, data, start, size, hands));
+    if (fault == Fault::none && !platform::rename_in(folder, temp, name))
+        fault = Fault::cannot_write;
+    if (fault != Fault::none)
+        platform::remove_in(folder, temp);
+    platform::output_finished(hands.slot);
+    if (fault == Fault::none && x.names_fold_case)
+        x.written.add(id);
+    return fault;
+}
+
+// Creates one output file `name` in `folder` and writes `size` bytes into it. Nothing
+// is left behind unless it is complete; if the run is ended meanwhile, the file goes
+// too.
+Fault write_file(Extraction& x, const platform::Folder& folder, const std::string& name,
+                 const char* data, std::uint64_t start, std::uint64_t size,
+                 transfer::Hands& hands) {
+    platform::begin_output(hands.slot, folder, name);
+    const platform::Output output =
+        platform::create_output(folder, name, x.archive.id, x.names_fold_case);
+    platform::output_created(hands.slot, output.file >= 0);
+    if (output.existed) {
+        // What an earlier run left is replaced; what this run wrote under another
+        // spelling of the name is not.
+        if (x.names_fold_case && x.written.has(output.id))
+            return Fault::name_clash;
+        return replace_file(x, folder, name, data, start, size, hands);
+    }
+    if (output.file < 0)
+        return written_before(x, folder, name) ? Fault::name_clash : Fault::cannot_create;
+    const Fault fault = fault_of_copy(fill(x, output.file, data, start, size, hands));
+    if (fault != Fault::none)
+        platform::remove_in(folder, name);
+    platform::output_finished(hands.slot);
+    if (fault == Fault::none && x.names_fold_case)
+        x.written.add(output.id);
+    return fault;
 }
 
 // A big file is copied from the archive; a batch's data is read with one call, then
 // written out file by file.
 void move_job(Extraction& x, const transfer::Job& job, transfer::Hands& hands) {
+    const platform::Folder& folder = static_cast<const OpenFolder*>(job.context.get())->folder;
+    const EntryTable& table = x.archive.table;
     if (job.big()) {
-        const std::string path = job.folder + std::string(x.archive.table.name(job.first));
-        x.outcome[job.first] = write_file(x, path, nullptr, job.start, job.bytes, hands);
+        x.outcome[job.first] = write_file(x, folder, std::string(table.name(job.first)), nullptr,
+                                          job.start, job.bytes, hands);
         return;
     }
     std::uint64_t got = 0;
@@ -118,63 +168,111 @@ void move_job(Extraction& x, const transfer::Job& job, transfer::Hands& hands) {
     }
     std::uint64_t at = 0;
     for (std::size_t i = job.first; i < job.last; ++i) {
-        const auto size = static_cast<std::uint64_t>(x.archive.table[i].record.size);
-        const std::string path = job.folder + std::string(x.archive.table.name(i));
-        x.outcome[i] = at + size > got
-                           ? Fault::data_cut_short
-                           : write_file(x, path, hands.block.data() + at, 0, size, hands);
+        const auto size = static_cast<std::uint64_t>(table[i].record.size);
+        x.outcome[i] = at + size > got ? Fault::data_cut_short
+                                       : write_file(x, folder, std::string(table.name(i)),
+                                                    hands.block.data() + at, 0, size, hands);
         at += size;
     }
 }
 
-// Makes the destination; false, with the error printed, when it cannot be had.
-bool make_destination(Reporter& out, const std::string& base, const std::string& dest_dir) {
-    const platform::MakeDirectory made = platform::make_directory(base);
+// Makes and opens the destination; false, with the error printed, when it cannot be had.
+bool open_destination(Reporter& out, const std::string& base, const std::string& dest_dir,
+                      OpenFolder& destination) {
     // A link the user names as the destination is followed; one inside it never is.
-    if (made == platform::MakeDirectory::failed ||
-        (made == platform::MakeDirectory::is_link && !platform::is_directory(base))) {
+    // Windows would take a device name or a trailing dot or blank for something else.
+    if ((platform::windows_rules() && !is_windows_safe_last_part(dest_dir)) ||
+        platform::make_directory(base) == platform::MakeDirectory::failed ||
+        !platform::open_folder(base, destination.folder)) {
         out.fault(Fault::cannot_create, dest_dir);
         return false;
     }
     return true;
 }
 
-// Makes one folder of the archive. Another spelling of a name already written,
-// something else in its place, no room or no right to make it, or a link (writing
-// below it would land wherever it points) refuse it: told once, and nothing below it
-// is tried.
-Fault make_folder(Extraction& x, const std::string& path) {
-    const platform::MakeDirectory made = platform::make_directory(path);
-    const bool clash = made != platform::MakeDirectory::created && written_before(x, path);
-    if (clash)
+// Makes one folder of the archive in `parent` and opens it. Another spelling of a
+// name already written, something else in its place, no room or no right to make it,
+// or a link (writing below it would land wherever it points) refuse it: told once,
+// and nothing below it is tried.
+Fault make_folder(Extraction& x, const platform::Folder& parent, const std::string& name,
+                  OpenFolder& made) {
+    const platform::MakeDirectory result = platform::make_folder(parent, name, made.folder);
+    if (result == platform::MakeDirectory::failed || result == platform::MakeDirectory::is_link)
+        return written_before(x, parent, name) ? Fault::name_clash : Fault::cannot_create;
+    const platform::FileId id =
+        x.names_fold_case ? platform::file_id(made.folder.handle) : platform::FileId{};
+    if (result != platform::MakeDirectory::created && x.names_fold_case && x.written.has(id))
         return Fault::name_clash;
-    if (made == platform::MakeDirectory::failed || made == platform::MakeDirectory::is_link)
-        return Fault::cannot_create;
     if (x.names_fold_case)
-        x.written.add(platform::file_id(path)); // made, or an earlier run's
+        x.written.add(id); // made, or an earlier run's
     return Fault::none;
 }
 
-// The names met so far in each open folder, as hashes of how the file system compares
-// them. Two entries that may meet on disk are never under way at the same time, so
-// which one comes first never depends on timing.
-class NamesSeen {
+// The folders open along the walk, from the destination down to the one entries now
+// go into, each with the names met in it so far as hashes of how the file system
+// compares them: two entries that may meet on disk are never under way at the same
+// time, so which one comes first never depends on timing. Where descriptors are few,
+// only the destination and the innermost folder stay open; a folder needed again is
+// opened anew by a walk from the destination, never through a link.
+class OpenFolders {
 public:
-    explicit NamesSeen(bool fold) : fold_(fold) { open_.push_back({-1, {}}); }
-    // Whether the name may meet one met before in the same folder; notes it.
-    bool meets(std::int32_t parent, std::string_view name) {
-        while (open_.size() > 1 && open_.back().first != parent)
-            open_.pop_back();
+    OpenFolders(FolderRef destination, bool fold, bool lean) : fold_(fold), lean_(lean) {
+        levels_.push_back({-1, std::string(), std::move(destination), {}});
+    }
+
+    // Closes the folders that the entry with parent `parent` lies outside of.
+    void leave_to(std::int32_t parent) {
+        while (levels_.size() > 1 && levels_.back().index != parent)
+            levels_.pop_back();
+    }
+
+    // Whether `name` may meet a name met before in the innermost folder; notes it.
+    bool meets(std::string_view name) {
         const std::size_t key =
             fold_ ? std::hash<std::string>()(platform::fold_case(std::string(name)))
                   : std::hash<std::string_view>()(name);
-        return !open_.back().second.insert(key).second;
+        return !levels_.back().names.insert(key).second;
     }
-    void enter(std::int32_t folder) { open_.push_back({folder, {}}); }
+
+    // The innermost folder, open; null when it cannot be opened again.
+    FolderRef innermost() {
+        if (!levels_.back().folder)
+            reopen();
+        return levels_.back().folder;
+    }
+
+    void enter(std::int32_t index, const std::string& name, FolderRef folder) {
+        if (lean_)
+            for (std::size_t i = 1; i < levels_.size(); ++i)
+                levels_[i].folder.reset(); // closed unless a job still holds it
+        levels_.push_back({index, name, std::move(folder), {}});
+    }
 
 private:
+    void reopen() {
+        FolderRef at = levels_.front().folder;
+        for (std::size_t i = 1; i < levels_.size() && at; ++i) {
+            if (levels_[i].folder) {
+                at = levels_[i].folder;
+                continue;
+            }
+            auto next = std::make_shared<OpenFolder>();
+            if (!platform::open_subfolder(at->folder, levels_[i].name, next->folder))
+                next.reset();
+            at = next;
+        }
+        levels_.back().folder = at;
+    }
+
+    struct Level {
+        std::int32_t index; // the folder's entry, -1 for the destination
+        std::string name;
+        FolderRef folder; // null while closed
+        std::unordered_set<std::size_t> names;
+    };
     bool fold_;
-    std::vector<std::pair<std::int32_t, std::unordered_set<std::size_t>>> open_;
+    bool lean_;
+    std::vector<Level> levels_;
 };
 
 // Tells what became of entry i, once what became of it is known.
@@ -187,30 +285,39 @@ bool report(Extraction& x, TreeWalker& reported, const std::string& base, Report
     if (fault == Fault::no_memory) {
         out.no_memory(table[i].record.size);
     } else if (fault != Fault::none) {
-        std::string path = base + reported.path();
+        std::string_view path = reported.path();
         if (table[i].record.size == 0)
-            path.pop_back(); // a directory's path ends with "/"; messages name it without
-        out.fault(fault, path);
+            path.remove_suffix(1); // a directory's path ends with "/"; messages name it without
+        out.fault(fault, base, path);
     }
     return true;
 }
 
-void write_entries(Extraction& x, const std::string& base, unsigned threads, Reporter& out) {
+// Descriptors enough for every folder level open at once, the jobs under way and
+// each thread's file: else only a few folders stay open, and one thread writes.
+constexpr std::size_t kDescriptorsAtEase = 2 * kMaxOpenDirectories + transfer::kWindow + 128;
+
+void write_entries(Extraction& x, FolderRef destination, const std::string& base, unsigned threads,
+                   Reporter& out) {
     const EntryTable& table = x.archive.table;
     const std::size_t n = table.size();
     std::vector<Step>& steps = x.plan.steps;
     x.outcome.assign(n, Fault::none);
+    const bool lean = platform::descriptors_left() < kDescriptorsAtEase;
+    if (lean)
+        threads = 1;
     TreeWalker reported;
     // Every thread's block before anything is written: no thread runs out halfway.
     transfer::OrderedMover mover(
         std::min<unsigned>(threads, platform::kCleanupSlots), transfer::kBatchBytes,
         [&x](const transfer::Job& job, transfer::Hands& hands) { move_job(x, job, hands); },
         [&](std::size_t i) { return report(x, reported, base, out, i); });
-    NamesSeen seen(x.names_fold_case);
+    OpenFolders folders(std::move(destination), x.names_fold_case, lean);
     TreeWalker walk;
     for (std::size_t i = 0; i < n; ++i) {
         const EntryRecord& record = table[i].record;
-        walk.next(static_cast<std::int32_t>(i), record, table.name(i));
+        const std::string_view name = table.name(i);
+        walk.next(static_cast<std::int32_t>(i), record, name);
         Step& step = steps[i];
         const std::int32_t parent = walk.parent();
         if (parent >= 0 && (steps[static_cast<std::size_t>(parent)].action == Action::refuse ||
@@ -218,29 +325,36 @@ void write_entries(Extraction& x, const std::string& base, unsigned threads, Rep
             step.action = Action::skip; // a directory above it was refused, now or before
         if (step.action != Action::write_file)
             mover.cut();
-        if ((step.action == Action::make_directory || step.action == Action::write_file) &&
-            seen.meets(parent, table.name(i)))
-            mover.report_all_before(i); // it may land where one before it does: that one first
+        if (step.action == Action::make_directory || step.action == Action::write_file) {
+            folders.leave_to(parent);
+            if (folders.meets(name))
+                mover.report_all_before(i); // it may land where one before it does: that one first
+        }
         switch (step.action) {
         case Action::skip: break;
         case Action::refuse: x.outcome[i] = step.fault; break;
         case Action::make_directory: {
-            std::string path = base + walk.path();
-            path.pop_back();
-            x.outcome[i] = make_folder(x, path);
+            const FolderRef in = folders.innermost();
+            auto made = std::make_shared<OpenFolder>();
+            x.outcome[i] =
+                in ? make_folder(x, in->folder, std::string(name), *made) : Fault::cannot_create;
             if (x.outcome[i] != Fault::none)
                 step.action = Action::refuse;
             else
-                seen.enter(static_cast<std::int32_t>(i));
+                folders.enter(static_cast<std::int32_t>(i), std::string(name), std::move(made));
             break;
         }
         case Action::write_file: {
             const auto start = static_cast<std::uint64_t>(
                 std::int64_t{x.archive.header.data_offset} + std::int64_t{record.offset});
-            mover.add_file(i, parent, start, static_cast<std::uint64_t>(record.size), [&] {
-                const std::string& path = walk.path();
-                return base + path.substr(0, path.size() - table[i].name_size);
-            });
+            FolderRef in = folders.innermost();
+            if (!in) {
+                x.outcome[i] = Fault::cannot_create;
+                mover.cut();
+                break;
+            }
+            mover.add_file(i, parent, start, static_cast<std::uint64_t>(record.size),
+                           [&](transfer::Job& job) { job.context = std::move(in); });
             break;
         }
         }
@@ -265,12 +379,13 @@ bool extract_archive(const std::string& archive_path, const std::string& dest_di
     const TableDamage damage = read_archive_table(x.archive);
     // An empty destination means the current folder, never the filesystem root.
     const std::string base = dest_dir.empty() ? std::string(".") : dest_dir;
+    auto destination = std::make_shared<OpenFolder>();
     if (damage != TableDamage::none) {
         out.fault(fault_of(damage), archive_path);
-    } else if (make_destination(out, base, dest_dir)) {
+    } else if (open_destination(out, base, dest_dir, *destination)) {
         x.plan = plan_archive(x.archive);
         x.names_fold_case = platform::names_fold_case(base);
-        write_entries(x, base, threads, out);
+        write_entries(x, std::move(destination), base, threads, out);
         out.done();
     }
     out.flush();

@@ -3,6 +3,10 @@
 #include "archive/format.h"
 #include "archive/tree.h"
 
+#include <string>
+#include <unordered_set>
+#include <utility>
+
 namespace quodrel {
 namespace {
 
@@ -23,6 +27,8 @@ ExtractionPlan plan_extraction(const EntryTable& table, const PlanRules& rules) 
     ExtractionPlan plan;
     plan.steps.resize(table.size());
     TreeWalker walk;
+    // The names written so far in each open folder, as the file system compares them.
+    std::vector<std::pair<std::int32_t, std::unordered_set<std::string>>> written{{-1, {}}};
     for (std::size_t i = 0; i < table.size(); ++i) {
         const EntryRecord& record = table[i].record;
         const std::string_view name = table.name(i);
@@ -47,6 +53,17 @@ ExtractionPlan plan_extraction(const EntryTable& table, const PlanRules& rules) 
             fault = fault_of(check_entry(name, walk.path_length(), 0));
         if (fault == Fault::none && !directory)
             fault = check_data(record, rules);
+        if (fault == Fault::none) {
+            // The same name twice in one folder: the first is written, the second would
+            // land on it.
+            while (written.size() > 1 && written.back().first != parent)
+                written.pop_back();
+            const std::string key = rules.fold ? rules.fold(std::string(name)) : std::string(name);
+            if (!written.back().second.insert(key).second)
+                fault = Fault::name_clash;
+            else if (directory)
+                written.push_back({static_cast<std::int32_t>(i), {}});
+        }
         step.fault = fault;
         step.action = fault != Fault::none ? Action::refuse
                       : directory          ? Action::make_directory

@@ -7,6 +7,7 @@
 #include "report/fault.h"
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace quodrel {
@@ -15,6 +16,7 @@ enum class Action : std::uint8_t {
     make_directory,
     write_file, // its data lies in the archive: data_offset + offset, size bytes
     refuse,     // reported with the step's fault; a directory takes its contents along
+                // (a name met before in its folder is refused as a name clash)
     skip,       // inside a refused directory: passed over without a word
 };
 
@@ -31,6 +33,9 @@ struct PlanRules {
     std::uint64_t archive_size = 0; // file data must lie within it
     std::int32_t data_offset = 0;
     bool windows_rules = false; // Windows' names: no devices, no trailing dots or blanks
+    // How the file system compares names, where it folds their case; else names are
+    // the same only byte for byte.
+    std::string (*fold)(const std::string& name) = nullptr;
 };
 
 // Decides every entry's step for a table read_table accepted. Entries lie where

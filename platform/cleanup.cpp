@@ -5,6 +5,8 @@
 // handlers, so this is safe from a signal handler.
 #include "platform/cleanup.h"
 
+#include "platform/files.h"
+
 #include <atomic>
 #include <cstring>
 #include <mutex>
@@ -16,8 +18,14 @@ namespace quodrel::platform {
 namespace cleanup {
 // Installs the handlers that call sweep(); once per process.
 void install_handlers();
-// Removes a file from within a handler.
-void remove_now(const char* path);
+// Removes a file from within a handler: `name` in the folder open as `folder`, or the
+// path `name` when `folder` is -1.
+void remove_now(int folder, const char* name);
+// Whether outputs in a folder are removed by the folder's handle and their name
+// (rather than by their whole path).
+bool by_handle();
+// Ends the process at once with `status`, from any thread.
+[[noreturn]] void exit_now(int status);
 // Sleeps about a millisecond from within a handler.
 void nap();
 // Blocks the calling thread for good: the process is about to end.
@@ -34,7 +42,8 @@ constexpr std::size_t kMaxPath = 8192;
 
 struct Slot {
     std::atomic<int> state{kFree};
-    char path[kMaxPath];
+    int folder = -1;     // the folder's handle the name is in, or -1: a whole path
+    char name[kMaxPath]; // written only while the slot is free or the thread's own
 };
 
 Slot g_slots[kCleanupSlots];
@@ -62,7 +71,7 @@ void sweep() {
         }
         int guarded = kGuarded;
         if (slot.state.compare_exchange_strong(guarded, kClaimed))
-            remove_now(slot.path);
+            remove_now(slot.folder, slot.name);
     }
 }
 
@@ -78,17 +87,37 @@ bool defer_while_main_creates(int signal) {
 
 } // namespace cleanup
 
-void begin_output(int slot, const std::string& path) {
+namespace {
+
+void guard(int slot, int folder, const std::string& name) {
     std::call_once(g_installed, cleanup::install_handlers);
-    if (path.size() >= kMaxPath)
+    if (name.size() >= kMaxPath)
         return; // too long to keep: left unguarded
     Slot& it = g_slots[slot];
-    std::memcpy(it.path, path.c_str(), path.size() + 1);
+    it.folder = folder;
+    std::memcpy(it.name, name.c_str(), name.size() + 1);
     it.state.store(kOpening);
     if (g_ending.load()) {
         it.state.store(kFree); // the run is ending: this file is never made
         cleanup::wait_for_the_end();
     }
+}
+
+} // namespace
+
+void begin_output(int slot, const std::string& path) { guard(slot, -1, path); }
+
+void begin_output(int slot, const Folder& folder, const std::string& name) {
+    if (cleanup::by_handle())
+        guard(slot, folder.handle, name);
+    else
+        guard(slot, -1, folder.path + "/" + name);
+}
+
+void end_run(int status) {
+    std::call_once(g_installed, cleanup::install_handlers);
+    cleanup::sweep();
+    cleanup::exit_now(status);
 }
 
 void output_created(int slot, bool created) {

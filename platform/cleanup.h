@@ -13,13 +13,20 @@ namespace quodrel::platform {
 // for up to 64 more. Whoever starts threads that write outputs caps their count by it.
 constexpr int kCleanupSlots = 65;
 
-// Before the call that creates (or truncates) `path`.
+struct Folder;
+
+// Before the call that creates `path`, or `name` in `folder`.
 void begin_output(int slot, const std::string& path);
+void begin_output(int slot, const Folder& folder, const std::string& name);
 // After that call: when `created`, the file is removed if the run is ended before
 // output_finished.
 void output_created(int slot, bool created);
 // The output is complete (or its writer removed it itself): it stays.
 void output_finished(int slot);
+
+// Ends the run as an interrupt would, from any thread: every guarded output is
+// removed, and the process exits with `status`.
+[[noreturn]] void end_run(int status);
 
 // Keeps the ending signals away from the calling thread, so that they are handled on
 // the main thread. Called first thing by every worker thread.

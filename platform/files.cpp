@@ -5,6 +5,7 @@
 
 #include "platform/cleanup.h"
 
+#include <atomic>
 #include <cstdio>
 
 namespace quodrel::platform::os {
@@ -22,12 +23,15 @@ struct Description {
 } // namespace quodrel::platform::os
 
 // Each system defines in namespace os: kSeparators (the characters that end a
-// folder's part of a path), describe, list_directory, open_for_reading, open_source,
-// file_id, open_output (without following a link, creating the file when missing,
-// failing when `exclusive` and it exists, truncating nothing), last_error_was_exists,
-// truncate, remove, resolve_links (where a chain of links at a path ends), may_replace
-// (whether an archive there may be replaced), unique_seed, write_some and
-// write_some_at; and the calls of files.h that differ by system.
+// folder's part of a path), describe, describe_in (what a name in a folder is, links
+// not followed), list_directory, open_for_reading, open_source, file_id, open_output
+// (without following a link, creating the file when missing, failing when `exclusive`
+// and it exists, truncating nothing), create_in (a new file in a folder, never through
+// a link), create_unnamed and name_unnamed (a file in a folder that gets its name only
+// when complete, where the file system can), last_error_was_exists, remove,
+// resolve_links (where a chain of links at a path ends), may_replace (whether an
+// archive there may be replaced), unique_seed, write_some and write_some_at; and the
+// calls of files.h that differ by system.
 #ifdef _WIN32
 #include "platform/win32/files.inc"
 #else
@@ -75,84 +79,109 @@ bool write_all_at(int file, const void* data, std::size_t size, std::uint64_t of
     return true;
 }
 
-Output create_output(const std::string& path, const FileId& keep, bool want_id) {
+Output create_output(const Folder& folder, const std::string& name, const FileId& keep,
+                     bool want_id) {
     Output out;
-    if (path.empty())
-        return out;
     // Most outputs are new: then they are this run's own, and there is nothing to ask.
-    out.file = os::open_output(path, true);
+    out.file = os::create_in(folder, name);
     if (out.file >= 0) {
         if (want_id)
             out.id = file_id(out.file);
         return out;
     }
-    if (!os::last_error_was_exists())
-        return out;
-    out.file = os::open_output(path, false);
-    if (out.file < 0)
-        return out;
     os::Description it;
-    if (!os::describe(out.file, it) || !it.regular || it.link || it.id == keep) {
-        close_file(out.file);
-        out.file = -1;
-        return out;
+    if (os::last_error_was_exists() && os::describe_in(folder, name, it) && it.regular &&
+        !it.link && !(it.id == keep)) {
+        out.existed = true;
+        out.id = it.id;
     }
-    out.id = it.id;
-    out.existed = true;
     return out;
 }
 
-bool empty_existing_output(const std::string& path, Output& output, bool want_id) {
-    os::Description it;
-    if (!os::describe(output.file, it)) {
-        close_file(output.file);
-        output.file = -1;
-        return false;
-    }
-    if (it.links > 1) {
-        // Other names share this file, possibly outside the destination: give this
-        // name a file of its own instead of writing into the shared one.
-        close_file(output.file);
-        output.file = os::remove(path) ? os::open_output(path, true) : -1;
-        if (output.file >= 0 && want_id)
-            output.id = file_id(output.file);
-        return output.file >= 0;
-    }
-    if (it.size > 0 && !os::truncate(output.file)) {
-        close_file(output.file);
-        output.file = -1;
-        return false;
-    }
-    return true;
+namespace {
+
+// A name for a temporary file no other run picks: the process, the time, a count.
+std::string temp_name() {
+    static std::atomic<unsigned> counter{0};
+    static const std::uint64_t seed = os::unique_seed();
+    char name[64];
+    std::snprintf(name, sizeof name, ".quodrel-%llx-%x", static_cast<unsigned long long>(seed),
+                  counter++);
+    return name;
 }
 
-int create_temp_file_beside(const std::string& target, std::string& temp_path, int slot) {
+} // namespace
+
+int create_replacement(const Folder& folder, std::string& name, int slot) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name = temp_name();
+        begin_output(slot, folder, name);
+        const int file = os::create_in(folder, name);
+        output_created(slot, file >= 0);
+        if (file >= 0 || !os::last_error_was_exists())
+            return file;
+    }
+    return -1;
+}
+
+bool create_temp_file_beside(const std::string& target, TempFile& temp, int slot) {
+    temp = TempFile{};
+    temp.slot = slot;
     if (target.empty() || !os::may_replace(target))
-        return -1;
+        return false;
     // Beside the file a link leads to, so that putting it in place is a rename within
     // one file system, and the link stays a link.
     const std::string final_target = os::resolve_links(target);
     const std::size_t cut = final_target.find_last_of(os::kSeparators);
-    const std::string folder =
-        cut == std::string::npos ? std::string() : final_target.substr(0, cut + 1);
-    static unsigned counter = 0;
-    const std::uint64_t seed = os::unique_seed();
+    temp.folder = cut == std::string::npos ? std::string() : final_target.substr(0, cut + 1);
+    temp.file = os::create_unnamed(temp.folder);
+    if (temp.file >= 0)
+        return true;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        char name[64];
-        std::snprintf(name, sizeof name, ".quodrel-%llx-%x", static_cast<unsigned long long>(seed),
-                      counter++);
-        const std::string path = folder + name;
+        const std::string path = temp.folder + temp_name();
         begin_output(slot, path);
-        const int file = os::open_output(path, true);
-        output_created(slot, file >= 0);
-        if (file >= 0) {
-            temp_path = path;
-            return file;
+        temp.file = os::open_output(path, true);
+        output_created(slot, temp.file >= 0);
+        if (temp.file >= 0) {
+            temp.path = path;
+            return true;
         }
         if (!os::last_error_was_exists())
-            return -1;
+            return false;
     }
-    return -1;
+    return false;
+}
+
+bool put_in_place(TempFile& temp, const std::string& target) {
+    if (temp.path.empty()) {
+        // Named only now that it is complete; from here on guarded like a named one.
+        for (int attempt = 0; attempt < 100 && temp.path.empty(); ++attempt) {
+            const std::string path = temp.folder + temp_name();
+            begin_output(temp.slot, path);
+            const bool named = os::name_unnamed(temp.file, path);
+            output_created(temp.slot, named);
+            if (named)
+                temp.path = path;
+            else if (!os::last_error_was_exists())
+                break;
+        }
+    }
+    bool placed = close_output(temp.file) && !temp.path.empty();
+    temp.file = -1;
+    placed = placed && replace_file(temp.path, target);
+    if (!placed && !temp.path.empty())
+        os::remove(temp.path);
+    output_finished(temp.slot);
+    return placed;
+}
+
+void discard(TempFile& temp) {
+    if (temp.file >= 0)
+        close_file(temp.file);
+    temp.file = -1;
+    if (!temp.path.empty())
+        os::remove(temp.path);
+    output_finished(temp.slot);
 }
 
 bool remove_file(const std::string& path) { return os::remove(path); }

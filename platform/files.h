@@ -89,21 +89,51 @@ void close_file(int file);
 // Closes an output; false when the last of its data could not be stored.
 bool close_output(int file);
 
-struct Output {
-    int file = -1;
-    FileId id;            // of an existing file, and of a new one when asked for
-    bool existed = false; // an earlier file is there: nothing of it is changed yet
+// A folder that outputs are made in, held open. On POSIX systems every name in it is
+// resolved from its descriptor without following a link, so whatever is done to its
+// path meanwhile (renamed, replaced by a link), what is made in it lands in it. On
+// Windows the open handle keeps the folder from being renamed or removed.
+struct Folder {
+    int handle = -1;
+    std::string path; // as given and joined from names, for the Windows calls
 };
 
-// Opens an output: a new file, created exclusively, or else the existing file at
-// `path`, left as it is for the caller to decide on (see empty_existing_output).
-// Never opens through a link, nor anything but a plain file, nor `keep`.
-Output create_output(const std::string& path, const FileId& keep, bool want_id);
+// Opens the folder a user names, following links. False when it is no folder.
+bool open_folder(const std::string& path, Folder& folder);
 
-// Readies an existing output to be written from its start: emptied, or where other
-// names share the file (possibly outside the destination), replaced by a file of its
-// own. False, with the file closed, when that cannot be done.
-bool empty_existing_output(const std::string& path, Output& output, bool want_id);
+// Makes folder `name` in `parent`, or finds it there, and opens it, never through a
+// link: is_link when a link stands there (or took its place before it was opened),
+// failed when it is no folder or cannot be made or opened.
+MakeDirectory make_folder(const Folder& parent, const std::string& name, Folder& made);
+
+// Opens the existing folder `name` in `parent`, never through a link.
+bool open_subfolder(const Folder& parent, const std::string& name, Folder& opened);
+
+void close_folder(Folder& folder);
+
+struct Output {
+    int file = -1;        // a new file, created exclusively, open for writing
+    FileId id;            // of the new file when asked for, or of the existing one
+    bool existed = false; // a plain file is there already: nothing of it was touched
+};
+
+// Creates the new file `name` in `folder` for writing. Where a plain file of that name
+// exists already (not `keep`), it is left as it is and told; anything else there (a
+// link, a folder) fails.
+Output create_output(const Folder& folder, const std::string& name, const FileId& keep,
+                     bool want_id);
+
+// A new, empty file in `folder` to be renamed over `name` once complete, guarded in
+// clean-up slot `slot` from the moment it exists. -1 on failure.
+int create_replacement(const Folder& folder, std::string& temp_name, int slot);
+
+// Moves `from` over `to` in one step, both in `folder`.
+bool rename_in(const Folder& folder, const std::string& from, const std::string& to);
+
+bool remove_in(const Folder& folder, const std::string& name);
+
+// Identity of what `name` in `folder` is (links followed); invalid when nothing is there.
+FileId file_id_in(const Folder& folder, const std::string& name);
 
 // A name as the file system below a folder that folds case compares it: for telling
 // which names may meet, not whether they do (file identity tells that).
@@ -117,14 +147,31 @@ bool names_fold_case(const std::string& dir);
 FileId file_id(const std::string& path);
 FileId file_id(int file);
 
-// A new, empty file in the folder of `target`, to be put in place by replace_file.
-// Refused when `target` is a directory, a device or a read-only file. Guarded in
-// clean-up slot `slot` from the moment it exists.
-int create_temp_file_beside(const std::string& target, std::string& temp_path, int slot);
+// How many more files and folders this process may open at once, about.
+std::size_t descriptors_left();
 
-// Moves `from` over `to` in one step; `to` keeps its permission bits if it existed,
-// and a link at `to` stays a link: its target is replaced.
-bool replace_file(const std::string& from, const std::string& to);
+// A file written beside its final place and put there only when complete.
+struct TempFile {
+    int file = -1;
+    std::string path;   // where it lies while it is written; empty while it has no name
+    std::string folder; // the folder it is put in place in, with a closing separator
+    int slot = 0;       // the clean-up slot that guards it
+};
+
+// A new, empty file in the folder of `target`, to be put in place by put_in_place.
+// Refused when `target` is a directory, a device or a read-only file. Where the file
+// system allows, it has no name until it is complete, so that nothing of it is left
+// if the process is killed; else it is guarded in clean-up slot `slot` from the
+// moment it exists.
+bool create_temp_file_beside(const std::string& target, TempFile& temp, int slot);
+
+// Puts a complete temporary file in place of `target` in one step, and closes it;
+// `target` keeps its permission bits if it existed, and a link at `target` stays a
+// link: its target is replaced. False, with the file closed and gone, on failure.
+bool put_in_place(TempFile& temp, const std::string& target);
+
+// Closes a temporary file and removes it.
+void discard(TempFile& temp);
 
 bool remove_file(const std::string& path);
 

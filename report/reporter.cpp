@@ -56,6 +56,45 @@ bool progress_dot_due(std::int32_t total, std::int32_t index) {
     return step == 0 || index % step == 0;
 }
 
+std::string printable(std::string_view name) {
+    std::string out;
+    out.reserve(name.size());
+    const auto octal = [&out](unsigned char byte) {
+        const char digits[] = {'\\', static_cast<char>('0' + (byte >> 6)),
+                               static_cast<char>('0' + ((byte >> 3) & 7)),
+                               static_cast<char>('0' + (byte & 7))};
+        out.append(digits, sizeof digits);
+    };
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(name[i]);
+        const auto next = i + 1 < name.size() ? static_cast<unsigned char>(name[i + 1]) : 0;
+        if (byte == '\t')
+            out += "\\t";
+        else if (byte == '\n')
+            out += "\\n";
+        else if (byte == '\r')
+            out += "\\r";
+        else if ((byte >= 0x01 && byte < 0x20) || byte == 0x7f)
+            octal(byte);
+        else if (byte == 0xc2 && next >= 0x80 && next <= 0x9f) {
+            octal(byte); // a C1 control: both of its bytes
+            octal(next);
+            ++i;
+        } else
+            out += static_cast<char>(byte);
+    }
+    return out;
+}
+
+void Reporter::check_output() {
+    if (lost_ || !std::ferror(stdout))
+        return;
+    lost_ = true;
+    failed_ = true;
+    if (output_lost_)
+        output_lost_();
+}
+
 void Reporter::creating(const std::string& archive_path, std::size_t entries) {
     std::printf("Creating %s (%d files)\n", archive_path.c_str(), static_cast<int>(entries));
 }
@@ -72,6 +111,7 @@ void Reporter::progress(std::int32_t total, std::int32_t index) {
     if (progress_dot_due(total, index)) {
         std::fputc('.', stdout);
         std::fflush(stdout);
+        check_output();
     }
 }
 
@@ -80,12 +120,16 @@ void Reporter::fault(Fault fault, const std::string& path) {
     failed_ = true;
 }
 
+void Reporter::fault(Fault fault, const std::string& given, std::string_view entry_path) {
+    this->fault(fault, given + printable(entry_path));
+}
+
 void Reporter::no_memory(std::int64_t bytes) { fault(Fault::no_memory, std::to_string(bytes)); }
 
 void Reporter::done() { std::fputs("\nDone\n", stdout); }
 
-void Reporter::listing(std::int32_t size, const std::string& path) {
-    std::printf("%10d %s\n", size, path.c_str());
+void Reporter::listing(std::int32_t size, std::string_view path) {
+    std::printf("%10d %s\n", size, printable(path).c_str());
 }
 
 void Reporter::totals(std::int32_t files, std::int32_t directories, std::int64_t bytes) {
@@ -93,7 +137,10 @@ void Reporter::totals(std::int32_t files, std::int32_t directories, std::int64_t
                 static_cast<long long>(bytes));
 }
 
-void Reporter::flush() { std::fflush(stdout); }
+void Reporter::flush() {
+    std::fflush(stdout);
+    check_output();
+}
 
 void report_out_of_memory() { std::fputs("ERROR! Out of memory\n", stdout); }
 

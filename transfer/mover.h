@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,7 @@ constexpr std::size_t kWindow = 256;
 struct Job {
     std::size_t first = 0, last = 0; // entries [first, last)
     std::string folder;              // their folder on disk, with a closing "/"
+    std::shared_ptr<void> context;   // what else the operation keeps for them
     std::uint64_t start = 0;         // where the first one's data lies in the archive
     std::uint64_t bytes = 0;
     bool big() const { return last - first == 1 && bytes >= kBigFile; }
@@ -59,18 +61,19 @@ public:
     OrderedMover& operator=(const OrderedMover&) = delete;
 
     // Takes file entry `i` of `size` bytes, whose data lies at `start` in the
-    // archive, in the folder whose entry is `parent`. `folder()` gives that folder's
-    // path on disk with a closing "/"; it is asked only when a batch starts.
-    template <class Folder>
+    // archive, in the folder whose entry is `parent`. `begin(job)` sets what a job
+    // needs to know of that folder (its path, its open handle); it is called only
+    // when a batch starts.
+    template <class Begin>
     void add_file(std::size_t i, std::int32_t parent, std::uint64_t start, std::uint64_t size,
-                  Folder&& folder) {
+                  Begin&& begin) {
         if (batch_.last > batch_.first &&
             (size >= kBigFile || parent != batch_parent_ || start != batch_.start + batch_.bytes ||
              batch_.bytes + size > kBatchBytes || batch_.last - batch_.first == kBatchFiles))
             cut();
         if (batch_.last == batch_.first) {
             batch_.first = i;
-            batch_.folder = folder();
+            begin(batch_);
             batch_.start = start;
             batch_parent_ = parent;
         }

@@ -2,6 +2,8 @@
 
 #include "platform/cleanup.h"
 
+#include <system_error>
+
 namespace quodrel::transfer {
 
 Workers::Workers(unsigned threads, std::size_t window, std::function<void(std::size_t, int)> run)
@@ -9,8 +11,15 @@ Workers::Workers(unsigned threads, std::size_t window, std::function<void(std::s
     for (std::size_t i = 0; i < window; ++i)
         done_[i] = 0;
     // The caller's thread runs jobs too while it waits: one thread fewer to start.
-    for (unsigned i = 1; i < threads; ++i)
-        threads_.emplace_back([this, i] { work(static_cast<int>(i)); });
+    // Where the system grants fewer threads, fewer do the work, down to the caller's
+    // alone: the outcome is the same.
+    for (unsigned i = 1; i < threads; ++i) {
+        try {
+            threads_.emplace_back([this, i] { work(static_cast<int>(i)); });
+        } catch (const std::system_error&) {
+            break;
+        }
+    }
 }
 
 Workers::~Workers() {

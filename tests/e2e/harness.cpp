@@ -177,6 +177,26 @@ Result native_quodrel(const std::vector<std::string>& args, const std::string& c
     return run_once(args, cwd, false, 0, true);
 }
 
+bool writes_temporary_archive(int pid, const std::string& folder) {
+    const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+    DIR* dir = opendir(fds.c_str());
+    if (!dir)
+        return false;
+    bool found = false;
+    while (const dirent* item = readdir(dir)) {
+        char target[4096];
+        const ssize_t n = readlink((fds + "/" + item->d_name).c_str(), target, sizeof target - 1);
+        if (n <= 0)
+            continue;
+        const std::string path(target, static_cast<std::size_t>(n));
+        // An unnamed file shows as "FOLDER/#INODE (deleted)".
+        found = found || path.rfind(folder + "/.quodrel-", 0) == 0 ||
+                (path.rfind(folder + "/#", 0) == 0 && path.find(" (deleted)") != std::string::npos);
+    }
+    closedir(dir);
+    return found;
+}
+
 int start_quodrel(const std::vector<std::string>& args, const std::string& cwd) {
     const int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
     const pid_t pid = spawn(args, cwd, null_fd, false, 0);

@@ -48,6 +48,10 @@ Result native_quodrel(const std::vector<std::string>& args, const std::string& c
 // Starts the program like quodrel() with its output discarded, and does not wait.
 int start_quodrel(const std::vector<std::string>& args, const std::string& cwd);
 
+// Whether process `pid` holds open a temporary archive in `folder`: named
+// ".quodrel-..." or, where the file system allows, without a name yet.
+bool writes_temporary_archive(int pid, const std::string& folder);
+
 // A fresh folder below `base`, removed with everything in it afterwards.
 class TempDir {
 public:
