@@ -3,6 +3,7 @@
 #include "create/builder.h"
 #include "extract/extractor.h"
 #include "extract/inspect.h"
+#include "platform/cleanup.h"
 #include "platform/files.h"
 #include "platform/terminal.h"
 #include "report/reporter.h"
@@ -112,9 +113,9 @@ void print_help() {
                stdout);
 }
 
-int run_command(const std::vector<std::string>& args) {
-    platform::prepare_standard_output();
-    Reporter out;
+namespace {
+
+int route(const std::vector<std::string>& args, Reporter& out) {
     const unsigned threads = requested_threads();
     // Routes for people at a prompt and for scripts: no banner, no key wait.
     if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
@@ -144,6 +145,12 @@ int run_command(const std::vector<std::string>& args) {
     // One dropped path: an archive to unpack beside itself, or a directory to pack.
     std::fputs(kBanner, stdout);
     const std::string& path = args[0];
+    // An option alone ("-l" without its archive) is a mistake, not a folder to pack,
+    // unless something of that name is there.
+    if (!path.empty() && path[0] == '-' && !platform::file_id(path).valid) {
+        print_usage();
+        return kExitUsage;
+    }
     const int file = platform::open_for_reading(path);
     if (file >= 0) {
         platform::close_file(file);
@@ -155,6 +162,20 @@ int run_command(const std::vector<std::string>& args) {
     }
     return wait_after(
         create_archive(path, archive_path_beside(path, platform::windows_rules()), threads, out));
+}
+
+} // namespace
+
+int run_command(const std::vector<std::string>& args) {
+    platform::prepare_standard_output();
+    // Output that can no longer be written (a closed pipe, a full disk) ends the run
+    // as an interrupt would: what is being written is removed.
+    Reporter out([] { platform::end_run(kExitError); });
+    const int exit_status = route(args, out);
+    // Whatever the route, output that could not all be written is a failure.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout))
+        return kExitError;
+    return exit_status;
 }
 
 } // namespace quodrel

@@ -3,16 +3,25 @@
 #include "archive/tree.h"
 #include "extract/archive_file.h"
 
+#include <cstring>
+
 namespace quodrel {
 namespace {
 
 // Opens and reads the archive; false, with the error printed, when that fails.
-bool read_whole_table(const std::string& archive_path, ArchiveFile& archive, Reporter& out) {
+// A check (`magic`) first tells a file that is no archive at all: extraction and
+// listing read any file as one.
+bool read_whole_table(const std::string& archive_path, ArchiveFile& archive, Reporter& out,
+                      bool magic = false) {
     if (!open_archive(archive_path, archive)) {
         out.fault(Fault::cannot_open, archive_path);
         return false;
     }
     read_archive_header(archive);
+    if (magic && std::memcmp(archive.header.magic, kMagic, sizeof kMagic) != 0) {
+        out.fault(Fault::not_an_archive, archive_path);
+        return false;
+    }
     const TableDamage damage = read_archive_table(archive);
     if (damage == TableDamage::none)
         return true;
@@ -55,7 +64,7 @@ bool list_archive(const std::string& archive_path, Reporter& out) {
 
 bool test_archive(const std::string& archive_path, Reporter& out) {
     ArchiveFile archive;
-    if (read_whole_table(archive_path, archive, out)) {
+    if (read_whole_table(archive_path, archive, out, true)) {
         const ExtractionPlan plan = plan_archive(archive);
         walk_table(archive, out, [&](std::size_t i, std::string path) {
             const Step& step = plan.steps[i];

@@ -35,6 +35,7 @@ enum class Fault : std::uint8_t {
     bad_name_length,
     too_deep,
     table_no_memory,
+    not_an_archive, // a file that does not start with the magic
 };
 
 // The fault the user is told for a limit of the format an entry breaks, and for

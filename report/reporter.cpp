@@ -26,6 +26,7 @@ const char* fault_message(Fault fault) {
     case Fault::bad_name_length: return "ERROR! Bad name length in %s\n";
     case Fault::too_deep: return "ERROR! Too many directory levels in %s\n";
     case Fault::table_no_memory: return "ERROR! No memory for the entry table of %s\n";
+    case Fault::not_an_archive: return "ERROR! Not an archive %s\n";
     }
     return "ERROR! %s\n";
 }
