@@ -72,7 +72,7 @@ bool test_archive(const std::string& archive_path, Reporter& out) {
                 return;
             if (!path.empty() && path.back() == '/')
                 path.pop_back(); // messages name a directory without its closing "/"
-            out.fault(step.fault, path);
+            out.fault(step.fault, std::string(), path);
         });
     }
     out.flush();

@@ -20,7 +20,9 @@ OrderedMover::OrderedMover(unsigned threads, std::size_t block_bytes,
     : hands_(make_hands(threads, block_bytes)), ring_(kWindow), move_(std::move(move)),
       report_(std::move(report)),
       workers_(static_cast<unsigned>(hands_.size()), kWindow, [this](std::size_t job, int slot) {
-          move_(ring_[job % kWindow], hands_[static_cast<std::size_t>(slot)]);
+          Job& it = ring_[job % kWindow];
+          move_(it, hands_[static_cast<std::size_t>(slot)]);
+          it = Job{}; // what it held (an open folder, say) is let go as soon as it is done
       }) {}
 
 void OrderedMover::cut() {

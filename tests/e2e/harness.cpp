@@ -54,7 +54,9 @@ const std::string& reachable_binary() {
 // Starts the program in a new session (so without a controlling terminal) in `cwd`,
 // stdin from /dev/null, stdout to `out_fd`.
 pid_t spawn(const std::vector<std::string>& args, const std::string& cwd, int out_fd,
-            bool unprivileged, std::uint64_t file_size_limit, bool native = false) {
+            const Limits& limits, bool native = false) {
+    const bool unprivileged = limits.unprivileged;
+    const std::uint64_t file_size_limit = limits.file_size;
     const char* program_for_nobody =
         unprivileged && !under_wine() ? reachable_binary().c_str() : QUODREL_BINARY;
     const pid_t pid = fork();
@@ -76,6 +78,19 @@ pid_t spawn(const std::vector<std::string>& args, const std::string& cwd, int ou
         _exit(126);
     dup2(null_fd, 0);
     dup2(out_fd, 1);
+    if (null_fd > 2)
+        close(null_fd);
+    if (limits.descriptors != 0) {
+        const struct rlimit limit = {limits.descriptors, limits.descriptors};
+        if (setrlimit(RLIMIT_NOFILE, &limit) != 0)
+            _exit(124);
+    }
+    if (limits.no_more_threads) {
+        // No thread or process more for this user (as user nobody: root is exempt).
+        const struct rlimit limit = {0, 0};
+        if (setrlimit(RLIMIT_NPROC, &limit) != 0)
+            _exit(124);
+    }
     std::vector<char*> argv;
     if (under_wine() && !native) {
         setenv("WINEPREFIX", wine_prefix().c_str(), 1);
@@ -98,12 +113,12 @@ pid_t spawn(const std::vector<std::string>& args, const std::string& cwd, int ou
 
 namespace {
 
-Result run_once(const std::vector<std::string>& args, const std::string& cwd, bool unprivileged,
-                std::uint64_t file_size_limit, bool native = false) {
+Result run_once(const std::vector<std::string>& args, const std::string& cwd, const Limits& limits,
+                bool native = false) {
     int pipe_fds[2];
     if (pipe2(pipe_fds, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe");
-    const pid_t pid = spawn(args, cwd, pipe_fds[1], unprivileged, file_size_limit, native);
+    const pid_t pid = spawn(args, cwd, pipe_fds[1], limits, native);
     close(pipe_fds[1]);
     Result run;
     char buffer[65536];
@@ -149,13 +164,21 @@ bool wine_failed(const Result& run) { return run.status == 127 || run.out.empty(
 
 Result quodrel(const std::vector<std::string>& args, const std::string& cwd, bool unprivileged,
                std::uint64_t file_size_limit) {
-    Result run = run_once(args, cwd, unprivileged, file_size_limit);
+    Limits limits;
+    limits.unprivileged = unprivileged;
+    limits.file_size = file_size_limit;
+    return quodrel_limited(args, cwd, limits);
+}
+
+Result quodrel_limited(const std::vector<std::string>& args, const std::string& cwd,
+                       const Limits& limits) {
+    Result run = run_once(args, cwd, limits);
     for (int retry = 0; retry < 2 && under_wine() && wine_failed(run); ++retry) {
         std::fprintf(stderr,
                      "note: Wine failed to run the program (status %d, %zu bytes out); "
                      "once more\n",
                      run.status, run.out.size());
-        run = run_once(args, cwd, unprivileged, file_size_limit);
+        run = run_once(args, cwd, limits);
     }
     return run;
 }
@@ -174,7 +197,7 @@ Result quodrel_threads(unsigned threads, const std::vector<std::string>& args,
 }
 
 Result native_quodrel(const std::vector<std::string>& args, const std::string& cwd) {
-    return run_once(args, cwd, false, 0, true);
+    return run_once(args, cwd, Limits{}, true);
 }
 
 bool writes_temporary_archive(int pid, const std::string& folder) {
@@ -199,7 +222,7 @@ bool writes_temporary_archive(int pid, const std::string& folder) {
 
 int start_quodrel(const std::vector<std::string>& args, const std::string& cwd) {
     const int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    const pid_t pid = spawn(args, cwd, null_fd, false, 0);
+    const pid_t pid = spawn(args, cwd, null_fd, Limits{});
     close(null_fd);
     return pid;
 }

@@ -37,6 +37,17 @@ std::string wine_prefix();
 Result quodrel(const std::vector<std::string>& args, const std::string& cwd,
                bool unprivileged = false, std::uint64_t file_size_limit = 0);
 
+// What the program may use of the machine.
+struct Limits {
+    bool unprivileged = false;     // run as user nobody (when the tests run as root)
+    std::uint64_t file_size = 0;   // bytes of one file, as a full disk would stop it
+    std::uint64_t descriptors = 0; // files open at once
+    bool no_more_threads = false;  // no thread can be started (with `unprivileged`)
+};
+
+Result quodrel_limited(const std::vector<std::string>& args, const std::string& cwd,
+                       const Limits& limits);
+
 // Runs the program like quodrel() with QUODREL_THREADS set to `threads`.
 Result quodrel_threads(unsigned threads, const std::vector<std::string>& args,
                        const std::string& cwd);

@@ -1,0 +1,377 @@
+// What a determined user does to a running program: changes the tree under it,
+// closes its output, kills it, starves it of descriptors and threads, hands it names
+// that talk to the terminal and files that are no archives. Nothing may land outside
+// the destination, nothing half-made may stay, and nothing false may be said.
+#include "e2e/harness.h"
+#include "support/archive_writer.h"
+
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace e2e;
+using testing_support::ArchiveWriter;
+using testing_support::TestRecord;
+
+namespace {
+
+// An archive of one folder d holding `files` small files.
+std::string one_folder_of(int files) {
+    ArchiveWriter writer;
+    writer.dir("d", files);
+    for (int i = 0; i < files; ++i)
+        writer.file("f" + std::to_string(i), std::to_string(i));
+    return writer.bytes();
+}
+
+std::size_t count_below(const std::string& root) { return paths_below(root).size(); }
+
+// Renaming an extracted folder and putting a link to another place in its stead, as
+// soon as the folder appears, never sends a file there: the folder keeps receiving
+// its files where it now is, or, when the link came first, it is refused.
+TEST(Pressure, AFolderSwappedForALinkMidRunReceivesNothingOutside) {
+    SKIP_UNDER_WINE("links and a second process racing the program");
+    constexpr int kFiles = 3000;
+    const std::string bytes = one_folder_of(kFiles);
+    int moved_runs = 0, refused_runs = 0;
+    for (int run = 0; run < 8; ++run) {
+        TempDir dir("/dev/shm");
+        write_file(dir / "r.dat", bytes);
+        make_dirs(dir / "elsewhere");
+        const int pid = start_quodrel({"-e", "r.dat", "dest", "-s"}, dir.path());
+        const std::string folder = dir / "dest/d";
+        struct stat st;
+        for (int i = 0; i < 2000000 && lstat(folder.c_str(), &st) != 0; ++i) {
+        }
+        const bool swapped = rename(folder.c_str(), (dir / "dest/d.moved").c_str()) == 0 &&
+                             symlink((dir / "elsewhere").c_str(), folder.c_str()) == 0;
+        int status = 0;
+        waitpid(pid, &status, 0);
+        ASSERT_TRUE(swapped) << "run " << run;
+        EXPECT_EQ(count_below(dir / "elsewhere"), 0u) << "run " << run;
+        const std::size_t moved =
+            is_dir(dir / "dest/d.moved") ? count_below(dir / "dest/d.moved") : 0;
+        if (moved == kFiles)
+            ++moved_runs;
+        else if (moved == 0)
+            ++refused_runs; // the link stood there before the folder was opened
+        else
+            ADD_FAILURE() << moved << " files in the moved folder, run " << run;
+    }
+    EXPECT_EQ(moved_runs + refused_runs, 8);
+}
+
+TEST(Pressure, AFolderReplacedByALinkBeforeItIsOpenedIsRefusedWithItsSubtree) {
+    SKIP_UNDER_WINE("links");
+    TempDir dir;
+    make_dirs(dir / "elsewhere");
+    make_dirs(dir / "out");
+    ASSERT_EQ(symlink((dir / "elsewhere").c_str(), (dir / "out/d").c_str()), 0);
+    write_file(dir / "a.dat", ArchiveWriter().dir("d", 1).file("f", "x").file("g", "y").bytes());
+    const Result run = quodrel({"-e", "a.dat", "out", "-s"}, dir.path());
+    EXPECT_EQ(run.out, "Extracting a.dat\n3 files, data offset 88\n.ERROR! Cannot create out/d\n"
+                       "..\nDone\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(count_below(dir / "elsewhere"), 0u);
+    EXPECT_EQ(read_file(dir / "out/g"), "y");
+}
+
+// Control bytes in names are printed as escapes wherever a name is printed; the
+// files keep their real names.
+TEST(Pressure, NamesNeverTalkToTheTerminal) {
+    TestRecord outside;
+    outside.name = "past\x1b[2J";
+    outside.offset = 1 << 30;
+    outside.size = 3;
+    TempDir dir;
+    const std::string archive = ArchiveWriter()
+                                    .file("new\nline", "1")
+                                    .file("tab\there", "2")
+                                    .file("title\x1b]0;pwned\x07", "3")
+                                    .file("c1\xc2\x9b"
+                                          "31m",
+                                          "4")
+                                    .file("caf\xc3\xa9\\", "5")
+                                    .record(outside)
+                                    .bytes();
+    write_file(dir / "a.dat", archive);
+    const Result list = quodrel({"-l", "a.dat"}, dir.path());
+    EXPECT_EQ(list.out, "         1 new\\nline\n"
+                        "         1 tab\\there\n"
+                        "         1 title\\033]0;pwned\\007\n"
+                        "         1 c1\\302\\23331m\n"
+                        "         1 caf\xc3\xa9\\\n"
+                        "         3 past\\033[2J\n"
+                        "6 files, 0 directories, 8 bytes\n");
+    const Result test = quodrel({"-t", "a.dat"}, dir.path());
+    EXPECT_EQ(test.out, "ERROR! Unsafe name caf\xc3\xa9\\\n"
+                        "ERROR! Data cut short for past\\033[2J\n"
+                        "6 files, 0 directories, 8 bytes\n");
+    if (under_wine())
+        return; // names with control bytes cannot be made on Windows
+    const Result run = quodrel({"-e", "a.dat", "out", "-s"}, dir.path());
+    EXPECT_EQ(run.out, "Extracting a.dat\n6 files, data offset 204\n"
+                       ".....ERROR! Unsafe name out/caf\xc3\xa9\\\n"
+                       ".ERROR! Data cut short for out/past\\033[2J\n"
+                       "\nDone\n");
+    EXPECT_EQ(read_file(dir / "out/new\nline"), "1");
+    EXPECT_EQ(read_file(dir / "out/title\x1b]0;pwned\x07"), "3");
+    // From a source tree too.
+    make_dirs(dir / "src");
+    write_file(dir / "src/bad:\rname", "x");
+    const Result create = quodrel({"-c", "src", "b.dat", "-s"}, dir.path());
+    EXPECT_EQ(create.out, "Creating b.dat (0 files)\nERROR! Name cannot be stored src/bad:\\rname\n"
+                          "\nDone\n");
+}
+
+// A reader that goes away (a closed pipe), standard output on a full disk, Ctrl+Backslash
+// and a kill: no file is left cut short, no temporary archive stays.
+TEST(Pressure, ClosedOutputEndsTheRunWithoutACutShortFile) {
+    SKIP_UNDER_WINE("POSIX pipes and signals");
+    TempDir dir("/dev/shm");
+    ArchiveWriter writer;
+    const std::string content(600000, 'c');
+    for (int i = 0; i < 150; ++i)
+        writer.file("f" + std::to_string(i), content);
+    write_file(dir / "big.dat", writer.bytes());
+    int cut_short = 0, whole = 0;
+    for (int run = 0; run < 6; ++run) {
+        const std::string out = dir / ("out" + std::to_string(run));
+        int fds[2];
+        ASSERT_EQ(pipe(fds), 0);
+        const pid_t pid = fork();
+        if (pid == 0) {
+            dup2(fds[1], 1);
+            close(fds[0]);
+            close(fds[1]);
+            execl(QUODREL_BINARY, QUODREL_BINARY, "-e", (dir / "big.dat").c_str(), out.c_str(),
+                  static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(fds[1]);
+        char first[50];
+        std::size_t got = 0;
+        while (got < sizeof first) {
+            const ssize_t n = read(fds[0], first + got, sizeof first - got);
+            if (n <= 0)
+                break;
+            got += static_cast<std::size_t>(n);
+        }
+        close(fds[0]); // as `| head -c 50` does
+        int status = 0;
+        waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+        for (const std::string& path : paths_below(out))
+            (read_file(out + path) == content ? whole : cut_short) += 1;
+    }
+    EXPECT_EQ(cut_short, 0);
+    EXPECT_LT(whole, 6 * 150); // the runs did end early
+    // Standard output on a full disk: the same, and listing fails too.
+    EXPECT_EQ(std::system(("cd " + dir.path() + " && " + QUODREL_BINARY +
+                           " -l big.dat >/dev/full; test $? = 1")
+                              .c_str()),
+              0);
+    EXPECT_EQ(std::system(("cd " + dir.path() + " && " + QUODREL_BINARY +
+                           " -e big.dat full >/dev/full; test $? = 1")
+                              .c_str()),
+              0);
+    for (const std::string& path : paths_below(dir / "full"))
+        EXPECT_EQ(read_file(dir / "full" + path), content) << path;
+}
+
+void interrupt_extraction(int signal) {
+    TempDir dir("/dev/shm");
+    ArchiveWriter writer;
+    const std::string content(900000, 'q');
+    for (int i = 0; i < 200; ++i)
+        writer.file("f" + std::to_string(i), content);
+    write_file(dir / "a.dat", writer.bytes());
+    const int pid = start_quodrel({"-e", "a.dat", "out", "-s"}, dir.path());
+    for (int i = 0; i < 20000 && count_below(dir / "out") < 20; ++i)
+        usleep(100);
+    kill(pid, signal);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+    for (const std::string& path : paths_below(dir / "out"))
+        EXPECT_EQ(read_file(dir / "out" + path), content) << path;
+}
+
+TEST(Pressure, CtrlBackslashIsAnInterruptLikeCtrlC) {
+    SKIP_UNDER_WINE("POSIX signals");
+    for (int run = 0; run < 3; ++run)
+        interrupt_extraction(SIGQUIT);
+    TempDir dir("/dev/shm");
+    make_dirs(dir / "src");
+    write_file(dir / "src/big", "");
+    ASSERT_EQ(truncate((dir / "src/big").c_str(), 1LL << 30), 0);
+    const int pid = start_quodrel({"-c", "src", "a.dat", "-s"}, dir.path());
+    for (int i = 0; i < 20000 && !writes_temporary_archive(pid, dir.path()); ++i)
+        usleep(500);
+    kill(pid, SIGQUIT);
+    waitpid(pid, nullptr, 0);
+    EXPECT_EQ(paths_below(dir.path()), (std::vector<std::string>{"/src", "/src/big"}));
+}
+
+TEST(Pressure, AKilledCreationLeavesNothingBehind) {
+    SKIP_UNDER_WINE("POSIX signals");
+    TempDir dir("/dev/shm");
+    make_dirs(dir / "src");
+    for (int i = 0; i < 40; ++i)
+        write_file(dir / ("src/f" + std::to_string(i)), std::string(300000, 'k'));
+    for (int run = 0; run < 6; ++run) {
+        const int pid = start_quodrel({"-c", "src", "src/inside.dat", "-s"}, dir.path());
+        for (int i = 0; i < 20000 && !writes_temporary_archive(pid, dir / "src"); ++i)
+            usleep(100);
+        usleep(static_cast<useconds_t>(run * 1500));
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        std::vector<std::string> left;
+        for (const std::string& path : paths_below(dir / "src"))
+            if (path.rfind("/f", 0) != 0 && path != "/inside.dat")
+                left.push_back(path);
+        EXPECT_TRUE(left.empty()) << left.front();
+    }
+    // The next creation of an archive inside its own source packs no leftover.
+    EXPECT_EQ(quodrel({"-c", "src", "src/inside.dat", "-s"}, dir.path()).status, 0);
+    EXPECT_EQ(quodrel({"-l", "src/inside.dat"}, dir.path()).out.find("quodrel"), std::string::npos);
+}
+
+// Few descriptors and no threads to be had change how the work is done, not its result.
+TEST(Pressure, LimitsOfTheMachineAreNotFaultsOfTheTree) {
+    SKIP_UNDER_WINE("POSIX limits");
+    TempDir dir;
+    ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
+    for (int d = 0; d < 6; ++d)
+        make_dirs(dir / ("src/d" + std::to_string(d) + "/deeper"));
+    for (int d = 0; d < 6; ++d)
+        for (int f = 0; f < 50; ++f)
+            write_file(dir / ("src/d" + std::to_string(d) + "/deeper/f" + std::to_string(f)),
+                       std::string(static_cast<std::size_t>(f * 37 + d), 'a' + char(d)));
+    write_file(dir / "src/big", std::string(300000, 'B'));
+    const Result plain = quodrel({"-c", "src", "plain.dat", "-s"}, dir.path());
+    ASSERT_EQ(plain.status, 0);
+    const Result plain_out = quodrel({"-e", "plain.dat", "plain", "-s"}, dir.path());
+    Limits few;
+    few.descriptors = 8;
+    Limits no_threads;
+    no_threads.unprivileged = true;
+    no_threads.no_more_threads = true;
+    for (const Limits& limits : {few, no_threads}) {
+        setenv("QUODREL_THREADS", "8", 1);
+        const Result create =
+            quodrel_limited({"-c", "src", "limited.dat", "-s"}, dir.path(), limits);
+        const Result extract =
+            quodrel_limited({"-e", "plain.dat", "limited", "-s"}, dir.path(), limits);
+        unsetenv("QUODREL_THREADS");
+        EXPECT_EQ(create.out, std::string(plain.out).replace(9, 5, "limited"));
+        EXPECT_EQ(create.status, 0);
+        EXPECT_EQ(read_file(dir / "limited.dat"), read_file(dir / "plain.dat"));
+        EXPECT_EQ(extract.out, plain_out.out);
+        EXPECT_TRUE(tree(dir / "limited") == tree(dir / "plain"));
+        std::system(("rm -rf '" + (dir / "limited") + "' '" + (dir / "limited.dat") + "'").c_str());
+    }
+}
+
+// Extracting over an earlier tree on a disk that fills up keeps the earlier file.
+TEST(Pressure, AFailedReplacementKeepsTheEarlierFile) {
+    TempDir dir;
+    make_dirs(dir / "out");
+    write_file(dir / "out/doc.bin", "the earlier contents");
+    write_file(dir / "a.dat", ArchiveWriter().file("doc.bin", std::string(5000, 'n')).bytes());
+    const Result run = quodrel({"-e", "a.dat", "out", "-s"}, dir.path(), false, 4096);
+    EXPECT_EQ(run.out, "Extracting a.dat\n1 files, data offset 44\n.ERROR! Cannot write "
+                       "out/doc.bin\n\nDone\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(read_file(dir / "out/doc.bin"), "the earlier contents");
+    EXPECT_EQ(paths_below(dir / "out"), (std::vector<std::string>{"/doc.bin"}));
+    // And a replacement that succeeds replaces it.
+    EXPECT_EQ(quodrel({"-e", "a.dat", "out", "-s"}, dir.path()).status, 0);
+    EXPECT_EQ(read_file(dir / "out/doc.bin"), std::string(5000, 'n'));
+}
+
+// -t says what extraction will do: the same name twice in a folder (and a file and a
+// folder of one name) is a clash, the first stays.
+TEST(Pressure, TestTellsTheClashesExtractionMeets) {
+    TempDir dir;
+    write_file(dir / "a.dat", ArchiveWriter()
+                                  .file("x", "first")
+                                  .file("x", "second")
+                                  .dir("x", 1)
+                                  .file("inside", "never")
+                                  .dir("sub", 2)
+                                  .file("Same", "1")
+                                  .file("same", "2")
+                                  .bytes());
+    const std::string folded = under_wine() ? "ERROR! Name clash sub/same\n" : "";
+    const Result test = quodrel({"-t", "a.dat"}, dir.path());
+    EXPECT_EQ(test.out, "ERROR! Name clash x\nERROR! Name clash x\n" + folded +
+                            "5 files, 2 directories, 18 bytes\n");
+    EXPECT_EQ(test.status, 1);
+    const Result run = quodrel({"-e", "a.dat", "out", "-s"}, dir.path());
+    EXPECT_EQ(run.out, "Extracting a.dat\n7 files, data offset 196\n"
+                       "..ERROR! Name clash out/x\n.ERROR! Name clash out/x\n...." +
+                           std::string(under_wine() ? "ERROR! Name clash out/sub/same\n" : "") +
+                           "\nDone\n");
+    EXPECT_EQ(read_file(dir / "out/x"), "first");
+}
+
+TEST(Pressure, TestTellsAFileThatIsNoArchive) {
+    TempDir dir;
+    write_file(dir / "empty", "");
+    write_file(dir / "zeros", std::string(4096, '\0'));
+    write_file(dir / "x.tar", "ustar\0not ours" + std::string(500, 'x'));
+    for (const std::string name : {"empty", "zeros", "x.tar"}) {
+        const Result run = quodrel({"-t", name}, dir.path());
+        EXPECT_EQ(run.out, "ERROR! Not an archive " + name + "\n");
+        EXPECT_EQ(run.status, 1);
+    }
+    // Listing and extraction keep reading any file as an archive.
+    EXPECT_EQ(quodrel({"-l", "zeros"}, dir.path()).out, "0 files, 0 directories, 0 bytes\n");
+}
+
+TEST(Pressure, ALoneOptionIsNoFolderToPack) {
+    TempDir dir;
+    for (const std::string option : {"-l", "-t", "-e", "-c", "--list", "-x"}) {
+        const Result run = quodrel({option}, dir.path());
+        EXPECT_EQ(run.out, kBanner + kUsage) << option;
+        EXPECT_EQ(run.status, 2) << option;
+    }
+    EXPECT_TRUE(paths_below(dir.path()).empty());
+    // A folder of such a name is still packed.
+    make_dirs(dir / "-x");
+    write_file(dir / "-x/a", "a");
+    EXPECT_EQ(quodrel({"-x"}, dir.path()).out,
+              kBanner + "Creating -x.dat (1 files)\n.\nDone\n" + kPress);
+}
+
+TEST(Pressure, WindowsDeviceNamesAndTrailingDotsNeverBecomeFiles) {
+    if (!under_wine())
+        GTEST_SKIP() << "Windows names";
+    TempDir dir;
+    make_dirs(dir / "src");
+    write_file(dir / "src/a", "a");
+    for (const std::string archive : {"NUL", "CON", "aux.dat", "x.dat.", "x.dat "}) {
+        const Result run = quodrel({"-c", "src", archive, "-s"}, dir.path());
+        EXPECT_EQ(run.out,
+                  "Creating " + archive + " (1 files)\nERROR! Cannot create " + archive + "\n")
+            << archive;
+        EXPECT_EQ(run.status, 1);
+    }
+    EXPECT_EQ(paths_below(dir.path()), (std::vector<std::string>{"/src", "/src/a"}));
+    ASSERT_EQ(quodrel({"-c", "src", "a.dat", "-s"}, dir.path()).status, 0);
+    for (const std::string dest : {"out.", "nul", "lpt1.txt"}) {
+        const Result run = quodrel({"-e", "a.dat", dest, "-s"}, dir.path());
+        EXPECT_EQ(run.out,
+                  "Extracting a.dat\n1 files, data offset 40\nERROR! Cannot create " + dest + "\n")
+            << dest;
+    }
+    EXPECT_EQ(quodrel({"-e", "a.dat", ".", "-s"}, dir.path()).status, 0); // "." stays valid
+}
+
+} // namespace
