@@ -1,6 +1,7 @@
 #include "app/run_command.h"
 #include "report/reporter.h"
 
+#include <cstdio>
 #include <new>
 #include <string>
 #include <vector>
@@ -10,7 +11,7 @@ int main(int argc, char** argv) {
         return quodrel::run_command(quodrel::arguments(argc, argv));
     } catch (const std::bad_alloc&) {
         // A tree or table too large for memory: end with a message, not a crash.
-        quodrel::report_out_of_memory();
+        std::fputs(quodrel::kOutOfMemory, stdout);
         return quodrel::kExitError;
     }
 }

@@ -1,8 +1,6 @@
 #include "app/run_command.h"
 
-#include "create/builder.h"
-#include "extract/extractor.h"
-#include "extract/inspect.h"
+#include "app/archive_routes.h"
 #include "platform/cleanup.h"
 #include "platform/files.h"
 #include "platform/terminal.h"
@@ -31,13 +29,11 @@ constexpr const char* kExplorerUsage =
     "  To extract DAT archives:\n  Drag a DAT file over the quodrel.exe icon\n\n"
     "  To create DAT archives:\n  Drag a directory over the quodrel.exe icon\n\n";
 
-int status(bool ok) { return ok ? kExitOk : kExitError; }
-
 // Desktop routes end with a key wait, whatever the operation's outcome.
-int wait_after(bool ok) {
-    std::fputs(kPressAnyKey, stdout);
+int wait_after(int status) {
+    write_out(kPressAnyKey);
     wait_for_key();
-    return status(ok);
+    return status;
 }
 
 } // namespace
@@ -102,6 +98,10 @@ void print_help() {
     std::fputs(kCommandLineUsage, stdout);
     std::fputs("  To list what DAT archives hold:\n  quodrel -l file.dat\n\n"
                "  To check DAT archives without extracting them:\n  quodrel -t file.dat\n\n"
+               "  To extract chosen entries (* and ? match within one part of a path):\n"
+               "  quodrel -x file.dat directory path...\n\n"
+               "  To print one file of a DAT archive on standard output:\n"
+               "  quodrel -p file.dat path\n\n"
                "  A fourth argument -s after -e or -c leaves out the banner.\n",
                stdout);
     std::fputs(kExplorerUsage, stdout);
@@ -115,7 +115,7 @@ void print_help() {
 
 namespace {
 
-int route(const std::vector<std::string>& args, Reporter& out) {
+int route(const std::vector<std::string>& args) {
     const unsigned threads = requested_threads();
     // Routes for people at a prompt and for scripts: no banner, no key wait.
     if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
@@ -127,18 +127,24 @@ int route(const std::vector<std::string>& args, Reporter& out) {
         return kExitOk;
     }
     if (args.size() == 2 && args[0] == "-l")
-        return status(list_archive(args[1], out));
+        return list_route(args[1]);
     if (args.size() == 2 && args[0] == "-t")
-        return status(test_archive(args[1], out));
+        return test_route(args[1]);
+    if (args.size() >= 4 && args[0] == "-x") {
+        const std::vector<std::string> chosen(args.begin() + 3, args.end());
+        return extract_route(args[1], args[2], &chosen, threads);
+    }
+    if (args.size() == 3 && args[0] == "-p")
+        return print_route(args[1], args[2]);
     // The routes of the first command line: the banner, unless a fourth argument "-s"
     // asks for none.
     if (args.size() != 1) {
         if (!(args.size() >= 4 && args[3] == "-s"))
             std::fputs(kBanner, stdout);
         if (args.size() >= 3 && args[0] == "-e")
-            return status(extract_archive(args[1], args[2], threads, out));
+            return extract_route(args[1], args[2], nullptr, threads);
         if (args.size() >= 3 && args[0] == "-c")
-            return status(create_archive(args[1], args[2], threads, out));
+            return create_route(args[1], args[2], threads);
         print_usage();
         return kExitUsage;
     }
@@ -158,20 +164,20 @@ int route(const std::vector<std::string>& args, Reporter& out) {
             print_usage();
             return kExitUsage;
         }
-        return wait_after(extract_archive(path, path.substr(0, path.size() - 4), threads, out));
+        return wait_after(extract_route(path, path.substr(0, path.size() - 4), nullptr, threads));
     }
     return wait_after(
-        create_archive(path, archive_path_beside(path, platform::windows_rules()), threads, out));
+        create_route(path, archive_path_beside(path, platform::windows_rules()), threads));
 }
 
 } // namespace
 
 int run_command(const std::vector<std::string>& args) {
     platform::prepare_standard_output();
-    // Output that can no longer be written (a closed pipe, a full disk) ends the run
-    // as an interrupt would: what is being written is removed.
-    Reporter out([] { platform::end_run(kExitError); });
-    const int exit_status = route(args, out);
+    // An interrupt, or output that can no longer be written, removes what is being
+    // written.
+    platform::guard_outputs_on_signals();
+    const int exit_status = route(args);
     // Whatever the route, output that could not all be written is a failure.
     if (std::fflush(stdout) != 0 || std::ferror(stdout))
         return kExitError;

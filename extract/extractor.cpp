@@ -12,6 +12,7 @@
 #include "archive/tree.h"
 #include "extract/archive_file.h"
 #include "extract/plan.h"
+#include "extract/select.h"
 #include "platform/cleanup.h"
 #include "platform/files.h"
 #include "transfer/mover.h"
@@ -63,6 +64,9 @@ struct Extraction {
     bool names_fold_case = false;
     WrittenFiles written;
     std::vector<Fault> outcome; // per entry, what to tell
+    // What was written, for the totals of an extraction of chosen entries.
+    std::int32_t files = 0, folders = 0;
+    std::int64_t bytes = 0;
 };
 
 // Whether `name` in `folder` is something this run already wrote under another spelling.
@@ -282,7 +286,12 @@ bool report(Extraction& x, TreeWalker& reported, const std::string& base, Report
     reported.next(static_cast<std::int32_t>(i), table[i].record, table.name(i));
     out.progress(x.archive.header.entry_count, static_cast<std::int32_t>(i));
     const Fault fault = x.outcome[i];
-    if (fault == Fault::no_memory) {
+    if (fault == Fault::none && x.plan.steps[i].action == Action::make_directory) {
+        ++x.folders;
+    } else if (fault == Fault::none && x.plan.steps[i].action == Action::write_file) {
+        ++x.files;
+        x.bytes += table[i].record.size;
+    } else if (fault == Fault::no_memory) {
         out.no_memory(table[i].record.size);
     } else if (fault != Fault::none) {
         std::string_view path = reported.path();
@@ -366,7 +375,9 @@ void write_entries(Extraction& x, FolderRef destination, const std::string& base
 } // namespace
 
 bool extract_archive(const std::string& archive_path, const std::string& dest_dir, unsigned threads,
-                     Reporter& out) {
+                     Reporter& out, const std::vector<std::string>* chosen) {
+    if (chosen)
+        out.set_quiet(true);
     Extraction x;
     if (!open_archive(archive_path, x.archive)) {
         out.fault(Fault::cannot_open, archive_path);
@@ -382,11 +393,25 @@ bool extract_archive(const std::string& archive_path, const std::string& dest_di
     auto destination = std::make_shared<OpenFolder>();
     if (damage != TableDamage::none) {
         out.fault(fault_of(damage), archive_path);
-    } else if (open_destination(out, base, dest_dir, *destination)) {
+    } else {
         x.plan = plan_archive(x.archive);
-        x.names_fold_case = platform::names_fold_case(base);
-        write_entries(x, std::move(destination), base, threads, out);
-        out.done();
+        if (chosen) {
+            // Only what the paths name, and the folders above it; a path that names
+            // nothing is told first.
+            const Selection selection = select_entries(x.archive.table, *chosen);
+            for (const std::string& path : selection.unmatched)
+                out.fault(Fault::not_in_archive, path);
+            for (std::size_t i = 0; i < selection.entries.size(); ++i)
+                if (selection.entries[i] == Chosen::no)
+                    x.plan.steps[i].action = Action::skip;
+        }
+        if (open_destination(out, base, dest_dir, *destination)) {
+            x.names_fold_case = platform::names_fold_case(base);
+            write_entries(x, std::move(destination), base, threads, out);
+            out.done();
+            if (chosen)
+                out.totals(x.files, x.folders, x.bytes);
+        }
     }
     out.flush();
     return !out.failed();

@@ -53,6 +53,8 @@ std::atomic<int> g_pending_signal{0};
 // this before it looks at the slots, so one of the two always sees the other.
 std::atomic<bool> g_ending{false};
 std::once_flag g_installed;
+// Only a program that asks for it guards its outputs: a library installs no handlers.
+std::atomic<bool> g_guarding{false};
 
 } // namespace
 
@@ -90,8 +92,7 @@ bool defer_while_main_creates(int signal) {
 namespace {
 
 void guard(int slot, int folder, const std::string& name) {
-    std::call_once(g_installed, cleanup::install_handlers);
-    if (name.size() >= kMaxPath)
+    if (!g_guarding.load(std::memory_order_relaxed) || name.size() >= kMaxPath)
         return; // too long to keep: left unguarded
     Slot& it = g_slots[slot];
     it.folder = folder;
@@ -114,8 +115,12 @@ void begin_output(int slot, const Folder& folder, const std::string& name) {
         guard(slot, -1, folder.path + "/" + name);
 }
 
-void end_run(int status) {
+void guard_outputs_on_signals() {
     std::call_once(g_installed, cleanup::install_handlers);
+    g_guarding = true;
+}
+
+void end_run(int status) {
     cleanup::sweep();
     cleanup::exit_now(status);
 }

@@ -15,6 +15,10 @@ constexpr int kCleanupSlots = 65;
 
 struct Folder;
 
+// Installs the handlers and guards outputs from then on; until it is called (a
+// library never does), outputs are not guarded and no handler is installed.
+void guard_outputs_on_signals();
+
 // Before the call that creates `path`, or `name` in `folder`.
 void begin_output(int slot, const std::string& path);
 void begin_output(int slot, const Folder& folder, const std::string& name);

@@ -36,6 +36,8 @@ enum class Fault : std::uint8_t {
     too_deep,
     table_no_memory,
     not_an_archive, // a file that does not start with the magic
+    not_in_archive, // a path the user named that no entry has
+    not_a_file,     // a path the user named that is a folder, where a file was wanted
 };
 
 // The fault the user is told for a limit of the format an entry breaks, and for

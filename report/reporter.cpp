@@ -1,5 +1,6 @@
 #include "report/reporter.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <string>
 
@@ -27,6 +28,8 @@ const char* fault_message(Fault fault) {
     case Fault::too_deep: return "ERROR! Too many directory levels in %s\n";
     case Fault::table_no_memory: return "ERROR! No memory for the entry table of %s\n";
     case Fault::not_an_archive: return "ERROR! Not an archive %s\n";
+    case Fault::not_in_archive: return "ERROR! Not in the archive %s\n";
+    case Fault::not_a_file: return "ERROR! Not a file %s\n";
     }
     return "ERROR! %s\n";
 }
@@ -87,37 +90,50 @@ std::string printable(std::string_view name) {
     return out;
 }
 
-void Reporter::check_output() {
-    if (lost_ || !std::ferror(stdout))
+void Reporter::print(const char* format, ...) {
+    char line[1024];
+    std::va_list args;
+    va_start(args, format);
+    const int n = std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    if (n < 0)
         return;
-    lost_ = true;
-    failed_ = true;
-    if (output_lost_)
-        output_lost_();
+    if (static_cast<std::size_t>(n) < sizeof line) {
+        write_(std::string_view(line, static_cast<std::size_t>(n)));
+        return;
+    }
+    std::string longer(static_cast<std::size_t>(n) + 1, '\0');
+    va_start(args, format);
+    std::vsnprintf(&longer[0], longer.size(), format, args);
+    va_end(args);
+    longer.pop_back();
+    write_(longer);
 }
 
 void Reporter::creating(const std::string& archive_path, std::size_t entries) {
-    std::printf("Creating %s (%d files)\n", archive_path.c_str(), static_cast<int>(entries));
+    if (!quiet_)
+        print("Creating %s (%d files)\n", archive_path.c_str(), static_cast<int>(entries));
 }
 
 void Reporter::extracting(const std::string& archive_path) {
-    std::printf("Extracting %s\n", archive_path.c_str());
+    if (!quiet_)
+        print("Extracting %s\n", archive_path.c_str());
 }
 
 void Reporter::counts(std::int32_t entry_count, std::int32_t data_offset) {
-    std::printf("%d files, data offset %d\n", entry_count, data_offset);
+    if (!quiet_)
+        print("%d files, data offset %d\n", entry_count, data_offset);
 }
 
 void Reporter::progress(std::int32_t total, std::int32_t index) {
-    if (progress_dot_due(total, index)) {
-        std::fputc('.', stdout);
-        std::fflush(stdout);
-        check_output();
+    if (!quiet_ && progress_dot_due(total, index)) {
+        write_(".");
+        flush();
     }
 }
 
 void Reporter::fault(Fault fault, const std::string& path) {
-    std::printf(fault_message(fault), path.c_str());
+    print(fault_message(fault), path.c_str());
     failed_ = true;
 }
 
@@ -127,22 +143,25 @@ void Reporter::fault(Fault fault, const std::string& given, std::string_view ent
 
 void Reporter::no_memory(std::int64_t bytes) { fault(Fault::no_memory, std::to_string(bytes)); }
 
-void Reporter::done() { std::fputs("\nDone\n", stdout); }
+void Reporter::done() {
+    if (!quiet_)
+        write_("\nDone\n");
+}
 
 void Reporter::listing(std::int32_t size, std::string_view path) {
-    std::printf("%10d %s\n", size, printable(path).c_str());
+    print("%10d %s\n", size, printable(path).c_str());
 }
 
 void Reporter::totals(std::int32_t files, std::int32_t directories, std::int64_t bytes) {
-    std::printf("%d files, %d directories, %lld bytes\n", files, directories,
-                static_cast<long long>(bytes));
+    print("%d files, %d directories, %lld bytes\n", files, directories,
+          static_cast<long long>(bytes));
 }
 
 void Reporter::flush() {
-    std::fflush(stdout);
-    check_output();
+    if (flush_)
+        flush_();
 }
 
-void report_out_of_memory() { std::fputs("ERROR! Out of memory\n", stdout); }
+const char* const kOutOfMemory = "ERROR! Out of memory\n";
 
 } // namespace quodrel

@@ -24,14 +24,20 @@ bool progress_dot_due(std::int32_t total, std::int32_t index);
 // Everything else, UTF-8 and backslashes included, stays as it is.
 std::string printable(std::string_view name);
 
-// Prints the lines of one operation on standard output and remembers whether an
-// "ERROR! " line was among them.
+// Tells the lines of one operation, a piece at a time (a line, a dot), to whoever
+// shows them, and remembers whether an "ERROR! " line was among them.
 class Reporter {
 public:
-    // `output_lost` is called once when standard output can no longer be written (a
-    // closed pipe, a full disk): the run cannot tell its user anything any more.
-    explicit Reporter(std::function<void()> output_lost = nullptr)
-        : output_lost_(std::move(output_lost)) {}
+    // `write` gets each piece as soon as it is made; `flush` is called where a person
+    // watching should see what came so far (after each dot, at the end).
+    explicit Reporter(std::function<void(std::string_view)> write,
+                      std::function<void()> flush = nullptr)
+        : write_(std::move(write)), flush_(std::move(flush)) {}
+
+    // For extracting chosen entries: no first lines, no dots, no "Done"; what was
+    // written is told in the totals.
+    void set_quiet(bool quiet) { quiet_ = quiet; }
+    bool quiet() const { return quiet_; }
 
     void creating(const std::string& archive_path, std::size_t entries);
     void extracting(const std::string& archive_path);
@@ -47,20 +53,21 @@ public:
     // One entry of a listing: its size in bytes, right-aligned, and its path, printable.
     void listing(std::int32_t size, std::string_view path);
     void totals(std::int32_t files, std::int32_t directories, std::int64_t bytes);
-    // Everything printed so far reaches the terminal or file.
+    // Everything told so far is shown.
     void flush();
 
     bool failed() const { return failed_; }
 
 private:
-    void check_output();
+    void print(const char* format, ...);
 
+    std::function<void(std::string_view)> write_;
+    std::function<void()> flush_;
+    bool quiet_ = false;
     bool failed_ = false;
-    bool lost_ = false;
-    std::function<void()> output_lost_;
 };
 
 // The last word of a run that ran out of memory.
-void report_out_of_memory();
+extern const char* const kOutOfMemory;
 
 } // namespace quodrel

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# The Debian package CPack makes of the build: a sane control file with the
-# libraries the program needs as dependencies, and, unpacked into a folder of its
-# own, the program, the launcher, the icons, the manual page and the licence,
-# nothing else; the program in it runs, its manual page renders cleanly, and
-# lintian finds no error.
+# The Debian packages CPack makes of the build. The program's: a sane control file
+# with the libraries the program needs as dependencies, and, unpacked into a folder
+# of its own, the program, the launcher, the icons, the manual page, the README, the
+# changelog and the licence, nothing else; the program in it runs and its manual
+# page renders cleanly. The library's (libquodrel1) and its development files'
+# (libquodrel-dev) hold what they should. lintian finds no error in any of them.
 set -u
 build=$(realpath "$1")
 work=$(mktemp -d)
@@ -15,7 +16,7 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
     fail "cpack"
     sed 's/^/  | /' "$work/cpack.log"
 }
-deb=$(ls "$work"/pkg/*.deb 2>/dev/null | head -1)
+deb=$(ls "$work"/pkg/quodrel_*.deb 2>/dev/null | head -1)
 [ -n "$deb" ] || { fail "no package made"; exit 1; }
 [ "$(basename "$deb")" = "quodrel_1.01_$(dpkg --print-architecture).deb" ] ||
     fail "package named $(basename "$deb")"
@@ -54,10 +55,28 @@ warnings=$(zcat "$work/root/usr/share/man/man1/quodrel.1.gz" | groff -man -Tutf8
 
 zcat "$work/root/usr/share/doc/quodrel/changelog.gz" | head -1 | grep -q '^quodrel (1.01) ' ||
     fail "the changelog does not start with this version"
-# Debian's own checks: any error fails, the warnings are shown.
-lintian_out=$(lintian --tag-display-limit 0 "$deb" 2>&1 | grep -v 'running with root privileges')
-[ -z "$lintian_out" ] || echo "$lintian_out"
-echo "$lintian_out" | grep -q '^E: ' && fail "lintian reports errors"
 
-[ "$failures" -eq 0 ] && echo "ok: $(basename "$deb")"
+# The library and what building against it needs.
+contents() { dpkg-deb -c "$1" | awk '{print $6}' | grep -v '/$' | sort | tr '\n' ' '; }
+library=$work/pkg/libquodrel1_1.01_$(dpkg --print-architecture).deb
+[ "$(contents "$library")" = "./usr/lib/libquodrel.so.1 ./usr/lib/libquodrel.so.1.1.0 ./usr/share/doc/libquodrel1/changelog.gz ./usr/share/doc/libquodrel1/copyright " ] ||
+    fail "libquodrel1 holds: $(contents "$library")"
+dpkg-deb --ctrl-tarfile "$library" | tar -xO ./shlibs | grep -qx 'libquodrel 1 libquodrel1 (>= 1.01)' ||
+    fail "libquodrel1 has no shlibs file"
+development=$work/pkg/libquodrel-dev_1.01_$(dpkg --print-architecture).deb
+for file in ./usr/include/quodrel/quodrel.h ./usr/lib/libquodrel.a ./usr/lib/libquodrel.so \
+    ./usr/lib/pkgconfig/quodrel.pc ./usr/lib/cmake/Quodrel/QuodrelConfig.cmake; do
+    contents "$development" | grep -q "$file " || fail "libquodrel-dev lacks $file"
+done
+[ "$(dpkg-deb -f "$development" Depends)" = "libquodrel1 (= 1.01)" ] ||
+    fail "libquodrel-dev depends on: $(dpkg-deb -f "$development" Depends)"
+
+# Debian's own checks: any error fails, the warnings are shown.
+for package in "$work"/pkg/*.deb; do
+    lintian_out=$(lintian --tag-display-limit 0 "$package" 2>&1 | grep -v 'running with root privileges')
+    [ -z "$lintian_out" ] || echo "$lintian_out"
+    echo "$lintian_out" | grep -q '^E: ' && fail "lintian reports errors in $(basename "$package")"
+done
+
+[ "$failures" -eq 0 ] && echo "ok: $(cd "$work/pkg" && echo *.deb)"
 [ "$failures" -eq 0 ]

@@ -5,6 +5,13 @@
 #include <system_error>
 
 namespace quodrel::transfer {
+namespace {
+
+// Takes the lock and lets it go: a thread about to sleep on a condition has then
+// either seen the change or is asleep and gets the wake-up call.
+void pass_through(std::mutex& lock) { std::lock_guard<std::mutex> hold(lock); }
+
+} // namespace
 
 Workers::Workers(unsigned threads, std::size_t window, std::function<void(std::size_t, int)> run)
     : run_(std::move(run)), window_(window), done_(new std::atomic<unsigned char>[window]) {
@@ -51,7 +58,7 @@ void Workers::give(std::size_t first, std::size_t last) {
         return;
     }
     if (idle_.load() > 0) {
-        { std::lock_guard<std::mutex> hold(lock_); }
+        pass_through(lock_);
         work_ready_.notify_one();
     }
 }
@@ -65,7 +72,7 @@ bool Workers::run_one(int slot) {
     run_(job, slot);
     done_[job % window_].store(1);
     if (caller_waiting_.load()) {
-        { std::lock_guard<std::mutex> hold(lock_); }
+        pass_through(lock_);
         job_done_.notify_one();
     }
     return true;

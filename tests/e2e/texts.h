@@ -27,6 +27,11 @@ inline const std::string kHelp = kCommandLineUsage +
                                  "  To list what DAT archives hold:\n  quodrel -l file.dat\n\n"
                                  "  To check DAT archives without extracting them:\n"
                                  "  quodrel -t file.dat\n\n"
+                                 "  To extract chosen entries (* and ? match within one part of "
+                                 "a path):\n"
+                                 "  quodrel -x file.dat directory path...\n\n"
+                                 "  To print one file of a DAT archive on standard output:\n"
+                                 "  quodrel -p file.dat path\n\n"
                                  "  A fourth argument -s after -e or -c leaves out the banner.\n" +
                                  kExplorerUsage +
                                  "\nExit status:\n\n"

@@ -65,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::ofstream out(archive, std::ios::binary);
         out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     }
-    quodrel::Reporter out;
+    quodrel::Reporter out([](std::string_view) {});
     quodrel::extract_archive(archive, box + "/out", 1, out);
 
     require(names_in(g_root) == std::set<std::string>{"a"}, "nothing beside a");

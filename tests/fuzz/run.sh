@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Runs both fuzzers side by side for SECONDS each, on a corpus kept in the build
+# Runs the fuzzers side by side for SECONDS each, on a corpus kept in the build
 # folder (grown run after run, never committed) plus fresh seeds, and prints what
 # they did: executions, coverage, and any crash with the input that reproduces it.
 set -u
@@ -14,7 +14,7 @@ QUODREL_FUZZ_DIR=$(mktemp -d "$base/quodrel-fuzzing-XXXXXX")
 export QUODREL_FUZZ_DIR
 trap 'rm -rf "$QUODREL_FUZZ_DIR"' EXIT
 export ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1
-targets=(table extract)
+targets=(table extract library)
 for target in "${targets[@]}"; do
     mkdir -p "$build/corpus/$target" "$build/crashes/$target"
     "$build/tests/fuzz/${target}_fuzzer" -max_total_time="$seconds" -timeout=10 \
