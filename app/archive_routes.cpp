@@ -148,27 +148,36 @@ int list_route(const std::string& path) {
     return out.failed() ? kExitError : kExitOk;
 }
 
-int test_route(const std::string& path) {
+Verdict check_archive(const std::string& path, bool totals) {
     Reporter out = program_reporter();
     const Opened archive(path);
     if (archive.error() == QUODREL_ERROR_OPEN) {
         out.fault(Fault::cannot_open, path);
-    } else if (!starts_as_archive(path)) {
+        return Verdict::unreadable;
+    }
+    if (!starts_as_archive(path)) {
         // A file that is no archive at all is told so, not by the damage it seems to have.
         out.fault(Fault::not_an_archive, path);
-    } else if (archive.error() != QUODREL_OK) {
-        out.fault(fault_of(archive.error()), path);
-    } else {
-        each_entry(archive.get(), out, [&](std::size_t i, std::string entry) {
-            const quodrel_refusal refusal = quodrel_entry_refusal(archive.get(), i);
-            if (refusal == QUODREL_WRITTEN || refusal == QUODREL_REFUSED_INSIDE)
-                return;
-            if (!entry.empty() && entry.back() == '/')
-                entry.pop_back(); // messages name a folder without its closing "/"
-            out.fault(fault_of(refusal), std::string(), entry);
-        });
+        return Verdict::unreadable;
     }
-    return out.failed() ? kExitError : kExitOk;
+    if (archive.error() != QUODREL_OK) {
+        out.fault(fault_of(archive.error()), path);
+        return Verdict::unreadable;
+    }
+    Reporter quiet([](std::string_view) {});
+    each_entry(archive.get(), totals ? out : quiet, [&](std::size_t i, std::string entry) {
+        const quodrel_refusal refusal = quodrel_entry_refusal(archive.get(), i);
+        if (refusal == QUODREL_WRITTEN || refusal == QUODREL_REFUSED_INSIDE)
+            return;
+        if (!entry.empty() && entry.back() == '/')
+            entry.pop_back(); // messages name a folder without its closing "/"
+        out.fault(fault_of(refusal), std::string(), entry);
+    });
+    return out.failed() ? Verdict::refusals : Verdict::sound;
+}
+
+int test_route(const std::string& path) {
+    return check_archive(path, true) == Verdict::sound ? kExitOk : kExitError;
 }
 
 int print_route(const std::string& path, const std::string& entry) {

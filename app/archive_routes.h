@@ -15,6 +15,12 @@ int create_route(const std::string& folder, const std::string& archive, unsigned
 int list_route(const std::string& archive);
 // -t: one "ERROR! " line per problem extraction would meet, then the totals.
 int test_route(const std::string& archive);
+// Checks an archive as -t does, printing its "ERROR! " lines (and, with `totals`, the
+// line of totals): whether it can be read at all, and whether extraction would
+// refuse any entry.
+enum class Verdict { sound, refusals, unreadable };
+Verdict check_archive(const std::string& path, bool totals);
+
 // -p: the bytes of one file on standard output; errors on standard error.
 int print_route(const std::string& archive, const std::string& path);
 

@@ -130,9 +130,15 @@ bool is_safe_name(std::string_view name, bool windows_rules) {
         return false;
     if (name.find_first_of("/\\") != std::string_view::npos)
         return false;
-    // Windows drops trailing dots and blanks, so "..." or "a " would name something else.
-    if (windows_rules && (name.back() == '.' || name.back() == ' ' || is_windows_device_name(name)))
+    if (!windows_rules)
+        return true;
+    // Windows drops trailing dots and blanks, so "..." or "a " would name something else;
+    // it keeps device names for devices, and holds none of these characters in a name.
+    if (name.back() == '.' || name.back() == ' ' || is_windows_device_name(name))
         return false;
+    for (const char c : name)
+        if ((c >= 1 && c < 32) || (c != 0 && std::strchr("<>\"|?*", c)))
+            return false;
     return true;
 }
 

@@ -77,8 +77,9 @@ bool is_storable_name(std::string_view name);
 
 // Whether a name read from an archive may become one path component below the
 // destination: not empty, not "." or "..", no "/" or "\"; with the Windows rules
-// also no device name such as CON or NUL and no trailing dot or blank, which
-// Windows would drop.
+// also no device name such as CON or NUL, no trailing dot or blank, which Windows
+// would drop, and none of the characters Windows holds in no name (< > " | ? * and
+// the bytes 1 to 31).
 bool is_safe_name(std::string_view name, bool windows_rules);
 
 // The order of the entries of one folder in an archive: bytes compared with ASCII

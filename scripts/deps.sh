@@ -12,8 +12,9 @@
 set -euo pipefail
 build=(cmake make g++)
 # libclang-rt-dev follows the release's own clang (14 on Debian 12, 19 on 13); file
-# and dpkg-dev let CPack find a package's dependencies.
-package=(g++-mingw-w64-x86-64-posix dpkg-dev file lintian)
+# and dpkg-dev let CPack find a package's dependencies; quodrel-mount is built on
+# libfuse3 and runs with fuse3.
+package=(g++-mingw-w64-x86-64-posix dpkg-dev file lintian pkg-config libfuse3-dev fuse3)
 case ${1:-build} in
 build) packages=("${build[@]}") ;;
 test)

@@ -34,12 +34,17 @@ TEST(Pick, ChosenEntriesAndTheFoldersAboveThem) {
     write_file(dir / "m.dat", maps_archive());
     const Result run =
         quodrel({"-x", "m.dat", "out", "maps/*.map", "textures/", "a#b"}, dir.path());
-    EXPECT_EQ(run.out, "5 files, 2 directories, 19 bytes\n");
-    EXPECT_EQ(run.status, 0);
+    // Windows holds no "*" in a name: there it is refused, as extraction refuses it.
+    EXPECT_EQ(run.out, under_wine() ? "ERROR! Unsafe name out/textures/star*.png\n"
+                                      "4 files, 2 directories, 15 bytes\n"
+                                    : "5 files, 2 directories, 19 bytes\n");
+    EXPECT_EQ(run.status, under_wine() ? 1 : 0);
     // "*" stays within one part: maps/sub/deep.map is not taken.
-    EXPECT_EQ(tree(dir / "out"), "d /maps\nd /textures\nf /a#b colon\nf /maps/level1.map one\n"
-                                 "f /maps/level2.map two\nf /textures/star*.png STAR\n"
-                                 "f /textures/wall.png WALL\n");
+    EXPECT_EQ(tree(dir / "out"),
+              "d /maps\nd /textures\nf /a#b colon\nf /maps/level1.map one\n"
+              "f /maps/level2.map two\n" +
+                  std::string(under_wine() ? "" : "f /textures/star*.png STAR\n") +
+                  "f /textures/wall.png WALL\n");
 }
 
 TEST(Pick, AnExactPathComesBeforePatternsAndNothingMatchedIsAnError) {
@@ -49,10 +54,13 @@ TEST(Pick, AnExactPathComesBeforePatternsAndNothingMatchedIsAnError) {
     const Result run =
         quodrel({"-x", "m.dat", "out", "textures/star*.png", "nothing/here", "maps/?"}, dir.path());
     EXPECT_EQ(run.out, "ERROR! Not in the archive nothing/here\n"
-                       "ERROR! Not in the archive maps/?\n"
-                       "1 files, 1 directories, 4 bytes\n");
+                       "ERROR! Not in the archive maps/?\n" +
+                           std::string(under_wine() ? "ERROR! Unsafe name out/textures/star*.png\n"
+                                                      "0 files, 1 directories, 0 bytes\n"
+                                                    : "1 files, 1 directories, 4 bytes\n"));
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(tree(dir / "out"), "d /textures\nf /textures/star*.png STAR\n");
+    EXPECT_EQ(tree(dir / "out"),
+              under_wine() ? "d /textures\n" : "d /textures\nf /textures/star*.png STAR\n");
     // A folder takes everything in it, however deep.
     const Result deep = quodrel({"-x", "m.dat", "all", "maps"}, dir.path());
     EXPECT_EQ(deep.out, "4 files, 2 directories, 11 bytes\n");

@@ -70,11 +70,14 @@ TEST(StoredNames, SafeNames) {
         for (const std::string name : {"", ".", "..", "a/b", "/", "a\\b", "\\"})
             EXPECT_FALSE(is_safe_name(name, windows)) << name;
     }
-    // Names Windows would take for a device or change: refused by its rules only.
-    for (const std::string name : {"CON", "nul.txt", "dot.", "blank ", "LPT1"}) {
+    // Names Windows would take for a device or change, or cannot hold: refused by its
+    // rules only.
+    for (const std::string name : {"CON", "nul.txt", "dot.", "blank ", "LPT1", "what?.txt", "a*",
+                                   "<b>", "x|y", "say\"", "tab\there", "\x1f", "esc\x1b["}) {
         EXPECT_TRUE(is_safe_name(name, false)) << name;
         EXPECT_FALSE(is_safe_name(name, true)) << name;
     }
+    EXPECT_TRUE(is_safe_name("caf\xc3\xa9 \xc2\x9b", true)); // UTF-8 and C1 are Windows names
     for (const std::string name : {"CON", "nul", "Aux.txt", "com1", "LPT9.dat", "con .x", "CONIN$"})
         EXPECT_TRUE(is_windows_device_name(name)) << name;
     for (const std::string name : {"CONS", "com", "COM10", "lpt", "nul_", "x.con"})

@@ -1,0 +1,241 @@
+// quodrel-mount ARCHIVE MOUNTPOINT: an archive as a read-only folder, over libfuse 3
+// and the quodrel library. The table is read once and checked as `quodrel -t` checks
+// it; what extraction would refuse is named and left out; every read of a file is
+// one positioned read of the archive, which stays open, so an archive replaced while
+// mounted still shows what it held.
+#define FUSE_USE_VERSION 35
+
+#include "app/archive_routes.h"
+#include "app/run_command.h"
+
+#include "quodrel/quodrel.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <fuse.h>
+#include <string>
+#include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <unordered_map>
+#include <vector>
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: quodrel-mount [-f] [-o OPTIONS] ARCHIVE MOUNTPOINT\n\n"
+    "Shows the .dat archive ARCHIVE as a read-only folder at MOUNTPOINT, with the\n"
+    "entries extraction would write; what it would refuse is named and left out.\n\n"
+    "  -f          stay in the foreground (Ctrl+C unmounts)\n"
+    "  -o OPTIONS  mount options, such as allow_other (other users may look too)\n\n"
+    "Unmount with: fusermount3 -u MOUNTPOINT\n"
+    "Exit status: 0 mounted, 1 an ERROR! line was printed (a damaged archive is not\n"
+    "mounted), 2 the arguments fit no route.\n";
+
+// One folder or file of the mounted tree.
+struct Node {
+    std::size_t entry = 0; // its entry in the archive (the root has none)
+    bool folder = true;
+    std::vector<std::string> children; // names, in the archive's order
+};
+
+struct Mounted {
+    quodrel_archive* archive = nullptr;
+    std::vector<Node> nodes;                              // [0] is the root
+    std::unordered_map<std::string, std::size_t> by_path; // "/maps/level1.map" to its node
+    struct timespec time = {};                            // the archive's modification time
+    uid_t user = 0;
+    gid_t group = 0;
+};
+
+Mounted g_mounted;
+
+// The tree extraction would write: entries it refuses are left out, with all inside.
+void build_tree(Mounted& mounted) {
+    mounted.nodes.assign(1, Node{});
+    mounted.by_path["/"] = 0;
+    for (std::size_t i = 0; i < quodrel_entry_count(mounted.archive); ++i) {
+        if (quodrel_entry_refusal(mounted.archive, i) != QUODREL_WRITTEN)
+            continue;
+        const std::string path = std::string("/") + quodrel_entry_path(mounted.archive, i);
+        const std::size_t slash = path.rfind('/');
+        const auto parent = mounted.by_path.find(slash == 0 ? "/" : path.substr(0, slash));
+        if (parent == mounted.by_path.end())
+            continue; // (not met: a written entry's folder is written before it)
+        Node node;
+        node.entry = i;
+        node.folder = quodrel_entry_is_folder(mounted.archive, i) != 0;
+        mounted.nodes[parent->second].children.push_back(path.substr(slash + 1));
+        mounted.by_path[path] = mounted.nodes.size();
+        mounted.nodes.push_back(std::move(node));
+    }
+}
+
+const Node* find(const char* path) {
+    const auto found = g_mounted.by_path.find(path);
+    return found == g_mounted.by_path.end() ? nullptr : &g_mounted.nodes[found->second];
+}
+
+void* on_init(struct fuse_conn_info*, struct fuse_config* config) {
+    // Nothing ever changes: the kernel may keep what it read, names and pages alike.
+    config->kernel_cache = 1;
+    config->entry_timeout = 3600;
+    config->attr_timeout = 3600;
+    config->negative_timeout = 3600;
+    return nullptr;
+}
+
+int on_getattr(const char* path, struct stat* st, struct fuse_file_info*) {
+    const Node* node = find(path);
+    if (!node)
+        return -ENOENT;
+    std::memset(st, 0, sizeof *st);
+    st->st_mode = node->folder ? S_IFDIR | 0555 : S_IFREG | 0444;
+    st->st_nlink = node->folder ? 2 : 1;
+    st->st_size = node->folder ? 0 : quodrel_entry_size(g_mounted.archive, node->entry);
+    st->st_uid = g_mounted.user;
+    st->st_gid = g_mounted.group;
+    st->st_atim = st->st_mtim = st->st_ctim = g_mounted.time;
+    return 0;
+}
+
+int on_readdir(const char* path, void* buffer, fuse_fill_dir_t fill, off_t, struct fuse_file_info*,
+               enum fuse_readdir_flags) {
+    const Node* node = find(path);
+    if (!node)
+        return -ENOENT;
+    if (!node->folder)
+        return -ENOTDIR;
+    fill(buffer, ".", nullptr, 0, static_cast<fuse_fill_dir_flags>(0));
+    fill(buffer, "..", nullptr, 0, static_cast<fuse_fill_dir_flags>(0));
+    for (const std::string& name : node->children)
+        fill(buffer, name.c_str(), nullptr, 0, static_cast<fuse_fill_dir_flags>(0));
+    return 0;
+}
+
+int on_open(const char* path, struct fuse_file_info* info) {
+    const Node* node = find(path);
+    if (!node)
+        return -ENOENT;
+    if ((info->flags & O_ACCMODE) != O_RDONLY)
+        return -EROFS;
+    info->keep_cache = 1;
+    return 0;
+}
+
+int on_read(const char* path, char* buffer, size_t size, off_t offset, struct fuse_file_info*) {
+    const Node* node = find(path);
+    if (!node)
+        return -ENOENT;
+    if (node->folder)
+        return -EISDIR;
+    if (offset < 0)
+        return -EINVAL;
+    std::size_t got = 0;
+    const quodrel_error error = quodrel_read(
+        g_mounted.archive, node->entry, static_cast<std::uint64_t>(offset), buffer, size, &got);
+    return error == QUODREL_OK ? static_cast<int>(got) : -EIO;
+}
+
+// Runs in the background as a daemon does: the parent returns once the mount stands.
+bool go_to_background() {
+    const pid_t child = fork();
+    if (child < 0)
+        return false;
+    if (child > 0)
+        return true; // (the parent)
+    setsid();
+    if (chdir("/") != 0)
+        _exit(1);
+    const int null = open("/dev/null", O_RDWR);
+    if (null >= 0) {
+        dup2(null, 0);
+        dup2(null, 1);
+        dup2(null, 2);
+        if (null > 2)
+            close(null);
+    }
+    return false;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    bool foreground = false;
+    std::vector<std::string> options, paths;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsage, stdout);
+            return quodrel::kExitOk;
+        }
+        if (arg == "-f")
+            foreground = true;
+        else if (arg == "-o" && i + 1 < argc)
+            options.push_back(argv[++i]);
+        else if (arg.rfind("-o", 0) == 0 && arg.size() > 2)
+            options.push_back(arg.substr(2));
+        else
+            paths.push_back(arg);
+    }
+    if (paths.size() != 2) {
+        std::fputs(kUsage, stdout);
+        return quodrel::kExitUsage;
+    }
+    const std::string& archive_path = paths[0];
+    // Checked as -t checks: damage refuses the mount; refusals are named and left out.
+    const quodrel::Verdict verdict = quodrel::check_archive(archive_path, false);
+    std::fflush(stdout);
+    if (verdict == quodrel::Verdict::unreadable ||
+        quodrel_open(archive_path.c_str(), &g_mounted.archive) != QUODREL_OK)
+        return quodrel::kExitError;
+    struct stat st;
+    if (stat(archive_path.c_str(), &st) == 0)
+        g_mounted.time = st.st_mtim;
+    g_mounted.user = getuid();
+    g_mounted.group = getgid();
+    build_tree(g_mounted);
+
+    struct fuse_operations operations = {};
+    operations.init = on_init;
+    operations.getattr = on_getattr;
+    operations.readdir = on_readdir;
+    operations.open = on_open;
+    operations.read = on_read;
+    std::vector<std::string> words = {argv[0], "-o", "ro,fsname=quodrel,subtype=quodrel"};
+    for (const std::string& option : options) {
+        words.push_back("-o");
+        words.push_back(option);
+    }
+    std::vector<char*> fuse_argv;
+    for (std::string& word : words)
+        fuse_argv.push_back(&word[0]);
+    struct fuse_args args = FUSE_ARGS_INIT(static_cast<int>(fuse_argv.size()), fuse_argv.data());
+    struct fuse* fuse = fuse_new(&args, &operations, sizeof operations, nullptr);
+    if (!fuse) {
+        std::printf("ERROR! Cannot mount %s\n", paths[1].c_str());
+        return quodrel::kExitError;
+    }
+    if (fuse_mount(fuse, paths[1].c_str()) != 0) {
+        std::printf("ERROR! Cannot mount %s\n", paths[1].c_str());
+        fuse_destroy(fuse);
+        return quodrel::kExitError;
+    }
+    const int status = verdict == quodrel::Verdict::sound ? quodrel::kExitOk : quodrel::kExitError;
+    std::fflush(stdout);
+    if (!foreground && go_to_background())
+        return status; // the mount stands; the child serves it
+    struct fuse_session* session = fuse_get_session(fuse);
+    fuse_set_signal_handlers(session); // SIGINT, SIGTERM, SIGHUP: unmount and end
+    struct fuse_loop_config config = {};
+    config.clone_fd = 0;
+    config.max_idle_threads = 10;
+    const int served = fuse_loop_mt(fuse, &config);
+    fuse_remove_signal_handlers(session);
+    fuse_unmount(fuse);
+    fuse_destroy(fuse);
+    quodrel_close(g_mounted.archive);
+    return served == 0 ? status : quodrel::kExitError;
+}
