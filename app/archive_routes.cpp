@@ -4,6 +4,7 @@
 #include "archive/format.h"
 #include "platform/cleanup.h"
 #include "platform/files.h"
+#include "platform/terminal.h"
 #include "report/reporter.h"
 
 #include "quodrel/quodrel.h"
@@ -113,10 +114,10 @@ bool starts_as_archive(const std::string& path) {
 } // namespace
 
 void write_out(std::string_view text) {
-    std::fwrite(text.data(), 1, text.size(), stdout);
+    bool written = platform::write_text(text);
     if (text == ".")
-        std::fflush(stdout); // a person watching sees the dots move
-    if (std::ferror(stdout))
+        written = std::fflush(stdout) == 0 && written; // a person watching sees the dots move
+    if (!written || std::ferror(stdout))
         platform::end_run(kExitError);
 }
 

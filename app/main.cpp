@@ -1,3 +1,4 @@
+#include "app/archive_routes.h"
 #include "app/run_command.h"
 #include "report/reporter.h"
 
@@ -11,7 +12,7 @@ int main(int argc, char** argv) {
         return quodrel::run_command(quodrel::arguments(argc, argv));
     } catch (const std::bad_alloc&) {
         // A tree or table too large for memory: end with a message, not a crash.
-        std::fputs(quodrel::kOutOfMemory, stdout);
+        quodrel::write_out(quodrel::kOutOfMemory);
         return quodrel::kExitError;
     }
 }

@@ -88,29 +88,29 @@ unsigned requested_threads() {
 }
 
 void print_usage() {
-    std::fputs(kCommandLineUsage, stdout);
-    std::fputs(kExplorerUsage, stdout);
-    std::fputs(kPressAnyKey, stdout);
+    write_out(kCommandLineUsage);
+    write_out(kExplorerUsage);
+    write_out(kPressAnyKey);
     wait_for_key();
 }
 
 void print_help() {
-    std::fputs(kCommandLineUsage, stdout);
-    std::fputs("  To list what DAT archives hold:\n  quodrel -l file.dat\n\n"
-               "  To check DAT archives without extracting them:\n  quodrel -t file.dat\n\n"
-               "  To extract chosen entries (* and ? match within one part of a path):\n"
-               "  quodrel -x file.dat directory path...\n\n"
-               "  To print one file of a DAT archive on standard output:\n"
-               "  quodrel -p file.dat path\n\n"
-               "  A fourth argument -s after -e or -c leaves out the banner.\n",
-               stdout);
-    std::fputs(kExplorerUsage, stdout);
-    std::fputs("\nExit status:\n\n"
-               "  0  all went well\n"
-               "  1  an ERROR! line was printed\n"
-               "  2  the arguments fit no route (the usage text is shown)\n"
-               "\nMore: man quodrel, and the README.\n",
-               stdout);
+    write_out(kCommandLineUsage);
+    write_out("  To list what DAT archives hold:\n  quodrel -l file.dat\n\n"
+              "  To check DAT archives without extracting them:\n  quodrel -t file.dat\n\n"
+              "  To extract chosen entries (* and ? match within one part of a path):\n"
+              "  quodrel -x file.dat directory path...\n\n"
+              "  To print one file of a DAT archive on standard output:\n"
+              "  quodrel -p file.dat path\n\n"
+              "  A fourth argument -s after -e or -c leaves out the banner.\n");
+    write_out(kExplorerUsage);
+    write_out("\nExit status:\n\n"
+              "  0  all went well\n"
+              "  1  an ERROR! line was printed\n"
+              "  2  the arguments fit no route (the usage text is shown)\n");
+    // Where to read more: the manual page, or on Windows the README in the zip.
+    write_out(platform::windows_rules() ? "\nMore: README.md beside quodrel.exe.\n"
+                                        : "\nMore: man quodrel, and the README.\n");
 }
 
 namespace {
@@ -123,7 +123,7 @@ int route(const std::vector<std::string>& args) {
         return kExitOk;
     }
     if (args.size() == 1 && (args[0] == "--version" || args[0] == "-v")) {
-        std::fputs(kVersion, stdout);
+        write_out(kVersion);
         return kExitOk;
     }
     if (args.size() == 2 && args[0] == "-l")
@@ -140,7 +140,7 @@ int route(const std::vector<std::string>& args) {
     // asks for none.
     if (args.size() != 1) {
         if (!(args.size() >= 4 && args[3] == "-s"))
-            std::fputs(kBanner, stdout);
+            write_out(kBanner);
         if (args.size() >= 3 && args[0] == "-e")
             return extract_route(args[1], args[2], nullptr, threads);
         if (args.size() >= 3 && args[0] == "-c")
@@ -149,7 +149,7 @@ int route(const std::vector<std::string>& args) {
         return kExitUsage;
     }
     // One dropped path: an archive to unpack beside itself, or a directory to pack.
-    std::fputs(kBanner, stdout);
+    write_out(kBanner);
     const std::string& path = args[0];
     // An option alone ("-l" without its archive) is a mistake, not a folder to pack,
     // unless something of that name is there.

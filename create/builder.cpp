@@ -48,8 +48,10 @@ private:
 // The state of one creation once the tree is scanned.
 struct Creation {
     const EntryTable* table = nullptr;
-    std::string source_dir;
-    std::string archive_path;
+    std::string source_dir;   // as the user gave it, for messages
+    std::string source_root;  // as the system reads it, for names to be joined to
+    std::string archive_path; // as the user gave it
+    std::string archive_file; // as the system reads it
     int archive = -1;
     std::vector<Fault> outcome; // per entry, set by the job that moves it
     std::atomic<bool> abandoned{false};
@@ -189,7 +191,7 @@ bool write_archive(Creation& c, transfer::OrderedMover& mover, std::int32_t data
                            [&](transfer::Job& job) {
                                const std::string& path = walk.path();
                                job.folder =
-                                   c.source_dir + path.substr(0, path.size() - table[i].name_size);
+                                   c.source_root + path.substr(0, path.size() - table[i].name_size);
                            });
         }
         mover.report_done(i + 1); // what is done by now is shown now
@@ -234,7 +236,7 @@ bool write_again_without_left_out(Creation& c, platform::TempFile& temp,
     EntryTable kept = table_without(*c.table, c.outcome);
     const std::int64_t data_offset = lay_out_table(kept);
     platform::TempFile again;
-    if (!platform::create_temp_file_beside(c.archive_path, again, kSecondSlot)) {
+    if (!platform::create_temp_file_beside(c.archive_file, again, kSecondSlot)) {
         out.fault(Fault::cannot_create, c.archive_path);
         return false;
     }
@@ -276,8 +278,11 @@ bool write_again_without_left_out(Creation& c, platform::TempFile& temp,
 
 bool create_archive(const std::string& source_dir, const std::string& archive_path,
                     unsigned threads, Reporter& out) {
+    // Paths as the user typed them show in messages; the system reads them its way.
+    const std::string source_root = platform::system_path(source_dir);
+    const std::string archive_file = platform::system_path(archive_path);
     Scan scan;
-    scan_tree(scan, source_dir, archive_path);
+    scan_tree(scan, source_root, archive_file);
     EntryTable& table = scan.table;
     out.creating(archive_path, table.size());
 
@@ -299,7 +304,9 @@ bool create_archive(const std::string& source_dir, const std::string& archive_pa
     Creation c;
     c.table = &table;
     c.source_dir = source_dir;
+    c.source_root = source_root;
     c.archive_path = archive_path;
+    c.archive_file = archive_file;
     c.outcome.assign(table.size(), Fault::none);
     platform::TempFile temp;
     bool complete = false;
@@ -315,7 +322,7 @@ bool create_archive(const std::string& source_dir, const std::string& archive_pa
         // Windows would take a device name or a name with a trailing dot or blank for
         // something else: no archive is made under such a name.
         const bool fits = !platform::windows_rules() || is_windows_safe_last_part(archive_path);
-        if (!fits || !platform::create_temp_file_beside(archive_path, temp, kMainSlot)) {
+        if (!fits || !platform::create_temp_file_beside(archive_file, temp, kMainSlot)) {
             out.fault(Fault::cannot_create, archive_path);
             out.flush();
             return false;
@@ -330,7 +337,7 @@ bool create_archive(const std::string& source_dir, const std::string& archive_pa
             write_again_without_left_out(c, temp, static_cast<std::int32_t>(data_offset), out);
     if (!complete) {
         platform::discard(temp);
-    } else if (!platform::put_in_place(temp, archive_path)) {
+    } else if (!platform::put_in_place(temp, archive_file)) {
         out.fault(Fault::cannot_create, archive_path);
         complete = false;
     }

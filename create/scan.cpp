@@ -76,7 +76,6 @@ std::int32_t scan_directory(Scan& scan, const std::string& dir_path,
 } // namespace
 
 void scan_tree(Scan& scan, const std::string& source_dir, const std::string& archive_path) {
-    scan.source_dir = source_dir;
     scan.skip = platform::file_id(archive_path);
     const int archive = platform::open_for_reading(archive_path, &scan.skip_size);
     if (archive >= 0) {

@@ -27,7 +27,6 @@ struct Scan {
     bool skip_size_known = false; // need only look closer at files of that size
     std::vector<platform::FileId> open_directories; // never walked into twice
     std::vector<ScanProblem> problems;
-    std::string source_dir;
 };
 
 // Walks source_dir from its root, leaving out the existing file archive_path, so an

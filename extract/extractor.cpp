@@ -185,9 +185,10 @@ bool open_destination(Reporter& out, const std::string& base, const std::string&
                       OpenFolder& destination) {
     // A link the user names as the destination is followed; one inside it never is.
     // Windows would take a device name or a trailing dot or blank for something else.
+    const std::string folder = platform::system_path(base);
     if ((platform::windows_rules() && !is_windows_safe_last_part(dest_dir)) ||
-        platform::make_directory(base) == platform::MakeDirectory::failed ||
-        !platform::open_folder(base, destination.folder)) {
+        platform::make_directory(folder) == platform::MakeDirectory::failed ||
+        !platform::open_folder(folder, destination.folder)) {
         out.fault(Fault::cannot_create, dest_dir);
         return false;
     }
@@ -379,7 +380,7 @@ bool extract_archive(const std::string& archive_path, const std::string& dest_di
     if (chosen)
         out.set_quiet(true);
     Extraction x;
-    if (!open_archive(archive_path, x.archive)) {
+    if (!open_archive(platform::system_path(archive_path), x.archive)) {
         out.fault(Fault::cannot_open, archive_path);
         out.flush();
         return false;
@@ -406,7 +407,7 @@ bool extract_archive(const std::string& archive_path, const std::string& dest_di
                     x.plan.steps[i].action = Action::skip;
         }
         if (open_destination(out, base, dest_dir, *destination)) {
-            x.names_fold_case = platform::names_fold_case(base);
+            x.names_fold_case = platform::names_fold_case(destination->folder.path);
             write_entries(x, std::move(destination), base, threads, out);
             out.done();
             if (chosen)

@@ -147,6 +147,11 @@ bool names_fold_case(const std::string& dir);
 FileId file_id(const std::string& path);
 FileId file_id(int file);
 
+// A path the user gave, as the system reads it, for an operation to join names to:
+// on Windows absolute and in the extended-length form (the user's spelling stays for
+// messages); elsewhere the path itself.
+std::string system_path(const std::string& path);
+
 // How many more files and folders this process may open at once, about.
 std::size_t descriptors_left();
 

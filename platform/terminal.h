@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace quodrel::platform {
 
@@ -21,9 +22,12 @@ using KeyEndsWait = bool (*)(bool key_down, unsigned virtual_key, unsigned char 
 // terminal.
 int read_console_key(KeyEndsWait ends_wait);
 
-// Makes standard output write every byte as given, with no newline translation. On a
-// Windows console, its output code page is UTF-8 for the run, so names read right;
-// it is put back when the program ends.
+// Makes standard output write every byte as given, with no newline translation.
 void prepare_standard_output();
+
+// Writes a piece of the program's text (UTF-8) to standard output: a Windows console
+// gets it as UTF-16, so names show right in any code page; anything else gets the very
+// bytes. False when it could not be written.
+bool write_text(std::string_view text);
 
 } // namespace quodrel::platform

@@ -1,96 +1,55 @@
 #include "rules/windows_paths.h"
 
-#include <vector>
-
 namespace quodrel::rules {
 namespace {
 
 bool is_separator(char c) { return c == '\\' || c == '/'; }
 
-bool is_drive(const std::string& path) {
-    return path.size() >= 2 && path[1] == ':' &&
-           ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
-}
-
-// The root of an absolute path ("C:\", "\\server\share\") and the rest after it.
-void split_root(const std::string& path, std::string& root, std::string& rest) {
-    if (is_drive(path)) {
-        root = path.substr(0, 2) + "\\";
-        rest = path.substr(2);
-        return;
-    }
-    // \\server\share
-    std::size_t at = 2;
-    std::size_t server_end = path.find_first_of("\\/", at);
-    if (server_end == std::string::npos) {
-        root = "\\\\" + path.substr(at) + "\\";
-        rest.clear();
-        return;
-    }
-    std::size_t share_end = path.find_first_of("\\/", server_end + 1);
-    if (share_end == std::string::npos)
-        share_end = path.size();
-    root = "\\\\" + path.substr(at, server_end - at) + "\\" +
-           path.substr(server_end + 1, share_end - server_end - 1) + "\\";
-    rest = path.substr(share_end);
-}
-
-// Joins `rest` onto `root`, dropping empty and "." components and taking ".." back,
-// never above the root.
-std::string normalize(const std::string& root, const std::string& rest) {
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    while (start <= rest.size()) {
-        std::size_t end = start;
-        while (end < rest.size() && !is_separator(rest[end]))
-            ++end;
-        const std::string part = rest.substr(start, end - start);
-        if (part == "..") {
-            if (!parts.empty())
-                parts.pop_back();
-        } else if (!part.empty() && part != ".") {
-            parts.push_back(part);
-        }
-        start = end + 1;
-    }
-    std::string out = root;
-    for (std::size_t i = 0; i < parts.size(); ++i)
-        out += (i == 0 ? "" : "\\") + parts[i];
-    return out;
-}
+bool is_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
 } // namespace
 
-std::string long_path(const std::string& path, const std::string& current_dir) {
-    if (path.empty())
-        return path;
-    if (path.size() >= 4 && is_separator(path[0]) && is_separator(path[1]) &&
-        (path[2] == '?' || path[2] == '.') && is_separator(path[3]))
-        return path; // already in the extended or device form
-    std::string absolute;
-    if (is_separator(path[0]) && path.size() >= 2 && is_separator(path[1])) {
-        absolute = path; // \\server\share
-    } else if (is_drive(path) && path.size() >= 3 && is_separator(path[2])) {
-        absolute = path; // C:\dir
-    } else if (is_separator(path[0])) {
-        // The root of the current drive.
-        std::string root, rest;
-        split_root(current_dir, root, rest);
-        absolute = root + path;
-    } else if (is_drive(path)) {
-        // "C:dir": below the current directory when that is on C:, else below C:'s root.
-        const bool same = is_drive(current_dir) && (current_dir[0] | 0x20) == (path[0] | 0x20);
-        absolute =
-            same ? current_dir + "\\" + path.substr(2) : path.substr(0, 2) + "\\" + path.substr(2);
-    } else {
-        absolute = current_dir + "\\" + path;
+bool is_literal_form(std::string_view path) {
+    return path.size() >= 4 && is_separator(path[0]) && is_separator(path[1]) &&
+           (path[2] == '?' || path[2] == '.') && is_separator(path[3]);
+}
+
+std::string with_backslashes(std::string_view path) {
+    // The prefix is kept; after it, "/" becomes "\\" and separators in a row are one
+    // (literal paths take an empty part for a name).
+    std::string out(path.substr(0, path.size() < 4 ? path.size() : 4));
+    for (char& c : out)
+        if (c == '/')
+            c = '\\';
+    for (std::size_t i = out.size(); i < path.size(); ++i) {
+        const char c = path[i] == '/' ? '\\' : path[i];
+        if (c != '\\' || out.back() != '\\')
+            out += c;
     }
-    std::string root, rest;
-    split_root(absolute, root, rest);
-    const std::string whole = normalize(root, rest);
-    if (is_drive(whole))
-        return "\\\\?\\" + whole;
-    return "\\\\?\\UNC\\" + whole.substr(2);
+    return out;
+}
+
+std::string extended_form(std::string_view full_path) {
+    // A folder's closing separator goes ("C:\\maps\\" is "C:\\maps"), but for a drive's root.
+    while (full_path.size() > 3 && is_separator(full_path.back()) &&
+           !(full_path.size() == 7 && is_literal_form(full_path) && full_path[5] == ':'))
+        full_path.remove_suffix(1);
+    if (is_literal_form(full_path))
+        return with_backslashes(full_path);
+    if (full_path.size() >= 3 && is_letter(full_path[0]) && full_path[1] == ':' &&
+        is_separator(full_path[2]))
+        return "\\\\?\\" + with_backslashes(full_path);
+    if (full_path.size() >= 3 && is_separator(full_path[0]) && is_separator(full_path[1]) &&
+        !is_separator(full_path[2]))
+        return "\\\\?\\UNC\\" + with_backslashes(full_path.substr(2));
+    return std::string(full_path);
+}
+
+Existing existing_from_attributes(std::uint32_t attributes) {
+    constexpr std::uint32_t kDirectory = 0x10, kDevice = 0x40, kReparsePoint = 0x400;
+    if (attributes & (kReparsePoint | kDevice))
+        return Existing::refused;
+    return attributes & kDirectory ? Existing::folder : Existing::file;
 }
 
 } // namespace quodrel::rules

@@ -1,16 +1,34 @@
-// How Windows spells a path that reaches every length, as a pure string function:
-// the Win32 layer uses it at its edge, and the unit tests check it on any host.
+// How Windows spells paths, as pure string functions: the Win32 layer uses them at its
+// edge, and the unit tests check them on any host.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace quodrel::rules {
 
-// The extended-length form of a path ("\\?\C:\dir\file", "\\?\UNC\server\share\dir"),
-// which reaches every length the file system allows and takes names literally.
-// `path` may be relative, drive-relative ("\dir", "C:dir") or absolute, with "/" or
-// "\"; "." and ".." are resolved as Windows resolves them, by spelling.
-// `current_dir` is the absolute current directory. An empty path stays empty.
-std::string long_path(const std::string& path, const std::string& current_dir);
+// Whether a path is already in the extended-length ("\\?\") or device ("\\.\") form,
+// which Windows takes literally, "/" being no separator there.
+bool is_literal_form(std::string_view path);
+
+// A literal-form path with every "/" after its prefix made a "\": the program joins
+// names to paths with "/", which inside such a path must be the real separator.
+// (No name Windows holds contains "/".)
+std::string with_backslashes(std::string_view path);
+
+// The extended-length form of an absolute path as Windows resolves one (what
+// GetFullPathNameW gives: "C:\dir\file", "\\server\share\dir"): "\\?\C:\dir\file",
+// "\\?\UNC\server\share\dir", which reaches every length the file system allows and
+// takes names literally from then on. A path in the literal form already is given
+// back with backslashes; anything else comes back as it is.
+std::string extended_form(std::string_view full_path);
+
+// What the program makes of something already where it would make a folder or write
+// a file, from the attributes Windows reports for it (FILE_ATTRIBUTE_*): a reparse
+// point (a symbolic link or a junction, to a folder or to a file) and a device are
+// never written through; otherwise a folder or a file.
+enum class Existing { folder, file, refused };
+Existing existing_from_attributes(std::uint32_t attributes);
 
 } // namespace quodrel::rules

@@ -54,7 +54,7 @@ const std::string& reachable_binary() {
 // Starts the program in a new session (so without a controlling terminal) in `cwd`,
 // stdin from /dev/null, stdout to `out_fd`.
 pid_t spawn(const std::vector<std::string>& args, const std::string& cwd, int out_fd,
-            const Limits& limits, bool native = false) {
+            const Limits& limits, bool native = false, const char* windows_exe = nullptr) {
     const bool unprivileged = limits.unprivileged;
     const std::uint64_t file_size_limit = limits.file_size;
     const char* program_for_nobody =
@@ -98,7 +98,7 @@ pid_t spawn(const std::vector<std::string>& args, const std::string& cwd, int ou
         // No menu entries or file associations in the user's home.
         setenv("WINEDLLOVERRIDES", "mscoree,mshtml=;winemenubuilder.exe=d", 1);
         argv.push_back(const_cast<char*>("wine"));
-        argv.push_back(std::getenv("QUODREL_EXE"));
+        argv.push_back(windows_exe ? const_cast<char*>(windows_exe) : std::getenv("QUODREL_EXE"));
     } else {
         argv.push_back(const_cast<char*>(unprivileged ? program_for_nobody : QUODREL_BINARY));
     }
@@ -218,6 +218,14 @@ bool writes_temporary_archive(int pid, const std::string& folder) {
     }
     closedir(dir);
     return found;
+}
+
+int start_under_wine(const std::string& exe, const std::vector<std::string>& args,
+                     const std::string& cwd) {
+    const int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    const pid_t pid = spawn(args, cwd, null_fd, Limits{}, false, exe.c_str());
+    close(null_fd);
+    return pid;
 }
 
 int start_quodrel(const std::vector<std::string>& args, const std::string& cwd) {

@@ -56,6 +56,11 @@ Result quodrel_threads(unsigned threads, const std::vector<std::string>& args,
 // compare what the two make of the same tree.
 Result native_quodrel(const std::vector<std::string>& args, const std::string& cwd);
 
+// Starts another Windows program under Wine, as quodrel() starts quodrel.exe, with its
+// output discarded, and does not wait.
+int start_under_wine(const std::string& exe, const std::vector<std::string>& args,
+                     const std::string& cwd);
+
 // Starts the program like quodrel() with its output discarded, and does not wait.
 int start_quodrel(const std::vector<std::string>& args, const std::string& cwd);
 

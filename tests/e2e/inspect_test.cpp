@@ -15,7 +15,7 @@ TEST(Inspect, HelpAndVersion) {
     TempDir dir;
     for (const std::string help : {"--help", "-h"}) {
         const Result run = quodrel({help}, dir.path());
-        EXPECT_EQ(run.out, kHelp);
+        EXPECT_EQ(run.out, help_text());
         EXPECT_EQ(run.status, 0);
     }
     for (const std::string version : {"--version", "-v"}) {

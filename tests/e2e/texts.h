@@ -6,6 +6,8 @@
 
 namespace e2e {
 
+bool under_wine(); // (harness.h)
+
 inline const std::string kBanner = "Quodrel v1.01 by Ilmaro <ilmaro@quodrel.org>\n\n";
 inline const std::string kVersion = "Quodrel 1.01\n";
 inline const std::string kPress = "\nPress any key to quit\n";
@@ -22,22 +24,28 @@ inline const std::string kExplorerUsage =
 // The usage text, with its closing prompt.
 inline const std::string kUsage = kCommandLineUsage + kExplorerUsage + kPress;
 
-// What --help prints.
-inline const std::string kHelp = kCommandLineUsage +
-                                 "  To list what DAT archives hold:\n  quodrel -l file.dat\n\n"
-                                 "  To check DAT archives without extracting them:\n"
-                                 "  quodrel -t file.dat\n\n"
-                                 "  To extract chosen entries (* and ? match within one part of "
-                                 "a path):\n"
-                                 "  quodrel -x file.dat directory path...\n\n"
-                                 "  To print one file of a DAT archive on standard output:\n"
-                                 "  quodrel -p file.dat path\n\n"
-                                 "  A fourth argument -s after -e or -c leaves out the banner.\n" +
-                                 kExplorerUsage +
-                                 "\nExit status:\n\n"
-                                 "  0  all went well\n"
-                                 "  1  an ERROR! line was printed\n"
-                                 "  2  the arguments fit no route (the usage text is shown)\n"
-                                 "\nMore: man quodrel, and the README.\n";
+// What --help prints, but for its last line.
+inline const std::string kHelpBody =
+    kCommandLineUsage +
+    "  To list what DAT archives hold:\n  quodrel -l file.dat\n\n"
+    "  To check DAT archives without extracting them:\n"
+    "  quodrel -t file.dat\n\n"
+    "  To extract chosen entries (* and ? match within one part of "
+    "a path):\n"
+    "  quodrel -x file.dat directory path...\n\n"
+    "  To print one file of a DAT archive on standard output:\n"
+    "  quodrel -p file.dat path\n\n"
+    "  A fourth argument -s after -e or -c leaves out the banner.\n" +
+    kExplorerUsage +
+    "\nExit status:\n\n"
+    "  0  all went well\n"
+    "  1  an ERROR! line was printed\n"
+    "  2  the arguments fit no route (the usage text is shown)\n";
+
+// What --help prints: where to read more differs on Windows.
+inline std::string help_text() {
+    return kHelpBody + (under_wine() ? "\nMore: README.md beside quodrel.exe.\n"
+                                     : "\nMore: man quodrel, and the README.\n");
+}
 
 } // namespace e2e

@@ -3,7 +3,10 @@
 #include "e2e/harness.h"
 #include "support/archive_writer.h"
 
+#include <cstdlib>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace e2e;
 using testing_support::ArchiveWriter;
@@ -213,6 +216,83 @@ TEST_F(Windows, NamesThatDifferOnlyInLetterCaseClash) {
         EXPECT_EQ(run.status, 1);
         EXPECT_EQ(tree(dir / "out"), "d /Docs\nf /Docs/a a\nf /README first\nf /z z\n");
     }
+}
+
+} // namespace
+
+namespace {
+
+// Every form of path Windows accepts, as Windows reads it; messages keep the spelling
+// typed and add the entry's path after it with "/".
+TEST_F(Windows, EveryPathFormWindowsAccepts) {
+    TempDir dir;
+    make_dirs(dir / "work/src/sub");
+    make_dirs(dir / "work/other");
+    write_file(dir / "work/src/a.txt", "hello");
+    write_file(dir / "work/src/sub/b.bin", "bb");
+    const std::string expected =
+        ArchiveWriter().file("a.txt", "hello").dir("sub", 1).file("b.bin", "bb").listing(1).bytes();
+    const std::string work = z_drive(dir / "work");
+    struct Form {
+        std::string source, archive, dest;
+    };
+    const Form forms[] = {
+        {"\\\\?\\" + work + "\\src", "\\\\?\\" + work + "\\x1.dat", "\\\\?\\" + work + "\\o1"},
+        {"\\\\.\\" + work + "\\src", "\\\\.\\" + work + "\\x2.dat", "\\\\.\\" + work + "\\o2"},
+        {"Z:src", "Z:x3.dat", "Z:o3"},                            // the drive's current folder
+        {"other\\..\\src", "other\\..\\x4.dat", "other\\..\\o4"}, // ".." resolved
+        {"src.", "x5.dat", "o5"},                                 // "src." is read as "src"
+        {"src ", "x6.dat", "o6"},                                 // and so is "src "
+        {work + "/src\\", work + "\\x7.dat", work + "/o7"},       // mixed separators
+    };
+    int n = 0;
+    for (const Form& form : forms) {
+        ++n;
+        const Result create = quodrel({"-c", form.source, form.archive, "-s"}, dir / "work");
+        EXPECT_EQ(create.out, "Creating " + form.archive + " (3 files)\n...\nDone\n") << n;
+        EXPECT_EQ(read_file(dir / ("work/x" + std::to_string(n) + ".dat")), expected) << n;
+        const Result extract = quodrel({"-e", form.archive, form.dest, "-s"}, dir / "work");
+        EXPECT_EQ(extract.out,
+                  "Extracting " + form.archive + "\n3 files, data offset 96\n...\nDone\n")
+            << n;
+        EXPECT_EQ(tree(dir / ("work/o" + std::to_string(n))),
+                  "d /sub\nf /a.txt hello\nf /sub/b.bin bb\n")
+            << n;
+    }
+    // Messages keep the user's spelling, and add the entry's path with "/".
+    write_file(dir / "work/h.dat", ArchiveWriter().file("what?.txt", "q").file("ok", "k").bytes());
+    const std::string dest = "\\\\?\\" + work + "\\hostile";
+    const Result run = quodrel({"-e", "h.dat", dest, "-s"}, dir / "work");
+    EXPECT_EQ(run.out, "Extracting h.dat\n2 files, data offset 72\n.ERROR! Unsafe name " + dest +
+                           "/what?.txt\n.\nDone\n");
+    EXPECT_EQ(tree(dir / "work/hostile"), "f /ok k\n");
+    // Outputs whose last part Windows would strip or take for a device stay refused.
+    EXPECT_EQ(quodrel({"-c", "src", "x8.dat.", "-s"}, dir / "work").status, 1);
+}
+
+// A file another program holds open with share mode 0 is left out and named, never
+// stored as zeros.
+TEST_F(Windows, AFileHeldOpenByAnotherProgramIsLeftOut) {
+    TempDir dir;
+    make_dirs(dir / "src");
+    write_file(dir / "src/a.txt", "hello");
+    write_file(dir / "src/save.db", "the running game's save");
+    write_file(dir / "src/z.txt", "z");
+    const std::string helper = std::string(std::getenv("QUODREL_EXE"))
+                                   .substr(0, std::string(std::getenv("QUODREL_EXE")).rfind('/')) +
+                               "/tests/hold_file.exe";
+    const int pid = start_under_wine(helper, {"src\\save.db", "ready", "release"}, dir.path());
+    for (int i = 0; i < 600 && !exists(dir / "ready"); ++i)
+        usleep(50000);
+    ASSERT_TRUE(exists(dir / "ready")) << "the helper did not start";
+    const Result run = quodrel({"-c", "src", "a.dat", "-s"}, dir.path());
+    write_file(dir / "release", "");
+    waitpid(pid, nullptr, 0);
+    EXPECT_EQ(run.out, "Creating a.dat (3 files)\n..ERROR! Cannot open src/save.db\n.\nDone\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(read_file(dir / "a.dat"),
+              ArchiveWriter().file("a.txt", "hello").file("z.txt", "z").bytes());
+    EXPECT_EQ(quodrel({"-t", "a.dat"}, dir.path()).status, 0);
 }
 
 } // namespace

@@ -19,29 +19,43 @@ TEST(Utf8, WellFormedOnly) {
         EXPECT_FALSE(is_valid_utf8(text)) << text;
 }
 
-TEST(LongPath, EveryFormBecomesOneAbsoluteExtendedPath) {
-    const std::string cwd = "C:\\work\\dir";
+TEST(WindowsPaths, WhatWindowsResolvedBecomesOneExtendedPath) {
     const std::pair<const char*, const char*> cases[] = {
-        {"a.dat", "\\\\?\\C:\\work\\dir\\a.dat"},
-        {"out/sub\\x", "\\\\?\\C:\\work\\dir\\out\\sub\\x"},
-        {"./a//b/./c", "\\\\?\\C:\\work\\dir\\a\\b\\c"},
-        {"..\\..\\..\\x", "\\\\?\\C:\\x"}, // never above the root
-        {".", "\\\\?\\C:\\work\\dir"},
-        {"D:\\games\\maps.dat", "\\\\?\\D:\\games\\maps.dat"},
-        {"d:/games/", "\\\\?\\d:\\games"},
-        {"\\top", "\\\\?\\C:\\top"},
-        {"C:rel", "\\\\?\\C:\\work\\dir\\rel"},
-        {"E:rel", "\\\\?\\E:\\rel"},
-        {"\\\\server\\share\\dir\\..\\f", "\\\\?\\UNC\\server\\share\\f"},
-        {"//server/share/../../f", "\\\\?\\UNC\\server\\share\\f"},
-        {"\\\\?\\C:\\already", "\\\\?\\C:\\already"},
-        {"name. ", "\\\\?\\C:\\work\\dir\\name. "}, // taken literally
+        {"C:\\work\\dir\\a.dat", "\\\\?\\C:\\work\\dir\\a.dat"},
+        {"d:\\games", "\\\\?\\d:\\games"},
+        {"C:\\", "\\\\?\\C:\\"},
+        {"\\\\server\\share\\dir", "\\\\?\\UNC\\server\\share\\dir"},
+        // Already literal: names joined with "/" get the real separator.
+        {"\\\\?\\X:\\work\\src/sub/a.txt", "\\\\?\\X:\\work\\src\\sub\\a.txt"},
+        {"\\\\.\\X:\\work\\src/sub", "\\\\.\\X:\\work\\src\\sub"},
+        {"//?/X:/w", "\\\\?\\X:\\w"},
+        // A folder's closing separators go, and names joined to a root are one apart.
+        {"C:\\work\\maps\\", "\\\\?\\C:\\work\\maps"},
+        {"\\\\?\\C:\\//a.txt", "\\\\?\\C:\\a.txt"},
+        {"\\\\?\\C:\\", "\\\\?\\C:\\"},
+        {"name. ", "name. "}, // not absolute: not for this function
         {"", ""},
     };
-    for (const auto& [path, expected] : cases)
-        EXPECT_EQ(long_path(path, cwd), expected) << path;
-    EXPECT_EQ(long_path("f", "\\\\server\\share\\d"), "\\\\?\\UNC\\server\\share\\d\\f");
-    EXPECT_EQ(long_path("\\f", "\\\\server\\share\\d"), "\\\\?\\UNC\\server\\share\\f");
+    for (const auto& [full, expected] : cases)
+        EXPECT_EQ(extended_form(full), expected) << full;
+    for (const char* literal : {"\\\\?\\C:\\x", "\\\\.\\C:\\x", "//?/C:/x"})
+        EXPECT_TRUE(is_literal_form(literal)) << literal;
+    for (const char* other : {"C:\\x", "\\\\server\\share", "\\\\?x", "\\?\\"})
+        EXPECT_FALSE(is_literal_form(other)) << other;
+}
+
+// Wine reports no reparse point for a link to a file, so only real Windows shows this
+// decision at work; here it is checked on its own.
+TEST(WindowsPaths, ALinkOrJunctionIsNeverWrittenThrough) {
+    constexpr std::uint32_t kReadOnly = 0x1, kDirectory = 0x10, kArchive = 0x20, kDevice = 0x40,
+                            kNormal = 0x80, kReparse = 0x400;
+    EXPECT_EQ(existing_from_attributes(kDirectory), Existing::folder);
+    EXPECT_EQ(existing_from_attributes(kDirectory | kReadOnly), Existing::folder);
+    EXPECT_EQ(existing_from_attributes(kArchive), Existing::file);
+    EXPECT_EQ(existing_from_attributes(kNormal), Existing::file);
+    EXPECT_EQ(existing_from_attributes(kDirectory | kReparse), Existing::refused); // a junction
+    EXPECT_EQ(existing_from_attributes(kArchive | kReparse), Existing::refused);   // a file link
+    EXPECT_EQ(existing_from_attributes(kDevice), Existing::refused);
 }
 
 TEST(CommandLine, TheRulesOfTheCRuntime) {
