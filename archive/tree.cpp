@@ -31,4 +31,12 @@ const std::string& TreeWalker::path() {
     return file_path_;
 }
 
+std::string_view TreeWalker::entry_path() {
+    std::string_view whole = path();
+    whole.remove_prefix(1);
+    if (directory_)
+        whole.remove_suffix(1);
+    return whole;
+}
+
 } // namespace quodrel

@@ -28,6 +28,9 @@ public:
     std::size_t path_length() const { return path_length_; }
     // Its path below the root: "/a.txt", "/sub/b.bin"; a directory's ends with "/".
     const std::string& path();
+    // Its path as a user names it: without the leading "/" nor a directory's closing
+    // one ("a.txt", "sub", "sub/b.bin"). Valid until the next entry is placed.
+    std::string_view entry_path();
 
 private:
     struct Level {

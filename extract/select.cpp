@@ -43,11 +43,7 @@ template <class Each> void walk_paths(const EntryTable& table, Each each) {
     TreeWalker walk;
     for (std::size_t i = 0; i < table.size(); ++i) {
         walk.next(static_cast<std::int32_t>(i), table[i].record, table.name(i));
-        std::string_view path = walk.path();
-        path.remove_prefix(1);
-        if (table[i].record.size == 0)
-            path.remove_suffix(1);
-        each(i, walk.parent(), path);
+        each(i, walk.parent(), walk.entry_path());
     }
 }
 

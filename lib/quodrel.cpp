@@ -130,12 +130,8 @@ quodrel_error quodrel_open(const char* path, quodrel_archive** archive) {
         TreeWalker walk;
         for (std::size_t i = 0; i < table.size(); ++i) {
             walk.next(static_cast<std::int32_t>(i), table[i].record, table.name(i));
-            std::string_view path = walk.path();
-            path.remove_prefix(1);
-            if (table[i].record.size == 0)
-                path.remove_suffix(1);
             opened->path_at.push_back(opened->paths.size());
-            opened->paths.append(path).push_back('\0');
+            opened->paths.append(walk.entry_path()).push_back('\0');
         }
         for (std::size_t i = 0; i < table.size(); ++i)
             opened->index.emplace(std::string_view(opened->paths.data() + opened->path_at[i]), i);
