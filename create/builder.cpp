@@ -315,6 +315,10 @@ bool create_archive(const std::string& source_dir, const std::string& archive_pa
         // faults are reported entry by entry, once the job that moved it is done. Every
         // thread's block (one byte to spare tells a file that grew) is allocated before
         // anything is written, so that no thread runs out of memory halfway.
+        // Each thread holds one source file open at a time: no more threads than the
+        // descriptors the process may still open, beside the archive's own.
+        const std::size_t spare = platform::descriptors_left();
+        threads = static_cast<unsigned>(std::min<std::size_t>(threads, spare > 6 ? spare - 6 : 1));
         transfer::OrderedMover mover(
             std::min<unsigned>(threads, kSecondSlot), transfer::kBatchBytes + 1,
             [&c](const transfer::Job& job, transfer::Hands& hands) { move_job(c, job, hands); },

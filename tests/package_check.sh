@@ -71,6 +71,15 @@ done
 [ "$(dpkg-deb -f "$development" Depends)" = "libquodrel1 (= 1.01)" ] ||
     fail "libquodrel-dev depends on: $(dpkg-deb -f "$development" Depends)"
 
+# The mount, packaged on its own where it is built: it pulls in FUSE, the program not.
+mount=$work/pkg/quodrel-mount_1.01_$(dpkg --print-architecture).deb
+if [ -f "$mount" ]; then
+    contents "$mount" | grep -q './usr/bin/quodrel-mount ' || fail "quodrel-mount lacks its program"
+    contents "$mount" | grep -q './usr/share/man/man1/quodrel-mount.1.gz ' || fail "no manual page"
+    dpkg-deb -f "$mount" Depends | grep -q 'fuse3' || fail "quodrel-mount does not depend on fuse3"
+fi
+dpkg-deb -f "$deb" Depends | grep -q fuse && fail "the program's package pulls in FUSE"
+
 # Debian's own checks: any error fails, the warnings are shown.
 for package in "$work"/pkg/*.deb; do
     lintian_out=$(lintian --tag-display-limit 0 "$package" 2>&1 | grep -v 'running with root privileges')
