@@ -11,6 +11,7 @@
 #include "quodrel/quodrel.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
