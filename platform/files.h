@@ -48,9 +48,6 @@ std::string name_from_legacy_encoding(const std::string& name);
 // False when the directory cannot be listed; an empty path names nothing.
 bool list_directory(const std::string& path, std::vector<DirEntry>& entries);
 
-// Whether the path names a directory (links followed).
-bool is_directory(const std::string& path);
-
 enum class MakeDirectory { created, existed, failed, is_link };
 
 // Creates one directory level. An existing directory is not an error; an existing

@@ -278,9 +278,8 @@ TEST_F(Windows, AFileHeldOpenByAnotherProgramIsLeftOut) {
     write_file(dir / "src/a.txt", "hello");
     write_file(dir / "src/save.db", "the running game's save");
     write_file(dir / "src/z.txt", "z");
-    const std::string helper = std::string(std::getenv("QUODREL_EXE"))
-                                   .substr(0, std::string(std::getenv("QUODREL_EXE")).rfind('/')) +
-                               "/tests/hold_file.exe";
+    const std::string exe = std::getenv("QUODREL_EXE");
+    const std::string helper = exe.substr(0, exe.rfind('/')) + "/tests/hold_file.exe"; // beside it
     const int pid = start_under_wine(helper, {"src\\save.db", "ready", "release"}, dir.path());
     for (int i = 0; i < 600 && !exists(dir / "ready"); ++i)
         usleep(50000);
