@@ -1,31 +1,36 @@
-// The routes that read or write archives, each on the library's interface: the
-// texts the user reads come from report/, the work from the library.
+// The routes that read or write archives, each on the library's interface: what the
+// user reads is each event in the library's words, printed by report/.
 #pragma once
 
+#include "quodrel/quodrel.h"
+
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quodrel {
 
-// Each returns the exit status. `threads` 0 means one per core.
+// Each returns the exit status. `threads` threads move file contents; `outputs` are
+// told of half-written files (the signal guard).
 int extract_route(const std::string& archive, const std::string& folder,
-                  const std::vector<std::string>* chosen, unsigned threads);
-int create_route(const std::string& folder, const std::string& archive, unsigned threads);
+                  const std::vector<std::string>* chosen, unsigned threads,
+                  const quodrel_output_hooks* outputs);
+int create_route(const std::string& folder, const std::string& archive, unsigned threads,
+                 const quodrel_output_hooks* outputs);
 // -l: one line per entry, then the totals.
 int list_route(const std::string& archive);
 // -t: one "ERROR! " line per problem extraction would meet, then the totals.
 int test_route(const std::string& archive);
-// Checks an archive as -t does, printing its "ERROR! " lines (and, with `totals`, the
-// line of totals): whether it can be read at all, and whether extraction would
-// refuse any entry.
-enum class Verdict { sound, refusals, unreadable };
-Verdict check_archive(const std::string& path, bool totals);
-
 // -p: the bytes of one file on standard output; errors on standard error.
 int print_route(const std::string& archive, const std::string& path);
 
-// Where the program's texts go: standard output, shown as they come. Output that can
-// no longer be written (a closed pipe, a full disk) ends the run as an interrupt would.
-void write_out(std::string_view text);
+// Writes a piece of the program's text to standard output, shown as it comes (a dot
+// at once); false when it could not be written.
+bool write_out(std::string_view text);
+
+// Writes a text of the program's own outside any operation: output that can no
+// longer be written (a closed pipe, a full disk) ends the run at once, as an
+// interrupt would.
+void say(std::string_view text);
 
 } // namespace quodrel

@@ -1,10 +1,9 @@
 #include "app/run_command.h"
 
 #include "app/archive_routes.h"
-#include "platform/cleanup.h"
-#include "platform/files.h"
-#include "platform/terminal.h"
-#include "report/reporter.h"
+#include "console/paths.h"
+#include "console/signals.h"
+#include "console/terminal.h"
 #include "rules/command_line.h"
 #include "rules/console_keys.h"
 
@@ -31,7 +30,7 @@ constexpr const char* kExplorerUsage =
 
 // Desktop routes end with a key wait, whatever the operation's outcome.
 int wait_after(int status) {
-    write_out(kPressAnyKey);
+    say(kPressAnyKey);
     wait_for_key();
     return status;
 }
@@ -67,12 +66,12 @@ std::string archive_path_beside(const std::string& folder, bool windows_rules) {
 
 int wait_for_key() {
     std::fflush(stdout);
-    return platform::read_console_key(rules::key_ends_wait);
+    return console::read_console_key(rules::key_ends_wait);
 }
 
 std::vector<std::string> arguments(int argc, char** argv) {
     std::string line;
-    if (platform::whole_command_line(line))
+    if (console::whole_command_line(line))
         return rules::split_command_line(line);
     return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
 }
@@ -88,42 +87,42 @@ unsigned requested_threads() {
 }
 
 void print_usage() {
-    write_out(kCommandLineUsage);
-    write_out(kExplorerUsage);
-    write_out(kPressAnyKey);
+    say(kCommandLineUsage);
+    say(kExplorerUsage);
+    say(kPressAnyKey);
     wait_for_key();
 }
 
 void print_help() {
-    write_out(kCommandLineUsage);
-    write_out("  To list what DAT archives hold:\n  quodrel -l file.dat\n\n"
-              "  To check DAT archives without extracting them:\n  quodrel -t file.dat\n\n"
-              "  To extract chosen entries (* and ? match within one part of a path):\n"
-              "  quodrel -x file.dat directory path...\n\n"
-              "  To print one file of a DAT archive on standard output:\n"
-              "  quodrel -p file.dat path\n\n"
-              "  A fourth argument -s after -e or -c leaves out the banner.\n");
-    write_out(kExplorerUsage);
-    write_out("\nExit status:\n\n"
-              "  0  all went well\n"
-              "  1  an ERROR! line was printed\n"
-              "  2  the arguments fit no route (the usage text is shown)\n");
+    say(kCommandLineUsage);
+    say("  To list what DAT archives hold:\n  quodrel -l file.dat\n\n"
+        "  To check DAT archives without extracting them:\n  quodrel -t file.dat\n\n"
+        "  To extract chosen entries (* and ? match within one part of a path):\n"
+        "  quodrel -x file.dat directory path...\n\n"
+        "  To print one file of a DAT archive on standard output:\n"
+        "  quodrel -p file.dat path\n\n"
+        "  A fourth argument -s after -e or -c leaves out the banner.\n");
+    say(kExplorerUsage);
+    say("\nExit status:\n\n"
+        "  0  all went well\n"
+        "  1  an ERROR! line was printed\n"
+        "  2  the arguments fit no route (the usage text is shown)\n");
     // Where to read more: the manual page, or on Windows the README in the zip.
-    write_out(platform::windows_rules() ? "\nMore: README.md beside quodrel.exe.\n"
-                                        : "\nMore: man quodrel, and the README.\n");
+    say(console::kWindows ? "\nMore: README.md beside quodrel.exe.\n"
+                          : "\nMore: man quodrel, and the README.\n");
 }
 
 namespace {
 
-int route(const std::vector<std::string>& args) {
-    const unsigned threads = requested_threads();
+int route(const std::vector<std::string>& args, unsigned threads,
+          const quodrel_output_hooks* outputs) {
     // Routes for people at a prompt and for scripts: no banner, no key wait.
     if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
         print_help();
         return kExitOk;
     }
     if (args.size() == 1 && (args[0] == "--version" || args[0] == "-v")) {
-        write_out(kVersion);
+        say(kVersion);
         return kExitOk;
     }
     if (args.size() == 2 && args[0] == "-l")
@@ -132,7 +131,7 @@ int route(const std::vector<std::string>& args) {
         return test_route(args[1]);
     if (args.size() >= 4 && args[0] == "-x") {
         const std::vector<std::string> chosen(args.begin() + 3, args.end());
-        return extract_route(args[1], args[2], &chosen, threads);
+        return extract_route(args[1], args[2], &chosen, threads, outputs);
     }
     if (args.size() == 3 && args[0] == "-p")
         return print_route(args[1], args[2]);
@@ -140,44 +139,43 @@ int route(const std::vector<std::string>& args) {
     // asks for none.
     if (args.size() != 1) {
         if (!(args.size() >= 4 && args[3] == "-s"))
-            write_out(kBanner);
+            say(kBanner);
         if (args.size() >= 3 && args[0] == "-e")
-            return extract_route(args[1], args[2], nullptr, threads);
+            return extract_route(args[1], args[2], nullptr, threads, outputs);
         if (args.size() >= 3 && args[0] == "-c")
-            return create_route(args[1], args[2], threads);
+            return create_route(args[1], args[2], threads, outputs);
         print_usage();
         return kExitUsage;
     }
     // One dropped path: an archive to unpack beside itself, or a directory to pack.
-    write_out(kBanner);
+    say(kBanner);
     const std::string& path = args[0];
     // An option alone ("-l" without its archive) is a mistake, not a folder to pack,
     // unless something of that name is there.
-    if (!path.empty() && path[0] == '-' && !platform::file_id(path).valid) {
+    if (!path.empty() && path[0] == '-' && !console::exists(path)) {
         print_usage();
         return kExitUsage;
     }
-    const int file = platform::open_for_reading(path);
-    if (file >= 0) {
-        platform::close_file(file);
+    if (console::opens_as_file(path)) {
         if (!has_archive_suffix(path)) {
             print_usage();
             return kExitUsage;
         }
-        return wait_after(extract_route(path, path.substr(0, path.size() - 4), nullptr, threads));
+        return wait_after(
+            extract_route(path, path.substr(0, path.size() - 4), nullptr, threads, outputs));
     }
     return wait_after(
-        create_route(path, archive_path_beside(path, platform::windows_rules()), threads));
+        create_route(path, archive_path_beside(path, console::kWindows), threads, outputs));
 }
 
 } // namespace
 
 int run_command(const std::vector<std::string>& args) {
-    platform::prepare_standard_output();
-    // An interrupt, or output that can no longer be written, removes what is being
-    // written.
-    platform::guard_outputs_on_signals();
-    const int exit_status = route(args);
+    console::prepare_standard_output();
+    // An interrupt removes what is being written.
+    const unsigned threads = requested_threads();
+    const quodrel_output_hooks* outputs = console::guard_outputs_on_signals(threads);
+    const int exit_status = route(args, threads, outputs);
     // Whatever the route, output that could not all be written is a failure.
     if (std::fflush(stdout) != 0 || std::ferror(stdout))
         return kExitError;

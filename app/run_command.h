@@ -19,8 +19,8 @@ int run_command(const std::vector<std::string>& args);
 // hands them over as one UTF-16 command line, split here by its own rules).
 std::vector<std::string> arguments(int argc, char** argv);
 
-// How many threads move file contents: QUODREL_THREADS when set (1 and up), else one
-// per core. The operations cap it by what the machine's clean-up can guard.
+// How many threads move file contents: QUODREL_THREADS when set (1 to 1024), else one
+// per core.
 unsigned requested_threads();
 
 // Prints the usage text, then waits for a key.

@@ -29,7 +29,7 @@ constexpr std::size_t kMaxNameLength = 255;          // bytes of one name
 constexpr std::int32_t kMaxStoredNameLength = 256;   // padded_name_length(kMaxNameLength)
 constexpr std::size_t kMaxPathLength = 511;          // bytes of a path below the root
 constexpr std::int64_t kMaxArchiveSize = 0x7fffffff; // every position must stay below 2^31
-constexpr std::size_t kMaxOpenDirectories = 255;     // levels open below the root
+constexpr std::size_t kMaxOpenFolders = 255;         // levels open below the root
 
 struct ArchiveHeader {
     char magic[8] = {};

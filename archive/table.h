@@ -85,7 +85,7 @@ enum class TableDamage : std::uint8_t {
     none,
     cut_short,       // fewer records or names than the header promises
     bad_name_length, // a name_length outside 0..kMaxStoredNameLength
-    too_deep,        // more than kMaxOpenDirectories levels open below the root
+    too_deep,        // more than kMaxOpenFolders levels open below the root
     no_memory,       // no room for the table
 };
 

@@ -13,9 +13,9 @@ bool TreeWalker::next(std::int32_t index, const EntryRecord& record, std::string
     parent_ = level.index;
     path_length_ = level.path.size() + name.size();
     name_ = name;
-    directory_ = record.size == 0;
-    if (directory_) {
-        if (levels_.size() > kMaxOpenDirectories)
+    folder_ = record.size == 0;
+    if (folder_) {
+        if (levels_.size() > kMaxOpenFolders)
             return false;
         std::string path = level.path;
         path.append(name).push_back('/');
@@ -25,7 +25,7 @@ bool TreeWalker::next(std::int32_t index, const EntryRecord& record, std::string
 }
 
 const std::string& TreeWalker::path() {
-    if (directory_)
+    if (folder_)
         return levels_.back().path;
     file_path_.assign(levels_.back().path).append(name_);
     return file_path_;
@@ -34,7 +34,7 @@ const std::string& TreeWalker::path() {
 std::string_view TreeWalker::entry_path() {
     std::string_view whole = path();
     whole.remove_prefix(1);
-    if (directory_)
+    if (folder_)
         whole.remove_suffix(1);
     return whole;
 }

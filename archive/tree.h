@@ -20,7 +20,7 @@ class TreeWalker {
 public:
     TreeWalker();
     // Places entry `index`; false when it is a directory that would open more than
-    // kMaxOpenDirectories levels below the root.
+    // kMaxOpenFolders levels below the root.
     bool next(std::int32_t index, const EntryRecord& record, std::string_view name);
     // The enclosing directory of the entry placed last, -1 for the root.
     std::int32_t parent() const { return parent_; }
@@ -41,7 +41,7 @@ private:
     std::vector<Level> levels_;
     std::int32_t parent_ = -1;
     std::size_t path_length_ = 0;
-    bool directory_ = false;
+    bool folder_ = false;
     std::string_view name_;
     std::string file_path_;
 };

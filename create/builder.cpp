@@ -1,62 +1,17 @@
+// Creation as a whole: the tree scanned into a table, the table and every file's
+// bytes written into a temporary file in the archive's place, moved on the crew's
+// threads while the calling thread tells what became of each entry in table order,
+// and the archive put in place only when complete.
 #include "create/builder.h"
 
-#include "archive/table.h"
-#include "archive/tree.h"
+#include "create/creation.h"
 #include "create/scan.h"
-#include "platform/cleanup.h"
-#include "platform/files.h"
-#include "transfer/mover.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 
 namespace quodrel {
 namespace {
-
-// The clean-up slots of the temporary archive and, when the archive is written again,
-// of the second one; the movers' threads hold the slots below the second.
-constexpr int kMainSlot = 0;
-constexpr int kSecondSlot = platform::kCleanupSlots - 1;
-
-// Gathers the header and the entry table into blocks, so that many small writes
-// (records, names) become few.
-class BlockWriter : public ByteSink {
-public:
-    explicit BlockWriter(int archive) : archive_(archive) { block_.reserve(transfer::kCopyBlock); }
-
-    bool write(const void* data, std::size_t size) override {
-        const auto* bytes = static_cast<const char*>(data);
-        block_.insert(block_.end(), bytes, bytes + size);
-        return block_.size() < transfer::kCopyBlock || flush();
-    }
-
-    bool flush() {
-        const bool written =
-            platform::write_all_at(archive_, block_.data(), block_.size(), position_);
-        position_ += block_.size();
-        block_.clear();
-        return written;
-    }
-
-private:
-    int archive_;
-    std::vector<char> block_;
-    std::uint64_t position_ = 0;
-};
-
-// The state of one creation once the tree is scanned.
-struct Creation {
-    const EntryTable* table = nullptr;
-    std::string source_dir;   // as the user gave it, for messages
-    std::string source_root;  // as the system reads it, for names to be joined to
-    std::string archive_path; // as the user gave it
-    std::string archive_file; // as the system reads it
-    int archive = -1;
-    std::vector<Fault> outcome; // per entry, set by the job that moves it
-    std::atomic<bool> abandoned{false};
-    TreeWalker reported; // where the entry reported last lies
-};
 
 bool write_zeros_at(int archive, std::uint64_t at, std::uint64_t count) {
     static const char zeros[4096] = {};
@@ -95,50 +50,52 @@ bool read_whole(int source, char* to, std::uint64_t size) {
 // A batch: the files read one after the other into the block, which is then
 // written into the archive with one call.
 void move_batch(Creation& c, const transfer::Job& job, transfer::Hands& hands) {
-    const EntryTable& table = *c.table;
     std::uint64_t at = 0;
     for (std::size_t i = job.first; i < job.last; ++i) {
-        const auto size = static_cast<std::uint64_t>(table[i].record.size);
+        const auto size = static_cast<std::uint64_t>(c.table[i].record.size);
         if (size == 0)
             continue;
         char* to = hands.block.data() + at;
-        const int source = platform::open_source(job.folder + std::string(table.name(i)));
+        const int source = platform::open_source(job.folder + std::string(c.table.name(i)));
         if (source < 0) {
             // Gone or closed since the scan: left out when the archive is written
             // again without it, and named.
-            c.outcome[i] = Fault::cannot_open;
+            c.outcomes.fail(i, QUODREL_ERROR_OPEN, platform::last_error());
         } else {
             if (!read_whole(source, to, size))
-                c.outcome[i] = Fault::file_changed;
+                c.outcomes.fail(i, QUODREL_ERROR_CHANGED, 0);
             platform::close_file(source);
         }
         at += size;
     }
     if (!platform::write_all_at(c.archive, hands.block.data(), static_cast<std::size_t>(at),
                                 job.start))
-        c.outcome[job.last - 1] = Fault::cannot_write;
+        c.outcomes.fail(job.last - 1, QUODREL_ERROR_WRITE, platform::last_error());
 }
 
 void move_big_file(Creation& c, const transfer::Job& job, transfer::Hands& hands) {
     const std::size_t i = job.first;
-    const std::string path = job.folder + std::string(c.table->name(i));
     const std::uint64_t size = job.bytes;
-    const int source = platform::open_source(path);
+    const int source = platform::open_source(job.folder + std::string(c.table.name(i)));
     if (source < 0) {
-        c.outcome[i] = Fault::cannot_open; // left out, as in a batch
+        c.outcomes.fail(i, QUODREL_ERROR_OPEN, platform::last_error()); // left out, as in a batch
         return;
     }
     std::uint64_t copied = 0;
-    const transfer::Copy result = hands.copier.copy(source, 0, c.archive, job.start, size, copied);
+    const transfer::Copy result = hands.copier.copy(transfer::ReadableFile(source), 0, c.archive,
+                                                    job.start, size, copied, &c.abandoned);
+    const int error = result == transfer::Copy::done ? 0 : platform::last_error();
     char beyond;
     const bool grew =
         result == transfer::Copy::done && platform::read_at(source, &beyond, 1, size) > 0;
     platform::close_file(source);
+    if (result == transfer::Copy::stopped)
+        return;
     if (result == transfer::Copy::write_failed || result == transfer::Copy::no_memory ||
         (copied < size && !write_zeros_at(c.archive, job.start + copied, size - copied)))
-        c.outcome[i] = Fault::cannot_write;
+        c.outcomes.fail(i, QUODREL_ERROR_WRITE, error);
     else if (copied < size || grew)
-        c.outcome[i] = Fault::file_changed;
+        c.outcomes.fail(i, QUODREL_ERROR_CHANGED, 0);
 }
 
 void move_job(Creation& c, const transfer::Job& job, transfer::Hands& hands) {
@@ -151,31 +108,47 @@ void move_job(Creation& c, const transfer::Job& job, transfer::Hands& hands) {
 }
 
 // Tells what became of entry i, once its job is done; false when the archive could not
-// be written, which ends the creation.
-bool report(Creation& c, Reporter& out, std::size_t i) {
-    const EntryTable& table = *c.table;
-    c.reported.next(static_cast<std::int32_t>(i), table[i].record, table.name(i));
-    out.progress(static_cast<std::int32_t>(table.size()), static_cast<std::int32_t>(i));
-    const Fault fault = c.outcome[i];
-    if (fault == Fault::cannot_write) {
-        out.fault(fault, c.archive_path);
+// be written or the caller cancelled, which ends the creation.
+bool report(Creation& c, std::size_t i) {
+    const EntryRecord& record = c.table[i].record;
+    c.reported.next(static_cast<std::int32_t>(i), record, c.table.name(i));
+    if (!c.events.progress(static_cast<std::int64_t>(i), c.bytes_done)) {
         c.abandoned = true;
         return false;
     }
-    if (fault != Fault::none)
-        out.fault(fault, c.source_dir, c.reported.path());
-    return true;
+    c.bytes_done += record.size;
+    const std::string_view path =
+        c.events.listening() ? c.reported.entry_path() : std::string_view();
+    const quodrel_error error = c.outcomes.error(i);
+    bool going = true;
+    if (error == QUODREL_ERROR_WRITE) {
+        c.events.failed(error, c.outcomes.system_error(i), c.archive_path);
+        going = false;
+    } else if (error == QUODREL_ERROR_OPEN) {
+        ++c.left_out;
+        going = c.events.failed_entry(error, c.outcomes.system_error(i), QUODREL_NO_INDEX, path,
+                                      record.size);
+    } else if (error == QUODREL_ERROR_CHANGED) {
+        going = c.events.failed_entry(error, 0, i - c.left_out, path, record.size);
+    } else {
+        (record.size == 0 ? c.folders : c.files) += 1;
+        c.bytes += record.size;
+        going = c.events.entry(i - c.left_out, path, record.size);
+    }
+    if (!going)
+        c.abandoned = true;
+    return going;
 }
 
-// Writes header, table and data into the temporary file; true when all of it landed.
-bool write_archive(Creation& c, transfer::OrderedMover& mover, std::int32_t data_offset,
-                   Reporter& out) {
-    const EntryTable& table = *c.table;
+// Writes header, table and data into the temporary file: QUODREL_OK when all of it
+// landed, else the failure, told.
+quodrel_error write_archive(Creation& c, transfer::OrderedMover& mover, std::int32_t data_offset) {
+    const EntryTable& table = c.table;
     {
         BlockWriter writer(c.archive);
         if (!write_table(writer, table, data_offset) || !writer.flush()) {
-            out.fault(Fault::cannot_write, c.archive_path);
-            return false;
+            c.events.failed(QUODREL_ERROR_WRITE, platform::last_error(), c.archive_path);
+            return QUODREL_ERROR_WRITE;
         }
     }
     TreeWalker walk;
@@ -194,161 +167,102 @@ bool write_archive(Creation& c, transfer::OrderedMover& mover, std::int32_t data
                                    c.source_root + path.substr(0, path.size() - table[i].name_size);
                            });
         }
-        mover.report_done(i + 1); // what is done by now is shown now
+        mover.report_done(i + 1); // what is done by now is told now
     }
     if (!c.abandoned)
         mover.finish(table.size());
-    return !c.abandoned;
+    if (c.events.cancelled())
+        return QUODREL_ERROR_CANCELLED;
+    return c.abandoned ? QUODREL_ERROR_WRITE : QUODREL_OK;
 }
 
-// The table without the entries left out: their folders hold fewer entries, and every
-// later file's data moves up.
-EntryTable table_without(const EntryTable& table, const std::vector<Fault>& outcome) {
-    std::vector<std::int32_t> children(table.size());
-    TreeWalker walk;
-    for (std::size_t i = 0; i < table.size(); ++i) {
-        walk.next(static_cast<std::int32_t>(i), table[i].record, table.name(i));
-        children[i] = table[i].record.child_count;
-        if (outcome[i] == Fault::cannot_open && walk.parent() >= 0)
-            --children[static_cast<std::size_t>(walk.parent())];
+// Tells what the scan met; the error that refuses the archive, or QUODREL_OK.
+quodrel_error tell_problems(const Scan& scan, Events& events, const std::string& source_dir) {
+    quodrel_error refused = QUODREL_OK;
+    for (const ScanProblem& problem : scan.problems) {
+        if (problem.error == QUODREL_ERROR_OPEN && problem.below_root.empty())
+            events.failed(problem.error, problem.system_error, source_dir); // the root
+        else if (problem.error == QUODREL_ERROR_OPEN)
+            events.failed_entry(problem.error, problem.system_error, QUODREL_NO_INDEX,
+                                problem.below_root, 0);
+        else
+            events.refused(QUODREL_NO_INDEX, problem.below_root, problem.refusal, 0);
+        if (problem.refuses_archive && refused == QUODREL_OK)
+            refused =
+                problem.error == QUODREL_ERROR_OPEN ? QUODREL_ERROR_OPEN : QUODREL_ERROR_LIMIT;
     }
-    EntryTable kept;
-    std::int32_t offset = 0;
-    for (std::size_t i = 0; i < table.size(); ++i) {
-        if (outcome[i] == Fault::cannot_open)
-            continue;
-        EntryRecord record = table[i].record;
-        record.child_count = children[i];
-        if (record.size != 0) {
-            record.offset = offset;
-            offset += record.size;
-        }
-        kept.add(record, table.name(i));
-    }
-    return kept;
-}
-
-// Writes the archive again into a second temporary file without the files that could
-// not be opened when their turn came: every later offset shifts, so the data is moved
-// too, from the first file. The rare path: its cost does not matter.
-bool write_again_without_left_out(Creation& c, platform::TempFile& temp,
-                                  std::int32_t old_data_offset, Reporter& out) {
-    EntryTable kept = table_without(*c.table, c.outcome);
-    const std::int64_t data_offset = lay_out_table(kept);
-    platform::TempFile again;
-    if (!platform::create_temp_file_beside(c.archive_file, again, kSecondSlot)) {
-        out.fault(Fault::cannot_create, c.archive_path);
-        return false;
-    }
-    bool written = false;
-    {
-        BlockWriter writer(again.file);
-        written =
-            write_table(writer, kept, static_cast<std::int32_t>(data_offset)) && writer.flush();
-    }
-    transfer::Copier copier;
-    const EntryTable& table = *c.table;
-    for (std::size_t i = 0, k = 0; written && i < table.size(); ++i) {
-        if (c.outcome[i] == Fault::cannot_open)
-            continue;
-        const EntryRecord& from = table[i].record;
-        const EntryRecord& to = kept[k++].record;
-        if (from.size == 0)
-            continue;
-        std::uint64_t copied = 0;
-        written =
-            copier.copy(temp.file,
-                        static_cast<std::uint64_t>(old_data_offset) +
-                            static_cast<std::uint64_t>(from.offset),
-                        again.file,
-                        static_cast<std::uint64_t>(data_offset) +
-                            static_cast<std::uint64_t>(to.offset),
-                        static_cast<std::uint64_t>(from.size), copied) == transfer::Copy::done;
-    }
-    platform::discard(temp);
-    temp = again;
-    if (!written) {
-        out.fault(Fault::cannot_write, c.archive_path);
-        return false;
-    }
-    return true;
+    return refused;
 }
 
 } // namespace
 
-bool create_archive(const std::string& source_dir, const std::string& archive_path,
-                    unsigned threads, Reporter& out) {
+quodrel_error create_archive(const std::string& source_dir, const std::string& archive_path,
+                             const transfer::Crew& crew, Events& events) {
     // Paths as the user typed them show in messages; the system reads them its way.
     const std::string source_root = platform::system_path(source_dir);
     const std::string archive_file = platform::system_path(archive_path);
     Scan scan;
     scan_tree(scan, source_root, archive_file);
     EntryTable& table = scan.table;
-    out.creating(archive_path, table.size());
-
-    bool refused = false;
-    for (const ScanProblem& problem : scan.problems) {
-        out.fault(problem.fault, source_dir, problem.below_root);
-        refused = refused || problem.refuses_archive;
-    }
+    if (!events.begin(archive_path, static_cast<std::int64_t>(table.size()), scan.data_size))
+        return QUODREL_ERROR_CANCELLED;
+    events.set_folder(source_dir);
+    quodrel_error refused = tell_problems(scan, events, source_dir);
     const std::int64_t data_offset = lay_out_table(table);
     if (data_offset + scan.data_size > kMaxArchiveSize) {
-        out.fault(Fault::archive_too_large, archive_path);
-        refused = true;
+        events.failed(QUODREL_ERROR_LIMIT, 0, archive_path);
+        refused = refused != QUODREL_OK ? refused : QUODREL_ERROR_LIMIT;
     }
-    if (refused) {
-        out.flush();
-        return false;
-    }
+    if (events.cancelled())
+        return QUODREL_ERROR_CANCELLED;
+    if (refused != QUODREL_OK)
+        return refused;
 
-    Creation c;
-    c.table = &table;
+    Creation c(table, events, crew);
     c.source_dir = source_dir;
     c.source_root = source_root;
     c.archive_path = archive_path;
     c.archive_file = archive_file;
-    c.outcome.assign(table.size(), Fault::none);
     platform::TempFile temp;
-    bool complete = false;
+    quodrel_error written = QUODREL_OK;
     {
-        // The order of everything printed is the table's, whatever the timing: dots and
-        // faults are reported entry by entry, once the job that moved it is done. Every
-        // thread's block (one byte to spare tells a file that grew) is allocated before
-        // anything is written, so that no thread runs out of memory halfway.
-        // Each thread holds one source file open at a time: no more threads than the
-        // descriptors the process may still open, beside the archive's own.
+        // The order of everything told is the table's, whatever the timing: entries are
+        // told one by one, once the job that moved them is done. Every thread's block
+        // (one byte to spare tells a file that grew) is allocated before anything is
+        // written, so that no thread runs out of memory halfway. Each thread holds one
+        // source file open at a time: no more threads than the descriptors the process
+        // may still open, beside the archive's own.
         const std::size_t spare = platform::descriptors_left();
-        threads = static_cast<unsigned>(std::min<std::size_t>(threads, spare > 6 ? spare - 6 : 1));
+        const auto threads =
+            static_cast<unsigned>(std::min<std::size_t>(crew.threads, spare > 6 ? spare - 6 : 1));
         transfer::OrderedMover mover(
-            std::min<unsigned>(threads, kSecondSlot), transfer::kBatchBytes + 1,
+            threads, transfer::kBatchBytes + 1,
             [&c](const transfer::Job& job, transfer::Hands& hands) { move_job(c, job, hands); },
-            [&](std::size_t i) { return report(c, out, i); });
+            [&c](std::size_t i) { return report(c, i); });
         // Windows would take a device name or a name with a trailing dot or blank for
         // something else: no archive is made under such a name.
         const bool fits = !platform::windows_rules() || is_windows_safe_last_part(archive_path);
-        if (!fits || !platform::create_temp_file_beside(archive_file, temp, kMainSlot)) {
-            out.fault(Fault::cannot_create, archive_path);
-            out.flush();
-            return false;
+        if (!fits || !platform::create_temp_file_beside(archive_file, temp, crew.watch, 0)) {
+            events.failed(QUODREL_ERROR_CREATE, fits ? platform::last_error() : 0, archive_path);
+            return QUODREL_ERROR_CREATE;
         }
         c.archive = temp.file;
-        complete = write_archive(c, mover, static_cast<std::int32_t>(data_offset), out);
+        written = write_archive(c, mover, static_cast<std::int32_t>(data_offset));
     } // every job has ended: nothing writes into the archive any more
-    const bool left_out =
-        std::find(c.outcome.begin(), c.outcome.end(), Fault::cannot_open) != c.outcome.end();
-    if (complete && left_out)
-        complete =
-            write_again_without_left_out(c, temp, static_cast<std::int32_t>(data_offset), out);
-    if (!complete) {
+    if (written == QUODREL_OK && c.outcomes.any(QUODREL_ERROR_OPEN))
+        written = write_again_without_left_out(c, temp, static_cast<std::int32_t>(data_offset));
+    if (written != QUODREL_OK) {
         platform::discard(temp);
-    } else if (!platform::put_in_place(temp, archive_file)) {
-        out.fault(Fault::cannot_create, archive_path);
-        complete = false;
+        return written;
     }
-    if (complete)
-        out.done();
-    out.flush();
-    return complete && !out.failed();
+    if (!platform::put_in_place(temp, archive_file)) {
+        events.failed(QUODREL_ERROR_CREATE, platform::last_error(), archive_path);
+        return QUODREL_ERROR_CREATE;
+    }
+    // The archive is in place: a cancel from here on comes too late to change that.
+    events.progress(static_cast<std::int64_t>(table.size()), c.bytes_done) &&
+        events.end(c.files, c.folders, c.bytes);
+    return events.incomplete() ? QUODREL_ERROR_INCOMPLETE : QUODREL_OK;
 }
 
 } // namespace quodrel

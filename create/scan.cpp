@@ -1,12 +1,14 @@
 #include "create/scan.h"
 
+#include "events/events.h"
+
 #include <algorithm>
 
 namespace quodrel {
 namespace {
 
 // Whether a listed file is the archive being written.
-bool is_skipped_file(const Scan& scan, const platform::DirEntry& item, const std::string& path) {
+bool is_skipped_file(const Scan& scan, const platform::FolderEntry& item, const std::string& path) {
     if (item.id.valid || !scan.skip.valid)
         return item.id == scan.skip;
     if (scan.skip_size_known && item.size != scan.skip_size)
@@ -14,48 +16,57 @@ bool is_skipped_file(const Scan& scan, const platform::DirEntry& item, const std
     return platform::file_id(path) == scan.skip;
 }
 
+void refuse(Scan& scan, quodrel_refusal refusal, std::string below_root, bool refuses_archive) {
+    scan.problems.push_back(
+        {QUODREL_ERROR_REFUSED, refusal, 0, std::move(below_root), refuses_archive});
+}
+
 // Appends the entries below dir_path (whose path below the root is `below_root`, with
-// a closing "/") and returns how many lie directly inside it.
+// a closing "/" unless it is the root's "") and returns how many lie directly inside it.
 std::int32_t scan_directory(Scan& scan, const std::string& dir_path,
                             const std::string& below_root) {
-    std::vector<platform::DirEntry> listing;
-    if (!platform::list_directory(dir_path, listing)) {
+    std::vector<platform::FolderEntry> listing;
+    if (!platform::list_folder(dir_path, listing)) {
         // Without its root there is nothing to pack: no archive rather than an empty one.
-        scan.problems.push_back({Fault::cannot_open, below_root.substr(0, below_root.size() - 1),
-                                 below_root.size() == 1});
+        const std::string folder =
+            below_root.empty() ? below_root : below_root.substr(0, below_root.size() - 1);
+        scan.problems.push_back({QUODREL_ERROR_OPEN, QUODREL_WRITTEN, platform::last_error(),
+                                 folder, below_root.empty()});
         return 0;
     }
     // Every system lists in an order of its own (Windows' NTFS yet another): the
     // archive's order is fixed, so a tree gives the same archive wherever it is packed.
     std::sort(listing.begin(), listing.end(),
-              [](const platform::DirEntry& a, const platform::DirEntry& b) {
+              [](const platform::FolderEntry& a, const platform::FolderEntry& b) {
                   return listing_order_less(a.name, b.name);
               });
     std::int32_t local_count = 0;
-    for (platform::DirEntry& item : listing) {
+    for (platform::FolderEntry& item : listing) {
         const std::string path = dir_path + "/" + item.name;
-        if (item.is_directory ? std::count(scan.open_directories.begin(),
-                                           scan.open_directories.end(), item.id) != 0
-                              : is_skipped_file(scan, item, path))
-            continue; // a link back into an open directory, or the archive itself
+        if (item.is_folder
+                ? std::count(scan.open_folders.begin(), scan.open_folders.end(), item.id) != 0
+                : is_skipped_file(scan, item, path))
+            continue; // a link back into an open folder, or the archive itself
         if (!is_storable_name(item.name)) {
-            scan.problems.push_back({Fault::unstorable_name, below_root + item.name, false});
+            refuse(scan, QUODREL_REFUSED_NAME_NOT_STORABLE, below_root + item.name, false);
             continue;
         }
-        const std::size_t path_length = below_root.size() + item.name.size();
-        const Fault fault = fault_of(check_entry(item.name, path_length, item.size));
-        if (fault != Fault::none) {
-            scan.problems.push_back({fault, below_root + item.name, true});
+        // The path's length below the root, as extraction counts it (with a leading "/").
+        const std::size_t path_length = 1 + below_root.size() + item.name.size();
+        const Limit limit = check_entry(item.name, path_length, item.size);
+        if (limit != Limit::none) {
+            refuse(scan, refusal_of(limit), below_root + item.name, true);
             continue;
         }
         if (!item.readable) {
-            scan.problems.push_back({Fault::cannot_open, below_root + item.name, false});
+            scan.problems.push_back(
+                {QUODREL_ERROR_OPEN, QUODREL_WRITTEN, 0, below_root + item.name, false});
             continue;
         }
         ++local_count;
         const std::size_t i = scan.table.size();
         EntryRecord record;
-        if (!item.is_directory) {
+        if (!item.is_folder) {
             record.size = static_cast<std::int32_t>(item.size);
             // Past 2^31 the archive is refused; the offset is not kept then.
             record.offset =
@@ -63,11 +74,11 @@ std::int32_t scan_directory(Scan& scan, const std::string& dir_path,
             scan.data_size += static_cast<std::int64_t>(item.size);
         }
         scan.table.add(record, item.name);
-        if (item.is_directory) {
-            scan.open_directories.push_back(item.id);
+        if (item.is_folder) {
+            scan.open_folders.push_back(item.id);
             scan.table[i].record.child_count =
                 scan_directory(scan, path, below_root + item.name + "/");
-            scan.open_directories.pop_back();
+            scan.open_folders.pop_back();
         }
     }
     return local_count;
@@ -82,8 +93,8 @@ void scan_tree(Scan& scan, const std::string& source_dir, const std::string& arc
         scan.skip_size_known = true;
         platform::close_file(archive);
     }
-    scan.open_directories.assign(1, platform::file_id(source_dir));
-    scan_directory(scan, source_dir, "/");
+    scan.open_folders.assign(1, platform::file_id(source_dir));
+    scan_directory(scan, source_dir, "");
 }
 
 } // namespace quodrel

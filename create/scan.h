@@ -3,7 +3,7 @@
 
 #include "archive/table.h"
 #include "platform/files.h"
-#include "report/fault.h"
+#include "quodrel/quodrel.h"
 
 #include <cstdint>
 #include <string>
@@ -13,27 +13,30 @@ namespace quodrel {
 
 // Something the walk met that the archive cannot hold as it is.
 struct ScanProblem {
-    Fault fault;
-    std::string below_root; // its path below the source root ("" for the root itself)
-    bool refuses_archive;   // the archive cannot be written, rather than a part left out
+    quodrel_error error;     // QUODREL_ERROR_OPEN (it cannot be listed or read), or
+                             // QUODREL_ERROR_REFUSED (left out: `refusal` says why)
+    quodrel_refusal refusal; // for a refusal
+    int system_error;        // what the system said, where it said anything
+    std::string below_root;  // its path below the source root, "" for the root itself
+    bool refuses_archive;    // the archive cannot be written, rather than a part left out
 };
 
 // The state of one walk.
 struct Scan {
     EntryTable table;
-    std::int64_t data_size = 0;   // running data offset: the next file's offset
-    platform::FileId skip;        // the archive being written, when it already exists
-    std::uint64_t skip_size = 0;  // its size, so a listing without file identities
-    bool skip_size_known = false; // need only look closer at files of that size
-    std::vector<platform::FileId> open_directories; // never walked into twice
+    std::int64_t data_size = 0;                 // running data offset: the next file's offset
+    platform::FileId skip;                      // the archive being written, when it already exists
+    std::uint64_t skip_size = 0;                // its size, so a listing without file identities
+    bool skip_size_known = false;               // need only look closer at files of that size
+    std::vector<platform::FileId> open_folders; // never walked into twice
     std::vector<ScanProblem> problems;
 };
 
 // Walks source_dir from its root, leaving out the existing file archive_path, so an
-// archive inside its own source is never packed into itself. A directory below the
-// root that cannot be listed is packed empty; a file that may not be read and a name
-// that an archive cannot give back are left out; all of them are problems. A root
-// that cannot be listed refuses the archive.
+// archive inside its own source is never packed into itself. A folder below the root
+// that cannot be listed is packed empty; a file that may not be read and a name that
+// an archive cannot give back are left out; all of them are problems. A root that
+// cannot be listed refuses the archive.
 void scan_tree(Scan& scan, const std::string& source_dir, const std::string& archive_path);
 
 } // namespace quodrel

@@ -1,18 +1,25 @@
+// Extraction as a whole: the destination made and opened, the plan run against the
+// disk in table order, file contents moved on the crew's threads, and what became of
+// every entry told in table order.
 #pragma once
 
-#include "report/reporter.h"
+#include "events/events.h"
+#include "extract/reader.h"
+#include "transfer/mover.h"
 
 #include <string>
 #include <vector>
 
 namespace quodrel {
 
-// Recreates below dest_dir the tree the archive describes, printing progress and
-// errors through `out`, with file contents moved on `threads` threads (the calling
-// one included). With `chosen`, only the entries those paths name (and the folders
-// above them) are written, without progress, and the totals of what was written end
-// the output. Returns false when an "ERROR! " line was printed.
-bool extract_archive(const std::string& archive_path, const std::string& dest_dir, unsigned threads,
-                     Reporter& out, const std::vector<std::string>* chosen = nullptr);
+// Recreates below `dest_dir` the tree of an archive read and planned, telling what
+// happens through `events` (its first event the beginning). With `chosen`, only the
+// entries those paths name (and the folders above them) are written. Returns
+// QUODREL_OK, QUODREL_ERROR_DESTINATION when `dest_dir` cannot be had (nothing
+// written), QUODREL_ERROR_INCOMPLETE when something was refused or not written,
+// QUODREL_ERROR_CANCELLED.
+quodrel_error extract_archive(const OpenArchive& archive, const std::string& dest_dir,
+                              const std::vector<std::string>* chosen, const transfer::Crew& crew,
+                              Events& events);
 
 } // namespace quodrel

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "archive/table.h"
-#include "report/fault.h"
+#include "events/events.h"
 
 #include <cstdint>
 #include <string>
@@ -13,20 +13,27 @@
 namespace quodrel {
 
 enum class Action : std::uint8_t {
-    make_directory,
+    make_folder,
     write_file, // its data lies in the archive: data_offset + offset, size bytes
-    refuse,     // reported with the step's fault; a directory takes its contents along
+    refuse,     // told with the step's refusal; a folder takes its contents along
                 // (a name met before in its folder is refused as a name clash)
-    skip,       // inside a refused directory: passed over without a word
+    inside,     // inside a refused folder: passed over, told only as being inside one
+    leave,      // not chosen by an extraction of chosen entries: passed over, untold
 };
 
 struct Step {
-    Action action = Action::skip;
-    Fault fault = Fault::none; // why it is refused
+    Action action = Action::inside;
+    std::uint8_t why = QUODREL_WRITTEN; // the quodrel_refusal of a refused step
+    quodrel_refusal refusal() const { return static_cast<quodrel_refusal>(why); }
+    void refuse(quodrel_refusal refusal) {
+        action = Action::refuse;
+        why = static_cast<std::uint8_t>(refusal);
+    }
 };
 
 struct ExtractionPlan {
-    std::vector<Step> steps; // one per entry, in table order
+    std::vector<Step> steps;           // one per entry, in table order
+    std::vector<std::int32_t> parents; // each entry's folder (its index), -1 at the root
 };
 
 struct PlanRules {
@@ -42,5 +49,10 @@ struct PlanRules {
 // TreeWalker places them; their output path is the destination followed by
 // TreeWalker::path().
 ExtractionPlan plan_extraction(const EntryTable& table, const PlanRules& rules);
+
+// Whether a step is taken: a folder made or a file written.
+inline bool is_written(Action action) {
+    return action == Action::make_folder || action == Action::write_file;
+}
 
 } // namespace quodrel

@@ -1,14 +1,12 @@
 // quodrel-mount ARCHIVE MOUNTPOINT: an archive as a read-only folder, over libfuse 3
-// and the quodrel library. The table is read once and checked as `quodrel -t` checks
-// it; what extraction would refuse is named and left out; every read of a file is
-// one positioned read of the archive, which stays open, so an archive replaced while
-// mounted still shows what it held.
+// and the quodrel library. The archive is opened once: its table is read and checked
+// as `quodrel -t` checks it, what extraction would refuse is named and left out, and
+// every read of a file is one positioned read of that same open file, so an archive
+// replaced while mounted still shows what it held.
 #define FUSE_USE_VERSION 35
 
-#include "app/archive_routes.h"
-#include "app/run_command.h"
-
 #include "quodrel/quodrel.h"
+#include "report/printer.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -24,6 +22,10 @@
 #include <vector>
 
 namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitError = 1; // an "ERROR! " line was printed
+constexpr int kExitUsage = 2; // the arguments fit no route
 
 constexpr const char* kUsage =
     "Usage: quodrel-mount [-f] [-o OPTIONS] ARCHIVE MOUNTPOINT\n\n"
@@ -43,6 +45,7 @@ struct Node {
 };
 
 struct Mounted {
+    int file = -1; // the archive, open for reading
     quodrel_archive* archive = nullptr;
     std::vector<Node> nodes;                              // [0] is the root
     std::unordered_map<std::string, std::size_t> by_path; // "/maps/level1.map" to its node
@@ -57,10 +60,17 @@ Mounted g_mounted;
 void build_tree(Mounted& mounted) {
     mounted.nodes.assign(1, Node{});
     mounted.by_path["/"] = 0;
+    std::vector<char> buffer(512);
     for (std::size_t i = 0; i < quodrel_entry_count(mounted.archive); ++i) {
         if (quodrel_entry_refusal(mounted.archive, i) != QUODREL_WRITTEN)
             continue;
-        const std::string path = std::string("/") + quodrel_entry_path(mounted.archive, i);
+        const std::size_t length =
+            quodrel_entry_path(mounted.archive, i, buffer.data(), buffer.size());
+        if (length >= buffer.size()) {
+            buffer.resize(length + 1);
+            quodrel_entry_path(mounted.archive, i, buffer.data(), buffer.size());
+        }
+        const std::string path = "/" + std::string(buffer.data(), length);
         const std::size_t slash = path.rfind('/');
         const auto parent = mounted.by_path.find(slash == 0 ? "/" : path.substr(0, slash));
         if (parent == mounted.by_path.end())
@@ -140,6 +150,52 @@ int on_read(const char* path, char* buffer, size_t size, off_t offset, struct fu
     return error == QUODREL_OK ? static_cast<int>(got) : -EIO;
 }
 
+// Reads the archive for the library, from the one descriptor the mount opened.
+int64_t read_archive(void* context, void* buffer, size_t size, uint64_t offset) {
+    const int file = *static_cast<const int*>(context);
+    for (;;) {
+        const ssize_t n = pread(file, buffer, size, static_cast<off_t>(offset));
+        if (n >= 0 || errno != EINTR)
+            return n;
+    }
+}
+
+bool write_out(std::string_view text) {
+    return std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+}
+
+// What the check tells, but its totals: the refusals, in the program's words.
+int print_refusals(void* context, const quodrel_event* event) {
+    if (event->kind != QUODREL_EVENT_END)
+        static_cast<quodrel::Printer*>(context)->print(*event);
+    return 0;
+}
+
+// Opens the archive as a plain file, once, and reads it through the library: its
+// table read and checked as -t checks it. False, with why printed, when it cannot be
+// mounted.
+bool open_archive(const std::string& path, Mounted& mounted, quodrel::Printer& out) {
+    mounted.file = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    struct stat st;
+    if (mounted.file < 0 || fstat(mounted.file, &st) != 0 || !S_ISREG(st.st_mode)) {
+        out.print(quodrel::failure_event(QUODREL_ERROR_OPEN, path.c_str()));
+        return false;
+    }
+    mounted.time = st.st_mtim;
+    const quodrel_error error =
+        quodrel_open_reader(read_archive, static_cast<uint64_t>(st.st_size), &mounted.file,
+                            path.c_str(), QUODREL_OPEN_REQUIRE_MAGIC, &mounted.archive);
+    if (error != QUODREL_OK) {
+        out.print(quodrel::failure_event(error, path.c_str()));
+        return false;
+    }
+    quodrel_options options = QUODREL_OPTIONS_INIT;
+    options.on_event = print_refusals;
+    options.context = &out;
+    quodrel_check(mounted.archive, &options);
+    return true;
+}
+
 // Runs in the background as a daemon does: the parent returns once the mount stands.
 bool go_to_background() {
     const pid_t child = fork();
@@ -170,7 +226,7 @@ int main(int argc, char** argv) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
-            return quodrel::kExitOk;
+            return kExitOk;
         }
         if (arg == "-f")
             foreground = true;
@@ -183,18 +239,18 @@ int main(int argc, char** argv) {
     }
     if (paths.size() != 2) {
         std::fputs(kUsage, stdout);
-        return quodrel::kExitUsage;
+        return kExitUsage;
     }
-    const std::string& archive_path = paths[0];
     // Checked as -t checks: damage refuses the mount; refusals are named and left out.
-    const quodrel::Verdict verdict = quodrel::check_archive(archive_path, false);
+    quodrel::Printer out(write_out);
+    const bool opened = open_archive(paths[0], g_mounted, out);
     std::fflush(stdout);
-    if (verdict == quodrel::Verdict::unreadable ||
-        quodrel_open(archive_path.c_str(), &g_mounted.archive) != QUODREL_OK)
-        return quodrel::kExitError;
-    struct stat st;
-    if (stat(archive_path.c_str(), &st) == 0)
-        g_mounted.time = st.st_mtim;
+    if (!opened) {
+        quodrel_close(g_mounted.archive);
+        if (g_mounted.file >= 0)
+            close(g_mounted.file);
+        return kExitError;
+    }
     g_mounted.user = getuid();
     g_mounted.group = getgid();
     build_tree(g_mounted);
@@ -217,14 +273,14 @@ int main(int argc, char** argv) {
     struct fuse* fuse = fuse_new(&args, &operations, sizeof operations, nullptr);
     if (!fuse) {
         std::printf("ERROR! Cannot mount %s\n", paths[1].c_str());
-        return quodrel::kExitError;
+        return kExitError;
     }
     if (fuse_mount(fuse, paths[1].c_str()) != 0) {
         std::printf("ERROR! Cannot mount %s\n", paths[1].c_str());
         fuse_destroy(fuse);
-        return quodrel::kExitError;
+        return kExitError;
     }
-    const int status = verdict == quodrel::Verdict::sound ? quodrel::kExitOk : quodrel::kExitError;
+    const int status = out.failed() ? kExitError : kExitOk;
     std::fflush(stdout);
     if (!foreground && go_to_background())
         return status; // the mount stands; the child serves it
@@ -238,5 +294,6 @@ int main(int argc, char** argv) {
     fuse_unmount(fuse);
     fuse_destroy(fuse);
     quodrel_close(g_mounted.archive);
-    return served == 0 ? status : quodrel::kExitError;
+    close(g_mounted.file);
+    return served == 0 ? status : kExitError;
 }

@@ -1,36 +1,41 @@
-// Files and directories: each system's calls (the .inc files), then what the files
-// layer does the same way on every system, built on them: the empty-path rule, the
-// full-write loops, and the rules for opening an output and a temporary file.
+// Files and folders: each system's calls (the .inc files), then what the files layer
+// does the same way on every system, built on them: the empty-path rule, the
+// full-write loops, the watch, and the rules for opening an output and a temporary
+// file.
 #include "platform/files.h"
-
-#include "platform/cleanup.h"
 
 #include <atomic>
 #include <cstdio>
 
 namespace quodrel::platform::os {
 
-// What an open file is.
+// What a name in a folder is.
 struct Description {
     bool regular = false;
-    bool directory = false;
     bool link = false;
-    std::uint64_t links = 1;
-    std::uint64_t size = 0;
     FileId id;
+};
+
+// How a watcher is told where a file is: a folder's descriptor and a name in it, or
+// (folder -1) a whole path as the system's calls take it.
+struct Watched {
+    int folder = -1;
+    std::string name;
 };
 
 } // namespace quodrel::platform::os
 
 // Each system defines in namespace os: kSeparators (the characters that end a
-// folder's part of a path), describe, describe_in (what a name in a folder is, links
-// not followed), list_directory, open_for_reading, open_source, file_id, open_output
-// (without following a link, creating the file when missing, failing when `exclusive`
-// and it exists, truncating nothing), create_in (a new file in a folder, never through
-// a link), create_unnamed and name_unnamed (a file in a folder that gets its name only
-// when complete, where the file system can), last_error_was_exists, remove,
-// resolve_links (where a chain of links at a path ends), may_replace (whether an
-// archive there may be replaced), unique_seed, write_some and write_some_at; and the
+// folder's part of a path), describe_in (what a name in a folder is, links not
+// followed), watched (how a watcher is told of a file), list_folder,
+// open_for_reading, open_source, file_id, open_output (without following a link,
+// creating the file when missing, failing when `exclusive` and it exists, truncating
+// nothing), create_in (a new file in a folder, never through a link), create_unnamed
+// and name_unnamed (a file in a folder that gets its name only when complete, where
+// the file system can), last_error_was_exists, remove, resolve_links (where a chain of
+// links at a path ends), may_replace (whether an archive there may be replaced),
+// copy_mode (the permission bits of one file onto an open one), replace (a complete
+// file renamed over its target), unique_seed, write_some and write_some_at; and the
 // calls of files.h that differ by system.
 #ifdef _WIN32
 #include "platform/win32/files.inc"
@@ -40,10 +45,10 @@ struct Description {
 
 namespace quodrel::platform {
 
-bool list_directory(const std::string& path, std::vector<DirEntry>& entries) {
+bool list_folder(const std::string& path, std::vector<FolderEntry>& entries) {
     entries.clear();
     // An empty path names nothing (on Windows "\*.*" alone would list the drive's root).
-    return !path.empty() && os::list_directory(path, entries);
+    return !path.empty() && os::list_folder(path, entries);
 }
 
 int open_for_reading(const std::string& path, std::uint64_t* size) {
@@ -79,6 +84,30 @@ bool write_all_at(int file, const void* data, std::size_t size, std::uint64_t of
     return true;
 }
 
+void Watch::begin(unsigned thread, const Folder& folder, const std::string& name) const {
+    if (!on_begin)
+        return;
+    const os::Watched it = os::watched(folder, name);
+    on_begin(context, thread, it.folder, it.name.c_str());
+}
+
+void Watch::begin(unsigned thread, const std::string& path) const {
+    if (!on_begin)
+        return;
+    const os::Watched it = os::watched(path);
+    on_begin(context, thread, it.folder, it.name.c_str());
+}
+
+void Watch::created(unsigned thread, bool created) const {
+    if (on_created)
+        on_created(context, thread, created ? 1 : 0);
+}
+
+void Watch::finished(unsigned thread) const {
+    if (on_finished)
+        on_finished(context, thread);
+}
+
 Output create_output(const Folder& folder, const std::string& name, const FileId& keep,
                      bool want_id) {
     Output out;
@@ -89,6 +118,7 @@ Output create_output(const Folder& folder, const std::string& name, const FileId
             out.id = file_id(out.file);
         return out;
     }
+    out.error = last_error();
     os::Description it;
     if (os::last_error_was_exists() && os::describe_in(folder, name, it) && it.regular &&
         !it.link && !(it.id == keep)) {
@@ -112,21 +142,24 @@ std::string temp_name() {
 
 } // namespace
 
-int create_replacement(const Folder& folder, std::string& name, int slot) {
+int create_replacement(const Folder& folder, std::string& name, const Watch& watch,
+                       unsigned thread) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         name = temp_name();
-        begin_output(slot, folder, name);
+        watch.begin(thread, folder, name);
         const int file = os::create_in(folder, name);
-        output_created(slot, file >= 0);
+        watch.created(thread, file >= 0);
         if (file >= 0 || !os::last_error_was_exists())
             return file;
     }
     return -1;
 }
 
-bool create_temp_file_beside(const std::string& target, TempFile& temp, int slot) {
+bool create_temp_file_beside(const std::string& target, TempFile& temp, const Watch& watch,
+                             unsigned thread) {
     temp = TempFile{};
-    temp.slot = slot;
+    temp.watch = &watch;
+    temp.thread = thread;
     if (target.empty() || !os::may_replace(target))
         return false;
     // Beside the file a link leads to, so that putting it in place is a rename within
@@ -135,44 +168,53 @@ bool create_temp_file_beside(const std::string& target, TempFile& temp, int slot
     const std::size_t cut = final_target.find_last_of(os::kSeparators);
     temp.folder = cut == std::string::npos ? std::string() : final_target.substr(0, cut + 1);
     temp.file = os::create_unnamed(temp.folder);
-    if (temp.file >= 0)
-        return true;
-    for (int attempt = 0; attempt < 100; ++attempt) {
+    for (int attempt = 0; temp.file < 0 && attempt < 100; ++attempt) {
         const std::string path = temp.folder + temp_name();
-        begin_output(slot, path);
+        watch.begin(thread, path);
         temp.file = os::open_output(path, true);
-        output_created(slot, temp.file >= 0);
-        if (temp.file >= 0) {
+        watch.created(thread, temp.file >= 0);
+        if (temp.file >= 0)
             temp.path = path;
-            return true;
-        }
-        if (!os::last_error_was_exists())
+        else if (!os::last_error_was_exists())
             return false;
     }
-    return false;
+    if (temp.file < 0)
+        return false;
+    // An archive that replaces another keeps its permission bits (its owner made it
+    // private, say) from the start; a new one has what the umask gives a new file.
+    os::copy_mode(final_target, temp.file);
+    return true;
 }
 
 bool put_in_place(TempFile& temp, const std::string& target) {
+    const std::string final_target = os::resolve_links(target);
+    bool placed = false;
     if (temp.path.empty()) {
-        // Named only now that it is complete; from here on guarded like a named one.
-        for (int attempt = 0; attempt < 100 && temp.path.empty(); ++attempt) {
+        // Named only now that it is complete: under its final name where nothing is there
+        // yet, in one step; else under a temporary name, guarded like a named one, then
+        // renamed over what is there.
+        placed = os::name_unnamed(temp.file, final_target);
+        for (int attempt = 0; !placed && attempt < 100 && temp.path.empty(); ++attempt) {
             const std::string path = temp.folder + temp_name();
-            begin_output(temp.slot, path);
+            temp.watch->begin(temp.thread, path);
             const bool named = os::name_unnamed(temp.file, path);
-            output_created(temp.slot, named);
+            temp.watch->created(temp.thread, named);
             if (named)
                 temp.path = path;
             else if (!os::last_error_was_exists())
                 break;
         }
     }
-    bool placed = close_output(temp.file) && !temp.path.empty();
+    const bool closed = close_output(temp.file);
     temp.file = -1;
-    placed = placed && replace_file(temp.path, target);
+    if (!placed)
+        placed = closed && !temp.path.empty() && os::replace(temp.path, final_target);
+    else if (!closed)
+        os::remove(final_target); // named whole, but its last bytes never landed
     if (!placed && !temp.path.empty())
         os::remove(temp.path);
-    output_finished(temp.slot);
-    return placed;
+    temp.watch->finished(temp.thread);
+    return placed && closed;
 }
 
 void discard(TempFile& temp) {
@@ -181,9 +223,8 @@ void discard(TempFile& temp) {
     temp.file = -1;
     if (!temp.path.empty())
         os::remove(temp.path);
-    output_finished(temp.slot);
+    if (temp.watch)
+        temp.watch->finished(temp.thread);
 }
-
-bool remove_file(const std::string& path) { return os::remove(path); }
 
 } // namespace quodrel::platform

@@ -1,4 +1,4 @@
-// Files and directories: the only way the operations reach the disk. Paths are plain
+// Files and folders: the only way the operations reach the disk. Paths are plain
 // UTF-8 strings; open files are small integers (descriptors). One implementation per
 // system (posix/files.inc, win32/files.inc), and what is the same on every system
 // once, in files.cpp.
@@ -11,7 +11,7 @@
 
 namespace quodrel::platform {
 
-// Identity of a file or directory, so that two paths can be recognised as one.
+// Identity of a file or folder, so that two paths can be recognised as one.
 struct FileId {
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
@@ -27,9 +27,9 @@ struct FileIdHash {
     }
 };
 
-struct DirEntry {
+struct FolderEntry {
     std::string name;
-    bool is_directory = false;
+    bool is_folder = false;
     std::uint64_t size = 0; // files only
     bool readable = true;   // false for a file this process may not read, where the listing tells
     FileId id;              // may be invalid for files where it would cost a call each
@@ -39,27 +39,27 @@ struct DirEntry {
 // trailing dots or blanks).
 bool windows_rules();
 
+// The system's number for why the last call on this thread failed (errno, or
+// GetLastError on Windows), for callers who want more than what failed.
+int last_error();
+
 // A name that is not UTF-8, as this system reads it: Windows reads it in the ANSI
 // code page (an older Windows program wrote it so); elsewhere the bytes stay.
 std::string name_from_legacy_encoding(const std::string& name);
 
-// Lists one directory: "." and ".." passed over, links followed, dangling links and
+// Lists one folder: "." and ".." passed over, links followed, dangling links and
 // special files (FIFOs, sockets, devices) left out, in the order the system gives.
-// False when the directory cannot be listed; an empty path names nothing.
-bool list_directory(const std::string& path, std::vector<DirEntry>& entries);
+// False when the folder cannot be listed; an empty path names nothing.
+bool list_folder(const std::string& path, std::vector<FolderEntry>& entries);
 
-enum class MakeDirectory { created, existed, failed, is_link };
+enum class MakeFolder { created, existed, failed, is_link };
 
-// Creates one directory level. An existing directory is not an error; an existing
-// link is reported as such so callers never write through it.
-MakeDirectory make_directory(const std::string& path);
-
-// Opens a regular file for reading. Directories, FIFOs and devices are refused and
-// the call never blocks. -1 on failure. `size` receives the length at opening time.
+// Opens a regular file for reading. Folders, FIFOs and devices are refused and the
+// call never blocks. -1 on failure. `size` receives the length at opening time.
 int open_for_reading(const std::string& path, std::uint64_t* size = nullptr);
 
 // Opens a file the scan found to be a plain file, to read it once from its start:
-// no second look at what it is (a FIFO or directory put in its place meanwhile reads
+// no second look at what it is (a FIFO or folder put in its place meanwhile reads
 // as short, and never blocks). -1 on failure.
 int open_source(const std::string& path);
 
@@ -95,23 +95,45 @@ struct Folder {
     std::string path; // as given and joined from names, for the Windows calls
 };
 
+// Makes the folder a user names as a destination (one level), following links.
+MakeFolder make_folder(const std::string& path);
+
 // Opens the folder a user names, following links. False when it is no folder.
 bool open_folder(const std::string& path, Folder& folder);
 
 // Makes folder `name` in `parent`, or finds it there, and opens it, never through a
 // link: is_link when a link stands there (or took its place before it was opened),
 // failed when it is no folder or cannot be made or opened.
-MakeDirectory make_folder(const Folder& parent, const std::string& name, Folder& made);
+MakeFolder make_subfolder(const Folder& parent, const std::string& name, Folder& made);
 
 // Opens the existing folder `name` in `parent`, never through a link.
 bool open_subfolder(const Folder& parent, const std::string& name, Folder& opened);
 
 void close_folder(Folder& folder);
 
+// Whoever removes half-written files when the process is ended (a program's signal
+// handlers) is told, on the thread that writes, of each file before it is created and
+// until it is complete. A watch without hooks costs nothing.
+struct Watch {
+    void (*on_begin)(void* context, unsigned thread, int folder, const char* name) = nullptr;
+    void (*on_created)(void* context, unsigned thread, int created) = nullptr;
+    void (*on_finished)(void* context, unsigned thread) = nullptr;
+    void* context = nullptr;
+
+    // Before the call that creates `name` in `folder`, or the file at `path`.
+    void begin(unsigned thread, const Folder& folder, const std::string& name) const;
+    void begin(unsigned thread, const std::string& path) const;
+    // After it: whether the file now exists and is this run's own.
+    void created(unsigned thread, bool created) const;
+    // The file is complete, or removed by its writer.
+    void finished(unsigned thread) const;
+};
+
 struct Output {
     int file = -1;        // a new file, created exclusively, open for writing
     FileId id;            // of the new file when asked for, or of the existing one
     bool existed = false; // a plain file is there already: nothing of it was touched
+    int error = 0;        // why it could not be created
 };
 
 // Creates the new file `name` in `folder` for writing. Where a plain file of that name
@@ -120,9 +142,10 @@ struct Output {
 Output create_output(const Folder& folder, const std::string& name, const FileId& keep,
                      bool want_id);
 
-// A new, empty file in `folder` to be renamed over `name` once complete, guarded in
-// clean-up slot `slot` from the moment it exists. -1 on failure.
-int create_replacement(const Folder& folder, std::string& temp_name, int slot);
+// A new, empty file in `folder` to be renamed over `name` once complete, watched on
+// `thread` from the moment it exists. -1 on failure.
+int create_replacement(const Folder& folder, std::string& temp_name, const Watch& watch,
+                       unsigned thread);
 
 // Moves `from` over `to` in one step, both in `folder`.
 bool rename_in(const Folder& folder, const std::string& from, const std::string& to);
@@ -136,9 +159,9 @@ FileId file_id_in(const Folder& folder, const std::string& name);
 // which names may meet, not whether they do (file identity tells that).
 std::string fold_case(const std::string& name);
 
-// Whether names that differ only in letter case may lead to one file below `dir`
+// Whether names that differ only in letter case may lead to one file below `folder`
 // (Windows; FAT, exFAT, NTFS and SMB mounts and case-folding folders elsewhere).
-bool names_fold_case(const std::string& dir);
+bool names_fold_case(const std::string& folder);
 
 // Identity of an existing path (links followed); invalid when it names nothing.
 FileId file_id(const std::string& path);
@@ -157,24 +180,25 @@ struct TempFile {
     int file = -1;
     std::string path;   // where it lies while it is written; empty while it has no name
     std::string folder; // the folder it is put in place in, with a closing separator
-    int slot = 0;       // the clean-up slot that guards it
+    const Watch* watch = nullptr;
+    unsigned thread = 0; // the thread it is watched on
 };
 
-// A new, empty file in the folder of `target`, to be put in place by put_in_place.
-// Refused when `target` is a directory, a device or a read-only file. Where the file
-// system allows, it has no name until it is complete, so that nothing of it is left
-// if the process is killed; else it is guarded in clean-up slot `slot` from the
-// moment it exists.
-bool create_temp_file_beside(const std::string& target, TempFile& temp, int slot);
+// A new, empty file in the folder of `target`, to be put in place by put_in_place,
+// with the permission bits of `target` where that exists (else what the system's
+// umask gives a new file). Refused when `target` is a folder, a device or a read-only
+// file. Where the file system allows, it has no name until it is complete, so that
+// nothing of it is left if the process is killed; else `watch` is told of it on
+// `thread` from the moment it exists.
+bool create_temp_file_beside(const std::string& target, TempFile& temp, const Watch& watch,
+                             unsigned thread);
 
-// Puts a complete temporary file in place of `target` in one step, and closes it;
-// `target` keeps its permission bits if it existed, and a link at `target` stays a
-// link: its target is replaced. False, with the file closed and gone, on failure.
+// Puts a complete temporary file in place of `target` in one step, and closes it; a
+// link at `target` stays a link: its target is replaced. False, with the file closed
+// and gone, on failure.
 bool put_in_place(TempFile& temp, const std::string& target);
 
 // Closes a temporary file and removes it.
 void discard(TempFile& temp);
-
-bool remove_file(const std::string& path);
 
 } // namespace quodrel::platform

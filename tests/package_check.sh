@@ -3,7 +3,7 @@
 # with the libraries the program needs as dependencies, and, unpacked into a folder
 # of its own, the program, the launcher, the icons, the manual page, the README, the
 # changelog and the licence, nothing else; the program in it runs and its manual
-# page renders cleanly. The library's (libquodrel1) and its development files'
+# page renders cleanly. The library's (libquodrel2) and its development files'
 # (libquodrel-dev) hold what they should. lintian finds no error in any of them.
 set -u
 build=$(realpath "$1")
@@ -58,17 +58,17 @@ zcat "$work/root/usr/share/doc/quodrel/changelog.gz" | head -1 | grep -q '^quodr
 
 # The library and what building against it needs.
 contents() { dpkg-deb -c "$1" | awk '{print $6}' | grep -v '/$' | sort | tr '\n' ' '; }
-library=$work/pkg/libquodrel1_1.01_$(dpkg --print-architecture).deb
-[ "$(contents "$library")" = "./usr/lib/libquodrel.so.1 ./usr/lib/libquodrel.so.1.1.0 ./usr/share/doc/libquodrel1/changelog.gz ./usr/share/doc/libquodrel1/copyright " ] ||
-    fail "libquodrel1 holds: $(contents "$library")"
-dpkg-deb --ctrl-tarfile "$library" | tar -xO ./shlibs | grep -qx 'libquodrel 1 libquodrel1 (>= 1.01)' ||
-    fail "libquodrel1 has no shlibs file"
+library=$work/pkg/libquodrel2_1.01_$(dpkg --print-architecture).deb
+[ "$(contents "$library")" = "./usr/lib/libquodrel.so.2 ./usr/lib/libquodrel.so.2.0.0 ./usr/share/doc/libquodrel2/changelog.gz ./usr/share/doc/libquodrel2/copyright " ] ||
+    fail "libquodrel2 holds: $(contents "$library")"
+dpkg-deb --ctrl-tarfile "$library" | tar -xO ./shlibs | grep -qx 'libquodrel 2 libquodrel2 (>= 1.01)' ||
+    fail "libquodrel2 has no shlibs file"
 development=$work/pkg/libquodrel-dev_1.01_$(dpkg --print-architecture).deb
 for file in ./usr/include/quodrel/quodrel.h ./usr/lib/libquodrel.a ./usr/lib/libquodrel.so \
     ./usr/lib/pkgconfig/quodrel.pc ./usr/lib/cmake/Quodrel/QuodrelConfig.cmake; do
     contents "$development" | grep -q "$file " || fail "libquodrel-dev lacks $file"
 done
-[ "$(dpkg-deb -f "$development" Depends)" = "libquodrel1 (= 1.01)" ] ||
+[ "$(dpkg-deb -f "$development" Depends)" = "libquodrel2 (= 1.01)" ] ||
     fail "libquodrel-dev depends on: $(dpkg-deb -f "$development" Depends)"
 
 # The mount, packaged on its own where it is built: it pulls in FUSE, the program not.

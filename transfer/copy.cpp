@@ -6,20 +6,36 @@
 
 namespace quodrel::transfer {
 
-Copy Copier::copy(int from, std::uint64_t from_offset, int to, std::uint64_t to_offset,
-                  std::uint64_t count, std::uint64_t& copied) {
+std::int64_t ReadableFile::read_at(void* to, std::size_t size, std::uint64_t offset) const {
+    return platform::read_at(file_, to, size, offset);
+}
+
+Copy Copier::copy(const Readable& from, std::uint64_t from_offset, int to, std::uint64_t to_offset,
+                  std::uint64_t count, std::uint64_t& copied, const std::atomic<bool>* stop) {
     copied = 0;
-    if (count >= kKernelCopyMin && kernel_copy_works_) {
-        switch (platform::kernel_copy(from, from_offset, to, to_offset, count, copied)) {
-        case platform::KernelCopy::done: return Copy::done;
-        case platform::KernelCopy::short_read: return Copy::short_read;
-        case platform::KernelCopy::write_failed: return Copy::write_failed;
-        case platform::KernelCopy::unsupported:
+    const auto stopped = [stop] { return stop && stop->load(std::memory_order_relaxed); };
+    if (count >= kKernelCopyMin && kernel_copy_works_ && from.file() >= 0) {
+        while (copied < count) {
+            if (stopped())
+                return Copy::stopped;
+            const std::uint64_t piece =
+                count - copied < kKernelPiece ? count - copied : kKernelPiece;
+            switch (platform::kernel_copy(from.file(), from_offset + copied, to, to_offset + copied,
+                                          piece, copied)) {
+            case platform::KernelCopy::done: continue;
+            case platform::KernelCopy::short_read: return Copy::short_read;
+            case platform::KernelCopy::write_failed: return Copy::write_failed;
+            case platform::KernelCopy::unsupported: break;
+            }
             kernel_copy_works_ = false; // not between these file systems: stop asking
             break;
         }
+        if (copied == count)
+            return Copy::done;
     }
-    const std::size_t want = count < kCopyBlock ? static_cast<std::size_t>(count) : kCopyBlock;
+    const std::uint64_t left_now = count - copied;
+    const std::size_t want =
+        left_now < kCopyBlock ? static_cast<std::size_t>(left_now) : kCopyBlock;
     if (buffer_.size() < want) {
         try {
             buffer_.resize(want);
@@ -28,9 +44,11 @@ Copy Copier::copy(int from, std::uint64_t from_offset, int to, std::uint64_t to_
         }
     }
     while (copied < count) {
+        if (stopped())
+            return Copy::stopped;
         const std::uint64_t left = count - copied;
         const auto n = static_cast<std::size_t>(left < buffer_.size() ? left : buffer_.size());
-        const std::int64_t got = platform::read_at(from, buffer_.data(), n, from_offset + copied);
+        const std::int64_t got = from.read_at(buffer_.data(), n, from_offset + copied);
         if (got <= 0)
             return Copy::short_read;
         if (!platform::write_all_at(to, buffer_.data(), static_cast<std::size_t>(got),

@@ -6,7 +6,7 @@ namespace {
 std::vector<Hands> make_hands(unsigned threads, std::size_t block_bytes) {
     std::vector<Hands> hands(threads == 0 ? 1 : threads);
     for (std::size_t i = 0; i < hands.size(); ++i) {
-        hands[i].slot = static_cast<int>(i);
+        hands[i].thread = static_cast<unsigned>(i);
         hands[i].block.resize(block_bytes);
     }
     return hands;

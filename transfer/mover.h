@@ -5,6 +5,7 @@
 // (files into the archive, or the archive into files) is the operation's.
 #pragma once
 
+#include "platform/files.h"
 #include "transfer/copy.h"
 #include "transfer/workers.h"
 
@@ -30,6 +31,13 @@ constexpr std::uint64_t kBigFile = kBatchBytes;
 // reports, few enough that their data stays small.
 constexpr std::size_t kWindow = 256;
 
+// How an operation moves contents: on how many threads (the caller's included), and
+// who is told of the files not complete yet.
+struct Crew {
+    unsigned threads = 1;
+    platform::Watch watch;
+};
+
 // One job: a batch of small files, or one big file.
 struct Job {
     std::size_t first = 0, last = 0; // entries [first, last)
@@ -42,7 +50,7 @@ struct Job {
 
 // What one thread needs to move file contents.
 struct Hands {
-    int slot = 0;            // the thread's number, also its clean-up slot
+    unsigned thread = 0;     // the thread's number (0 is the caller's)
     std::vector<char> block; // a batch's bytes
     Copier copier;           // a big file's
 };
@@ -59,6 +67,9 @@ public:
                  std::function<bool(std::size_t)> report);
     OrderedMover(const OrderedMover&) = delete;
     OrderedMover& operator=(const OrderedMover&) = delete;
+
+    // How many threads' hands there are: their numbers are below it.
+    unsigned threads() const { return static_cast<unsigned>(hands_.size()); }
 
     // Takes file entry `i` of `size` bytes, whose data lies at `start` in the
     // archive, in the folder whose entry is `parent`. `begin(job)` sets what a job

@@ -1,6 +1,6 @@
 #include "transfer/workers.h"
 
-#include "platform/cleanup.h"
+#include "platform/threads.h"
 
 #include <system_error>
 
@@ -113,7 +113,7 @@ bool Workers::report_until(std::size_t limit, bool wait,
 }
 
 void Workers::work(int slot) {
-    platform::keep_signals_from_this_thread();
+    platform::block_asynchronous_signals();
     for (;;) {
         if (run_one(slot))
             continue;

@@ -2,18 +2,31 @@
  * language that can call C.
  *
  * An archive is a 16-byte header, a table of entries (folders and files, in the
- * order of a depth-first walk) and the files' contents. Open one to look into it and
- * read its files; extract it, or some of its entries, into a folder; create one from
- * a folder. The library prints nothing and installs no signal handlers: errors are
- * return values (quodrel_error_text tells them in words), and what an operation
- * would show its user (progress dots and "ERROR! " lines, the very texts the quodrel
- * program prints) reaches the caller through a callback. It keeps no process-wide
- * state, and no C++ exception leaves it.
+ * order of a depth-first walk) and the files' contents. Open one (a file, bytes in
+ * memory, or anything a read callback reaches) to look into it and read its files;
+ * extract it, or some of its entries, into a folder; create one from a folder.
+ *
+ * What happens during an operation reaches the caller as events (quodrel_event, one
+ * per thing that happened: an entry written, an entry refused and why, a file that
+ * could not be read or written, progress), on the calling thread; the callback may
+ * cancel. quodrel_event_text gives an event in the words of the quodrel program.
+ *
+ * The library prints nothing, installs no signal handler, changes no process-wide
+ * state (no umask, no current folder, no locale, no static buffers the caller
+ * shares) and lets no C++ exception out. Errors are return values.
  *
  * Paths of entries are written as the quodrel program lists them: below the
  * archive's root, parts separated by "/", without a leading or trailing "/", and
  * with "#" where the archive holds ":" (as extraction names the files). All strings
- * are UTF-8.
+ * are UTF-8 and NUL-terminated.
+ *
+ * Threads. Calls that take a `const quodrel_archive*` may run on many threads at once
+ * on one archive, and alongside quodrel_extract_archive of it. quodrel_close is
+ * called once per archive, when no other call on it runs; after it the archive is
+ * gone. Calls on different archives are independent. Operations that move file
+ * contents (extract, create) start threads of their own and end them before they
+ * return; those threads block every asynchronous signal, so the host's signal
+ * handlers run on the host's threads.
  */
 #ifndef QUODREL_QUODREL_H
 #define QUODREL_QUODREL_H
@@ -33,14 +46,23 @@ extern "C" {
 #define QUODREL_API
 #endif
 
-#define QUODREL_VERSION_MAJOR 1
-#define QUODREL_VERSION_MINOR 1
+/* The version of this header. Programs built against 2.x run with any 2.y, y >= x. */
+#define QUODREL_VERSION_MAJOR 2
+#define QUODREL_VERSION_MINOR 0
+#define QUODREL_VERSION_PATCH 0
+#define QUODREL_VERSION_NUMBER                                                                     \
+    (QUODREL_VERSION_MAJOR * 10000 + QUODREL_VERSION_MINOR * 100 + QUODREL_VERSION_PATCH)
+
+/* The version of the library in use, as QUODREL_VERSION_NUMBER gives it. */
+QUODREL_API unsigned quodrel_version(void);
 
 /* What a call can report. 0 is success. */
 typedef enum quodrel_error {
     QUODREL_OK = 0,
-    QUODREL_ERROR_ARGUMENT,        /* a null pointer, or an index past the last entry */
-    QUODREL_ERROR_OPEN,            /* the archive cannot be opened as a file for reading */
+    QUODREL_ERROR_ARGUMENT,        /* a null pointer, an index past the last entry, an
+                                      options struct whose size is too small */
+    QUODREL_ERROR_OPEN,            /* a file or folder cannot be opened for reading (the
+                                      archive, the folder to pack, a file in it) */
     QUODREL_ERROR_TABLE_CUT_SHORT, /* fewer entries or names than the header promises */
     QUODREL_ERROR_BAD_NAME_LENGTH, /* a stored name length outside 0..256 */
     QUODREL_ERROR_TOO_DEEP,        /* more than 255 folders open below the root */
@@ -48,107 +70,318 @@ typedef enum quodrel_error {
     QUODREL_ERROR_NOT_FOUND,       /* no entry has that path */
     QUODREL_ERROR_NOT_A_FILE,      /* the entry is a folder */
     QUODREL_ERROR_REFUSED,         /* extraction refuses the entry: see quodrel_entry_refusal */
-    QUODREL_ERROR_READ,            /* the archive could not be read (changed, or an I/O error) */
-    QUODREL_ERROR_INCOMPLETE       /* the operation told "ERROR! " lines: not all was done */
+    QUODREL_ERROR_READ,            /* the archive could not be read (it shrank, or an I/O error) */
+    QUODREL_ERROR_INCOMPLETE,      /* the operation went through, but something was refused,
+                                      left out or not written: its events tell what */
+    QUODREL_ERROR_CANCELLED,       /* the event callback asked to stop */
+    QUODREL_ERROR_DESTINATION,     /* the folder to extract into cannot be made or opened */
+    QUODREL_ERROR_CREATE,          /* a file cannot be created (an extracted file, the archive) */
+    QUODREL_ERROR_WRITE,           /* a file could not be written in full (a full disk, say) */
+    QUODREL_ERROR_CHANGED,         /* a file's length changed while it was packed */
+    QUODREL_ERROR_LIMIT,           /* the tree breaks a limit of the format (a name, a path, a
+                                      file or the archive too long or too large) */
+    QUODREL_ERROR_NOT_AN_ARCHIVE   /* the file does not start as an archive does (its magic),
+                                      with QUODREL_OPEN_REQUIRE_MAGIC */
 } quodrel_error;
 
 /* The error in a few words, in English; never NULL, valid for ever. */
 QUODREL_API const char* quodrel_error_text(quodrel_error error);
 
 /* Why extraction would not write an entry, decided from the archive alone by the
- * very rules the quodrel program follows on this system. */
+ * very rules the quodrel program follows on this system; and why creation leaves a
+ * file out of an archive. */
 typedef enum quodrel_refusal {
     QUODREL_WRITTEN = 0,               /* extraction writes it */
     QUODREL_REFUSED_UNSAFE_NAME,       /* empty, ".", "..", a separator (and, on Windows,
-                                          a device name or a trailing dot or blank) */
+                                          a device name, a trailing dot or blank, or a
+                                          character Windows holds in no name) */
     QUODREL_REFUSED_NAME_TOO_LONG,     /* a name of more than 255 bytes */
     QUODREL_REFUSED_PATH_TOO_LONG,     /* a path of more than 511 bytes */
     QUODREL_REFUSED_DATA_OUT_OF_RANGE, /* data before the archive's start, or a negative size */
     QUODREL_REFUSED_DATA_CUT_SHORT,    /* data past the archive's end */
     QUODREL_REFUSED_NAME_CLASH,        /* a name met before in its folder (as this system
                                           compares names) */
-    QUODREL_REFUSED_INSIDE             /* inside a refused folder */
+    QUODREL_REFUSED_INSIDE,            /* inside a refused folder */
+    QUODREL_REFUSED_NAME_NOT_STORABLE, /* creation: a name holding ":" or "\", which no
+                                         extraction gives back */
+    QUODREL_REFUSED_FILE_TOO_LARGE,    /* creation: a file of 2 GiB or more */
+    QUODREL_NO_SUCH_ENTRY              /* the index is past the last entry */
 } quodrel_refusal;
 
 /* The refusal in a few words, in English; never NULL, valid for ever. */
 QUODREL_API const char* quodrel_refusal_text(quodrel_refusal refusal);
 
+/* An entry index that names no entry (in events and from quodrel_find). */
+#define QUODREL_NO_INDEX ((size_t)-1)
+
+/* ------------------------------------------------------------------------------
+ * Opening an archive
+ * ---------------------------------------------------------------------------- */
+
 /* An open archive. */
 typedef struct quodrel_archive quodrel_archive;
 
-/* Opens the archive at `path` and reads its table; on success *archive is set and
- * must be given to quodrel_close. Any file opens as an archive; one whose table is
- * damaged does not (QUODREL_ERROR_TABLE_CUT_SHORT, _BAD_NAME_LENGTH, _TOO_DEEP). The
- * file stays open until quodrel_close: replaced meanwhile, it still reads as it was. */
-QUODREL_API quodrel_error quodrel_open(const char* path, quodrel_archive** archive);
+/* Flags for the quodrel_open calls. */
+#define QUODREL_OPEN_REQUIRE_MAGIC                                                                 \
+    1u /* refuse a file that does not start as an archive                                          \
+          does (QUODREL_ERROR_NOT_AN_ARCHIVE), before its                                          \
+          table is read. Without it any file opens whose                                           \
+          table reads, since the format never demanded the                                         \
+          magic. */
 
-/* Closes an archive; NULL is allowed. Its entries' paths are gone with it. */
+/* Opens the archive at `path` and reads its table; on success *archive is set and
+ * must be given to quodrel_close. A file whose table is damaged does not open
+ * (QUODREL_ERROR_TABLE_CUT_SHORT, _BAD_NAME_LENGTH, _TOO_DEEP); one that cannot be
+ * opened as a plain file for reading gives QUODREL_ERROR_OPEN (a folder, a FIFO or a
+ * device never opens, and never blocks). On any failure *archive is NULL.
+ *
+ * The file stays open until quodrel_close. Renamed over meanwhile (a new archive
+ * put in its place, as quodrel_create and most tools do), it still reads as it was.
+ * Written over in place (`cp other.dat open.dat`), it reads the new bytes: reads
+ * then give whatever lies at the old entries' places, and a read past the new end
+ * fails with QUODREL_ERROR_READ; nothing is read outside the file either way.
+ * `flags` is 0 or QUODREL_OPEN_REQUIRE_MAGIC. Texts name the archive by `path`. */
+QUODREL_API quodrel_error quodrel_open(const char* path, unsigned flags, quodrel_archive** archive);
+
+/* Opens an archive held in memory: `size` bytes at `data`, which the caller keeps
+ * alive and unchanged until quodrel_close. `name` is how texts name it (NULL:
+ * "archive"). Otherwise as quodrel_open. */
+QUODREL_API quodrel_error quodrel_open_memory(const void* data, size_t size, const char* name,
+                                              unsigned flags, quodrel_archive** archive);
+
+/* Reads up to `size` bytes at byte `offset` of the archive into `buffer`; returns how
+ * many it read (fewer only at the archive's end), or -1 when it cannot read. It may
+ * be called from several threads at once: from the threads that call quodrel_read,
+ * and from an extraction's threads (unless quodrel_options.threads is 1). */
+typedef int64_t (*quodrel_read_at)(void* context, void* buffer, size_t size, uint64_t offset);
+
+/* Opens an archive of `size` bytes that `read_at` reads (an archive inside another
+ * file, a virtual file system, a browser's File object): the same checks, refusals
+ * and reads as quodrel_open. `context` goes to every call of `read_at`, and must
+ * stay valid until quodrel_close. `name` is how texts name it (NULL: "archive"). */
+QUODREL_API quodrel_error quodrel_open_reader(quodrel_read_at read_at, uint64_t size, void* context,
+                                              const char* name, unsigned flags,
+                                              quodrel_archive** archive);
+
+/* Closes an archive: once, when no other call on it runs. NULL is allowed. */
 QUODREL_API void quodrel_close(quodrel_archive* archive);
 
-/* Whether the file starts as an archive does (its magic): 1 or 0. Other files still
- * open, as odd archives, since the format never demanded the magic. */
+/* Whether the archive starts as an archive does (its magic): 1 or 0. */
 QUODREL_API int quodrel_has_magic(const quodrel_archive* archive);
 
-/* The number of entries, folders included. */
+/* ------------------------------------------------------------------------------
+ * Entries
+ * ---------------------------------------------------------------------------- */
+
+/* The number of entries, folders included (0 for NULL). */
 QUODREL_API size_t quodrel_entry_count(const quodrel_archive* archive);
 
-/* Entry `index`'s path (see above); NULL for an index past the last. Valid until
- * the archive is closed. */
-QUODREL_API const char* quodrel_entry_path(const quodrel_archive* archive, size_t index);
+/* Writes entry `index`'s path (see above) into `buffer`, at most `size` bytes with
+ * its closing NUL, as snprintf does, and returns the path's length: when that is
+ * `size` or more, the path was cut short (call again with a buffer of length + 1).
+ * A path extraction writes is at most 511 bytes; one it refuses can be longer. An
+ * index past the last gives 0 and an empty string (as may an entry with an empty
+ * name: compare the index with quodrel_entry_count). `buffer` may be NULL when
+ * `size` is 0. */
+QUODREL_API size_t quodrel_entry_path(const quodrel_archive* archive, size_t index, char* buffer,
+                                      size_t size);
 
-/* Entry `index`'s size in bytes (0 for a folder and for an index past the last). */
+/* Entry `index`'s size in bytes as the archive stores it: 0 for a folder (and for an
+ * index past the last); negative only in a damaged archive, for a file extraction
+ * refuses. */
 QUODREL_API int64_t quodrel_entry_size(const quodrel_archive* archive, size_t index);
 
-/* Whether entry `index` is a folder (an entry of size 0): 1 or 0. */
+/* Whether entry `index` is a folder (an entry of size 0): 1 or 0 (0 past the last). */
 QUODREL_API int quodrel_entry_is_folder(const quodrel_archive* archive, size_t index);
 
-/* Whether extraction on this system would write entry `index`, and if not, why. */
+/* Whether extraction on this system would write entry `index`, and if not, why;
+ * QUODREL_NO_SUCH_ENTRY for an index past the last. */
 QUODREL_API quodrel_refusal quodrel_entry_refusal(const quodrel_archive* archive, size_t index);
 
-/* Finds the entry whose path is `path` (one trailing "/" allowed for a folder) and
- * sets *index. QUODREL_ERROR_NOT_FOUND when none has it. Where an archive holds one
- * path twice, the first is found. */
+/* Finds the entry that extraction writes at `path` and sets *index: the same answer
+ * as extraction, -p of the quodrel program and its mount give, so a refused entry
+ * that happens to have the same path (a name holding "/", a second spelling) is
+ * never found in place of the one written. One trailing "/" finds only a folder.
+ * QUODREL_ERROR_NOT_FOUND when no entry has that path (*index is then
+ * QUODREL_NO_INDEX); QUODREL_ERROR_REFUSED when extraction refuses what stands at
+ * that path: *index is then the refused entry whose refusal tells why (the entry
+ * itself, or the refused folder it lies in). */
 QUODREL_API quodrel_error quodrel_find(const quodrel_archive* archive, const char* path,
                                        size_t* index);
 
 /* Reads up to `size` bytes of file entry `index`, from byte `offset` of the file,
  * into `buffer`, and sets *read to how many were read: fewer than `size` only at the
- * file's end (0 from its end on). Safe from many threads at once on one archive.
- * QUODREL_ERROR_NOT_A_FILE for a folder, QUODREL_ERROR_REFUSED for a file whose data
- * lies outside the archive, QUODREL_ERROR_READ when the archive cannot be read. */
+ * file's end (0 from its end on). Reads by index whatever the entry's refusal (check
+ * quodrel_entry_refusal, or find entries by path, to read only what extraction
+ * writes), but never outside the archive. QUODREL_ERROR_NOT_A_FILE for a folder,
+ * QUODREL_ERROR_REFUSED for a file whose data does not lie within the archive,
+ * QUODREL_ERROR_READ when the archive cannot be read, QUODREL_ERROR_ARGUMENT for an
+ * index past the last; on any error *read is 0 and the buffer's contents are
+ * unspecified. */
 QUODREL_API quodrel_error quodrel_read(const quodrel_archive* archive, size_t index,
                                        uint64_t offset, void* buffer, size_t size, size_t* read);
 
-/* How an operation runs and whom it tells. Zero-initialise it, then set what is
- * wanted; a NULL options pointer means all defaults. */
+/* ------------------------------------------------------------------------------
+ * Events
+ * ---------------------------------------------------------------------------- */
+
+/* What an event tells. */
+typedef enum quodrel_event_kind {
+    QUODREL_EVENT_BEGIN = 1, /* an operation starts: `path` names the archive,
+                                `entries_total` its entries (as its header says, so
+                                negative in an odd one), `bytes_total` its files'
+                                bytes, `data_offset` where its data starts */
+    QUODREL_EVENT_PROGRESS,  /* `entries_done` of `entries_total` entries and
+                                `bytes_done` of `bytes_total` bytes are done: told
+                                before each entry's own event, and once more when all
+                                are done */
+    QUODREL_EVENT_ENTRY,     /* entry `index` was written (extract), stored (create),
+                                or is listed (list, check): `path`, `bytes` */
+    QUODREL_EVENT_REFUSED,   /* entry `path` is not written, or not stored: `refusal`
+                                says why (QUODREL_REFUSED_INSIDE for each entry inside
+                                a refused folder, which the program does not print) */
+    QUODREL_EVENT_FAILED,    /* something could not be read, made or written: `error`
+                                says what, `system_error` the system's error number
+                                (errno, or GetLastError on Windows; 0 when none), `path`
+                                the file, folder or entry it concerns */
+    QUODREL_EVENT_END        /* every entry was handled: `files`, `folders` and
+                                `bytes_done` tell what was written, stored or listed */
+} quodrel_event_kind;
+
+/* The operation an event belongs to. */
+typedef enum quodrel_operation {
+    QUODREL_OPERATION_EXTRACT = 1,    /* quodrel_extract of all entries */
+    QUODREL_OPERATION_EXTRACT_CHOSEN, /* quodrel_extract of chosen entries */
+    QUODREL_OPERATION_CREATE,         /* quodrel_create */
+    QUODREL_OPERATION_LIST,           /* quodrel_list */
+    QUODREL_OPERATION_CHECK           /* quodrel_check */
+} quodrel_operation;
+
+/* One event. Valid only during the callback; copy what is kept. The library may add
+ * fields at the end in later versions: `size` tells how many bytes this one has. */
+typedef struct quodrel_event {
+    size_t size;
+    quodrel_event_kind kind;
+    quodrel_operation operation;
+    size_t index;       /* the entry, or QUODREL_NO_INDEX when the event is about none */
+    const char* path;   /* an entry's path (below `folder` when that is set), or a path
+                           the caller gave (the archive, a folder, a chosen path); never
+                           NULL ("" when there is none) */
+    const char* folder; /* the folder the caller gave that `path` lies below on disk (the
+                           destination, the folder packed), or NULL */
+    int64_t bytes;      /* the entry's size, for entry events */
+    quodrel_refusal refusal;
+    quodrel_error error;
+    int system_error;
+    int64_t entries_done, entries_total;
+    int64_t bytes_done, bytes_total;
+    int64_t files, folders;
+    int64_t data_offset;
+} quodrel_event;
+
+/* Called with each event, in order, on the thread that called the operation. Return
+ * 0 to go on, anything else to cancel: the operation then stops as an interrupt
+ * would stop the quodrel program (no half-written file is left, an existing archive
+ * is kept, files already complete stay), tells nothing more, and returns
+ * QUODREL_ERROR_CANCELLED. */
+typedef int (*quodrel_on_event)(void* context, const quodrel_event* event);
+
+/* The event in the quodrel program's own words, exactly as it prints them ("ERROR! "
+ * lines, the progress dots, "Done", the totals), names with their control bytes
+ * escaped: writes at most `size` bytes with a closing NUL into `buffer`, as snprintf
+ * does, and returns the text's whole length. Events the program prints nothing for
+ * give "". `buffer` may be NULL when `size` is 0. */
+QUODREL_API size_t quodrel_event_text(const quodrel_event* event, char* buffer, size_t size);
+
+/* ------------------------------------------------------------------------------
+ * Operations
+ * ---------------------------------------------------------------------------- */
+
+/* For a program that removes half-written files when a signal ends it, as the quodrel
+ * program does: an operation tells, on the thread that writes, each file it is about
+ * to create that is not complete yet, and when it is complete or gone. A caller that
+ * sets none pays nothing. `thread` numbers the operation's threads (0 is the calling
+ * thread) and is below the operation's thread count plus one (the one more is a
+ * creation's second temporary archive, on the calling thread); calls for one `thread`
+ * never overlap. */
+typedef struct quodrel_output_hooks {
+    /* Before the file is created: `folder` is an open descriptor of the folder it is
+     * made in and `name` its name there (POSIX), or `folder` is -1 and `name` a whole
+     * path in the form the system's own calls take (Windows; a temporary archive). */
+    void (*begin)(void* context, unsigned thread, int folder, const char* name);
+    /* Right after the call that creates it: `created` is 1 when the file now exists and
+     * is this operation's own, 0 when there is nothing to remove. */
+    void (*created)(void* context, unsigned thread, int created);
+    /* The file is complete, or the library removed it itself: nothing to remove. */
+    void (*finished)(void* context, unsigned thread);
+    void* context;
+} quodrel_output_hooks;
+
+/* How an operation runs and whom it tells. Start from QUODREL_OPTIONS_INIT (or set
+ * `size` to sizeof (quodrel_options) and the rest to zero), then set what is wanted;
+ * fields later versions add are read only when `size` covers them. A NULL options
+ * pointer means all defaults. */
 typedef struct quodrel_options {
+    size_t size;
     /* Threads that move file contents, the calling one included: 0 means one per
      * processor core. The result never depends on it. */
     unsigned threads;
-    /* Called with each piece of what the operation would show its user, in order: a
-     * line (ending in "\n"), a progress dot ".", "ERROR! " lines. NULL: nothing is
-     * told. Called on the calling thread only. `text` is not NUL-terminated. */
-    void (*on_text)(void* context, const char* text, size_t length);
+    /* Told every event (NULL: nothing is told), with `context`. */
+    quodrel_on_event on_event;
     void* context;
+    /* NULL, or the hooks above (kept valid for the call's duration). */
+    const quodrel_output_hooks* outputs;
 } quodrel_options;
 
-/* Extracts the archive at `archive_path` into the folder `folder` (made if missing),
- * as the quodrel program's -e does, or, when `path_count` is not 0, only the entries
- * the `paths` name, as its -x does: a folder's path takes everything inside it, "*"
- * and "?" match within one part of a path, and a path equal to an entry's matches it
- * before patterns are tried. Nothing is written outside `folder`, whatever the
- * archive holds. QUODREL_ERROR_INCOMPLETE when an "ERROR! " line was told (an entry
- * refused or not written, a path that matched nothing). */
+#define QUODREL_OPTIONS_INIT                                                                       \
+    { sizeof(quodrel_options), 0, NULL, NULL, NULL }
+
+/* Extracts the archive at `archive_path` into the folder `folder` (made if missing,
+ * a single level; "" means the current folder), as the quodrel program's -e does, or,
+ * when `path_count` is not 0, only the entries the `paths` name, as its -x does: a
+ * folder's path takes everything inside it, "*" and "?" match within one part of a
+ * path, and a path equal to an entry's matches it before patterns are tried. Nothing
+ * is written outside `folder`, whatever the archive holds, and nothing half-written
+ * stays. Returns QUODREL_ERROR_OPEN when the archive cannot be opened, the table's
+ * damage when its table is damaged, QUODREL_ERROR_DESTINATION when `folder` cannot
+ * be made or opened (nothing is written then), QUODREL_ERROR_INCOMPLETE when an entry
+ * was refused or not written or a path matched nothing (the events say which),
+ * QUODREL_ERROR_CANCELLED, QUODREL_ERROR_NO_MEMORY. */
 QUODREL_API quodrel_error quodrel_extract(const char* archive_path, const char* folder,
                                           const char* const* paths, size_t path_count,
                                           const quodrel_options* options);
 
+/* As quodrel_extract, from an archive already open. */
+QUODREL_API quodrel_error quodrel_extract_archive(const quodrel_archive* archive,
+                                                  const char* folder, const char* const* paths,
+                                                  size_t path_count,
+                                                  const quodrel_options* options);
+
 /* Packs the tree below `folder` into a new archive at `archive_path`, as the quodrel
- * program's -c does; an existing archive there is replaced only by a complete one.
- * QUODREL_ERROR_INCOMPLETE when an "ERROR! " line was told (something left out, or
- * no archive written). */
+ * program's -c does: written beside its place and put there only when complete, so
+ * an existing archive there is replaced only by a complete one (an archive path that
+ * is a link stays a link: its target is replaced). Returns QUODREL_ERROR_OPEN when
+ * the folder cannot be listed, QUODREL_ERROR_LIMIT when the tree breaks a limit of
+ * the format, QUODREL_ERROR_CREATE or _WRITE when the archive cannot be made (no
+ * archive then, an existing one kept), QUODREL_ERROR_INCOMPLETE when the archive was
+ * written but something was left out (the events say what), QUODREL_ERROR_CANCELLED,
+ * QUODREL_ERROR_NO_MEMORY. */
 QUODREL_API quodrel_error quodrel_create(const char* folder, const char* archive_path,
                                          const quodrel_options* options);
+
+/* Tells every entry as the quodrel program's -l lists it (an ENTRY event each, in the
+ * archive's order), then the totals (END). */
+QUODREL_API quodrel_error quodrel_list(const quodrel_archive* archive,
+                                       const quodrel_options* options);
+
+/* Checks an archive as the quodrel program's -t does, writing nothing: a REFUSED
+ * event for every entry extraction would refuse on this system (also for each one
+ * inside a refused folder, with QUODREL_REFUSED_INSIDE), an ENTRY event for every
+ * other, then the totals (END). QUODREL_OK when extraction would write every entry,
+ * else QUODREL_ERROR_INCOMPLETE (or _CANCELLED). Open the archive with
+ * QUODREL_OPEN_REQUIRE_MAGIC to be told a file that is no archive at all. */
+QUODREL_API quodrel_error quodrel_check(const quodrel_archive* archive,
+                                        const quodrel_options* options);
 
 #ifdef __cplusplus
 }

@@ -62,10 +62,10 @@ void check_plan(const EntryTable& table, const ArchiveHeader& header, std::size_
             const Step& above = plan.steps[static_cast<std::size_t>(parent)];
             require(table[static_cast<std::size_t>(parent)].record.size == 0,
                     "parent is a directory");
-            if (above.action == Action::refuse || above.action == Action::skip)
-                require(step.action == Action::skip, "nothing below a refused directory");
+            if (above.action == Action::refuse || above.action == Action::inside)
+                require(step.action == Action::inside, "nothing below a refused directory");
         }
-        if (step.action == Action::make_directory || step.action == Action::write_file)
+        if (step.action == Action::make_folder || step.action == Action::write_file)
             check_path(walk.path(), table[i].record.size == 0);
         if (step.action == Action::write_file) {
             const std::int64_t start = std::int64_t{header.data_offset} + table[i].record.offset;

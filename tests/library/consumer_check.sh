@@ -15,8 +15,8 @@ for component in library development; do
     cmake --install "$build" --prefix "$prefix" --component $component >/dev/null ||
         fail "install $component"
 done
-libdir=$(dirname "$(find "$prefix" -name 'libquodrel.so.1' | head -1)")
-[ -n "$libdir" ] || fail "no libquodrel.so.1 installed"
+libdir=$(dirname "$(find "$prefix" -name 'libquodrel.so.2' | head -1)")
+[ -n "$libdir" ] || fail "no libquodrel.so.2 installed"
 
 mkdir -p "$work/tree/maps"
 printf 'level one' > "$work/tree/maps/level1.map"
@@ -35,7 +35,7 @@ export PKG_CONFIG_PATH=$libdir/pkgconfig
 cc "$source/examples/print_file/print_file.c" $(pkg-config --cflags --libs quodrel) \
     -o "$work/by-pkg-config" || fail "building with pkg-config"
 check pkg-config "$work/by-pkg-config"
-readelf -d "$work/by-pkg-config" | grep -q 'NEEDED.*libquodrel.so.1' || fail "not linked to libquodrel.so.1"
+readelf -d "$work/by-pkg-config" | grep -q 'NEEDED.*libquodrel.so.2' || fail "not linked to libquodrel.so.2"
 
 # CMake
 cmake -S "$source/examples/print_file" -B "$work/cmake" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null ||

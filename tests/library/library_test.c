@@ -1,6 +1,7 @@
-/* The library through its C header alone, from C: opening, entries, refusals,
- * finding, reading ranges from many threads, extracting chosen entries, creating,
- * and errors as values. Prints "N passed, N failed". */
+/* The library through its C header alone, from C: opening a file, bytes in memory
+ * and a reader; entries, refusals, finding, reading ranges from many threads;
+ * extracting and creating with events, their words, and cancelling; errors as
+ * values, and what each out-parameter holds then. Prints "N passed, N failed". */
 #include "quodrel/quodrel.h"
 
 #include <pthread.h>
@@ -22,7 +23,7 @@ static int passed, failed;
         }                                                                                          \
     } while (0)
 
-static void write_file(const char* path, const char* data, size_t size) {
+static void write_file(const char* path, const void* data, size_t size) {
     FILE* file = fopen(path, "wb");
     if (!file || fwrite(data, 1, size, file) != size || fclose(file) != 0) {
         fprintf(stderr, "cannot write %s\n", path);
@@ -30,14 +31,67 @@ static void write_file(const char* path, const char* data, size_t size) {
     }
 }
 
-static char told[4096];
-static void collect(void* context, const char* text, size_t length) {
-    size_t* at = (size_t*)context;
-    if (*at + length < sizeof told) {
-        memcpy(told + *at, text, length);
-        *at += length;
-        told[*at] = 0;
+static long file_size(const char* path) {
+    struct stat st;
+    return stat(path, &st) == 0 ? (long)st.st_size : -1;
+}
+
+static char* read_whole(const char* path, size_t* size) {
+    FILE* file = fopen(path, "rb");
+    char* bytes = malloc(1 << 20);
+    *size = file ? fread(bytes, 1, 1 << 20, file) : 0;
+    if (file)
+        fclose(file);
+    return bytes;
+}
+
+/* What an operation told: its words as the program prints them, how many events of
+ * each kind, and the progress seen; it cancels at the event numbered `cancel_at`. */
+struct told {
+    char text[8192];
+    size_t length;
+    int kinds[8];
+    int events;
+    int cancel_at;
+    int64_t last_done;
+    int progress_in_order;
+    int bad_index; /* an entry event whose index is not that of its path */
+    const quodrel_archive* archive;
+};
+
+static int collect(void* context, const quodrel_event* event) {
+    struct told* told = (struct told*)context;
+    char words[1024];
+    const size_t n = quodrel_event_text(event, words, sizeof words);
+    if (n < sizeof words && told->length + n < sizeof told->text) {
+        memcpy(told->text + told->length, words, n + 1);
+        told->length += n;
     }
+    if (event->kind > 0 && event->kind < 8)
+        ++told->kinds[event->kind];
+    if (event->kind == QUODREL_EVENT_PROGRESS) {
+        if (event->entries_done < told->last_done)
+            told->progress_in_order = 0;
+        told->last_done = event->entries_done;
+    }
+    if (told->archive && event->kind == QUODREL_EVENT_ENTRY) {
+        char path[512];
+        quodrel_entry_path(told->archive, event->index, path, sizeof path);
+        if (strcmp(path, event->path) != 0)
+            told->bad_index = 1;
+    }
+    ++told->events;
+    return told->cancel_at != 0 && told->events >= told->cancel_at;
+}
+
+static quodrel_options options_for(struct told* told, unsigned threads) {
+    quodrel_options options = QUODREL_OPTIONS_INIT;
+    memset(told, 0, sizeof *told);
+    told->progress_in_order = 1;
+    options.threads = threads;
+    options.on_event = collect;
+    options.context = told;
+    return options;
 }
 
 struct reader {
@@ -71,6 +125,306 @@ static void* read_pieces(void* argument) {
     return NULL;
 }
 
+/* A reader over bytes in memory, counting its calls. */
+struct source {
+    const char* bytes;
+    size_t size;
+    int calls;
+    int fail;
+};
+
+static int64_t read_source(void* context, void* buffer, size_t size, uint64_t offset) {
+    struct source* source = (struct source*)context;
+    __atomic_add_fetch(&source->calls, 1, __ATOMIC_RELAXED);
+    if (source->fail)
+        return -1;
+    if (offset >= source->size)
+        return 0;
+    if (size > source->size - offset)
+        size = source->size - offset;
+    memcpy(buffer, source->bytes + offset, size);
+    return (int64_t)size;
+}
+
+static void test_create_open_and_read(void) {
+    struct told told;
+    quodrel_options options = options_for(&told, 2);
+    CHECK(quodrel_create("src", "a.dat", &options) == QUODREL_OK);
+    CHECK(strcmp(told.text, "Creating a.dat (4 files)\n....\nDone\n") == 0);
+    CHECK(told.kinds[QUODREL_EVENT_BEGIN] == 1 && told.kinds[QUODREL_EVENT_ENTRY] == 4 &&
+          told.kinds[QUODREL_EVENT_PROGRESS] == 5 && told.kinds[QUODREL_EVENT_END] == 1);
+    CHECK(told.progress_in_order && told.last_done == 4);
+
+    quodrel_archive* archive = NULL;
+    CHECK(quodrel_open("a.dat", 0, &archive) == QUODREL_OK);
+    CHECK(quodrel_has_magic(archive) == 1);
+    CHECK(quodrel_entry_count(archive) == 4);
+    /* Archive order: big.bin, maps, maps/a#b (stored as a:b), maps/level1.map. */
+    const char* paths[] = {"big.bin", "maps", "maps/a#b", "maps/level1.map"};
+    char path[64];
+    for (size_t i = 0; i < 4; ++i) {
+        CHECK(quodrel_entry_path(archive, i, path, sizeof path) == strlen(paths[i]));
+        CHECK(strcmp(path, paths[i]) == 0);
+    }
+    /* snprintf's contract: cut short, NUL-terminated, the whole length returned. */
+    CHECK(quodrel_entry_path(archive, 3, path, 5) == 15 && strcmp(path, "maps") == 0);
+    CHECK(quodrel_entry_path(archive, 3, NULL, 0) == 15);
+    CHECK(quodrel_entry_is_folder(archive, 1) == 1 && quodrel_entry_is_folder(archive, 0) == 0);
+    CHECK(quodrel_entry_size(archive, 0) == 200000 && quodrel_entry_size(archive, 1) == 0);
+    CHECK(quodrel_entry_refusal(archive, 3) == QUODREL_WRITTEN);
+
+    size_t index = 99;
+    CHECK(quodrel_find(archive, "maps/level1.map", &index) == QUODREL_OK && index == 3);
+    CHECK(quodrel_find(archive, "maps/", &index) == QUODREL_OK && index == 1);
+    CHECK(quodrel_find(archive, "big.bin/", &index) == QUODREL_ERROR_NOT_FOUND &&
+          index == QUODREL_NO_INDEX); /* a trailing "/" finds only a folder */
+    CHECK(quodrel_find(archive, "maps/none", &index) == QUODREL_ERROR_NOT_FOUND);
+
+    char buffer[8] = {0};
+    size_t got = 0;
+    CHECK(quodrel_read(archive, 3, 1, buffer, sizeof buffer, &got) == QUODREL_OK && got == 2 &&
+          memcmp(buffer, "ne", 2) == 0);
+    CHECK(quodrel_read(archive, 3, 3, buffer, sizeof buffer, &got) == QUODREL_OK && got == 0);
+    CHECK(quodrel_read(archive, 3, 1000, buffer, sizeof buffer, &got) == QUODREL_OK && got == 0);
+    CHECK(quodrel_read(archive, 1, 0, buffer, sizeof buffer, &got) == QUODREL_ERROR_NOT_A_FILE &&
+          got == 0);
+
+    /* Many threads read the same file at once. */
+    pthread_t threads[8];
+    struct reader readers[8];
+    for (int i = 0; i < 8; ++i) {
+        readers[i].archive = archive;
+        readers[i].index = 0;
+        pthread_create(&threads[i], NULL, read_pieces, &readers[i]);
+    }
+    for (int i = 0; i < 8; ++i) {
+        pthread_join(threads[i], NULL);
+        CHECK(readers[i].ok);
+    }
+    /* -l and -t in the program's words. */
+    options = options_for(&told, 1);
+    CHECK(quodrel_list(archive, &options) == QUODREL_OK);
+    CHECK(strcmp(told.text, "    200000 big.bin\n         0 maps/\n         5 maps/a#b\n"
+                            "         3 maps/level1.map\n3 files, 1 directories, 200008 bytes\n") ==
+          0);
+    options = options_for(&told, 1);
+    CHECK(quodrel_check(archive, &options) == QUODREL_OK);
+    CHECK(strcmp(told.text, "3 files, 1 directories, 200008 bytes\n") == 0);
+    /* The archive renamed over by a new creation still reads as it was. */
+    CHECK(quodrel_create("src/maps", "a.dat", NULL) == QUODREL_OK);
+    CHECK(quodrel_read(archive, 3, 0, buffer, 3, &got) == QUODREL_OK && got == 3 &&
+          memcmp(buffer, "one", 3) == 0);
+    quodrel_close(archive);
+    quodrel_close(NULL);
+    CHECK(quodrel_create("src", "a.dat", NULL) == QUODREL_OK);
+}
+
+static void test_memory_and_reader(void) {
+    size_t size = 0;
+    char* bytes = read_whole("a.dat", &size);
+    struct source source = {bytes, size, 0, 0};
+    quodrel_archive* in_memory = NULL;
+    quodrel_archive* by_reader = NULL;
+    CHECK(quodrel_open_memory(bytes, size, "maps.dat", 0, &in_memory) == QUODREL_OK);
+    CHECK(quodrel_open_reader(read_source, size, &source, NULL, 0, &by_reader) == QUODREL_OK);
+    CHECK(source.calls > 0);
+    char a[64], b[64];
+    for (size_t i = 0; i < 4; ++i) {
+        quodrel_entry_path(in_memory, i, a, sizeof a);
+        quodrel_entry_path(by_reader, i, b, sizeof b);
+        CHECK(strcmp(a, b) == 0);
+        CHECK(quodrel_entry_size(in_memory, i) == quodrel_entry_size(by_reader, i));
+    }
+    /* The same reads from many threads, through the reader. */
+    pthread_t threads[4];
+    struct reader readers[4];
+    for (int i = 0; i < 4; ++i) {
+        readers[i].archive = by_reader;
+        readers[i].index = 0;
+        pthread_create(&threads[i], NULL, read_pieces, &readers[i]);
+    }
+    for (int i = 0; i < 4; ++i) {
+        pthread_join(threads[i], NULL);
+        CHECK(readers[i].ok);
+    }
+    /* Extracting from memory and from the reader gives the files; texts name the
+     * archive as the caller did. */
+    struct told told;
+    quodrel_options options = options_for(&told, 2);
+    told.archive = in_memory;
+    CHECK(quodrel_extract_archive(in_memory, "from-memory", NULL, 0, &options) == QUODREL_OK);
+    CHECK(strcmp(told.text, "Extracting maps.dat\n4 files, data offset 128\n....\nDone\n") == 0);
+    CHECK(!told.bad_index);
+    CHECK(file_size("from-memory/big.bin") == 200000);
+    options = options_for(&told, 3);
+    CHECK(quodrel_extract_archive(by_reader, "from-reader", NULL, 0, &options) == QUODREL_OK);
+    CHECK(strncmp(told.text, "Extracting archive\n", 19) == 0);
+    CHECK(file_size("from-reader/maps/level1.map") == 3);
+    /* A reader that fails: nothing half-written, and the entry named. */
+    source.fail = 1;
+    options = options_for(&told, 1);
+    CHECK(quodrel_extract_archive(by_reader, "failing", NULL, 0, &options) ==
+          QUODREL_ERROR_INCOMPLETE);
+    CHECK(strstr(told.text, "ERROR! Data cut short for failing/big.bin\n") != NULL);
+    CHECK(file_size("failing/big.bin") == -1);
+    char buffer[8];
+    size_t got = 7;
+    CHECK(quodrel_read(by_reader, 3, 0, buffer, sizeof buffer, &got) == QUODREL_ERROR_READ &&
+          got == 0);
+    quodrel_close(in_memory);
+    quodrel_close(by_reader);
+    /* Bytes that are no archive: opened only when the magic is not asked for. */
+    static const char zeros[16] = {0};
+    CHECK(quodrel_open_memory(zeros, sizeof zeros, NULL, 0, &in_memory) == QUODREL_OK);
+    CHECK(quodrel_has_magic(in_memory) == 0 && quodrel_entry_count(in_memory) == 0);
+    quodrel_close(in_memory);
+    CHECK(quodrel_open_memory(zeros, sizeof zeros, NULL, QUODREL_OPEN_REQUIRE_MAGIC, &in_memory) ==
+              QUODREL_ERROR_NOT_AN_ARCHIVE &&
+          in_memory == NULL);
+    CHECK(quodrel_open_memory(bytes, 30, NULL, QUODREL_OPEN_REQUIRE_MAGIC, &in_memory) ==
+          QUODREL_ERROR_TABLE_CUT_SHORT);
+    free(bytes);
+}
+
+/* A hostile archive: a refused ".." folder holding "evil", a refused name that reads
+ * like a path ("cfg/run.sh") before the real cfg/run.sh, and a second "x". */
+static void test_hostile_and_finding(void) {
+    static const unsigned char hostile[] = {
+        'C', 'H', 'E', 'L', 'A', 'L', 'I', 'C', 6, 0, 0, 0, 176, 0, 0, 0,
+        /* "..": a folder holding one entry */
+        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 4, 0, 0, 0, '.', '.', 0, 0,
+        /* "evil": 1 byte at 0 */
+        0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 8, 0, 0, 0, 'e', 'v', 'i', 'l', 0, 0, 0, 0,
+        /* "cfg/run.sh": 3 bytes at 1, refused */
+        1, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 12, 0, 0, 0, 'c', 'f', 'g', '/', 'r', 'u',
+        'n', '.', 's', 'h', 0, 0,
+        /* "cfg": a folder holding one entry */
+        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 4, 0, 0, 0, 'c', 'f', 'g', 0,
+        /* "run.sh": 4 bytes at 4 */
+        4, 0, 0, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 8, 0, 0, 0, 'r', 'u', 'n', '.', 's', 'h', 0,
+        0,
+        /* "cfg" again, a file: 1 byte at 8, a name clash */
+        8, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 4, 0, 0, 0, 'c', 'f', 'g', 0,
+        /* the data */
+        'E', 'B', 'A', 'D', 'G', 'O', 'O', 'D', 'X'};
+    write_file("h.dat", hostile, sizeof hostile);
+    quodrel_archive* archive = NULL;
+    CHECK(quodrel_open("h.dat", 0, &archive) == QUODREL_OK);
+    CHECK(quodrel_entry_refusal(archive, 0) == QUODREL_REFUSED_UNSAFE_NAME);
+    CHECK(quodrel_entry_refusal(archive, 1) == QUODREL_REFUSED_INSIDE);
+    CHECK(quodrel_entry_refusal(archive, 2) == QUODREL_REFUSED_UNSAFE_NAME);
+    CHECK(quodrel_entry_refusal(archive, 4) == QUODREL_WRITTEN);
+    CHECK(quodrel_entry_refusal(archive, 5) == QUODREL_REFUSED_NAME_CLASH);
+    /* Past the last entry: said, not a refusal of some entry. */
+    CHECK(quodrel_entry_refusal(archive, 6) == QUODREL_NO_SUCH_ENTRY);
+    CHECK(quodrel_entry_size(archive, 6) == 0 && quodrel_entry_is_folder(archive, 6) == 0);
+    char path[16] = "x";
+    CHECK(quodrel_entry_path(archive, 6, path, sizeof path) == 0 && path[0] == 0);
+    size_t got = 5;
+    char buffer[8];
+    CHECK(quodrel_read(archive, 6, 0, buffer, 1, &got) == QUODREL_ERROR_ARGUMENT && got == 0);
+
+    /* Finding a path gives what extraction writes there, never a refused entry's bytes. */
+    const struct {
+        const char* path;
+        quodrel_error error;
+        size_t index;
+    } finds[] = {
+        {"cfg/run.sh", QUODREL_OK, 4},          /* the real one, not the refused name */
+        {"cfg", QUODREL_OK, 3},                 /* the folder, not the clashing file */
+        {"cfg/", QUODREL_OK, 3},
+        {"../evil", QUODREL_ERROR_REFUSED, 0},  /* told by its refused folder */
+        {"..", QUODREL_ERROR_REFUSED, 0},
+        {"../evil/", QUODREL_ERROR_NOT_FOUND, QUODREL_NO_INDEX}, /* a file, asked as a folder */
+        {"evil", QUODREL_ERROR_NOT_FOUND, QUODREL_NO_INDEX},
+    };
+    for (size_t i = 0; i < sizeof finds / sizeof finds[0]; ++i) {
+        size_t index = 77;
+        const quodrel_error error = quodrel_find(archive, finds[i].path, &index);
+        CHECK(error == finds[i].error);
+        CHECK(index == finds[i].index);
+        if (error != finds[i].error || index != finds[i].index)
+            fprintf(stderr, "  finding %s\n", finds[i].path);
+    }
+    size_t index = 0;
+    CHECK(quodrel_find(archive, "cfg/run.sh", &index) == QUODREL_OK &&
+          quodrel_read(archive, index, 0, buffer, sizeof buffer, &got) == QUODREL_OK && got == 4 &&
+          memcmp(buffer, "GOOD", 4) == 0);
+    /* -t's words for it. */
+    struct told told;
+    quodrel_options options = options_for(&told, 1);
+    CHECK(quodrel_check(archive, &options) == QUODREL_ERROR_INCOMPLETE);
+    CHECK(strcmp(told.text, "ERROR! Unsafe name ..\nERROR! Unsafe name cfg/run.sh\n"
+                            "ERROR! Name clash cfg\n4 files, 2 directories, 9 bytes\n") == 0);
+    CHECK(told.kinds[QUODREL_EVENT_REFUSED] == 4); /* the one inside too, without words */
+    quodrel_close(archive);
+
+    options = options_for(&told, 2);
+    CHECK(quodrel_extract("h.dat", "hostile", NULL, 0, &options) == QUODREL_ERROR_INCOMPLETE);
+    CHECK(strcmp(told.text, "Extracting h.dat\n6 files, data offset 176\n"
+                            ".ERROR! Unsafe name hostile/..\n"
+                            "..ERROR! Unsafe name hostile/cfg/run.sh\n"
+                            "...ERROR! Name clash hostile/cfg\n\nDone\n") == 0);
+    struct stat st;
+    CHECK(stat("evil", &st) != 0 && stat("hostile/cfg/run.sh", &st) == 0 && st.st_size == 4);
+}
+
+static void test_errors_are_values(void) {
+    quodrel_archive* archive = (quodrel_archive*)1;
+    static const char cut[30] = "CHELALIC\x02";
+    write_file("short.dat", cut, sizeof cut);
+    CHECK(quodrel_open("short.dat", 0, &archive) == QUODREL_ERROR_TABLE_CUT_SHORT &&
+          archive == NULL);
+    CHECK(quodrel_open("missing.dat", 0, &archive) == QUODREL_ERROR_OPEN);
+    CHECK(quodrel_open(".", 0, &archive) == QUODREL_ERROR_OPEN); /* a folder is no archive */
+    CHECK(quodrel_open(NULL, 0, &archive) == QUODREL_ERROR_ARGUMENT);
+    CHECK(quodrel_open_reader(NULL, 0, NULL, NULL, 0, &archive) == QUODREL_ERROR_ARGUMENT);
+    CHECK(strcmp(quodrel_error_text(QUODREL_ERROR_OPEN), "cannot open") == 0);
+    CHECK(strcmp(quodrel_refusal_text(QUODREL_NO_SUCH_ENTRY), "no such entry") == 0);
+    CHECK(quodrel_version() == QUODREL_VERSION_NUMBER && QUODREL_VERSION_MAJOR == 2);
+
+    /* Extraction says which failure it was, not only that something failed. */
+    struct told told;
+    quodrel_options options = options_for(&told, 1);
+    CHECK(quodrel_extract("missing.dat", "out", NULL, 0, &options) == QUODREL_ERROR_OPEN);
+    CHECK(strcmp(told.text, "ERROR! Cannot open missing.dat\n") == 0);
+    options = options_for(&told, 1);
+    CHECK(quodrel_extract("short.dat", "out", NULL, 0, &options) == QUODREL_ERROR_TABLE_CUT_SHORT);
+    CHECK(strcmp(told.text, "Extracting short.dat\n2 files, data offset 0\n"
+                            "ERROR! Entry table cut short in short.dat\n") == 0);
+    write_file("in-the-way", "x", 1);
+    options = options_for(&told, 1);
+    CHECK(quodrel_extract("a.dat", "in-the-way", NULL, 0, &options) == QUODREL_ERROR_DESTINATION);
+    CHECK(strstr(told.text, "ERROR! Cannot create in-the-way\n") != NULL);
+    CHECK(quodrel_create("no-such-folder", "n.dat", NULL) == QUODREL_ERROR_OPEN);
+    CHECK(file_size("n.dat") == -1);
+    /* An options struct too small to be any version's is refused, not read past. */
+    options = options_for(&told, 1);
+    options.size = sizeof(size_t);
+    CHECK(quodrel_extract("a.dat", "out", NULL, 0, &options) == QUODREL_ERROR_ARGUMENT);
+    CHECK(told.events == 0);
+}
+
+static void test_cancelling(void) {
+    /* Cancelled at its fifth event, an extraction stops there: what is written is
+     * whole, nothing more is told, and no temporary file is left. */
+    struct told told;
+    quodrel_options options = options_for(&told, 2);
+    told.cancel_at = 5;
+    CHECK(quodrel_extract("a.dat", "cancelled", NULL, 0, &options) == QUODREL_ERROR_CANCELLED);
+    CHECK(told.events == 5 && told.kinds[QUODREL_EVENT_END] == 0);
+    const long big = file_size("cancelled/big.bin");
+    CHECK(big == -1 || big == 200000);
+    CHECK(system("test -z \"$(find cancelled -name '.quodrel-*')\"") == 0);
+    /* A cancelled creation keeps the archive that was there. */
+    const long before = file_size("a.dat");
+    options = options_for(&told, 2);
+    told.cancel_at = 3;
+    CHECK(quodrel_create("src/maps", "a.dat", &options) == QUODREL_ERROR_CANCELLED);
+    CHECK(file_size("a.dat") == before);
+    CHECK(system("test -z \"$(ls -a | grep quodrel-)\"") == 0);
+}
+
 int main(void) {
     char dir[] = "/tmp/quodrel-library-XXXXXX";
     if (!mkdtemp(dir) || chdir(dir) != 0)
@@ -85,94 +439,11 @@ int main(void) {
         big[i] = (char)('a' + i % 26);
     write_file("src/big.bin", big, sizeof big);
 
-    size_t at = 0;
-    quodrel_options options;
-    memset(&options, 0, sizeof options);
-    options.threads = 2;
-    options.on_text = collect;
-    options.context = &at;
-    CHECK(quodrel_create("src", "a.dat", &options) == QUODREL_OK);
-    CHECK(strcmp(told, "Creating a.dat (4 files)\n....\nDone\n") == 0);
-
-    quodrel_archive* archive = NULL;
-    CHECK(quodrel_open("a.dat", &archive) == QUODREL_OK);
-    CHECK(quodrel_has_magic(archive) == 1);
-    CHECK(quodrel_entry_count(archive) == 4);
-    /* Archive order: big.bin, maps, maps/a#b (stored as a:b), maps/level1.map. */
-    CHECK(strcmp(quodrel_entry_path(archive, 0), "big.bin") == 0);
-    CHECK(strcmp(quodrel_entry_path(archive, 1), "maps") == 0);
-    CHECK(strcmp(quodrel_entry_path(archive, 2), "maps/a#b") == 0);
-    CHECK(quodrel_entry_path(archive, 4) == NULL);
-    CHECK(quodrel_entry_is_folder(archive, 1) == 1 && quodrel_entry_is_folder(archive, 0) == 0);
-    CHECK(quodrel_entry_size(archive, 0) == 200000 && quodrel_entry_size(archive, 1) == 0);
-    CHECK(quodrel_entry_refusal(archive, 3) == QUODREL_WRITTEN);
-
-    size_t index = 99;
-    CHECK(quodrel_find(archive, "maps/level1.map", &index) == QUODREL_OK && index == 3);
-    CHECK(quodrel_find(archive, "maps/", &index) == QUODREL_OK && index == 1);
-    CHECK(quodrel_find(archive, "maps/none", &index) == QUODREL_ERROR_NOT_FOUND);
-
-    char buffer[8] = {0};
-    size_t got = 0;
-    CHECK(quodrel_read(archive, 3, 1, buffer, sizeof buffer, &got) == QUODREL_OK && got == 2 &&
-          memcmp(buffer, "ne", 2) == 0);
-    CHECK(quodrel_read(archive, 3, 3, buffer, sizeof buffer, &got) == QUODREL_OK && got == 0);
-    CHECK(quodrel_read(archive, 3, 1000, buffer, sizeof buffer, &got) == QUODREL_OK && got == 0);
-    CHECK(quodrel_read(archive, 1, 0, buffer, sizeof buffer, &got) == QUODREL_ERROR_NOT_A_FILE);
-    CHECK(quodrel_read(archive, 9, 0, buffer, sizeof buffer, &got) == QUODREL_ERROR_ARGUMENT);
-
-    /* Many threads read the same file at once. */
-    pthread_t threads[8];
-    struct reader readers[8];
-    for (int i = 0; i < 8; ++i) {
-        readers[i].archive = archive;
-        readers[i].index = 0;
-        pthread_create(&threads[i], NULL, read_pieces, &readers[i]);
-    }
-    for (int i = 0; i < 8; ++i) {
-        pthread_join(threads[i], NULL);
-        CHECK(readers[i].ok);
-    }
-    /* The archive replaced meanwhile by a new creation still reads as it was. */
-    CHECK(quodrel_create("src/maps", "a.dat", NULL) == QUODREL_OK);
-    CHECK(quodrel_read(archive, 3, 0, buffer, 3, &got) == QUODREL_OK && got == 3 &&
-          memcmp(buffer, "one", 3) == 0);
-    quodrel_close(archive);
-    quodrel_close(NULL);
-    CHECK(quodrel_create("src", "a.dat", NULL) == QUODREL_OK);
-
-    /* Chosen entries into a folder, with the program's texts. */
-    at = 0;
-    const char* chosen[] = {"maps/*.map", "nowhere"};
-    CHECK(quodrel_extract("a.dat", "out", chosen, 2, &options) == QUODREL_ERROR_INCOMPLETE);
-    CHECK(strcmp(told, "ERROR! Not in the archive nowhere\n1 files, 1 directories, 3 bytes\n") == 0);
-    struct stat st;
-    CHECK(stat("out/maps/level1.map", &st) == 0 && st.st_size == 3);
-    CHECK(stat("out/big.bin", &st) != 0);
-
-    /* A hostile archive: its refusals are told, nothing of it escapes. */
-    static const unsigned char hostile[] = {
-        'C', 'H', 'E', 'L', 'A', 'L', 'I', 'C', 2, 0, 0, 0, 72, 0, 0, 0,
-        /* "..": a folder holding one entry */
-        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 4, 0, 0, 0, '.', '.', 0, 0,
-        /* "x": one byte of data */
-        0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 4, 0, 0, 0, 'x', 0, 0, 0, 'X'};
-    write_file("h.dat", (const char*)hostile, sizeof hostile);
-    CHECK(quodrel_open("h.dat", &archive) == QUODREL_OK);
-    CHECK(quodrel_entry_refusal(archive, 0) == QUODREL_REFUSED_UNSAFE_NAME);
-    CHECK(quodrel_entry_refusal(archive, 1) == QUODREL_REFUSED_INSIDE);
-    CHECK(strcmp(quodrel_entry_path(archive, 1), "../x") == 0);
-    CHECK(strcmp(quodrel_refusal_text(QUODREL_REFUSED_UNSAFE_NAME), "unsafe name") == 0);
-    quodrel_close(archive);
-    CHECK(quodrel_extract("h.dat", "hostile", NULL, 0, NULL) == QUODREL_ERROR_INCOMPLETE);
-    CHECK(stat("x", &st) != 0);
-
-    /* Errors are values. */
-    write_file("short.dat", (const char*)hostile, 30);
-    CHECK(quodrel_open("short.dat", &archive) == QUODREL_ERROR_TABLE_CUT_SHORT && archive == NULL);
-    CHECK(quodrel_open("missing.dat", &archive) == QUODREL_ERROR_OPEN);
-    CHECK(quodrel_open(NULL, &archive) == QUODREL_ERROR_ARGUMENT);
-    CHECK(strcmp(quodrel_error_text(QUODREL_ERROR_OPEN), "cannot open the archive") == 0);
+    test_create_open_and_read();
+    test_memory_and_reader();
+    test_hostile_and_finding();
+    test_errors_are_values();
+    test_cancelling();
 
     if (chdir("/") == 0) {
         char command[256];

@@ -1,7 +1,7 @@
 // The front end's small rules and the progress rule: which paths are archives, where
 // a dropped folder's archive goes, and when a dot is due.
 #include "app/run_command.h"
-#include "report/reporter.h"
+#include "events/text.h"
 
 #include <gtest/gtest.h>
 

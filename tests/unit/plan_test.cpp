@@ -50,7 +50,7 @@ std::vector<std::string> paths(const std::vector<Item>& items, bool windows = fa
     for (std::size_t i = 0; i < table.size(); ++i) {
         walk.next(static_cast<std::int32_t>(i), table[i].record, table.name(i));
         switch (plan.steps[i].action) {
-        case Action::skip: out.push_back("-"); break;
+        case Action::inside: out.push_back("-"); break;
         case Action::refuse: out.push_back("!" + walk.path()); break;
         default: out.push_back(walk.path()); break;
         }
@@ -120,9 +120,9 @@ TEST(Plan, FileDataMustLieInsideTheArchive) {
     table[3].record.size = -1;
     const ExtractionPlan plan = plan_extraction(table, rules_for(table));
     EXPECT_EQ(plan.steps[0].action, Action::write_file);
-    EXPECT_EQ(plan.steps[1].fault, Fault::data_cut_short);
-    EXPECT_EQ(plan.steps[2].fault, Fault::data_out_of_range);
-    EXPECT_EQ(plan.steps[3].fault, Fault::data_out_of_range);
+    EXPECT_EQ(plan.steps[1].refusal(), QUODREL_REFUSED_DATA_CUT_SHORT);
+    EXPECT_EQ(plan.steps[2].refusal(), QUODREL_REFUSED_DATA_OUT_OF_RANGE);
+    EXPECT_EQ(plan.steps[3].refusal(), QUODREL_REFUSED_DATA_OUT_OF_RANGE);
 }
 
 struct StringSink : ByteSink {

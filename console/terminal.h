@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace quodrel::platform {
+namespace quodrel::console {
 
 // The command line as one UTF-8 string where the system hands it over whole
 // (Windows, as UTF-16); false where the arguments arrive already split (argv).
@@ -30,4 +30,4 @@ void prepare_standard_output();
 // bytes. False when it could not be written.
 bool write_text(std::string_view text);
 
-} // namespace quodrel::platform
+} // namespace quodrel::console

@@ -1,0 +1,23 @@
+// What the program's routes ask of the disk themselves, before any operation: what a
+// dropped path is. One implementation per system (posix/paths.inc, win32/paths.inc).
+#pragma once
+
+#include <string>
+
+namespace quodrel::console {
+
+// Whether the program runs under Windows' rules for names and paths.
+#ifdef _WIN32
+constexpr bool kWindows = true;
+#else
+constexpr bool kWindows = false;
+#endif
+
+// Whether `path` opens for reading as a file: a folder, a FIFO or a device does not
+// (and a FIFO never blocks the test); an empty path names nothing.
+bool opens_as_file(const std::string& path);
+
+// Whether anything is at `path` (links followed).
+bool exists(const std::string& path);
+
+} // namespace quodrel::console

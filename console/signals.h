@@ -1,0 +1,21 @@
+// Clean-up when the run is ended from outside (an interrupt, termination or hang-up
+// signal, Ctrl+\; on Windows Ctrl+C, Ctrl+Break or a closing console): no half-written
+// output is left behind. The library tells, through the hooks given here, which file
+// each of its threads is creating and when it is complete; the handlers remove what is
+// not. Telling costs no system call: each thread has a slot of its own, allocated when
+// the handlers are installed, and the handlers read only those.
+#pragma once
+
+#include "quodrel/quodrel.h"
+
+namespace quodrel::console {
+
+// Installs the handlers and returns the hooks for operations that run on up to
+// `threads` threads. Until it is called no handler is installed.
+const quodrel_output_hooks* guard_outputs_on_signals(unsigned threads);
+
+// Ends the run as an interrupt would, from any thread: every guarded output is
+// removed, and the process exits with `status`.
+[[noreturn]] void end_run(int status);
+
+} // namespace quodrel::console

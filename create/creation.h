@@ -1,0 +1,72 @@
+// The state of one creation once its tree is scanned, shared by the ordinary write
+// (builder.cpp) and the rare write again without the files that could not be read
+// (rewrite.cpp); and the writer that gathers the table into blocks for both.
+#pragma once
+
+#include "archive/table.h"
+#include "archive/tree.h"
+#include "events/events.h"
+#include "platform/files.h"
+#include "transfer/mover.h"
+#include "transfer/outcomes.h"
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+namespace quodrel {
+
+struct Creation {
+    Creation(const EntryTable& table, Events& events, const transfer::Crew& crew)
+        : table(table), events(events), crew(crew), outcomes(table.size()) {}
+
+    const EntryTable& table;
+    Events& events;
+    const transfer::Crew& crew;
+    std::string source_dir;   // as the user gave it, for messages
+    std::string source_root;  // as the system reads it, for names to be joined to
+    std::string archive_path; // as the user gave it
+    std::string archive_file; // as the system reads it
+    int archive = -1;
+    transfer::Outcomes outcomes; // per entry, set by the job that moves it
+    // The creation has failed or been cancelled: nothing more is worth writing.
+    std::atomic<bool> abandoned{false};
+    TreeWalker reported;      // where the entry told last lies
+    std::size_t left_out = 0; // entries told so far that the archive will not hold
+    std::int64_t files = 0, folders = 0, bytes = 0, bytes_done = 0;
+};
+
+// Gathers the header and the entry table into blocks, so that many small writes
+// (records, names) become few.
+class BlockWriter : public ByteSink {
+public:
+    explicit BlockWriter(int archive) : archive_(archive) { block_.reserve(transfer::kCopyBlock); }
+
+    bool write(const void* data, std::size_t size) override {
+        const auto* bytes = static_cast<const char*>(data);
+        block_.insert(block_.end(), bytes, bytes + size);
+        return block_.size() < transfer::kCopyBlock || flush();
+    }
+
+    bool flush() {
+        const bool written =
+            platform::write_all_at(archive_, block_.data(), block_.size(), position_);
+        position_ += block_.size();
+        block_.clear();
+        return written;
+    }
+
+private:
+    int archive_;
+    std::vector<char> block_;
+    std::uint64_t position_ = 0;
+};
+
+// Writes the archive again into a second temporary file without the files that could
+// not be opened when their turn came, copying the data of the rest from `temp` (whose
+// data starts at `data_offset`), and puts the new file in `temp`'s place.
+// QUODREL_OK, or the failure, told.
+quodrel_error write_again_without_left_out(const Creation& c, platform::TempFile& temp,
+                                           std::int32_t data_offset);
+
+} // namespace quodrel

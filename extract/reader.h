@@ -1,0 +1,61 @@
+// An archive opened for reading: where its bytes come from (a file, bytes in memory, a
+// caller's reader), its header, its entry table read and checked, and what extraction
+// makes of each entry. Extraction, the library's archive handle, listing and checking
+// all read an archive so, once.
+#pragma once
+
+#include "archive/table.h"
+#include "extract/plan.h"
+#include "platform/files.h"
+#include "transfer/copy.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace quodrel {
+
+// Where an archive's bytes come from: readable by position, from many threads at once.
+class ArchiveBytes : public transfer::Readable {
+public:
+    explicit ArchiveBytes(std::uint64_t size) : size_(size) {}
+    std::uint64_t size() const { return size_; }
+    // The file it is, so that extraction never writes over it; invalid for what is no file.
+    virtual platform::FileId id() const { return platform::FileId{}; }
+
+private:
+    std::uint64_t size_;
+};
+
+// The archive at `path` as a plain file; null when it cannot be opened so (missing, a
+// folder, a FIFO or device, no right to read it), `error` then telling why.
+std::unique_ptr<ArchiveBytes> archive_file(const std::string& path, int& error);
+
+// `size` bytes at `data`, which the caller keeps alive.
+std::unique_ptr<ArchiveBytes> archive_in_memory(const void* data, std::size_t size);
+
+// `size` bytes that `read_at(context, ...)` reads.
+std::unique_ptr<ArchiveBytes> archive_from_reader(
+    std::int64_t (*read_at)(void* context, void* buffer, std::size_t size, std::uint64_t offset),
+    std::uint64_t size, void* context);
+
+struct OpenArchive {
+    std::unique_ptr<ArchiveBytes> bytes;
+    std::string name; // how texts name it
+    ArchiveHeader header;
+    EntryTable table;
+    ExtractionPlan plan; // under this system's rules
+};
+
+// Reads the header and the entry table after it, names as this system writes them (one
+// that is not UTF-8 came from an older Windows program), checks the table's structure
+// and, when it is sound, plans its extraction under this system's rules. QUODREL_OK,
+// or the damage that forbids writing anything (the table's, or no memory for it); with
+// `require_magic`, QUODREL_ERROR_NOT_AN_ARCHIVE for bytes that do not start as an
+// archive does, before any damage they seem to have.
+quodrel_error read_archive(OpenArchive& archive, bool require_magic);
+
+// The error that damage to a table is.
+quodrel_error error_of(TableDamage damage);
+
+} // namespace quodrel

@@ -1,0 +1,190 @@
+// The operations of the C interface: extract, create, list and check. Each reads its
+// options, tells its events, and lets no exception out.
+#include "archive/tree.h"
+#include "create/builder.h"
+#include "extract/extractor.h"
+#include "lib/handle.h"
+#include "lib/options.h"
+
+#include <cstddef>
+#include <new>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace quodrel {
+namespace {
+
+// The size of the first version's options: anything smaller was never a quodrel_options.
+// Fields later versions add are read only where `size` covers them.
+constexpr std::size_t kFirstOptionsSize =
+    offsetof(quodrel_options, outputs) + sizeof(quodrel_options::outputs);
+
+// Runs an operation, turning what it throws into an error: no memory is told as an
+// event, if the caller still listens.
+template <class Run> quodrel_error guarded(Events& events, Run run) {
+    try {
+        return run();
+    } catch (const std::bad_alloc&) {
+        events.failed(QUODREL_ERROR_NO_MEMORY, 0, std::string_view());
+        return QUODREL_ERROR_NO_MEMORY;
+    } catch (...) {
+        return QUODREL_ERROR_NO_MEMORY; // (nothing else is thrown by the operations)
+    }
+}
+
+std::vector<std::string> chosen_paths(const char* const* paths, size_t count) {
+    return std::vector<std::string>(paths, paths + count);
+}
+
+// The totals -l and -t end with: every entry of the archive.
+bool tell_totals(const OpenArchive& archive, Events& events) {
+    std::int64_t files = 0, folders = 0, bytes = 0;
+    for (std::size_t i = 0; i < archive.table.size(); ++i) {
+        const std::int64_t size = archive.table[i].record.size;
+        (size == 0 ? folders : files) += 1;
+        bytes += size;
+    }
+    return events.end(files, folders, bytes);
+}
+
+// Lists or checks an archive: every entry told in table order, then the totals.
+quodrel_error walk_entries(const quodrel_archive* archive, const quodrel_options* options,
+                           quodrel_operation operation) {
+    const Settings settings = settings_of(options);
+    if (!archive || !settings.valid)
+        return QUODREL_ERROR_ARGUMENT;
+    Events events(operation, settings.on_event, settings.context);
+    return guarded(events, [&] {
+        const OpenArchive& opened = archive->opened;
+        const EntryTable& table = opened.table;
+        if (!events.begin(opened.name, static_cast<std::int64_t>(table.size()), 0))
+            return QUODREL_ERROR_CANCELLED;
+        TreeWalker walk;
+        bool refused = false;
+        for (std::size_t i = 0; i < table.size(); ++i) {
+            walk.next(static_cast<std::int32_t>(i), table[i].record, table.name(i));
+            const std::int64_t size = table[i].record.size;
+            const quodrel_refusal refusal = quodrel_entry_refusal(archive, i);
+            bool going = true;
+            if (operation == QUODREL_OPERATION_CHECK && refusal != QUODREL_WRITTEN) {
+                refused = true;
+                going = events.refused(i, walk.entry_path(), refusal, size);
+            } else {
+                going = events.entry(i, walk.entry_path(), size);
+            }
+            if (!going)
+                return QUODREL_ERROR_CANCELLED;
+        }
+        if (!tell_totals(opened, events))
+            return QUODREL_ERROR_CANCELLED;
+        return refused ? QUODREL_ERROR_INCOMPLETE : QUODREL_OK;
+    });
+}
+
+} // namespace
+
+Settings settings_of(const quodrel_options* options) {
+    Settings settings;
+    unsigned threads = 0;
+    if (options) {
+        if (options->size < kFirstOptionsSize) {
+            settings.valid = false;
+            return settings;
+        }
+        threads = options->threads;
+        settings.on_event = options->on_event;
+        settings.context = options->context;
+        if (options->outputs) {
+            settings.crew.watch.on_begin = options->outputs->begin;
+            settings.crew.watch.on_created = options->outputs->created;
+            settings.crew.watch.on_finished = options->outputs->finished;
+            settings.crew.watch.context = options->outputs->context;
+        }
+    }
+    if (threads == 0) {
+        const unsigned cores = std::thread::hardware_concurrency();
+        threads = cores == 0 ? 1 : cores;
+    }
+    settings.crew.threads = threads;
+    return settings;
+}
+
+} // namespace quodrel
+
+using namespace quodrel;
+
+extern "C" {
+
+quodrel_error quodrel_extract(const char* archive_path, const char* folder,
+                              const char* const* paths, size_t path_count,
+                              const quodrel_options* options) {
+    const Settings settings = settings_of(options);
+    if (!archive_path || !folder || (path_count != 0 && !paths) || !settings.valid)
+        return QUODREL_ERROR_ARGUMENT;
+    for (std::size_t i = 0; i < path_count; ++i)
+        if (!paths[i])
+            return QUODREL_ERROR_ARGUMENT;
+    Events events(path_count != 0 ? QUODREL_OPERATION_EXTRACT_CHOSEN : QUODREL_OPERATION_EXTRACT,
+                  settings.on_event, settings.context);
+    return guarded(events, [&] {
+        int system_error = 0;
+        OpenArchive archive;
+        archive.bytes = archive_file(archive_path, system_error);
+        if (!archive.bytes) {
+            events.failed(QUODREL_ERROR_OPEN, system_error, archive_path);
+            return QUODREL_ERROR_OPEN;
+        }
+        archive.name = archive_path;
+        // The magic is not asked for: the format never demanded it.
+        const quodrel_error damage = read_archive(archive, false);
+        if (damage != QUODREL_OK) {
+            // What the header says is told first, then why nothing more is.
+            if (events.begin(archive.name, archive.header.entry_count, 0,
+                             archive.header.data_offset))
+                events.failed(damage, 0, archive_path);
+            return events.cancelled() ? QUODREL_ERROR_CANCELLED : damage;
+        }
+        const std::vector<std::string> chosen = chosen_paths(paths, path_count);
+        return extract_archive(archive, folder, path_count != 0 ? &chosen : nullptr, settings.crew,
+                               events);
+    });
+}
+
+quodrel_error quodrel_extract_archive(const quodrel_archive* archive, const char* folder,
+                                      const char* const* paths, size_t path_count,
+                                      const quodrel_options* options) {
+    const Settings settings = settings_of(options);
+    if (!archive || !folder || (path_count != 0 && !paths) || !settings.valid)
+        return QUODREL_ERROR_ARGUMENT;
+    for (std::size_t i = 0; i < path_count; ++i)
+        if (!paths[i])
+            return QUODREL_ERROR_ARGUMENT;
+    Events events(path_count != 0 ? QUODREL_OPERATION_EXTRACT_CHOSEN : QUODREL_OPERATION_EXTRACT,
+                  settings.on_event, settings.context);
+    return guarded(events, [&] {
+        const std::vector<std::string> chosen = chosen_paths(paths, path_count);
+        return extract_archive(archive->opened, folder, path_count != 0 ? &chosen : nullptr,
+                               settings.crew, events);
+    });
+}
+
+quodrel_error quodrel_create(const char* folder, const char* archive_path,
+                             const quodrel_options* options) {
+    const Settings settings = settings_of(options);
+    if (!folder || !archive_path || !settings.valid)
+        return QUODREL_ERROR_ARGUMENT;
+    Events events(QUODREL_OPERATION_CREATE, settings.on_event, settings.context);
+    return guarded(events,
+                   [&] { return create_archive(folder, archive_path, settings.crew, events); });
+}
+
+quodrel_error quodrel_list(const quodrel_archive* archive, const quodrel_options* options) {
+    return walk_entries(archive, options, QUODREL_OPERATION_LIST);
+}
+
+quodrel_error quodrel_check(const quodrel_archive* archive, const quodrel_options* options) {
+    return walk_entries(archive, options, QUODREL_OPERATION_CHECK);
+}
+
+} // extern "C"

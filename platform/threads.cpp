@@ -1,0 +1,7 @@
+#include "platform/threads.h"
+
+#ifdef _WIN32
+#include "platform/win32/threads.inc"
+#else
+#include "platform/posix/threads.inc"
+#endif

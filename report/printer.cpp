@@ -1,0 +1,56 @@
+#include "report/printer.h"
+
+namespace quodrel {
+
+quodrel_options Printer::options(unsigned threads, const quodrel_output_hooks* outputs) {
+    quodrel_options options = QUODREL_OPTIONS_INIT;
+    options.threads = threads;
+    options.on_event = on_event;
+    options.context = this;
+    options.outputs = outputs;
+    return options;
+}
+
+int Printer::on_event(void* context, const quodrel_event* event) {
+    return static_cast<Printer*>(context)->print(*event) ? 0 : 1;
+}
+
+bool Printer::print(const quodrel_event& event) {
+    text_.resize(256);
+    const std::size_t n = quodrel_event_text(&event, &text_[0], text_.size());
+    if (n >= text_.size()) {
+        text_.resize(n + 1);
+        quodrel_event_text(&event, &text_[0], text_.size());
+    }
+    text_.resize(n);
+    return print(text_);
+}
+
+bool Printer::print(std::string_view text) {
+    if (text.empty())
+        return !cut_off_;
+    if (text.rfind("ERROR! ", 0) == 0)
+        failed_ = true;
+    if (!cut_off_ && !write_(text))
+        cut_off_ = true;
+    return !cut_off_;
+}
+
+quodrel_event failure_event(quodrel_error error, const char* path) {
+    quodrel_event event = {};
+    event.size = sizeof event;
+    event.kind = QUODREL_EVENT_FAILED;
+    event.index = QUODREL_NO_INDEX;
+    event.error = error;
+    event.path = path;
+    return event;
+}
+
+quodrel_event refusal_event(quodrel_refusal refusal, const char* path) {
+    quodrel_event event = failure_event(QUODREL_OK, path);
+    event.kind = QUODREL_EVENT_REFUSED;
+    event.refusal = refusal;
+    return event;
+}
+
+} // namespace quodrel

@@ -1,0 +1,48 @@
+// What the user reads: every event an operation tells, printed in the words the
+// library gives it (quodrel_event_text), each piece as soon as it comes, and whether an
+// "ERROR! " line was among them (the exit status).
+#pragma once
+
+#include "quodrel/quodrel.h"
+
+#include <string>
+#include <string_view>
+
+namespace quodrel {
+
+class Printer {
+public:
+    // Where the text goes: false when it could not be written there.
+    using Write = bool (*)(std::string_view text);
+    explicit Printer(Write write) : write_(write) {}
+
+    // Options that tell this printer every event, on `threads` threads, with `outputs`
+    // (or none) told of half-written files.
+    quodrel_options options(unsigned threads, const quodrel_output_hooks* outputs = nullptr);
+
+    // Prints one event; false once the text could not be written (the operation is
+    // then asked to stop).
+    bool print(const quodrel_event& event);
+    // Prints a text of the program's own.
+    bool print(std::string_view text);
+
+    // Whether an "ERROR! " line was printed.
+    bool failed() const { return failed_; }
+    // Whether the output could not all be written.
+    bool cut_off() const { return cut_off_; }
+
+private:
+    static int on_event(void* context, const quodrel_event* event);
+
+    Write write_;
+    std::string text_;
+    bool failed_ = false;
+    bool cut_off_ = false;
+};
+
+// Events the program makes itself, for what it finds before or beside an operation
+// (a path the user named that the archive does not have): told as the library would.
+quodrel_event failure_event(quodrel_error error, const char* path);
+quodrel_event refusal_event(quodrel_refusal refusal, const char* path);
+
+} // namespace quodrel
