@@ -31,7 +31,7 @@ std::int64_t lay_out_table(EntryTable& table) {
         EntryRecord& record = table[i].record;
         record.name_length = padded_name_length(table[i].name_size);
         data_offset += record.name_length;
-        // The entry after a directory (or an empty file) carries the size of the listing it opens.
+        // The entry after a folder (or an empty file) carries the size of the listing it opens.
         if (record.size == 0 && i + 1 < table.size())
             table[i + 1].record.listing_count = record.child_count;
     }
@@ -54,7 +54,7 @@ ArchiveHeader read_header(ByteSource& source) {
 
 namespace {
 
-// Whether every entry can be placed: no directory opens a level past the limit.
+// Whether every entry can be placed: no folder opens a level past the limit.
 bool levels_fit(const EntryTable& table) {
     TreeWalker walk;
     for (std::size_t i = 0; i < table.size(); ++i)

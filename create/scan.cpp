@@ -21,12 +21,12 @@ void refuse(Scan& scan, quodrel_refusal refusal, std::string below_root, bool re
         {QUODREL_ERROR_REFUSED, refusal, 0, std::move(below_root), refuses_archive});
 }
 
-// Appends the entries below dir_path (whose path below the root is `below_root`, with
+// Appends the entries below folder_path (whose path below the root is `below_root`, with
 // a closing "/" unless it is the root's "") and returns how many lie directly inside it.
-std::int32_t scan_directory(Scan& scan, const std::string& dir_path,
+std::int32_t scan_directory(Scan& scan, const std::string& folder_path,
                             const std::string& below_root) {
     std::vector<platform::FolderEntry> listing;
-    if (!platform::list_folder(dir_path, listing)) {
+    if (!platform::list_folder(folder_path, listing)) {
         // Without its root there is nothing to pack: no archive rather than an empty one.
         const std::string folder =
             below_root.empty() ? below_root : below_root.substr(0, below_root.size() - 1);
@@ -42,7 +42,7 @@ std::int32_t scan_directory(Scan& scan, const std::string& dir_path,
               });
     std::int32_t local_count = 0;
     for (platform::FolderEntry& item : listing) {
-        const std::string path = dir_path + "/" + item.name;
+        const std::string path = folder_path + "/" + item.name;
         if (item.is_folder
                 ? std::count(scan.open_folders.begin(), scan.open_folders.end(), item.id) != 0
                 : is_skipped_file(scan, item, path))

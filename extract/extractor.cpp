@@ -204,12 +204,11 @@ std::int64_t bytes_to_write(const OpenArchive& archive, const std::vector<Step>&
 
 } // namespace
 
-quodrel_error extract_archive(const OpenArchive& archive, const std::string& dest_dir,
-                              const std::vector<std::string>* chosen, const transfer::Crew& crew,
-                              Events& events) {
+quodrel_error extract_archive(const OpenArchive& archive, std::vector<Step> steps,
+                              const std::string& dest_dir, const std::vector<std::string>* chosen,
+                              const transfer::Crew& crew, Events& events) {
     // An empty destination means the current folder, never the filesystem root.
     const std::string base = dest_dir.empty() ? std::string(".") : dest_dir;
-    std::vector<Step> steps = archive.plan.steps;
     Selection selection;
     if (chosen) {
         // Only what the paths name, and the folders above it.

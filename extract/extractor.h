@@ -13,13 +13,15 @@
 namespace quodrel {
 
 // Recreates below `dest_dir` the tree of an archive read and planned, telling what
-// happens through `events` (its first event the beginning). With `chosen`, only the
-// entries those paths name (and the folders above them) are written. Returns
+// happens through `events` (its first event the beginning). `steps` are its plan's
+// (a copy, or the plan itself where the archive is this extraction's alone). With
+// `chosen`, only the entries those paths name (and the folders above them) are
+// written. Returns
 // QUODREL_OK, QUODREL_ERROR_DESTINATION when `dest_dir` cannot be had (nothing
 // written), QUODREL_ERROR_INCOMPLETE when something was refused or not written,
 // QUODREL_ERROR_CANCELLED.
-quodrel_error extract_archive(const OpenArchive& archive, const std::string& dest_dir,
-                              const std::vector<std::string>* chosen, const transfer::Crew& crew,
-                              Events& events);
+quodrel_error extract_archive(const OpenArchive& archive, std::vector<Step> steps,
+                              const std::string& dest_dir, const std::vector<std::string>* chosen,
+                              const transfer::Crew& crew, Events& events);
 
 } // namespace quodrel

@@ -146,8 +146,10 @@ quodrel_error quodrel_extract(const char* archive_path, const char* folder,
             return events.cancelled() ? QUODREL_ERROR_CANCELLED : damage;
         }
         const std::vector<std::string> chosen = chosen_paths(paths, path_count);
-        return extract_archive(archive, folder, path_count != 0 ? &chosen : nullptr, settings.crew,
-                               events);
+        // The archive is this extraction's alone: its plan is taken, not copied.
+        std::vector<Step> steps = std::move(archive.plan.steps);
+        return extract_archive(archive, std::move(steps), folder,
+                               path_count != 0 ? &chosen : nullptr, settings.crew, events);
     });
 }
 
@@ -164,8 +166,8 @@ quodrel_error quodrel_extract_archive(const quodrel_archive* archive, const char
                   settings.on_event, settings.context);
     return guarded(events, [&] {
         const std::vector<std::string> chosen = chosen_paths(paths, path_count);
-        return extract_archive(archive->opened, folder, path_count != 0 ? &chosen : nullptr,
-                               settings.crew, events);
+        return extract_archive(archive->opened, archive->opened.plan.steps, folder,
+                               path_count != 0 ? &chosen : nullptr, settings.crew, events);
     });
 }
 

@@ -46,10 +46,10 @@ std::string extended_form(std::string_view full_path) {
 }
 
 Existing existing_from_attributes(std::uint32_t attributes) {
-    constexpr std::uint32_t kDirectory = 0x10, kDevice = 0x40, kReparsePoint = 0x400;
+    constexpr std::uint32_t kFolder = 0x10, kDevice = 0x40, kReparsePoint = 0x400;
     if (attributes & (kReparsePoint | kDevice))
         return Existing::refused;
-    return attributes & kDirectory ? Existing::folder : Existing::file;
+    return attributes & kFolder ? Existing::folder : Existing::file;
 }
 
 } // namespace quodrel::rules

@@ -283,7 +283,10 @@ typedef struct quodrel_event {
  * 0 to go on, anything else to cancel: the operation then stops as an interrupt
  * would stop the quodrel program (no half-written file is left, an existing archive
  * is kept, files already complete stay), tells nothing more, and returns
- * QUODREL_ERROR_CANCELLED. */
+ * QUODREL_ERROR_CANCELLED. A cancel at the last events, once the work is done (the
+ * archive in place, every entry written), changes nothing. The callback returns: it
+ * must not throw an exception or jump out of the call (longjmp), which would leave
+ * the operation's threads and files behind. */
 typedef int (*quodrel_on_event)(void* context, const quodrel_event* event);
 
 /* The event in the quodrel program's own words, exactly as it prints them ("ERROR! "

@@ -126,4 +126,47 @@ TEST(Pick, OneFileOnStandardOutputAndNothingElse) {
     EXPECT_EQ(paths_below(dir.path()), (std::vector<std::string>{"/m.dat"}));
 }
 
+// -p finds what extraction writes at a path, and never reads a refused entry through
+// one: not a name holding "/" that reads like the real file's path, nothing inside a
+// refused folder, no file asked for as a folder.
+TEST(Pick, PrintGivesWhatExtractionWritesThereAndNeverARefusedEntry) {
+    TempDir dir;
+    write_file(dir / "h.dat", ArchiveWriter()
+                                  .dir("..", 1)
+                                  .file("evil", "EVIL")
+                                  .file("cfg/run.sh", "BAD")
+                                  .dir("cfg", 1)
+                                  .file("run.sh", "GOOD")
+                                  .file("a.txt", "text")
+                                  .file("a.txt", "second")
+                                  .bytes());
+    const struct {
+        const char* path;
+        const char* out;
+        const char* error; // on standard error
+    } rows[] = {
+        {"cfg/run.sh", "GOOD", ""},
+        {"a.txt", "text", ""}, // the first of a name twice: the one extraction writes
+        {"../evil", "", "ERROR! Unsafe name ../evil\n"},
+        {"..", "", "ERROR! Unsafe name ..\n"},
+        {"a.txt/", "", "ERROR! Not in the archive a.txt/\n"},
+        {"cfg", "", "ERROR! Not a file cfg\n"},
+    };
+    for (const auto& row : rows) {
+        const Result run = quodrel({"-p", "h.dat", row.path}, dir.path());
+        EXPECT_EQ(run.out, row.out) << row.path;
+        EXPECT_EQ(run.status, *row.error ? 1 : 0) << row.path;
+        if (under_wine())
+            continue; // (what standard error says is checked on Linux)
+        const std::string command = "cd '" + dir.path() + "' && '" + QUODREL_BINARY +
+                                    "' -p h.dat '" + row.path + "' >/dev/null 2>e; exit 0";
+        ASSERT_EQ(std::system(command.c_str()), 0);
+        EXPECT_EQ(read_file(dir / "e"), row.error) << row.path;
+        std::remove((dir / "e").c_str());
+    }
+    // Extraction writes the very files -p gave.
+    EXPECT_EQ(quodrel({"-e", "h.dat", "out", "-s"}, dir.path()).status, 1);
+    EXPECT_EQ(tree(dir / "out"), "d /cfg\nf /a.txt text\nf /cfg/run.sh GOOD\n");
+}
+
 } // namespace

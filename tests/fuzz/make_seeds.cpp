@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <sys/stat.h>
 
 using testing_support::ArchiveWriter;
 using testing_support::TestRecord;
@@ -37,6 +38,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     g_dir = argv[1];
+    mkdir(g_dir.c_str(), 0777); // (or there already)
     // Valid archives.
     seed(ArchiveWriter().bytes());
     seed(ArchiveWriter().file("a.txt", "hello").dir("sub", 1).file("b.bin", "bb").bytes());

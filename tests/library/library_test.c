@@ -369,6 +369,43 @@ static void test_hostile_and_finding(void) {
     CHECK(stat("evil", &st) != 0 && stat("hostile/cfg/run.sh", &st) == 0 && st.st_size == 4);
 }
 
+/* Data that does not lie within the archive is never read, whatever its entry. */
+static void test_refused_reads(void) {
+    /* One file "f" whose record says where its data is: at `offset`, `size` bytes; the
+     * archive holds 4 bytes of data. */
+    const struct {
+        int32_t offset, size;
+        quodrel_refusal refusal;
+        quodrel_error read;
+    } rows[] = {
+        {0, 4, QUODREL_WRITTEN, QUODREL_OK},
+        {1, 4, QUODREL_REFUSED_DATA_CUT_SHORT, QUODREL_ERROR_REFUSED},
+        {0, 0x7fffffff, QUODREL_REFUSED_DATA_CUT_SHORT, QUODREL_ERROR_REFUSED},
+        {-41, 4, QUODREL_REFUSED_DATA_OUT_OF_RANGE, QUODREL_ERROR_REFUSED},
+        {0, -1, QUODREL_REFUSED_DATA_OUT_OF_RANGE, QUODREL_ERROR_REFUSED},
+    };
+    for (size_t i = 0; i < sizeof rows / sizeof rows[0]; ++i) {
+        unsigned char bytes[44] = {'C', 'H', 'E', 'L', 'A', 'L', 'I', 'C', 1, 0, 0, 0, 40, 0, 0, 0};
+        const int32_t fields[5] = {rows[i].offset, rows[i].size, 0, 0, 4};
+        for (int k = 0; k < 5; ++k)
+            for (int b = 0; b < 4; ++b)
+                bytes[16 + 4 * k + b] = (unsigned char)((uint32_t)fields[k] >> (8 * b));
+        memcpy(bytes + 36, "f\0\0\0DATA", 8);
+        quodrel_archive* archive = NULL;
+        CHECK(quodrel_open_memory(bytes, sizeof bytes, NULL, 0, &archive) == QUODREL_OK);
+        CHECK(quodrel_entry_refusal(archive, 0) == rows[i].refusal);
+        char buffer[8] = "-------";
+        size_t got = 9;
+        CHECK(quodrel_read(archive, 0, 0, buffer, sizeof buffer, &got) == rows[i].read);
+        CHECK(rows[i].read == QUODREL_OK ? got == 4 && memcmp(buffer, "DATA", 4) == 0
+                                         : got == 0 && memcmp(buffer, "-------", 8) == 0);
+        size_t index = 0;
+        CHECK(quodrel_find(archive, "f", &index) ==
+              (rows[i].read == QUODREL_OK ? QUODREL_OK : QUODREL_ERROR_REFUSED));
+        quodrel_close(archive);
+    }
+}
+
 static void test_errors_are_values(void) {
     quodrel_archive* archive = (quodrel_archive*)1;
     static const char cut[30] = "CHELALIC\x02";
@@ -442,6 +479,7 @@ int main(void) {
     test_create_open_and_read();
     test_memory_and_reader();
     test_hostile_and_finding();
+    test_refused_reads();
     test_errors_are_values();
     test_cancelling();
 

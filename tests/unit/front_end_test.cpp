@@ -1,5 +1,6 @@
-// The front end's small rules and the progress rule: which paths are archives, where
-// a dropped folder's archive goes, and when a dot is due.
+// The front end's small rules and the program's words: which paths are archives, where
+// a dropped folder's archive goes, when a dot is due, how names print, and what each
+// event says.
 #include "app/run_command.h"
 #include "events/text.h"
 
@@ -26,6 +27,112 @@ TEST(Progress, DotsForEveryTableSize) {
     EXPECT_EQ(dots(149), 75); // step 2
     EXPECT_TRUE(progress_dot_due(120, 0));
     EXPECT_FALSE(progress_dot_due(120, 1));
+}
+
+// Every byte a terminal would obey is escaped, and nothing else: the C0 controls (three
+// by name), DEL, and the C1 controls as UTF-8 encodes them.
+TEST(Printing, ControlBytesAreEscapedEverythingElseStays) {
+    const std::pair<std::string, std::string> rows[] = {
+        {"plain name.txt", "plain name.txt"},
+        {"tab\there", "tab\\there"},
+        {"a\tb\nc\rd", "a\\tb\\nc\\rd"},
+        {"\x01\x1f", "\\001\\037"},
+        {"esc\x1b[31m", "esc\\033[31m"},
+        {"del\x7f", "del\\177"},
+        {"c1 \xc2\x80 \xc2\x9b \xc2\x9f", "c1 \\302\\200 \\302\\233 \\302\\237"},
+        {"nbsp \xc2\xa0 \xc2\x7f", "nbsp \xc2\xa0 \xc2\\177"},
+        {"caf\xc3\xa9 \xe6\x97\xa5 \xf0\x9f\x93\x81", "caf\xc3\xa9 \xe6\x97\xa5 \xf0\x9f\x93\x81"},
+        {"back\\slash/and/slash", "back\\slash/and/slash"},
+        {"lone \xc2", "lone \xc2"},
+    };
+    for (const auto& [name, printed] : rows)
+        EXPECT_EQ(printable(name), printed) << printed;
+    for (int byte = 0x20; byte < 0x7f; ++byte)
+        EXPECT_EQ(printable(std::string(1, static_cast<char>(byte))).size(), 1u) << byte;
+}
+
+quodrel_event event_of(quodrel_event_kind kind, quodrel_operation operation, const char* path) {
+    quodrel_event event = {};
+    event.size = sizeof event;
+    event.kind = kind;
+    event.operation = operation;
+    event.index = QUODREL_NO_INDEX;
+    event.path = path;
+    return event;
+}
+
+// The words of the program, event by event: a path the user gave prints as given, a
+// name from an archive or a tree escaped, below the folder the user gave.
+TEST(Printing, EveryEventInTheProgramsWords) {
+    quodrel_event begin = event_of(QUODREL_EVENT_BEGIN, QUODREL_OPERATION_EXTRACT, "a\n.dat");
+    begin.entries_total = -3;
+    begin.data_offset = 16;
+    EXPECT_EQ(event_text(begin), "Extracting a\n.dat\n-3 files, data offset 16\n");
+    begin.operation = QUODREL_OPERATION_CREATE;
+    begin.entries_total = 7;
+    EXPECT_EQ(event_text(begin), "Creating a\n.dat (7 files)\n");
+    begin.operation = QUODREL_OPERATION_EXTRACT_CHOSEN;
+    EXPECT_EQ(event_text(begin), "");
+
+    quodrel_event refused = event_of(QUODREL_EVENT_REFUSED, QUODREL_OPERATION_EXTRACT, "d/\x1b");
+    refused.index = 4;
+    refused.refusal = QUODREL_REFUSED_UNSAFE_NAME;
+    refused.folder = "out\n";
+    EXPECT_EQ(event_text(refused), "ERROR! Unsafe name out\n/d/\\033\n");
+    refused.folder = nullptr;
+    EXPECT_EQ(event_text(refused), "ERROR! Unsafe name d/\\033\n");
+    refused.refusal = QUODREL_REFUSED_INSIDE;
+    EXPECT_EQ(event_text(refused), "");
+
+    quodrel_event failed = event_of(QUODREL_EVENT_FAILED, QUODREL_OPERATION_CREATE, "x\ty.dat");
+    const std::pair<quodrel_error, std::string> failures[] = {
+        {QUODREL_ERROR_OPEN, "ERROR! Cannot open x\ty.dat\n"},
+        {QUODREL_ERROR_CREATE, "ERROR! Cannot create x\ty.dat\n"},
+        {QUODREL_ERROR_DESTINATION, "ERROR! Cannot create x\ty.dat\n"},
+        {QUODREL_ERROR_WRITE, "ERROR! Cannot write x\ty.dat\n"},
+        {QUODREL_ERROR_LIMIT, "ERROR! Archive too large x\ty.dat\n"},
+        {QUODREL_ERROR_TABLE_CUT_SHORT, "ERROR! Entry table cut short in x\ty.dat\n"},
+        {QUODREL_ERROR_NOT_AN_ARCHIVE, "ERROR! Not an archive x\ty.dat\n"},
+        {QUODREL_ERROR_NO_MEMORY, "ERROR! No memory for the entry table of x\ty.dat\n"},
+        {QUODREL_ERROR_NOT_FOUND, "ERROR! Not in the archive x\\ty.dat\n"}, // a path inside
+    };
+    for (const auto& [error, text] : failures) {
+        failed.error = error;
+        EXPECT_EQ(event_text(failed), text) << quodrel_error_text(error);
+    }
+    failed.path = "";
+    failed.error = QUODREL_ERROR_NO_MEMORY;
+    EXPECT_EQ(event_text(failed), "ERROR! Out of memory\n");
+    failed.index = 2;
+    failed.bytes = 4096;
+    EXPECT_EQ(event_text(failed), "ERROR! Memory allocation failed! (4096 bytes)\n");
+
+    quodrel_event listed = event_of(QUODREL_EVENT_ENTRY, QUODREL_OPERATION_LIST, "sub");
+    EXPECT_EQ(event_text(listed), "         0 sub/\n");
+    listed.bytes = 1234567;
+    EXPECT_EQ(event_text(listed), "   1234567 sub\n");
+    listed.operation = QUODREL_OPERATION_EXTRACT;
+    EXPECT_EQ(event_text(listed), "");
+
+    quodrel_event end = event_of(QUODREL_EVENT_END, QUODREL_OPERATION_EXTRACT, "");
+    EXPECT_EQ(event_text(end), "\nDone\n");
+    end.operation = QUODREL_OPERATION_CHECK;
+    end.files = 2;
+    end.folders = 1;
+    end.bytes_done = 8;
+    EXPECT_EQ(event_text(end), "2 files, 1 directories, 8 bytes\n");
+}
+
+TEST(Printing, ADotBeforeEachEntryTheRuleNamesAndNoneAfterTheLast) {
+    quodrel_event progress = event_of(QUODREL_EVENT_PROGRESS, QUODREL_OPERATION_CREATE, "");
+    progress.entries_total = 120;
+    std::string dots;
+    for (progress.entries_done = 0; progress.entries_done <= 120; ++progress.entries_done)
+        dots += event_text(progress);
+    EXPECT_EQ(dots, std::string(60, '.'));
+    progress.operation = QUODREL_OPERATION_EXTRACT_CHOSEN;
+    progress.entries_done = 0;
+    EXPECT_EQ(event_text(progress), "");
 }
 
 TEST(ArchiveSuffix, AnyLetterCaseAtLeastFourCharacters) {

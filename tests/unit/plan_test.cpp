@@ -3,6 +3,7 @@
 #include "archive/table.h"
 #include "archive/tree.h"
 #include "extract/plan.h"
+#include "extract/select.h"
 
 #include <gtest/gtest.h>
 
@@ -97,6 +98,47 @@ TEST(Plan, RefusedDirectoriesTakeTheirContentsWithThem) {
               (Paths{"!/../", "-", "-", "-", "/z", "!/"}));
 }
 
+// A name clashes with the names met before it in its own folder only: those of a
+// folder the walk has left are forgotten with it, those of the folders around stay.
+TEST(Plan, ClashesAreWithinOneFolderAcrossClosedSubfolders) {
+    const struct {
+        std::vector<Item> items;
+        Paths expected;
+    } rows[] = {
+        {{file("x"), dir("d", 1), file("y"), file("x")}, {"/x", "/d/", "/d/y", "!/x"}},
+        {{dir("d", 1), file("x"), file("x")}, {"/d/", "/d/x", "/x"}},
+        {{file("x"), dir("d", 1), dir("e", 1), file("x"), file("x")},
+         {"/x", "/d/", "/d/e/", "/d/e/x", "!/x"}},
+        {{dir("d", 2), dir("e", 1), file("y"), file("y"), file("y")},
+         {"/d/", "/d/e/", "/d/e/y", "/d/y", "/y"}},
+        {{dir("d", 0), dir("d", 1), file("x"), file("d")}, {"/d/", "!/d/", "-", "!/d"}},
+        {{dir("a", 1), file("x"), dir("b", 1), file("x"), file("b")},
+         {"/a/", "/a/x", "/b/", "/b/x", "!/b"}},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(paths(row.items), row.expected) << row.expected.front();
+}
+
+TEST(Plan, FoldedNamesClashUnderTheRulesThatFoldThem) {
+    const std::vector<Item> items = {file("README"), dir("sub", 1), file("readme"), file("readme"),
+                                     dir("Sub", 0)};
+    EXPECT_EQ(paths(items), (Paths{"/README", "/sub/", "/sub/readme", "/readme", "/Sub/"}));
+    const EntryTable table = table_of(items);
+    PlanRules rules = rules_for(table, true);
+    rules.fold = [](const std::string& name) {
+        std::string folded = name;
+        for (char& c : folded)
+            c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+        return folded;
+    };
+    const ExtractionPlan plan = plan_extraction(table, rules);
+    const Action expected[] = {Action::write_file, Action::make_folder, Action::write_file,
+                               Action::refuse, Action::refuse};
+    for (std::size_t i = 0; i < table.size(); ++i)
+        EXPECT_EQ(plan.steps[i].action, expected[i]) << i;
+    EXPECT_EQ(plan.steps[3].refusal(), QUODREL_REFUSED_NAME_CLASH);
+}
+
 TEST(Plan, WindowsRulesRefuseDevicesAndTrailingDots) {
     const std::vector<Item> items = {file("CON"), dir("aux", 1), file("in"), file("a."),
                                      file("ok")};
@@ -123,6 +165,64 @@ TEST(Plan, FileDataMustLieInsideTheArchive) {
     EXPECT_EQ(plan.steps[1].refusal(), QUODREL_REFUSED_DATA_CUT_SHORT);
     EXPECT_EQ(plan.steps[2].refusal(), QUODREL_REFUSED_DATA_OUT_OF_RANGE);
     EXPECT_EQ(plan.steps[3].refusal(), QUODREL_REFUSED_DATA_OUT_OF_RANGE);
+}
+
+// Which entries -x takes: patterns within one part of a path, exact paths first, a
+// folder with everything in it, the folders above what is taken.
+TEST(Choice, PatternsMatchWithinOnePart) {
+    const struct {
+        const char* pattern;
+        const char* name;
+        bool matches;
+    } rows[] = {
+        {"*", "", true},
+        {"*", "anything", true},
+        {"a*", "a", true},
+        {"notes*", "notes", true},
+        {"notes*", "notes.txt", true},
+        {"*.map", ".map", true},
+        {"*.map", "level.map", true},
+        {"*.map", "level.mapx", false},
+        {"?", "", false},
+        {"?", "a", true},
+        {"??", "a", false},
+        {"a?c", "abc", true},
+        {"a*b*c", "axxbyyc", true},
+        {"a*b*c", "axxbyy", false},
+        {"**", "x", true},
+        {"*a", "baba", true},
+        {"*a", "bab", false},
+        {"x", "X", false},
+        {"", "", true},
+        {"", "a", false},
+        {"a**", "a", true},
+        {"*?", "", false},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(part_matches(row.pattern, row.name), row.matches)
+            << row.pattern << " / " << row.name;
+}
+
+TEST(Choice, ExactPathsFoldersAndTheFoldersAbove) {
+    const EntryTable table = table_of({dir("maps", 3), file("notes"), file("notes.txt"),
+                                       dir("sub", 1), file("a*b"), file("ab"), dir("x", 0)});
+    const auto chosen = [&](std::vector<std::string> paths) {
+        const Selection selection = select_entries(table, paths);
+        std::string marks;
+        for (const Chosen c : selection.entries)
+            marks += c == Chosen::yes ? 'y' : c == Chosen::above ? 'a' : '.';
+        for (const std::string& path : selection.unmatched)
+            marks += " !" + path;
+        return marks;
+    };
+    EXPECT_EQ(chosen({"maps/notes*"}), "ayy....");  // a trailing "*" matches the empty rest
+    EXPECT_EQ(chosen({"maps/sub"}), "a..yy..");     // a folder with what is inside
+    EXPECT_EQ(chosen({"maps/sub/"}), "a..yy..");    // as -l shows it
+    EXPECT_EQ(chosen({"maps/sub/a*b"}), "a..ay.."); // the name itself, not a pattern
+    EXPECT_EQ(chosen({"ab", "maps/?"}), ".....y. !maps/?");
+    EXPECT_EQ(chosen({"*"}), "yyyyyyy"); // every top-level entry, and what is in them
+    EXPECT_EQ(chosen({"maps/*/*"}), "a..ay..");
+    EXPECT_EQ(chosen({"nothing", "x"}), "......y !nothing");
 }
 
 struct StringSink : ByteSink {
