@@ -47,6 +47,7 @@ coverage:
 	@cd $(COVERAGE) && umask 0 && ctest -j1 -E 'formatted|install' >/dev/null || true
 	@gcovr -r . $(COVERAGE) --filter 'archive/' --filter 'create/' --filter 'extract/' \
 		--filter 'app/' --filter 'report/' --filter 'transfer/' --filter 'rules/' \
+		--filter 'events/' --filter 'lib/' --filter 'console/' \
 		--exclude-unreachable-branches --exclude-throw-branches \
 		--print-summary --txt $(COVERAGE)/coverage.txt | tail -3
 

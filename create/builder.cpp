@@ -260,7 +260,7 @@ quodrel_error create_archive(const std::string& source_dir, const std::string& a
         return QUODREL_ERROR_CREATE;
     }
     // The archive is in place: a cancel from here on comes too late to change that.
-    events.progress(static_cast<std::int64_t>(table.size()), c.bytes_done) &&
+    if (events.progress(static_cast<std::int64_t>(table.size()), c.bytes_done))
         events.end(c.files, c.folders, c.bytes);
     return events.incomplete() ? QUODREL_ERROR_INCOMPLETE : QUODREL_OK;
 }

@@ -234,7 +234,7 @@ quodrel_error extract_archive(const OpenArchive& archive, std::vector<Step> step
     if (events.cancelled())
         return QUODREL_ERROR_CANCELLED;
     // Every entry is done: a cancel from here on comes too late to change that.
-    events.progress(static_cast<std::int64_t>(archive.table.size()), x.bytes_done) &&
+    if (events.progress(static_cast<std::int64_t>(archive.table.size()), x.bytes_done))
         events.end(x.files, x.folders, x.bytes);
     return events.incomplete() ? QUODREL_ERROR_INCOMPLETE : QUODREL_OK;
 }
