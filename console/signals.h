@@ -1,5 +1,6 @@
-// Clean-up when the run is ended from outside (an interrupt, termination or hang-up
-// signal, Ctrl+\; on Windows Ctrl+C, Ctrl+Break or a closing console): no half-written
+// Clean-up when the run is ended from outside (any signal that ends a process by
+// default: an interrupt, termination, hang-up, Ctrl+\, a timer, a user signal; on
+// Windows Ctrl+C, Ctrl+Break or a closing console): no half-written
 // output is left behind. The library tells, through the hooks given here, which file
 // each of its threads is creating and when it is complete; the handlers remove what is
 // not. Telling costs no system call: each thread has a slot of its own, allocated when
@@ -8,7 +9,12 @@
 
 #include "quodrel/quodrel.h"
 
+#include <vector>
+
 namespace quodrel::console {
+
+// The signals that end the run and are handled so (POSIX; none on Windows).
+const std::vector<int>& ending_signals();
 
 // Installs the handlers and returns the hooks for operations that run on up to
 // `threads` threads. Until it is called no handler is installed.

@@ -22,6 +22,12 @@ using KeyEndsWait = bool (*)(bool key_down, unsigned virtual_key, unsigned char 
 // terminal.
 int read_console_key(KeyEndsWait ends_wait);
 
+// Opens the null device onto each of the standard descriptors 0, 1 and 2 that is
+// closed (write-only onto 0, read-only onto 1 and 2, so that reading a closed input
+// and writing a closed output still fail), so that no file the program opens later
+// can become one of them. First thing a program does.
+void open_standard_descriptors();
+
 // Makes standard output write every byte as given, with no newline translation.
 void prepare_standard_output();
 

@@ -66,22 +66,11 @@ const char* error_message(quodrel_error error) {
     return nullptr;
 }
 
-// Whether the event's path is a name from an archive or a tree, rather than a path the
-// caller typed: such a name is printed with its control bytes escaped.
-bool names_an_entry(const quodrel_event& event) {
-    return event.folder || event.index != QUODREL_NO_INDEX || event.kind == QUODREL_EVENT_REFUSED ||
-           event.error == QUODREL_ERROR_NOT_FOUND || event.error == QUODREL_ERROR_NOT_A_FILE;
-}
-
-// Where an event happened, as the messages name it: a path the caller gave as given,
-// an entry below the folder given after it.
+// Where an event happened, as the messages name it: a path the caller gave, or an
+// entry below the folder the caller gave; every part with its control bytes escaped.
 std::string where(const quodrel_event& event) {
-    const char* path = event.path ? event.path : "";
-    if (!names_an_entry(event))
-        return path;
-    if (event.folder)
-        return std::string(event.folder) + "/" + printable(path);
-    return printable(path);
+    const std::string path = printable(event.path ? event.path : "");
+    return event.folder ? printable(event.folder) + "/" + path : path;
 }
 
 bool prints_progress(quodrel_operation operation) {
@@ -93,7 +82,7 @@ std::string failure_text(const quodrel_event& event) {
         if (event.index != QUODREL_NO_INDEX || event.folder)
             return format("ERROR! Memory allocation failed! (%lld bytes)\n", wide(event.bytes));
         if (event.path && *event.path)
-            return format("ERROR! No memory for the entry table of %s\n", event.path);
+            return format("ERROR! No memory for the entry table of %s\n", where(event).c_str());
         return "ERROR! Out of memory\n";
     }
     if (event.error == QUODREL_ERROR_REFUSED) {
@@ -147,10 +136,11 @@ std::string event_text(const quodrel_event& event) {
     switch (event.kind) {
     case QUODREL_EVENT_BEGIN:
         if (event.operation == QUODREL_OPERATION_EXTRACT)
-            return format("Extracting %s\n%lld files, data offset %lld\n", event.path,
+            return format("Extracting %s\n%lld files, data offset %lld\n", where(event).c_str(),
                           wide(event.entries_total), wide(event.data_offset));
         if (event.operation == QUODREL_OPERATION_CREATE)
-            return format("Creating %s (%lld files)\n", event.path, wide(event.entries_total));
+            return format("Creating %s (%lld files)\n", where(event).c_str(),
+                          wide(event.entries_total));
         break;
     case QUODREL_EVENT_PROGRESS:
         if (prints_progress(event.operation) && event.entries_done < event.entries_total &&

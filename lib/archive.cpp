@@ -69,6 +69,15 @@ std::size_t refused_one(const quodrel_archive& archive, std::size_t index) {
 
 } // namespace
 
+std::size_t give(const std::string& text, char* buffer, std::size_t size) {
+    if (buffer && size > 0) {
+        const std::size_t n = std::min(text.size(), size - 1);
+        std::memcpy(buffer, text.data(), n);
+        buffer[n] = '\0';
+    }
+    return text.size();
+}
+
 std::string entry_path(const quodrel_archive& archive, std::size_t index) {
     const EntryTable& table = archive.opened.table;
     const std::vector<std::int32_t>& parents = archive.opened.plan.parents;
@@ -152,12 +161,7 @@ size_t quodrel_entry_path(const quodrel_archive* archive, size_t index, char* bu
             path.clear(); // no memory for one path: told as an empty one
         }
     }
-    if (buffer && size > 0) {
-        const std::size_t n = std::min(path.size(), size - 1);
-        std::memcpy(buffer, path.data(), n);
-        buffer[n] = '\0';
-    }
-    return path.size();
+    return give(path, buffer, size);
 }
 
 int64_t quodrel_entry_size(const quodrel_archive* archive, size_t index) {

@@ -23,4 +23,8 @@ namespace quodrel {
 // Entry `index`'s path, as the interface writes it.
 std::string entry_path(const quodrel_archive& archive, std::size_t index);
 
+// Writes `text` into a caller's buffer as snprintf writes (at most `size` bytes with a
+// closing NUL), and returns its whole length.
+std::size_t give(const std::string& text, char* buffer, std::size_t size);
+
 } // namespace quodrel

@@ -1,6 +1,7 @@
 // The interface's words: its version, its errors and refusals in a few words, and every
 // event as the quodrel program prints it.
 #include "events/text.h"
+#include "lib/handle.h"
 #include "quodrel/quodrel.h"
 
 #include <algorithm>
@@ -72,12 +73,17 @@ size_t quodrel_event_text(const quodrel_event* event, char* buffer, size_t size)
             text.clear(); // no memory for the words
         }
     }
-    if (buffer && size > 0) {
-        const std::size_t n = std::min(text.size(), size - 1);
-        std::memcpy(buffer, text.data(), n);
-        buffer[n] = '\0';
+    return quodrel::give(text, buffer, size);
+}
+
+size_t quodrel_printable(const char* name, char* buffer, size_t size) {
+    std::string text;
+    try {
+        text = quodrel::printable(name ? name : "");
+    } catch (...) {
+        text.clear();
     }
-    return text.size();
+    return quodrel::give(text, buffer, size);
 }
 
 } // extern "C"

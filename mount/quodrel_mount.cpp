@@ -196,6 +196,22 @@ bool open_archive(const std::string& path, Mounted& mounted, quodrel::Printer& o
     return true;
 }
 
+// Opens the null device onto each closed standard descriptor (read-only onto 1 and 2,
+// write-only onto 0, so that using a closed one still fails), before anything else is
+// opened: the archive must never become one of them, which the daemon points at the
+// null device.
+void open_standard_descriptors() {
+    for (int standard = 0; standard <= 2; ++standard) {
+        if (fcntl(standard, F_GETFD) >= 0 || errno != EBADF)
+            continue;
+        const int null = open("/dev/null", (standard == 0 ? O_WRONLY : O_RDONLY) | O_NOCTTY);
+        if (null >= 0 && null != standard) {
+            dup2(null, standard);
+            close(null);
+        }
+    }
+}
+
 // Runs in the background as a daemon does: the parent returns once the mount stands.
 bool go_to_background() {
     const pid_t child = fork();
@@ -220,6 +236,7 @@ bool go_to_background() {
 } // namespace
 
 int main(int argc, char** argv) {
+    open_standard_descriptors();
     bool foreground = false;
     std::vector<std::string> options, paths;
     for (int i = 1; i < argc; ++i) {

@@ -13,7 +13,10 @@
  *
  * The library prints nothing, installs no signal handler, changes no process-wide
  * state (no umask, no current folder, no locale, no static buffers the caller
- * shares) and lets no C++ exception out. Errors are return values.
+ * shares) and lets no C++ exception out. Errors are return values. It never reads or
+ * writes descriptors 0, 1 and 2; it opens files of its own, so a host that has closed
+ * one of those should open the null device onto it first, or a file of the library's
+ * would take its number (the quodrel program does so first thing).
  *
  * Paths of entries are written as the quodrel program lists them: below the
  * archive's root, parts separated by "/", without a leading or trailing "/", and
@@ -290,11 +293,18 @@ typedef struct quodrel_event {
 typedef int (*quodrel_on_event)(void* context, const quodrel_event* event);
 
 /* The event in the quodrel program's own words, exactly as it prints them ("ERROR! "
- * lines, the progress dots, "Done", the totals), names with their control bytes
- * escaped: writes at most `size` bytes with a closing NUL into `buffer`, as snprintf
- * does, and returns the text's whole length. Events the program prints nothing for
- * give "". `buffer` may be NULL when `size` is 0. */
+ * lines, the progress dots, "Done", the totals), every name and path in it as
+ * quodrel_printable gives it: writes at most `size` bytes with a closing NUL into `buffer`, as
+ * snprintf does, and returns the text's whole length. Events the program prints nothing for give
+ * "". `buffer` may be NULL when `size` is 0. */
 QUODREL_API size_t quodrel_event_text(const quodrel_event* event, char* buffer, size_t size);
+
+/* `name` (a name or path, from an archive, a tree or a user) as the quodrel program
+ * prints every name and path: the control bytes a terminal would obey (0x01-0x1F,
+ * 0x7F, and the C1 controls U+0080-U+009F in UTF-8) escaped as "\t", "\n", "\r" or a
+ * backslash and three octal digits; everything else as it is. Written as
+ * quodrel_event_text writes; returns the whole length. */
+QUODREL_API size_t quodrel_printable(const char* name, char* buffer, size_t size);
 
 /* ------------------------------------------------------------------------------
  * Operations

@@ -63,13 +63,19 @@ pid_t spawn(const std::vector<std::string>& args, const std::string& cwd, int ou
     if (pid != 0)
         return pid;
     setsid();
+    // Signals that dump core by default (Ctrl+\, a CPU limit) leave no core behind.
+    const struct rlimit no_core = {0, 0};
+    setrlimit(RLIMIT_CORE, &no_core);
     if (unprivileged && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
         _exit(125);
     if (file_size_limit != 0) {
         // Writes past the limit fail as on a full disk (the signal they would raise
         // is ignored, and stays ignored in the program).
         const struct rlimit limit = {file_size_limit, file_size_limit};
-        signal(SIGXFSZ, SIG_IGN);
+        // Unless the case is about the signal, it is ignored before the program starts
+        // (Wine's own processes would end by it).
+        if (!limits.default_sigxfsz)
+            signal(SIGXFSZ, SIG_IGN);
         if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
             _exit(124);
     }
@@ -80,6 +86,8 @@ pid_t spawn(const std::vector<std::string>& args, const std::string& cwd, int ou
     dup2(out_fd, 1);
     if (null_fd > 2)
         close(null_fd);
+    for (const int standard : limits.closed)
+        close(standard);
     if (limits.descriptors != 0) {
         const struct rlimit limit = {limits.descriptors, limits.descriptors};
         if (setrlimit(RLIMIT_NOFILE, &limit) != 0)

@@ -43,6 +43,8 @@ struct Limits {
     std::uint64_t file_size = 0;   // bytes of one file, as a full disk would stop it
     std::uint64_t descriptors = 0; // files open at once
     bool no_more_threads = false;  // no thread can be started (with `unprivileged`)
+    std::vector<int> closed;       // standard descriptors closed when it starts (>&-)
+    bool default_sigxfsz = false;  // a write past `file_size` raises SIGXFSZ, not ignored
 };
 
 Result quodrel_limited(const std::vector<std::string>& args, const std::string& cwd,

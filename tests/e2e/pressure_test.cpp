@@ -134,6 +134,103 @@ TEST(Pressure, NamesNeverTalkToTheTerminal) {
     const Result create = quodrel({"-c", "src", "b.dat", "-s"}, dir.path());
     EXPECT_EQ(create.out, "Creating b.dat (0 files)\nERROR! Name cannot be stored src/bad:\\rname\n"
                           "\nDone\n");
+    // Paths the user typed, or a file manager handed over, print escaped as well.
+    const struct {
+        std::vector<std::string> args;
+        std::string out;
+    } typed[] = {
+        {{"-l", "x\x1b[2J\a.dat"}, "ERROR! Cannot open x\\033[2J\\007.dat\n"},
+        {{"-e", "a.dat", "out\x1b]0;t\a", "-s"},
+         "Extracting a.dat\n6 files, data offset 204\n"
+         ".....ERROR! Unsafe name out\\033]0;t\\007/caf\xc3\xa9\\\n"
+         ".ERROR! Data cut short for out\\033]0;t\\007/past\\033[2J\n\nDone\n"},
+        {{"-c", "src", "b\n.dat", "-s"},
+         "Creating b\\n.dat (0 files)\nERROR! Name cannot be stored src/bad:\\rname\n\nDone\n"},
+    };
+    for (const auto& row : typed)
+        EXPECT_EQ(quodrel(row.args, dir.path()).out, row.out) << row.args[1];
+}
+
+// A file size limit (ulimit -f) makes a write fail as a full disk does: told as the
+// write error it is, with no file cut short and no temporary file left, and the earlier
+// file or archive kept.
+TEST(Pressure, AFileSizeLimitIsAWriteErrorNotTheEnd) {
+    SKIP_UNDER_WINE("POSIX limits");
+    TempDir dir("/dev/shm");
+    const std::string big(3 << 20, 'g');
+    write_file(dir / "g.dat", ArchiveWriter().file("g", big).bytes());
+    make_dirs(dir / "src");
+    write_file(dir / "src/g", big);
+    Limits limits;
+    limits.file_size = 1 << 20;
+    limits.default_sigxfsz = true;
+    Result run = quodrel_limited({"-e", "g.dat", "out", "-s"}, dir.path(), limits);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "Extracting g.dat\n1 files, data offset 40\n.ERROR! Cannot write out/g\n"
+                       "\nDone\n");
+    EXPECT_EQ(paths_below(dir / "out"), std::vector<std::string>{});
+    // Over an earlier extraction: the earlier file stays.
+    write_file(dir / "out/g", "earlier");
+    run = quodrel_limited({"-e", "g.dat", "out", "-s"}, dir.path(), limits);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(paths_below(dir / "out"), std::vector<std::string>{"/g"});
+    EXPECT_EQ(read_file(dir / "out/g"), "earlier");
+    // An archive that would pass the limit is not made; the one there stays.
+    write_file(dir / "a.dat", "earlier");
+    run = quodrel_limited({"-c", "src", "a.dat", "-s"}, dir.path(), limits);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "Creating a.dat (1 files)\n.ERROR! Cannot write a.dat\n");
+    EXPECT_EQ(read_file(dir / "a.dat"), "earlier");
+    EXPECT_EQ(paths_below(dir.path()),
+              (std::vector<std::string>{"/a.dat", "/g.dat", "/out", "/out/g", "/src", "/src/g"}));
+}
+
+// A standard descriptor closed when the program starts stays closed to it: no archive or
+// file of the program's becomes descriptor 1 and receives its texts. A closed output
+// ends the run as a failed write does, and the archive that was there stays.
+TEST(Pressure, AClosedStandardDescriptorNeverBecomesOneOfTheProgramsFiles) {
+    SKIP_UNDER_WINE("POSIX descriptors");
+    TempDir dir("/dev/shm");
+    make_dirs(dir / "src/sub");
+    for (int i = 0; i < 30; ++i)
+        write_file(dir / ("src/sub/f" + std::to_string(i)), std::string(70000, 'a' + i % 26));
+    ASSERT_EQ(quodrel({"-c", "src", "good.dat", "-s"}, dir.path()).status, 0);
+    const std::string good = read_file(dir / "good.dat");
+    write_file(dir / "src/new", "changed");
+    const struct {
+        std::vector<int> closed;
+        int status;
+    } rows[] = {{{1}, 1}, {{1, 2}, 1}, {{0, 1, 2}, 1}, {{0}, 0}, {{2}, 0}};
+    for (const auto& row : rows) {
+        const std::string what = std::to_string(row.closed.size()) + " closed from " +
+                                 std::to_string(row.closed.front());
+        write_file(dir / "kept.dat", good);
+        Limits limits;
+        limits.closed = row.closed;
+        EXPECT_EQ(quodrel_limited({"-c", "src", "kept.dat", "-s"}, dir.path(), limits).status,
+                  row.status)
+            << what;
+        // A failed run keeps the archive whole; one that went through holds the new file.
+        if (row.status == 1) {
+            EXPECT_TRUE(read_file(dir / "kept.dat") == good) << what;
+        } else {
+            EXPECT_EQ(quodrel({"-p", "kept.dat", "new"}, dir.path()).out, "changed") << what;
+        }
+        ASSERT_EQ(std::system(("rm -rf '" + (dir / "out") + "'").c_str()), 0);
+        EXPECT_EQ(quodrel_limited({"-e", "good.dat", "out", "-s"}, dir.path(), limits).status,
+                  row.status)
+            << what;
+        for (const std::string& path : paths_below(dir / "out")) {
+            if (!is_dir(dir / ("out" + path))) {
+                EXPECT_EQ(read_file(dir / ("out" + path)).size(), 70000u) << what << path;
+            }
+        }
+        std::vector<std::string> left;
+        for (const std::string& path : paths_below(dir.path()))
+            if (path.find("quodrel") != std::string::npos)
+                left.push_back(path);
+        EXPECT_TRUE(left.empty()) << what << left.front();
+    }
 }
 
 // A reader that goes away (a closed pipe), standard output on a full disk, Ctrl+Backslash

@@ -61,16 +61,16 @@ quodrel_event event_of(quodrel_event_kind kind, quodrel_operation operation, con
     return event;
 }
 
-// The words of the program, event by event: a path the user gave prints as given, a
-// name from an archive or a tree escaped, below the folder the user gave.
+// The words of the program, event by event: every path escaped, the user's as much as
+// a name from an archive or a tree, an entry's below the folder the user gave.
 TEST(Printing, EveryEventInTheProgramsWords) {
     quodrel_event begin = event_of(QUODREL_EVENT_BEGIN, QUODREL_OPERATION_EXTRACT, "a\n.dat");
     begin.entries_total = -3;
     begin.data_offset = 16;
-    EXPECT_EQ(event_text(begin), "Extracting a\n.dat\n-3 files, data offset 16\n");
+    EXPECT_EQ(event_text(begin), "Extracting a\\n.dat\n-3 files, data offset 16\n");
     begin.operation = QUODREL_OPERATION_CREATE;
     begin.entries_total = 7;
-    EXPECT_EQ(event_text(begin), "Creating a\n.dat (7 files)\n");
+    EXPECT_EQ(event_text(begin), "Creating a\\n.dat (7 files)\n");
     begin.operation = QUODREL_OPERATION_EXTRACT_CHOSEN;
     EXPECT_EQ(event_text(begin), "");
 
@@ -78,7 +78,7 @@ TEST(Printing, EveryEventInTheProgramsWords) {
     refused.index = 4;
     refused.refusal = QUODREL_REFUSED_UNSAFE_NAME;
     refused.folder = "out\n";
-    EXPECT_EQ(event_text(refused), "ERROR! Unsafe name out\n/d/\\033\n");
+    EXPECT_EQ(event_text(refused), "ERROR! Unsafe name out\\n/d/\\033\n");
     refused.folder = nullptr;
     EXPECT_EQ(event_text(refused), "ERROR! Unsafe name d/\\033\n");
     refused.refusal = QUODREL_REFUSED_INSIDE;
@@ -86,15 +86,15 @@ TEST(Printing, EveryEventInTheProgramsWords) {
 
     quodrel_event failed = event_of(QUODREL_EVENT_FAILED, QUODREL_OPERATION_CREATE, "x\ty.dat");
     const std::pair<quodrel_error, std::string> failures[] = {
-        {QUODREL_ERROR_OPEN, "ERROR! Cannot open x\ty.dat\n"},
-        {QUODREL_ERROR_CREATE, "ERROR! Cannot create x\ty.dat\n"},
-        {QUODREL_ERROR_DESTINATION, "ERROR! Cannot create x\ty.dat\n"},
-        {QUODREL_ERROR_WRITE, "ERROR! Cannot write x\ty.dat\n"},
-        {QUODREL_ERROR_LIMIT, "ERROR! Archive too large x\ty.dat\n"},
-        {QUODREL_ERROR_TABLE_CUT_SHORT, "ERROR! Entry table cut short in x\ty.dat\n"},
-        {QUODREL_ERROR_NOT_AN_ARCHIVE, "ERROR! Not an archive x\ty.dat\n"},
-        {QUODREL_ERROR_NO_MEMORY, "ERROR! No memory for the entry table of x\ty.dat\n"},
-        {QUODREL_ERROR_NOT_FOUND, "ERROR! Not in the archive x\\ty.dat\n"}, // a path inside
+        {QUODREL_ERROR_OPEN, "ERROR! Cannot open x\\ty.dat\n"},
+        {QUODREL_ERROR_CREATE, "ERROR! Cannot create x\\ty.dat\n"},
+        {QUODREL_ERROR_DESTINATION, "ERROR! Cannot create x\\ty.dat\n"},
+        {QUODREL_ERROR_WRITE, "ERROR! Cannot write x\\ty.dat\n"},
+        {QUODREL_ERROR_LIMIT, "ERROR! Archive too large x\\ty.dat\n"},
+        {QUODREL_ERROR_TABLE_CUT_SHORT, "ERROR! Entry table cut short in x\\ty.dat\n"},
+        {QUODREL_ERROR_NOT_AN_ARCHIVE, "ERROR! Not an archive x\\ty.dat\n"},
+        {QUODREL_ERROR_NO_MEMORY, "ERROR! No memory for the entry table of x\\ty.dat\n"},
+        {QUODREL_ERROR_NOT_FOUND, "ERROR! Not in the archive x\\ty.dat\n"},
     };
     for (const auto& [error, text] : failures) {
         failed.error = error;
