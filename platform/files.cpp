@@ -189,10 +189,13 @@ bool create_temp_file_beside(const std::string& target, TempFile& temp, const Wa
 bool put_in_place(TempFile& temp, const std::string& target) {
     const std::string final_target = os::resolve_links(target);
     bool placed = false;
+    bool closed = true;
+    bool replaced = false; // something was there, and is gone
     if (temp.path.empty()) {
-        // Named only now that it is complete: under its final name where nothing is there
-        // yet, in one step; else under a temporary name, guarded like a named one, then
-        // renamed over what is there.
+        // Written whole while it had no name, it is named only now, where it goes and in
+        // as few steps as can be, then closed (closed unnamed, it would be gone): under
+        // its final name in one step where nothing is there yet; else under a temporary
+        // name, watched, and renamed over what is there at once.
         placed = os::name_unnamed(temp.file, final_target);
         for (int attempt = 0; !placed && attempt < 100 && temp.path.empty(); ++attempt) {
             const std::string path = temp.folder + temp_name();
@@ -204,13 +207,19 @@ bool put_in_place(TempFile& temp, const std::string& target) {
             else if (!os::last_error_was_exists())
                 break;
         }
+        if (!placed && !temp.path.empty())
+            placed = replaced = os::replace(temp.path, final_target);
+        closed = close_output(temp.file);
+    } else {
+        // Named all along: its last bytes must have landed before it replaces anything.
+        closed = close_output(temp.file);
+        placed = closed && os::replace(temp.path, final_target);
     }
-    const bool closed = close_output(temp.file);
     temp.file = -1;
-    if (!placed)
-        placed = closed && !temp.path.empty() && os::replace(temp.path, final_target);
-    else if (!closed)
-        os::remove(final_target); // named whole, but its last bytes never landed
+    // Its last bytes never landed (a network file system tells so at the close): where
+    // nothing was before, nothing stays; what it replaced is gone either way.
+    if (placed && !closed && !replaced)
+        os::remove(final_target);
     if (!placed && !temp.path.empty())
         os::remove(temp.path);
     temp.watch->finished(temp.thread);

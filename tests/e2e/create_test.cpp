@@ -232,7 +232,7 @@ TEST(Create, InterruptedCreationLeavesNoTemporaryFile) {
     ASSERT_EQ(truncate((dir / "src/big").c_str(), 1LL << 30), 0);
     write_file(dir / "a.dat", "OLD");
     const int pid = start_quodrel({"-c", "src", "a.dat", "-s"}, dir.path());
-    for (int i = 0; i < 20000 && !writes_temporary_archive(pid, dir.path()); ++i)
+    for (int i = 0; i < 20000 && !writes_unfinished_file(pid, dir.path()); ++i)
         usleep(500);
     kill(pid, SIGTERM);
     int status = 0;

@@ -208,7 +208,7 @@ Result native_quodrel(const std::vector<std::string>& args, const std::string& c
     return run_once(args, cwd, Limits{}, true);
 }
 
-bool writes_temporary_archive(int pid, const std::string& folder) {
+bool writes_unfinished_file(int pid, const std::string& folder) {
     const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
     DIR* dir = opendir(fds.c_str());
     if (!dir)

@@ -66,9 +66,10 @@ int start_under_wine(const std::string& exe, const std::vector<std::string>& arg
 // Starts the program like quodrel() with its output discarded, and does not wait.
 int start_quodrel(const std::vector<std::string>& args, const std::string& cwd);
 
-// Whether process `pid` holds open a temporary archive in `folder`: named
-// ".quodrel-..." or, where the file system allows, without a name yet.
-bool writes_temporary_archive(int pid, const std::string& folder);
+// Whether process `pid` holds open an unfinished file in `folder` (a temporary archive,
+// a file being extracted): named ".quodrel-..." or, where the file system allows,
+// without a name yet.
+bool writes_unfinished_file(int pid, const std::string& folder);
 
 // A fresh folder below `base`, removed with everything in it afterwards.
 class TempDir {

@@ -219,9 +219,11 @@ TEST(Hostile, EverySignalThatEndsAProcessLeavesNoHalfFile) {
                              SIGPROF, SIGXCPU, SIGPOLL, SIGPWR}) {
         ASSERT_EQ(std::system(("rm -rf '" + (dir / "out") + "'").c_str()), 0);
         const int pid = start_quodrel({"-e", "h.dat", "out", "-s"}, dir.path());
-        for (int i = 0; i < 20000 && !exists(dir / "out/big"); ++i)
+        for (int i = 0;
+             i < 20000 && !exists(dir / "out/big") && !writes_unfinished_file(pid, dir / "out");
+             ++i)
             usleep(500);
-        usleep(20000); // well into the copy, past the moment the file is created
+        usleep(20000); // well into the copy
         kill(pid, signal);
         int status = 0;
         waitpid(pid, &status, 0);

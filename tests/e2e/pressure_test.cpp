@@ -315,31 +315,48 @@ TEST(Pressure, CtrlBackslashIsAnInterruptLikeCtrlC) {
     write_file(dir / "src/big", "");
     ASSERT_EQ(truncate((dir / "src/big").c_str(), 1LL << 30), 0);
     const int pid = start_quodrel({"-c", "src", "a.dat", "-s"}, dir.path());
-    for (int i = 0; i < 20000 && !writes_temporary_archive(pid, dir.path()); ++i)
+    for (int i = 0; i < 20000 && !writes_unfinished_file(pid, dir.path()); ++i)
         usleep(500);
     kill(pid, SIGQUIT);
     waitpid(pid, nullptr, 0);
     EXPECT_EQ(paths_below(dir.path()), (std::vector<std::string>{"/src", "/src/big"}));
 }
 
+// A killed creation: where no archive was, nothing is left, however the kill falls
+// (the archive has no name until it is whole, and then it gets its final one in one
+// step); where one was, it is whole, the earlier or the new.
 TEST(Pressure, AKilledCreationLeavesNothingBehind) {
     SKIP_UNDER_WINE("POSIX signals");
     TempDir dir("/dev/shm");
     make_dirs(dir / "src");
     for (int i = 0; i < 40; ++i)
         write_file(dir / ("src/f" + std::to_string(i)), std::string(300000, 'k'));
-    for (int run = 0; run < 6; ++run) {
-        const int pid = start_quodrel({"-c", "src", "src/inside.dat", "-s"}, dir.path());
-        for (int i = 0; i < 20000 && !writes_temporary_archive(pid, dir / "src"); ++i)
+    ASSERT_EQ(quodrel({"-c", "src", "earlier.dat", "-s"}, dir.path()).status, 0);
+    const std::string earlier = read_file(dir / "earlier.dat");
+    for (int run = 0; run < 12; ++run) {
+        unlink((dir / "src/inside.dat").c_str());
+        write_file(dir / "replaced.dat", earlier);
+        const std::string archive = run % 2 == 0 ? "src/inside.dat" : "replaced.dat";
+        const std::string folder = run % 2 == 0 ? dir / "src" : dir.path();
+        const int pid = start_quodrel({"-c", "src", archive, "-s"}, dir.path());
+        for (int i = 0; i < 20000 && !writes_unfinished_file(pid, folder); ++i)
             usleep(100);
-        usleep(static_cast<useconds_t>(run * 1500));
+        usleep(static_cast<useconds_t>((run / 2) * 1500));
         kill(pid, SIGKILL);
         waitpid(pid, nullptr, 0);
         std::vector<std::string> left;
-        for (const std::string& path : paths_below(dir / "src"))
-            if (path.rfind("/f", 0) != 0 && path != "/inside.dat")
+        for (const std::string& path : paths_below(dir.path()))
+            if (path.find(".quodrel-") != std::string::npos)
                 left.push_back(path);
-        EXPECT_TRUE(left.empty()) << left.front();
+        if (run % 2 == 0) {
+            EXPECT_TRUE(left.empty()) << left.front();
+        }
+        // Whole: the earlier archive, or one that lists the tree.
+        if (exists(dir / archive) && read_file(dir / archive) != earlier) {
+            EXPECT_EQ(quodrel({"-t", archive}, dir.path()).status, 0) << run;
+        }
+        for (const std::string& path : left)
+            unlink((dir.path() + path).c_str()); // (the instant between naming and renaming)
     }
     // The next creation of an archive inside its own source packs no leftover.
     EXPECT_EQ(quodrel({"-c", "src", "src/inside.dat", "-s"}, dir.path()).status, 0);
