@@ -6,6 +6,7 @@
 
 #include "create/creation.h"
 #include "create/scan.h"
+#include "transfer/held_folders.h"
 
 #include <algorithm>
 #include <cstring>
@@ -47,6 +48,15 @@ bool read_whole(int source, char* to, std::uint64_t size) {
     return got == size;
 }
 
+// Opens file entry i in its folder, held open since the walk reached it, through a
+// link only where the scan followed one: never a file from elsewhere.
+int open_source(const Creation& c, const transfer::Job& job, std::size_t i) {
+    const platform::Folder& folder =
+        static_cast<const transfer::OpenFolder*>(job.context.get())->folder;
+    return platform::open_source_in(folder, std::string(c.table.name(i)),
+                                    (c.scan.kinds[i] & Scan::kLink) != 0);
+}
+
 // A batch: the files read one after the other into the block, which is then
 // written into the archive with one call.
 void move_batch(Creation& c, const transfer::Job& job, transfer::Hands& hands) {
@@ -56,7 +66,7 @@ void move_batch(Creation& c, const transfer::Job& job, transfer::Hands& hands) {
         if (size == 0)
             continue;
         char* to = hands.block.data() + at;
-        const int source = platform::open_source(job.folder + std::string(c.table.name(i)));
+        const int source = open_source(c, job, i);
         if (source < 0) {
             // Gone or closed since the scan: left out when the archive is written
             // again without it, and named.
@@ -76,7 +86,7 @@ void move_batch(Creation& c, const transfer::Job& job, transfer::Hands& hands) {
 void move_big_file(Creation& c, const transfer::Job& job, transfer::Hands& hands) {
     const std::size_t i = job.first;
     const std::uint64_t size = job.bytes;
-    const int source = platform::open_source(job.folder + std::string(c.table.name(i)));
+    const int source = open_source(c, job, i);
     if (source < 0) {
         c.outcomes.fail(i, QUODREL_ERROR_OPEN, platform::last_error()); // left out, as in a batch
         return;
@@ -124,6 +134,9 @@ bool report(Creation& c, std::size_t i) {
     if (error == QUODREL_ERROR_WRITE) {
         c.events.failed(error, c.outcomes.system_error(i), c.archive_path);
         going = false;
+    } else if (error == kInsideLeftOut) {
+        ++c.left_out;
+        going = c.events.refused(QUODREL_NO_INDEX, path, QUODREL_REFUSED_INSIDE, record.size);
     } else if (error == QUODREL_ERROR_OPEN) {
         ++c.left_out;
         going = c.events.failed_entry(error, c.outcomes.system_error(i), QUODREL_NO_INDEX, path,
@@ -151,21 +164,51 @@ quodrel_error write_archive(Creation& c, transfer::OrderedMover& mover, std::int
             return QUODREL_ERROR_WRITE;
         }
     }
+    // The folders of the tree are held open along the walk, each opened from the one
+    // above it and checked to be the folder the scan listed: a folder renamed or
+    // replaced since the scan is left out with everything in it, never read elsewhere.
+    auto root = std::make_shared<transfer::OpenFolder>();
+    if (!platform::open_folder(c.source_root, root->folder) ||
+        !(platform::file_id(root->folder.handle) == c.scan.open_folders.front())) {
+        c.events.failed(QUODREL_ERROR_OPEN, platform::last_error(), c.source_dir);
+        return QUODREL_ERROR_OPEN;
+    }
+    transfer::HeldFolders held(std::move(root), c.lean);
     TreeWalker walk;
+    std::size_t folders = 0; // folder entries met so far
     for (std::size_t i = 0; i < table.size() && !c.abandoned; ++i) {
         const EntryRecord& record = table[i].record;
         walk.next(static_cast<std::int32_t>(i), record, table.name(i));
-        if (record.size == 0) {
+        const std::int32_t parent = walk.parent();
+        const bool folder = (c.scan.kinds[i] & Scan::kFolder) != 0;
+        const platform::FileId expected =
+            folder ? c.scan.folder_ids[folders++] : platform::FileId{};
+        if (record.size == 0)
             mover.cut();
+        if (parent >= 0 && is_left_out(c, static_cast<std::size_t>(parent))) {
+            c.outcomes.fail(i, kInsideLeftOut, 0);
+            mover.cut();
+        } else if (folder) {
+            // Only a folder with something in it to read is opened.
+            held.leave_to(parent);
+            if (record.child_count > 0 &&
+                !held.open_and_enter(static_cast<std::int32_t>(i), std::string(table.name(i)),
+                                     (c.scan.kinds[i] & Scan::kLink) != 0, expected))
+                c.outcomes.fail(i, QUODREL_ERROR_OPEN, platform::last_error());
+        } else if (record.size == 0) {
+            // An empty file: nothing to read.
         } else {
-            const auto start =
-                static_cast<std::uint64_t>(data_offset) + static_cast<std::uint64_t>(record.offset);
-            mover.add_file(i, walk.parent(), start, static_cast<std::uint64_t>(record.size),
-                           [&](transfer::Job& job) {
-                               const std::string& path = walk.path();
-                               job.folder =
-                                   c.source_root + path.substr(0, path.size() - table[i].name_size);
-                           });
+            held.leave_to(parent);
+            transfer::FolderRef in = held.innermost();
+            if (!in) {
+                c.outcomes.fail(i, QUODREL_ERROR_OPEN, platform::last_error());
+                mover.cut();
+            } else {
+                const auto start = static_cast<std::uint64_t>(data_offset) +
+                                   static_cast<std::uint64_t>(record.offset);
+                mover.add_file(i, parent, start, static_cast<std::uint64_t>(record.size),
+                               [&](transfer::Job& job) { job.context = std::move(in); });
+            }
         }
         mover.report_done(i + 1); // what is done by now is told now
     }
@@ -201,8 +244,10 @@ quodrel_error create_archive(const std::string& source_dir, const std::string& a
     // Paths as the user typed them show in messages; the system reads them its way.
     const std::string source_root = platform::system_path(source_dir);
     const std::string archive_file = platform::system_path(archive_path);
+    // Few descriptors: one folder held at a time, one thread.
+    const bool lean = platform::descriptors_left() < transfer::kDescriptorsAtEase;
     Scan scan;
-    scan_tree(scan, source_root, archive_file);
+    scan_tree(scan, source_root, archive_file, lean);
     EntryTable& table = scan.table;
     if (!events.begin(archive_path, static_cast<std::int64_t>(table.size()), scan.data_size))
         return QUODREL_ERROR_CANCELLED;
@@ -218,7 +263,8 @@ quodrel_error create_archive(const std::string& source_dir, const std::string& a
     if (refused != QUODREL_OK)
         return refused;
 
-    Creation c(table, events, crew);
+    Creation c(scan, events, crew);
+    c.lean = lean;
     c.source_dir = source_dir;
     c.source_root = source_root;
     c.archive_path = archive_path;
@@ -233,8 +279,9 @@ quodrel_error create_archive(const std::string& source_dir, const std::string& a
         // source file open at a time: no more threads than the descriptors the process
         // may still open, beside the archive's own.
         const std::size_t spare = platform::descriptors_left();
-        const auto threads =
-            static_cast<unsigned>(std::min<std::size_t>(crew.threads, spare > 6 ? spare - 6 : 1));
+        const auto threads = lean ? 1u
+                                  : static_cast<unsigned>(std::min<std::size_t>(
+                                        crew.threads, spare > 6 ? spare - 6 : 1));
         transfer::OrderedMover mover(
             threads, transfer::kBatchBytes + 1,
             [&c](const transfer::Job& job, transfer::Hands& hands) { move_job(c, job, hands); },
@@ -249,7 +296,8 @@ quodrel_error create_archive(const std::string& source_dir, const std::string& a
         c.archive = temp.file;
         written = write_archive(c, mover, static_cast<std::int32_t>(data_offset));
     } // every job has ended: nothing writes into the archive any more
-    if (written == QUODREL_OK && c.outcomes.any(QUODREL_ERROR_OPEN))
+    if (written == QUODREL_OK &&
+        (c.outcomes.any(QUODREL_ERROR_OPEN) || c.outcomes.any(kInsideLeftOut)))
         written = write_again_without_left_out(c, temp, static_cast<std::int32_t>(data_offset));
     if (written != QUODREL_OK) {
         platform::discard(temp);

@@ -5,6 +5,7 @@
 
 #include "archive/table.h"
 #include "archive/tree.h"
+#include "create/scan.h"
 #include "events/events.h"
 #include "platform/files.h"
 #include "transfer/mover.h"
@@ -16,15 +17,20 @@
 
 namespace quodrel {
 
+// What became of an entry, beside what the operations tell: left out, as it lies in a
+// folder left out (told once, by that folder).
+constexpr quodrel_error kInsideLeftOut = QUODREL_ERROR_REFUSED;
+
 struct Creation {
-    Creation(const EntryTable& table, Events& events, const transfer::Crew& crew)
-        : table(table), events(events), crew(crew), outcomes(table.size()) {}
+    Creation(const Scan& scan, Events& events, const transfer::Crew& crew)
+        : table(scan.table), scan(scan), events(events), crew(crew), outcomes(table.size()) {}
 
     const EntryTable& table;
+    const Scan& scan;
     Events& events;
     const transfer::Crew& crew;
     std::string source_dir;   // as the user gave it, for messages
-    std::string source_root;  // as the system reads it, for names to be joined to
+    std::string source_root;  // as the system reads it, where the files are read
     std::string archive_path; // as the user gave it
     std::string archive_file; // as the system reads it
     int archive = -1;
@@ -33,6 +39,7 @@ struct Creation {
     std::atomic<bool> abandoned{false};
     TreeWalker reported;      // where the entry told last lies
     std::size_t left_out = 0; // entries told so far that the archive will not hold
+    bool lean = false;        // descriptors are few
     std::int64_t files = 0, folders = 0, bytes = 0, bytes_done = 0;
 };
 
@@ -61,6 +68,13 @@ private:
     std::vector<char> block_;
     std::uint64_t position_ = 0;
 };
+
+// Whether entry i was left out when its turn came: it, or the folder it lies in, could
+// not be opened, or was not what the scan saw.
+inline bool is_left_out(const Creation& c, std::size_t i) {
+    const quodrel_error error = c.outcomes.error(i);
+    return error == QUODREL_ERROR_OPEN || error == kInsideLeftOut;
+}
 
 // Writes the archive again into a second temporary file without the files that could
 // not be opened when their turn came, copying the data of the rest from `temp` (whose

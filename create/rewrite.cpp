@@ -6,10 +6,6 @@
 namespace quodrel {
 namespace {
 
-bool is_left_out(const Creation& c, std::size_t i) {
-    return c.outcomes.error(i) == QUODREL_ERROR_OPEN;
-}
-
 // The table without the entries left out: their folders hold fewer entries, and every
 // later file's data moves up.
 EntryTable table_without(const Creation& c) {

@@ -1,6 +1,7 @@
 #include "create/scan.h"
 
 #include "events/events.h"
+#include "transfer/held_folders.h"
 
 #include <algorithm>
 
@@ -8,12 +9,13 @@ namespace quodrel {
 namespace {
 
 // Whether a listed file is the archive being written.
-bool is_skipped_file(const Scan& scan, const platform::FolderEntry& item, const std::string& path) {
+bool is_skipped_file(const Scan& scan, const platform::FolderEntry& item,
+                     const platform::Folder& folder) {
     if (item.id.valid || !scan.skip.valid)
         return item.id == scan.skip;
     if (scan.skip_size_known && item.size != scan.skip_size)
         return false;
-    return platform::file_id(path) == scan.skip;
+    return platform::file_id_in(folder, item.name) == scan.skip;
 }
 
 void refuse(Scan& scan, quodrel_refusal refusal, std::string below_root, bool refuses_archive) {
@@ -21,12 +23,14 @@ void refuse(Scan& scan, quodrel_refusal refusal, std::string below_root, bool re
         {QUODREL_ERROR_REFUSED, refusal, 0, std::move(below_root), refuses_archive});
 }
 
-// Appends the entries below folder_path (whose path below the root is `below_root`, with
-// a closing "/" unless it is the root's "") and returns how many lie directly inside it.
-std::int32_t scan_directory(Scan& scan, const std::string& folder_path,
+// Appends the entries below the innermost held folder, the folder of entry `index` (-1
+// for the root), whose path below the root is `below_root` (with a closing "/" unless
+// it is the root's ""), and returns how many lie directly inside it.
+std::int32_t scan_directory(Scan& scan, transfer::HeldFolders& held, std::int32_t index,
                             const std::string& below_root) {
     std::vector<platform::FolderEntry> listing;
-    if (!platform::list_folder(folder_path, listing)) {
+    transfer::FolderRef here = held.innermost();
+    if (!here || !platform::list_folder(here->folder, listing)) {
         // Without its root there is nothing to pack: no archive rather than an empty one.
         const std::string folder =
             below_root.empty() ? below_root : below_root.substr(0, below_root.size() - 1);
@@ -42,10 +46,18 @@ std::int32_t scan_directory(Scan& scan, const std::string& folder_path,
               });
     std::int32_t local_count = 0;
     for (platform::FolderEntry& item : listing) {
-        const std::string path = folder_path + "/" + item.name;
+        // (Where descriptors are few, the folder is let go while its subfolders are
+        // scanned, and had again from the root after.)
+        if (!here)
+            here = held.innermost();
+        if (!here) {
+            scan.problems.push_back({QUODREL_ERROR_OPEN, QUODREL_WRITTEN, platform::last_error(),
+                                     below_root + item.name, false});
+            continue;
+        }
         if (item.is_folder
                 ? std::count(scan.open_folders.begin(), scan.open_folders.end(), item.id) != 0
-                : is_skipped_file(scan, item, path))
+                : is_skipped_file(scan, item, here->folder))
             continue; // a link back into an open folder, or the archive itself
         if (!is_storable_name(item.name)) {
             refuse(scan, QUODREL_REFUSED_NAME_NOT_STORABLE, below_root + item.name, false);
@@ -74,27 +86,49 @@ std::int32_t scan_directory(Scan& scan, const std::string& folder_path,
             scan.data_size += static_cast<std::int64_t>(item.size);
         }
         scan.table.add(record, item.name);
-        if (item.is_folder) {
-            scan.open_folders.push_back(item.id);
-            scan.table[i].record.child_count =
-                scan_directory(scan, path, below_root + item.name + "/");
-            scan.open_folders.pop_back();
+        scan.kinds.push_back(static_cast<std::uint8_t>((item.is_folder ? Scan::kFolder : 0) |
+                                                       (item.link ? Scan::kLink : 0)));
+        if (!item.is_folder)
+            continue;
+        scan.folder_ids.push_back(item.id);
+        const std::string below = below_root + item.name + "/";
+        // Opened from this folder, through a link only where the listing saw one, and
+        // the very folder it listed; else packed empty, and named.
+        here.reset();
+        if (!held.open_and_enter(static_cast<std::int32_t>(i), item.name, item.link, item.id)) {
+            scan.problems.push_back({QUODREL_ERROR_OPEN, QUODREL_WRITTEN, platform::last_error(),
+                                     below_root + item.name, false});
+            continue;
         }
+        scan.open_folders.push_back(item.id);
+        scan.table[i].record.child_count =
+            scan_directory(scan, held, static_cast<std::int32_t>(i), below);
+        scan.open_folders.pop_back();
+        held.leave_to(index);
     }
     return local_count;
 }
 
 } // namespace
 
-void scan_tree(Scan& scan, const std::string& source_dir, const std::string& archive_path) {
+void scan_tree(Scan& scan, const std::string& source_dir, const std::string& archive_path,
+               bool lean) {
     scan.skip = platform::file_id(archive_path);
     const int archive = platform::open_for_reading(archive_path, &scan.skip_size);
     if (archive >= 0) {
         scan.skip_size_known = true;
         platform::close_file(archive);
     }
-    scan.open_folders.assign(1, platform::file_id(source_dir));
-    scan_directory(scan, source_dir, "");
+    auto root = std::make_shared<transfer::OpenFolder>();
+    if (source_dir.empty() || !platform::open_folder(source_dir, root->folder)) {
+        // (An empty path names nothing, on Windows too, where it would be a drive's root.)
+        scan.problems.push_back(
+            {QUODREL_ERROR_OPEN, QUODREL_WRITTEN, platform::last_error(), "", true});
+        return;
+    }
+    scan.open_folders.assign(1, platform::file_id(root->folder.handle));
+    transfer::HeldFolders held(std::move(root), lean);
+    scan_directory(scan, held, -1, "");
 }
 
 } // namespace quodrel

@@ -1,4 +1,7 @@
-// Walks a source tree into an entry table in archive order (depth-first pre-order).
+// Walks a source tree into an entry table in archive order (depth-first pre-order),
+// through handles: each folder opened relative to the one above it, through a link
+// only where the listing found one, and known by its identity, so that what the copy
+// reads later can be checked against what the scan saw.
 #pragma once
 
 #include "archive/table.h"
@@ -24,6 +27,11 @@ struct ScanProblem {
 // The state of one walk.
 struct Scan {
     EntryTable table;
+    // Per entry, what the scan found: a folder (an empty file is an entry of size 0
+    // too), reached through a link.
+    static constexpr std::uint8_t kFolder = 1, kLink = 2;
+    std::vector<std::uint8_t> kinds;
+    std::vector<platform::FileId> folder_ids;   // per folder, in table order
     std::int64_t data_size = 0;                 // running data offset: the next file's offset
     platform::FileId skip;                      // the archive being written, when it already exists
     std::uint64_t skip_size = 0;                // its size, so a listing without file identities
@@ -36,7 +44,8 @@ struct Scan {
 // archive inside its own source is never packed into itself. A folder below the root
 // that cannot be listed is packed empty; a file that may not be read and a name that
 // an archive cannot give back are left out; all of them are problems. A root that
-// cannot be listed refuses the archive.
-void scan_tree(Scan& scan, const std::string& source_dir, const std::string& archive_path);
+// cannot be listed refuses the archive. `lean`: descriptors are few.
+void scan_tree(Scan& scan, const std::string& source_dir, const std::string& archive_path,
+               bool lean);
 
 } // namespace quodrel

@@ -85,6 +85,8 @@ std::string failure_text(const quodrel_event& event) {
             return format("ERROR! No memory for the entry table of %s\n", where(event).c_str());
         return "ERROR! Out of memory\n";
     }
+    if (event.error == QUODREL_ERROR_READ && event.index == QUODREL_NO_INDEX && !event.folder)
+        return format("ERROR! Cannot read %s\n", where(event).c_str()); // the archive itself
     if (event.error == QUODREL_ERROR_REFUSED) {
         const char* message = refusal_message(event.refusal);
         return message ? format(message, where(event).c_str()) : std::string();

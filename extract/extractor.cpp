@@ -7,9 +7,9 @@
 #include "extract/extractor.h"
 
 #include "archive/tree.h"
-#include "extract/folders.h"
 #include "extract/landing.h"
 #include "extract/select.h"
+#include "transfer/held_folders.h"
 #include "transfer/outcomes.h"
 
 #include <algorithm>
@@ -33,6 +33,7 @@ struct Extraction {
     transfer::Outcomes outcomes;
     // What was written, and the bytes of the files handled so far.
     std::int64_t files = 0, folders = 0, bytes = 0, bytes_done = 0;
+    std::size_t told = 0; // entries whose turn to be told has come
 };
 
 std::uint64_t data_start(const OpenArchive& archive, std::size_t i) {
@@ -48,7 +49,8 @@ void note(Extraction& x, std::size_t i, const Landed& landed) {
 // A big file is copied from the archive; a batch's data is read with one call, then
 // written out file by file.
 void move_job(Extraction& x, const transfer::Job& job, transfer::Hands& hands) {
-    const platform::Folder& folder = static_cast<const OpenFolder*>(job.context.get())->folder;
+    const platform::Folder& folder =
+        static_cast<const transfer::OpenFolder*>(job.context.get())->folder;
     const EntryTable& table = x.archive.table;
     const std::atomic<bool>& stop = x.events.cancel_flag();
     if (job.big()) {
@@ -90,7 +92,7 @@ void move_job(Extraction& x, const transfer::Job& job, transfer::Hands& hands) {
 
 // Makes and opens the destination; false, with the failure told, when it cannot be had.
 bool open_destination(Events& events, const std::string& base, const std::string& dest_dir,
-                      OpenFolder& destination) {
+                      transfer::OpenFolder& destination) {
     // A link the user names as the destination is followed; one inside it never is.
     // Windows would take a device name or a trailing dot or blank for something else.
     const std::string folder = platform::system_path(base);
@@ -109,6 +111,7 @@ bool report(Extraction& x, TreeWalker& reported, std::size_t i) {
     const EntryTable& table = x.archive.table;
     const std::int64_t size = table[i].record.size;
     const Step& step = x.steps[i];
+    x.told = i + 1;
     reported.next(static_cast<std::int32_t>(i), table[i].record, table.name(i));
     if (!x.events.progress(static_cast<std::int64_t>(i), x.bytes_done))
         return false;
@@ -136,22 +139,18 @@ bool report(Extraction& x, TreeWalker& reported, std::size_t i) {
     return x.events.entry(i, path, size);
 }
 
-// Descriptors enough for every folder level open at once, the jobs under way and
-// each thread's file: else only a few folders stay open, and one thread writes.
-constexpr std::size_t kDescriptorsAtEase = 2 * kMaxOpenFolders + transfer::kWindow + 128;
-
-void write_entries(Extraction& x, FolderRef destination, const transfer::Crew& crew,
+void write_entries(Extraction& x, transfer::FolderRef destination, const transfer::Crew& crew,
                    bool names_fold_case) {
     const EntryTable& table = x.archive.table;
     const std::size_t n = table.size();
-    const bool lean = platform::descriptors_left() < kDescriptorsAtEase;
+    const bool lean = platform::descriptors_left() < transfer::kDescriptorsAtEase;
     TreeWalker reported;
     // Every thread's block before anything is written: no thread runs out halfway.
     transfer::OrderedMover mover(
         lean ? 1 : crew.threads, transfer::kBatchBytes,
         [&x](const transfer::Job& job, transfer::Hands& hands) { move_job(x, job, hands); },
         [&](std::size_t i) { return report(x, reported, i); });
-    OpenFolders folders(std::move(destination), names_fold_case, lean);
+    transfer::HeldFolders folders(std::move(destination), lean);
     for (std::size_t i = 0; i < n && !x.events.cancelled(); ++i) {
         const std::string_view name = table.name(i);
         Step& step = x.steps[i];
@@ -163,12 +162,12 @@ void write_entries(Extraction& x, FolderRef destination, const transfer::Crew& c
             mover.cut();
         if (is_written(step.action)) {
             folders.leave_to(parent);
-            if (folders.meets(name))
+            if (folders.meets(name, names_fold_case))
                 mover.report_all_before(i); // it may land where one before it does: that one first
         }
         if (step.action == Action::make_folder) {
-            const FolderRef in = folders.innermost();
-            auto made = std::make_shared<OpenFolder>();
+            const transfer::FolderRef in = folders.innermost();
+            auto made = std::make_shared<transfer::OpenFolder>();
             const Landed landed = in ? x.landing.folder(in->folder, std::string(name), made->folder)
                                      : Landed{QUODREL_ERROR_CREATE, 0};
             if (landed.error != QUODREL_OK) {
@@ -178,7 +177,7 @@ void write_entries(Extraction& x, FolderRef destination, const transfer::Crew& c
                 folders.enter(static_cast<std::int32_t>(i), std::string(name), std::move(made));
             }
         } else if (step.action == Action::write_file) {
-            FolderRef in = folders.innermost();
+            transfer::FolderRef in = folders.innermost();
             if (!in) {
                 x.outcomes.fail(i, QUODREL_ERROR_CREATE, 0);
                 mover.cut();
@@ -224,14 +223,16 @@ quodrel_error extract_archive(const OpenArchive& archive, std::vector<Step> step
     for (const std::string& path : selection.unmatched)
         if (!events.failed(QUODREL_ERROR_NOT_FOUND, 0, path))
             return QUODREL_ERROR_CANCELLED;
-    auto destination = std::make_shared<OpenFolder>();
+    auto destination = std::make_shared<transfer::OpenFolder>();
     if (!open_destination(events, base, dest_dir, *destination))
         return events.cancelled() ? QUODREL_ERROR_CANCELLED : QUODREL_ERROR_DESTINATION;
     events.set_folder(base);
     const bool names_fold_case = platform::names_fold_case(destination->folder.path);
     Extraction x(archive, std::move(steps), events, names_fold_case, crew.watch);
     write_entries(x, std::move(destination), crew, names_fold_case);
-    if (events.cancelled())
+    // Cancelled before the last entry's turn, the extraction stopped there; at it or
+    // after, every entry was done already.
+    if (events.cancelled() && x.told < archive.table.size())
         return QUODREL_ERROR_CANCELLED;
     // Every entry is done: a cancel from here on comes too late to change that.
     if (events.progress(static_cast<std::int64_t>(archive.table.size()), x.bytes_done))

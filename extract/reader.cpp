@@ -64,10 +64,12 @@ private:
     void* context_;
 };
 
-// Reads an archive from its start, in blocks.
+// Reads an archive from its start, in blocks. A read that fails ends it as its end
+// would, and is remembered: the table is then unreadable, not short.
 class Sequential : public ByteSource {
 public:
     explicit Sequential(const ArchiveBytes& bytes) : bytes_(bytes), block_(1 << 16) {}
+    bool failed() const { return failed_; }
     std::size_t read(void* to, std::size_t size) override {
         auto* out = static_cast<char*>(to);
         std::size_t given = 0;
@@ -87,10 +89,12 @@ private:
         at_ = 0;
         end_ = n > 0 ? static_cast<std::size_t>(n) : 0;
         position_ += end_;
+        failed_ = failed_ || n < 0;
         return n > 0;
     }
 
     const ArchiveBytes& bytes_;
+    bool failed_ = false;
     std::vector<char> block_;
     std::uint64_t position_ = 0;
     std::size_t at_ = 0;
@@ -145,10 +149,14 @@ quodrel_error error_of(TableDamage damage) {
 quodrel_error read_archive(OpenArchive& archive, bool require_magic) {
     Sequential source(*archive.bytes);
     archive.header = read_header(source);
+    if (source.failed())
+        return QUODREL_ERROR_READ;
     if (require_magic && std::memcmp(archive.header.magic, kMagic, sizeof kMagic) != 0)
         return QUODREL_ERROR_NOT_AN_ARCHIVE;
     const TableDamage damage =
         read_table(source, archive.bytes->size(), archive.header, archive.table);
+    if (source.failed())
+        return QUODREL_ERROR_READ;
     if (damage != TableDamage::none)
         return error_of(damage);
     read_names_as_written(archive.table);

@@ -50,7 +50,8 @@ struct OpenArchive {
 // Reads the header and the entry table after it, names as this system writes them (one
 // that is not UTF-8 came from an older Windows program), checks the table's structure
 // and, when it is sound, plans its extraction under this system's rules. QUODREL_OK,
-// or the damage that forbids writing anything (the table's, or no memory for it); with
+// QUODREL_ERROR_READ when its bytes cannot be read, or the damage that forbids writing
+// anything (the table's, or no memory for it); with
 // `require_magic`, QUODREL_ERROR_NOT_AN_ARCHIVE for bytes that do not start as an
 // archive does, before any damage they seem to have.
 quodrel_error read_archive(OpenArchive& archive, bool require_magic);

@@ -15,6 +15,9 @@
 namespace quodrel {
 namespace {
 
+// More threads than this never move contents faster; each costs its block.
+constexpr unsigned kMostThreads = 1024;
+
 // The size of the first version's options: anything smaller was never a quodrel_options.
 // Fields later versions add are read only where `size` covers them.
 constexpr std::size_t kFirstOptionsSize =
@@ -76,8 +79,7 @@ quodrel_error walk_entries(const quodrel_archive* archive, const quodrel_options
             if (!going)
                 return QUODREL_ERROR_CANCELLED;
         }
-        if (!tell_totals(opened, events))
-            return QUODREL_ERROR_CANCELLED;
+        tell_totals(opened, events); // (a cancel there comes once all is told)
         return refused ? QUODREL_ERROR_INCOMPLETE : QUODREL_OK;
     });
 }
@@ -106,7 +108,9 @@ Settings settings_of(const quodrel_options* options) {
         const unsigned cores = std::thread::hardware_concurrency();
         threads = cores == 0 ? 1 : cores;
     }
-    settings.crew.threads = threads;
+    // Each thread's block is had before anything moves: a number asked for by mistake
+    // must not take all the memory there is.
+    settings.crew.threads = threads < kMostThreads ? threads : kMostThreads;
     return settings;
 }
 

@@ -27,8 +27,8 @@ struct Watched {
 
 // Each system defines in namespace os: kSeparators (the characters that end a
 // folder's part of a path), describe_in (what a name in a folder is, links not
-// followed), watched (how a watcher is told of a file), list_folder,
-// open_for_reading, open_source, file_id, open_output (without following a link,
+// followed), watched (how a watcher is told of a file), open_for_reading, file_id,
+// open_output (without following a link,
 // creating the file when missing, failing when `exclusive` and it exists, truncating
 // nothing), create_in (a new file in a folder, never through a link), create_unnamed
 // and name_unnamed (a file in a folder that gets its name only when complete, where
@@ -45,17 +45,9 @@ struct Watched {
 
 namespace quodrel::platform {
 
-bool list_folder(const std::string& path, std::vector<FolderEntry>& entries) {
-    entries.clear();
-    // An empty path names nothing (on Windows "\*.*" alone would list the drive's root).
-    return !path.empty() && os::list_folder(path, entries);
-}
-
 int open_for_reading(const std::string& path, std::uint64_t* size) {
     return path.empty() ? -1 : os::open_for_reading(path, size);
 }
-
-int open_source(const std::string& path) { return path.empty() ? -1 : os::open_source(path); }
 
 FileId file_id(const std::string& path) { return path.empty() ? FileId{} : os::file_id(path); }
 

@@ -30,6 +30,7 @@ struct FileIdHash {
 struct FolderEntry {
     std::string name;
     bool is_folder = false;
+    bool link = false;      // a link, followed to what it leads to
     std::uint64_t size = 0; // files only
     bool readable = true;   // false for a file this process may not read, where the listing tells
     FileId id;              // may be invalid for files where it would cost a call each
@@ -47,21 +48,11 @@ int last_error();
 // code page (an older Windows program wrote it so); elsewhere the bytes stay.
 std::string name_from_legacy_encoding(const std::string& name);
 
-// Lists one folder: "." and ".." passed over, links followed, dangling links and
-// special files (FIFOs, sockets, devices) left out, in the order the system gives.
-// False when the folder cannot be listed; an empty path names nothing.
-bool list_folder(const std::string& path, std::vector<FolderEntry>& entries);
-
 enum class MakeFolder { created, existed, failed, is_link };
 
 // Opens a regular file for reading. Folders, FIFOs and devices are refused and the
 // call never blocks. -1 on failure. `size` receives the length at opening time.
 int open_for_reading(const std::string& path, std::uint64_t* size = nullptr);
-
-// Opens a file the scan found to be a plain file, to read it once from its start:
-// no second look at what it is (a FIFO or folder put in its place meanwhile reads
-// as short, and never blocks). -1 on failure.
-int open_source(const std::string& path);
 
 // Reads up to `size` bytes at the file's position, or at `offset`: the count read,
 // 0 at the end, -1 on an error.
@@ -106,8 +97,20 @@ bool open_folder(const std::string& path, Folder& folder);
 // failed when it is no folder or cannot be made or opened.
 MakeFolder make_subfolder(const Folder& parent, const std::string& name, Folder& made);
 
-// Opens the existing folder `name` in `parent`, never through a link.
-bool open_subfolder(const Folder& parent, const std::string& name, Folder& opened);
+// Opens the existing folder `name` in `parent`, through a link there only with `follow`.
+bool open_subfolder(const Folder& parent, const std::string& name, Folder& opened,
+                    bool follow = false);
+
+// Lists an open folder: "." and ".." passed over, links followed (and said to be
+// links), dangling links and special files (FIFOs, sockets, devices) left out, in the
+// order the system gives. False when it cannot be listed.
+bool list_folder(const Folder& folder, std::vector<FolderEntry>& entries);
+
+// Opens file `name` in an open folder to read it once from its start, through a link
+// there only with `follow`: a file the listing found to be a plain file, with no
+// second look at what it is (a FIFO or folder put in its place meanwhile reads as
+// short, and never blocks). -1 on failure.
+int open_source_in(const Folder& folder, const std::string& name, bool follow);
 
 void close_folder(Folder& folder);
 

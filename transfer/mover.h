@@ -41,8 +41,7 @@ struct Crew {
 // One job: a batch of small files, or one big file.
 struct Job {
     std::size_t first = 0, last = 0; // entries [first, last)
-    std::string folder;              // their folder on disk, with a closing "/"
-    std::shared_ptr<void> context;   // what else the operation keeps for them
+    std::shared_ptr<void> context;   // what the operation keeps for them (their open folder)
     std::uint64_t start = 0;         // where the first one's data lies in the archive
     std::uint64_t bytes = 0;
     bool big() const { return last - first == 1 && bytes >= kBigFile; }
@@ -73,8 +72,8 @@ public:
 
     // Takes file entry `i` of `size` bytes, whose data lies at `start` in the
     // archive, in the folder whose entry is `parent`. `begin(job)` sets what a job
-    // needs to know of that folder (its path, its open handle); it is called only
-    // when a batch starts.
+    // needs to know of that folder (its open handle); it is called only when a batch
+    // starts.
     template <class Begin>
     void add_file(std::size_t i, std::int32_t parent, std::uint64_t start, std::uint64_t size,
                   Begin&& begin) {

@@ -19,7 +19,9 @@ Workers::Workers(unsigned threads, std::size_t window, std::function<void(std::s
         done_[i] = 0;
     // The caller's thread runs jobs too while it waits: one thread fewer to start.
     // Where the system grants fewer threads, fewer do the work, down to the caller's
-    // alone: the outcome is the same.
+    // alone: the outcome is the same. Each starts with every asynchronous signal kept
+    // from it, which it inherits from this thread's mask while they are started.
+    const platform::SignalsKeptFromNewThreads kept;
     for (unsigned i = 1; i < threads; ++i) {
         try {
             threads_.emplace_back([this, i] { work(static_cast<int>(i)); });
@@ -113,7 +115,6 @@ bool Workers::report_until(std::size_t limit, bool wait,
 }
 
 void Workers::work(int slot) {
-    platform::block_asynchronous_signals();
     for (;;) {
         if (run_one(slot))
             continue;

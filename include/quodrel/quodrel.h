@@ -136,7 +136,8 @@ typedef struct quodrel_archive quodrel_archive;
  * must be given to quodrel_close. A file whose table is damaged does not open
  * (QUODREL_ERROR_TABLE_CUT_SHORT, _BAD_NAME_LENGTH, _TOO_DEEP); one that cannot be
  * opened as a plain file for reading gives QUODREL_ERROR_OPEN (a folder, a FIFO or a
- * device never opens, and never blocks). On any failure *archive is NULL.
+ * device never opens, and never blocks), one that cannot be read QUODREL_ERROR_READ.
+ * On any failure *archive is NULL.
  *
  * The file stays open until quodrel_close. Renamed over meanwhile (a new archive
  * put in its place, as quodrel_create and most tools do), it still reads as it was.
@@ -153,7 +154,9 @@ QUODREL_API quodrel_error quodrel_open_memory(const void* data, size_t size, con
                                               unsigned flags, quodrel_archive** archive);
 
 /* Reads up to `size` bytes at byte `offset` of the archive into `buffer`; returns how
- * many it read (fewer only at the archive's end), or -1 when it cannot read. It may
+ * many it read (fewer only at the archive's end), or -1 when it cannot read (the
+ * library then gives QUODREL_ERROR_READ: an archive whose table cannot be read does
+ * not open, a file whose data cannot be read is not written). It may
  * be called from several threads at once: from the threads that call quodrel_read,
  * and from an extraction's threads (unless quodrel_options.threads is 1). */
 typedef int64_t (*quodrel_read_at)(void* context, void* buffer, size_t size, uint64_t offset);
@@ -286,8 +289,9 @@ typedef struct quodrel_event {
  * 0 to go on, anything else to cancel: the operation then stops as an interrupt
  * would stop the quodrel program (no half-written file is left, an existing archive
  * is kept, files already complete stay), tells nothing more, and returns
- * QUODREL_ERROR_CANCELLED. A cancel at the last events, once the work is done (the
- * archive in place, every entry written), changes nothing. The callback returns: it
+ * QUODREL_ERROR_CANCELLED. A cancel once the work is done (at the last entry's events
+ * of an extraction, a list or a check, or at the end of a creation, its archive in
+ * place) changes nothing: the call returns what it would have. The callback returns: it
  * must not throw an exception or jump out of the call (longjmp), which would leave
  * the operation's threads and files behind. */
 typedef int (*quodrel_on_event)(void* context, const quodrel_event* event);
@@ -337,7 +341,7 @@ typedef struct quodrel_output_hooks {
 typedef struct quodrel_options {
     size_t size;
     /* Threads that move file contents, the calling one included: 0 means one per
-     * processor core. The result never depends on it. */
+     * processor core; at most 1024 are used. The result never depends on it. */
     unsigned threads;
     /* Told every event (NULL: nothing is told), with `context`. */
     quodrel_on_event on_event;

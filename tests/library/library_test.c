@@ -4,7 +4,9 @@
  * values, and what each out-parameter holds then. Prints "N passed, N failed". */
 #include "quodrel/quodrel.h"
 
+#include <limits.h>
 #include <pthread.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -125,7 +127,8 @@ static void* read_pieces(void* argument) {
     return NULL;
 }
 
-/* A reader over bytes in memory, counting its calls. */
+/* A reader over bytes in memory, counting its calls; `fail` 1 makes every read fail,
+ * 2 makes every read claim one byte more than asked. */
 struct source {
     const char* bytes;
     size_t size;
@@ -136,8 +139,10 @@ struct source {
 static int64_t read_source(void* context, void* buffer, size_t size, uint64_t offset) {
     struct source* source = (struct source*)context;
     __atomic_add_fetch(&source->calls, 1, __ATOMIC_RELAXED);
-    if (source->fail)
+    if (source->fail == 1)
         return -1;
+    if (source->fail == 2)
+        return (int64_t)size + 1;
     if (offset >= source->size)
         return 0;
     if (size > source->size - offset)
@@ -273,6 +278,13 @@ static void test_memory_and_reader(void) {
           got == 0);
     quodrel_close(in_memory);
     quodrel_close(by_reader);
+    /* A reader that cannot read, or says it read more than it was asked to: an archive
+     * that cannot be read, not an empty one. */
+    for (source.fail = 1; source.fail <= 2; ++source.fail) {
+        CHECK(quodrel_open_reader(read_source, size, &source, NULL, 0, &by_reader) ==
+                  QUODREL_ERROR_READ &&
+              by_reader == NULL);
+    }
     /* Bytes that are no archive: opened only when the magic is not asked for. */
     static const char zeros[16] = {0};
     CHECK(quodrel_open_memory(zeros, sizeof zeros, NULL, 0, &in_memory) == QUODREL_OK);
@@ -442,6 +454,65 @@ static void test_errors_are_values(void) {
     CHECK(told.events == 0);
 }
 
+/* A thread count asked for by mistake is capped, and changes nothing. */
+static void test_threads_asked_for(void) {
+    struct told one, many;
+    quodrel_options options = options_for(&one, 1);
+    CHECK(quodrel_extract("a.dat", "one-thread", NULL, 0, &options) == QUODREL_OK);
+    options = options_for(&many, UINT_MAX);
+    CHECK(quodrel_extract("a.dat", "all-threads", NULL, 0, &options) == QUODREL_OK);
+    CHECK(strcmp(one.text, many.text) == 0);
+    CHECK(file_size("all-threads/big.bin") == 200000);
+}
+
+/* The host's handler of a signal sent to the process runs on the host's threads only,
+ * never on one the library started, from its first instruction on. */
+static pthread_t g_host_threads[2];
+static volatile sig_atomic_t g_on_library_thread;
+static volatile sig_atomic_t g_stop_sending;
+
+static void on_signal(int signal) {
+    (void)signal;
+    const pthread_t self = pthread_self();
+    if (!pthread_equal(self, g_host_threads[0]) && !pthread_equal(self, g_host_threads[1]))
+        g_on_library_thread = 1;
+}
+
+static void* send_signals(void* unused) {
+    (void)unused;
+    while (!g_stop_sending) {
+        kill(getpid(), SIGUSR1);
+        usleep(50);
+    }
+    return NULL;
+}
+
+static void test_signals_stay_with_the_host(void) {
+    struct sigaction action;
+    memset(&action, 0, sizeof action);
+    action.sa_handler = on_signal;
+    sigaction(SIGUSR1, &action, NULL);
+    g_host_threads[0] = pthread_self();
+    pthread_create(&g_host_threads[1], NULL, send_signals, NULL);
+    quodrel_archive* archive = NULL;
+    CHECK(quodrel_open("a.dat", 0, &archive) == QUODREL_OK);
+    quodrel_options options = QUODREL_OPTIONS_INIT;
+    options.threads = 8;
+    int extracted = 1;
+    for (int run = 0; run < 40; ++run) {
+        char folder[32];
+        snprintf(folder, sizeof folder, "signalled%d", run);
+        extracted = extracted && quodrel_extract_archive(archive, folder, NULL, 0, &options) ==
+                                     QUODREL_OK;
+    }
+    g_stop_sending = 1;
+    pthread_join(g_host_threads[1], NULL);
+    quodrel_close(archive);
+    signal(SIGUSR1, SIG_IGN);
+    CHECK(extracted);
+    CHECK(!g_on_library_thread);
+}
+
 static void test_cancelling(void) {
     /* Cancelled at its fifth event, an extraction stops there: what is written is
      * whole, nothing more is told, and no temporary file is left. */
@@ -460,6 +531,18 @@ static void test_cancelling(void) {
     CHECK(quodrel_create("src/maps", "a.dat", &options) == QUODREL_ERROR_CANCELLED);
     CHECK(file_size("a.dat") == before);
     CHECK(system("test -z \"$(ls -a | grep quodrel-)\"") == 0);
+    /* Once the work is done, a cancel changes nothing: at an extraction's last entry,
+     * at a list's totals. */
+    options = options_for(&told, 2);
+    told.cancel_at = 9; /* begin, then progress and entry for each of 4 entries */
+    CHECK(quodrel_extract("a.dat", "done-at-last", NULL, 0, &options) == QUODREL_OK);
+    CHECK(told.events == 9 && file_size("done-at-last/maps/level1.map") == 3);
+    quodrel_archive* archive = NULL;
+    CHECK(quodrel_open("a.dat", 0, &archive) == QUODREL_OK);
+    options = options_for(&told, 1);
+    told.cancel_at = 6; /* begin, 4 entries, the totals */
+    CHECK(quodrel_list(archive, &options) == QUODREL_OK && told.events == 6);
+    quodrel_close(archive);
 }
 
 int main(void) {
@@ -481,6 +564,8 @@ int main(void) {
     test_hostile_and_finding();
     test_refused_reads();
     test_errors_are_values();
+    test_threads_asked_for();
+    test_signals_stay_with_the_host();
     test_cancelling();
 
     if (chdir("/") == 0) {
