@@ -303,7 +303,7 @@ quodrel_error create_archive(const std::string& source_dir, const std::string& a
         platform::discard(temp);
         return written;
     }
-    if (!platform::put_in_place(temp, archive_file)) {
+    if (!platform::put_in_place(temp)) {
         events.failed(QUODREL_ERROR_CREATE, platform::last_error(), archive_path);
         return QUODREL_ERROR_CREATE;
     }

@@ -73,7 +73,7 @@ quodrel_error write_again_without_left_out(const Creation& c, platform::TempFile
     }
     const int error = written ? 0 : platform::last_error();
     platform::discard(temp);
-    temp = again;
+    temp = std::move(again);
     if (c.events.cancelled())
         return QUODREL_ERROR_CANCELLED;
     if (!written) {

@@ -25,18 +25,14 @@ struct Watched {
 
 } // namespace quodrel::platform::os
 
-// Each system defines in namespace os: kSeparators (the characters that end a
-// folder's part of a path), describe_in (what a name in a folder is, links not
-// followed), watched (how a watcher is told of a file), open_for_reading, file_id,
-// open_output (without following a link,
-// creating the file when missing, failing when `exclusive` and it exists, truncating
-// nothing), create_in (a new file in a folder, never through a link), create_unnamed
-// and name_unnamed (a file in a folder that gets its name only when complete, where
-// the file system can), last_error_was_exists, remove, resolve_links (where a chain of
-// links at a path ends), may_replace (whether an archive there may be replaced),
-// copy_mode (the permission bits of one file onto an open one), replace (a complete
-// file renamed over its target), unique_seed, write_some and write_some_at; and the
-// calls of files.h that differ by system.
+// Each system defines in namespace os: describe_in (what a name in a folder is, links
+// not followed), watched (how a watcher is told of a file), open_for_reading, file_id,
+// create_in (a new file in a folder, never through a link), create_unnamed_in and
+// name_unnamed_in (a file in a folder that gets its name only when complete, where the
+// file system can), find_target (the folder a file to be replaced lies in, as the
+// kernel finds it), copy_mode_in (the permission bits of one file onto an open one),
+// last_error_was_exists, set_last_error, unique_seed, write_some and write_some_at;
+// and the calls of files.h that differ by system.
 #ifdef _WIN32
 #include "platform/win32/files.inc"
 #else
@@ -147,74 +143,94 @@ int create_replacement(const Folder& folder, std::string& name, const Watch& wat
     return -1;
 }
 
+TempFile& TempFile::operator=(TempFile&& other) noexcept {
+    if (this != &other) {
+        file = other.file;
+        folder = other.folder;
+        target = std::move(other.target);
+        name = std::move(other.name);
+        made_target = other.made_target;
+        watch = other.watch;
+        thread = other.thread;
+        other.file = -1;
+        other.folder.handle = -1;
+        other.name.clear();
+        other.made_target = false;
+    }
+    return *this;
+}
+
 bool create_temp_file_beside(const std::string& target, TempFile& temp, const Watch& watch,
                              unsigned thread) {
     temp = TempFile{};
     temp.watch = &watch;
     temp.thread = thread;
-    if (target.empty() || !os::may_replace(target))
+    // The folder the target lies in, as the kernel finds it, and its name there: the
+    // rest is done in that folder, so that the archive is put in place within one file
+    // system, and a link stays a link.
+    if (target.empty() || !os::find_target(target, temp.folder, temp.target, temp.made_target))
         return false;
-    // Beside the file a link leads to, so that putting it in place is a rename within
-    // one file system, and the link stays a link.
-    const std::string final_target = os::resolve_links(target);
-    const std::size_t cut = final_target.find_last_of(os::kSeparators);
-    temp.folder = cut == std::string::npos ? std::string() : final_target.substr(0, cut + 1);
-    temp.file = os::create_unnamed(temp.folder);
+    temp.file = os::create_unnamed_in(temp.folder);
     for (int attempt = 0; temp.file < 0 && attempt < 100; ++attempt) {
-        const std::string path = temp.folder + temp_name();
-        watch.begin(thread, path);
-        temp.file = os::open_output(path, true);
+        temp.name = temp_name();
+        watch.begin(thread, temp.folder, temp.name);
+        temp.file = os::create_in(temp.folder, temp.name, true);
         watch.created(thread, temp.file >= 0);
-        if (temp.file >= 0)
-            temp.path = path;
-        else if (!os::last_error_was_exists())
-            return false;
+        if (temp.file < 0 && !os::last_error_was_exists())
+            break;
     }
-    if (temp.file < 0)
+    if (temp.file < 0) {
+        const int error = last_error();
+        temp.name.clear();
+        discard(temp);
+        os::set_last_error(error);
         return false;
+    }
     // An archive that replaces another keeps its permission bits (its owner made it
     // private, say) from the start; a new one has what the umask gives a new file.
-    os::copy_mode(final_target, temp.file);
+    os::copy_mode_in(temp.folder, temp.target, temp.file);
     return true;
 }
 
-bool put_in_place(TempFile& temp, const std::string& target) {
-    const std::string final_target = os::resolve_links(target);
+bool put_in_place(TempFile& temp) {
     bool placed = false;
     bool closed = true;
     bool replaced = false; // something was there, and is gone
-    if (temp.path.empty()) {
+    if (temp.name.empty()) {
         // Written whole while it had no name, it is named only now, where it goes and in
         // as few steps as can be, then closed (closed unnamed, it would be gone): under
         // its final name in one step where nothing is there yet; else under a temporary
         // name, watched, and renamed over what is there at once.
-        placed = os::name_unnamed(temp.file, final_target);
-        for (int attempt = 0; !placed && attempt < 100 && temp.path.empty(); ++attempt) {
-            const std::string path = temp.folder + temp_name();
-            temp.watch->begin(temp.thread, path);
-            const bool named = os::name_unnamed(temp.file, path);
+        placed = !temp.made_target && os::name_unnamed_in(temp.file, temp.folder, temp.target);
+        for (int attempt = 0; !placed && attempt < 100 && temp.name.empty(); ++attempt) {
+            const std::string name = temp_name();
+            temp.watch->begin(temp.thread, temp.folder, name);
+            const bool named = os::name_unnamed_in(temp.file, temp.folder, name);
             temp.watch->created(temp.thread, named);
             if (named)
-                temp.path = path;
+                temp.name = name;
             else if (!os::last_error_was_exists())
                 break;
         }
-        if (!placed && !temp.path.empty())
-            placed = replaced = os::replace(temp.path, final_target);
+        if (!placed && !temp.name.empty())
+            placed = replaced = rename_in(temp.folder, temp.name, temp.target);
         closed = close_output(temp.file);
     } else {
         // Named all along: its last bytes must have landed before it replaces anything.
         closed = close_output(temp.file);
-        placed = closed && os::replace(temp.path, final_target);
+        placed = closed && rename_in(temp.folder, temp.name, temp.target);
     }
     temp.file = -1;
+    const int error = last_error();
     // Its last bytes never landed (a network file system tells so at the close): where
     // nothing was before, nothing stays; what it replaced is gone either way.
-    if (placed && !closed && !replaced)
-        os::remove(final_target);
-    if (!placed && !temp.path.empty())
-        os::remove(temp.path);
-    temp.watch->finished(temp.thread);
+    if (placed && !closed && !replaced && !temp.made_target)
+        remove_in(temp.folder, temp.target);
+    if (placed)
+        temp.name.clear(); // it has its final name now
+    temp.made_target = temp.made_target && !placed;
+    discard(temp);
+    os::set_last_error(error);
     return placed && closed;
 }
 
@@ -222,10 +238,17 @@ void discard(TempFile& temp) {
     if (temp.file >= 0)
         close_file(temp.file);
     temp.file = -1;
-    if (!temp.path.empty())
-        os::remove(temp.path);
+    if (!temp.name.empty())
+        remove_in(temp.folder, temp.name);
+    temp.name.clear();
+    // A dangling link's target made only to learn where it lies goes again.
+    if (temp.made_target)
+        remove_in(temp.folder, temp.target);
+    temp.made_target = false;
+    close_folder(temp.folder);
     if (temp.watch)
         temp.watch->finished(temp.thread);
+    temp.watch = nullptr;
 }
 
 } // namespace quodrel::platform

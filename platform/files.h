@@ -178,28 +178,39 @@ std::string system_path(const std::string& path);
 // How many more files and folders this process may open at once, about.
 std::size_t descriptors_left();
 
-// A file written beside its final place and put there only when complete.
+// A file written beside its final place and put there only when complete. It moves,
+// never copies: it holds its folder open.
 struct TempFile {
     int file = -1;
-    std::string path;   // where it lies while it is written; empty while it has no name
-    std::string folder; // the folder it is put in place in, with a closing separator
+    Folder folder;            // the folder it is put in place in, held open
+    std::string target;       // its final name in that folder
+    std::string name;         // its name there while it is written; empty while it has none
+    bool made_target = false; // a dangling link's target, made to learn its place
     const Watch* watch = nullptr;
     unsigned thread = 0; // the thread it is watched on
+
+    TempFile() = default;
+    TempFile(TempFile&& other) noexcept { *this = std::move(other); }
+    TempFile& operator=(TempFile&& other) noexcept;
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
 };
 
-// A new, empty file in the folder of `target`, to be put in place by put_in_place,
-// with the permission bits of `target` where that exists (else what the system's
-// umask gives a new file). Refused when `target` is a folder, a device or a read-only
-// file. Where the file system allows, it has no name until it is complete, so that
-// nothing of it is left if the process is killed; else `watch` is told of it on
-// `thread` from the moment it exists.
+// A new, empty file beside `target`, to be put in place by put_in_place, with the
+// permission bits of `target` where that exists (else what the umask gives a new
+// file). Where `target` is a link, the kernel follows it, with whatever protections it
+// applies (another user's link in a shared folder), as writing through it would: the
+// file it leads to is replaced, the link stays. Refused when `target` is a folder, a
+// device, a read-only file, or a link the kernel will not follow. Where the file system
+// allows, the file has no name until it is complete, so that nothing of it is left if
+// the process is killed; else `watch` is told of it on `thread` from the moment it
+// exists.
 bool create_temp_file_beside(const std::string& target, TempFile& temp, const Watch& watch,
                              unsigned thread);
 
-// Puts a complete temporary file in place of `target` in one step, and closes it; a
-// link at `target` stays a link: its target is replaced. False, with the file closed
-// and gone, on failure.
-bool put_in_place(TempFile& temp, const std::string& target);
+// Puts a complete temporary file in place in one step, and closes it. False, with the
+// file closed and gone, on failure.
+bool put_in_place(TempFile& temp);
 
 // Closes a temporary file and removes it.
 void discard(TempFile& temp);

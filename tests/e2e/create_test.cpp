@@ -378,6 +378,54 @@ TEST(Create, ArchiveBehindALinkToAnotherFileSystem) {
     EXPECT_EQ(paths_below(elsewhere.path()), (std::vector<std::string>{"/new.dat", "/old.dat"}));
 }
 
+// Whatever the kernel refuses to write through, creation refuses too: another user's
+// link in a shared sticky folder is not followed where the kernel protects against it
+// (fs.protected_symlinks), and the file it leads to stays as it was.
+TEST(Create, AnArchivePathThroughALinkIsFollowedOnlyAsTheKernelFollowsIt) {
+    SKIP_UNDER_WINE("links and users");
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs another user to own a link";
+    const char* const setting = "/proc/sys/fs/protected_symlinks";
+    const std::string before = exists(setting) ? read_file(setting) : "";
+    if (before.empty() ||
+        (before[0] != '1' && (std::system("echo 1 > /proc/sys/fs/protected_symlinks "
+                                          "2>/dev/null") != 0 ||
+                              read_file(setting)[0] != '1')))
+        GTEST_SKIP() << "fs.protected_symlinks is off and cannot be set";
+    TempDir dir;
+    ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+    make_dirs(dir / "src");
+    write_file(dir / "src/a.txt", "hello");
+    make_dirs(dir / "shared");
+    ASSERT_EQ(chmod((dir / "shared").c_str(), 01777), 0);
+    write_file(dir / "victim.dat", "VICTIM");
+    // Another user's link, and one of the program's own user, in the shared folder.
+    const pid_t pid = fork();
+    if (pid == 0) {
+        _exit(setgid(65534) == 0 && setuid(65534) == 0 &&
+                      symlink((dir / "victim.dat").c_str(), (dir / "shared/theirs.dat").c_str()) ==
+                          0
+                  ? 0
+                  : 1);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ASSERT_EQ(symlink((dir / "mine.dat").c_str(), (dir / "shared/mine.dat").c_str()), 0);
+    const Result refused = create(dir, "src", "shared/theirs.dat");
+    const Result followed = create(dir, "src", "shared/mine.dat");
+    if (before[0] != '1')
+        write_file(setting, before);
+    EXPECT_EQ(refused.out, "Creating shared/theirs.dat (1 files)\n"
+                           "ERROR! Cannot create shared/theirs.dat\n");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(read_file(dir / "victim.dat"), "VICTIM");
+    EXPECT_EQ(followed.status, 0);
+    EXPECT_EQ(read_file(dir / "mine.dat"), ArchiveWriter().file("a.txt", "hello").bytes());
+    EXPECT_EQ(paths_below(dir / "shared"),
+              (std::vector<std::string>{"/mine.dat", "/theirs.dat"})); // links both, still
+}
+
 TEST(Create, UnlistableDirectoryIsReportedAndPackedEmpty) {
     SKIP_UNDER_WINE("runs as another user");
     TempDir dir;
