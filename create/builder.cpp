@@ -176,6 +176,7 @@ quodrel_error write_archive(Creation& c, transfer::OrderedMover& mover, std::int
     transfer::HeldFolders held(std::move(root), c.lean);
     TreeWalker walk;
     std::size_t folders = 0; // folder entries met so far
+    std::int32_t batch_parent = -1;
     for (std::size_t i = 0; i < table.size() && !c.abandoned; ++i) {
         const EntryRecord& record = table[i].record;
         walk.next(static_cast<std::int32_t>(i), record, table.name(i));
@@ -183,8 +184,11 @@ quodrel_error write_archive(Creation& c, transfer::OrderedMover& mover, std::int
         const bool folder = (c.scan.kinds[i] & Scan::kFolder) != 0;
         const platform::FileId expected =
             folder ? c.scan.folder_ids[folders++] : platform::FileId{};
-        if (record.size == 0)
+        // A batch is of one folder: given before the walk leaves it, so that it lets go
+        // of that folder before another is opened (where descriptors are few).
+        if (record.size == 0 || parent != batch_parent)
             mover.cut();
+        batch_parent = parent;
         if (parent >= 0 && is_left_out(c, static_cast<std::size_t>(parent))) {
             c.outcomes.fail(i, kInsideLeftOut, 0);
             mover.cut();
@@ -244,8 +248,15 @@ quodrel_error create_archive(const std::string& source_dir, const std::string& a
     // Paths as the user typed them show in messages; the system reads them its way.
     const std::string source_root = platform::system_path(source_dir);
     const std::string archive_file = platform::system_path(archive_path);
-    // Few descriptors: one folder held at a time, one thread.
-    const bool lean = platform::descriptors_left() < transfer::kDescriptorsAtEase;
+    // Few descriptors: one folder held at a time, one thread. The archive, a folder and
+    // a file must be open at once (two folders, for a moment): with fewer, nothing is
+    // tried.
+    const std::size_t descriptors = platform::descriptors_left();
+    if (descriptors < 3) {
+        events.failed(QUODREL_ERROR_DESCRIPTORS, 0, archive_path);
+        return QUODREL_ERROR_DESCRIPTORS;
+    }
+    const bool lean = descriptors < transfer::kDescriptorsAtEase;
     Scan scan;
     scan_tree(scan, source_root, archive_file, lean);
     EntryTable& table = scan.table;
@@ -293,6 +304,8 @@ quodrel_error create_archive(const std::string& source_dir, const std::string& a
             events.failed(QUODREL_ERROR_CREATE, fits ? platform::last_error() : 0, archive_path);
             return QUODREL_ERROR_CREATE;
         }
+        if (lean)
+            platform::let_go_of_folder(temp); // a descriptor more for the tree
         c.archive = temp.file;
         written = write_archive(c, mover, static_cast<std::int32_t>(data_offset));
     } // every job has ended: nothing writes into the archive any more

@@ -59,6 +59,7 @@ const char* error_message(quodrel_error error) {
     case QUODREL_ERROR_BAD_NAME_LENGTH: return "ERROR! Bad name length in %s\n";
     case QUODREL_ERROR_TOO_DEEP: return "ERROR! Too many directory levels in %s\n";
     case QUODREL_ERROR_NOT_AN_ARCHIVE: return "ERROR! Not an archive %s\n";
+    case QUODREL_ERROR_DESCRIPTORS: return "ERROR! Too few open files allowed for %s\n";
     case QUODREL_ERROR_NOT_FOUND: return "ERROR! Not in the archive %s\n";
     case QUODREL_ERROR_NOT_A_FILE: return "ERROR! Not a file %s\n";
     default: break;

@@ -151,6 +151,7 @@ void write_entries(Extraction& x, transfer::FolderRef destination, const transfe
         [&x](const transfer::Job& job, transfer::Hands& hands) { move_job(x, job, hands); },
         [&](std::size_t i) { return report(x, reported, i); });
     transfer::HeldFolders folders(std::move(destination), lean);
+    std::int32_t batch_parent = -1;
     for (std::size_t i = 0; i < n && !x.events.cancelled(); ++i) {
         const std::string_view name = table.name(i);
         Step& step = x.steps[i];
@@ -158,8 +159,11 @@ void write_entries(Extraction& x, transfer::FolderRef destination, const transfe
         if (parent >= 0 && step.action != Action::leave &&
             !is_written(x.steps[static_cast<std::size_t>(parent)].action))
             step.action = Action::inside; // a folder above it was refused, now or before
-        if (step.action != Action::write_file)
+        // A batch is of one folder: given before the walk leaves it, so that it lets go
+        // of that folder before another is opened (where descriptors are few).
+        if (step.action != Action::write_file || parent != batch_parent)
             mover.cut();
+        batch_parent = parent;
         if (is_written(step.action)) {
             folders.leave_to(parent);
             if (folders.meets(name, names_fold_case))
@@ -223,6 +227,12 @@ quodrel_error extract_archive(const OpenArchive& archive, std::vector<Step> step
     for (const std::string& path : selection.unmatched)
         if (!events.failed(QUODREL_ERROR_NOT_FOUND, 0, path))
             return QUODREL_ERROR_CANCELLED;
+    // Beside the archive, a folder and a file must be open at once (two folders, for a
+    // moment): with fewer, nothing is tried.
+    if (platform::descriptors_left() < 2) {
+        events.failed(QUODREL_ERROR_DESCRIPTORS, 0, archive.name);
+        return events.cancelled() ? QUODREL_ERROR_CANCELLED : QUODREL_ERROR_DESCRIPTORS;
+    }
     auto destination = std::make_shared<transfer::OpenFolder>();
     if (!open_destination(events, base, dest_dir, *destination))
         return events.cancelled() ? QUODREL_ERROR_CANCELLED : QUODREL_ERROR_DESTINATION;

@@ -43,6 +43,7 @@ const char* quodrel_error_text(quodrel_error error) {
     case QUODREL_ERROR_CHANGED: return "changed while reading";
     case QUODREL_ERROR_LIMIT: return "beyond the limits of the format";
     case QUODREL_ERROR_NOT_AN_ARCHIVE: return "not an archive";
+    case QUODREL_ERROR_DESCRIPTORS: return "too few files may be open at once";
     }
     return "unknown error";
 }

@@ -150,6 +150,7 @@ TempFile& TempFile::operator=(TempFile&& other) noexcept {
         target = std::move(other.target);
         name = std::move(other.name);
         made_target = other.made_target;
+        folder_id = other.folder_id;
         watch = other.watch;
         thread = other.thread;
         other.file = -1;
@@ -192,7 +193,33 @@ bool create_temp_file_beside(const std::string& target, TempFile& temp, const Wa
     return true;
 }
 
+void let_go_of_folder(TempFile& temp) {
+    temp.folder_id = file_id(temp.folder.handle);
+    close_folder(temp.folder);
+}
+
+namespace {
+
+// Has a temporary file's folder again, if it was let go of: the very folder it was.
+bool hold_folder_again(TempFile& temp) {
+    if (temp.folder.handle >= 0)
+        return true;
+    if (!open_folder(temp.folder.path, temp.folder))
+        return false;
+    if (file_id(temp.folder.handle) == temp.folder_id)
+        return true;
+    close_folder(temp.folder);
+    os::set_last_error(0);
+    return false;
+}
+
+} // namespace
+
 bool put_in_place(TempFile& temp) {
+    if (!hold_folder_again(temp)) {
+        discard(temp);
+        return false;
+    }
     bool placed = false;
     bool closed = true;
     bool replaced = false; // something was there, and is gone
@@ -238,6 +265,8 @@ void discard(TempFile& temp) {
     if (temp.file >= 0)
         close_file(temp.file);
     temp.file = -1;
+    if (!temp.name.empty() || temp.made_target)
+        hold_folder_again(temp); // to remove what is to go
     if (!temp.name.empty())
         remove_in(temp.folder, temp.name);
     temp.name.clear();

@@ -186,6 +186,7 @@ struct TempFile {
     std::string target;       // its final name in that folder
     std::string name;         // its name there while it is written; empty while it has none
     bool made_target = false; // a dangling link's target, made to learn its place
+    FileId folder_id;         // the folder's identity, while it is let go of
     const Watch* watch = nullptr;
     unsigned thread = 0; // the thread it is watched on
 
@@ -207,6 +208,11 @@ struct TempFile {
 // exists.
 bool create_temp_file_beside(const std::string& target, TempFile& temp, const Watch& watch,
                              unsigned thread);
+
+// Lets go of a temporary file's folder while the file is written, where descriptors
+// are few: it is had again to put the file in place, and only if it is the very folder
+// it was.
+void let_go_of_folder(TempFile& temp);
 
 // Puts a complete temporary file in place in one step, and closes it. False, with the
 // file closed and gone, on failure.

@@ -83,8 +83,10 @@ typedef enum quodrel_error {
     QUODREL_ERROR_CHANGED,         /* a file's length changed while it was packed */
     QUODREL_ERROR_LIMIT,           /* the tree breaks a limit of the format (a name, a path, a
                                       file or the archive too long or too large) */
-    QUODREL_ERROR_NOT_AN_ARCHIVE   /* the file does not start as an archive does (its magic),
+    QUODREL_ERROR_NOT_AN_ARCHIVE,  /* the file does not start as an archive does (its magic),
                                       with QUODREL_OPEN_REQUIRE_MAGIC */
+    QUODREL_ERROR_DESCRIPTORS      /* too few files may be open at once (the limit on open
+                                      files) for the operation to start: nothing was done */
 } quodrel_error;
 
 /* The error in a few words, in English; never NULL, valid for ever. */
@@ -361,7 +363,8 @@ typedef struct quodrel_options {
  * is written outside `folder`, whatever the archive holds, and nothing half-written
  * stays. Returns QUODREL_ERROR_OPEN when the archive cannot be opened, the table's
  * damage when its table is damaged, QUODREL_ERROR_DESTINATION when `folder` cannot
- * be made or opened (nothing is written then), QUODREL_ERROR_INCOMPLETE when an entry
+ * be made or opened (nothing is written then), QUODREL_ERROR_DESCRIPTORS when fewer than
+ * two more files may be open at once, QUODREL_ERROR_INCOMPLETE when an entry
  * was refused or not written or a path matched nothing (the events say which),
  * QUODREL_ERROR_CANCELLED, QUODREL_ERROR_NO_MEMORY. */
 QUODREL_API quodrel_error quodrel_extract(const char* archive_path, const char* folder,
@@ -377,8 +380,9 @@ QUODREL_API quodrel_error quodrel_extract_archive(const quodrel_archive* archive
 /* Packs the tree below `folder` into a new archive at `archive_path`, as the quodrel
  * program's -c does: written beside its place and put there only when complete, so
  * an existing archive there is replaced only by a complete one (an archive path that
- * is a link stays a link: its target is replaced). Returns QUODREL_ERROR_OPEN when
- * the folder cannot be listed, QUODREL_ERROR_LIMIT when the tree breaks a limit of
+ * is a link stays a link: its target is replaced). Returns QUODREL_ERROR_DESCRIPTORS
+ * when fewer than three more files may be open at once, QUODREL_ERROR_OPEN when the
+ * folder cannot be listed, QUODREL_ERROR_LIMIT when the tree breaks a limit of
  * the format, QUODREL_ERROR_CREATE or _WRITE when the archive cannot be made (no
  * archive then, an existing one kept), QUODREL_ERROR_INCOMPLETE when the archive was
  * written but something was left out (the events say what), QUODREL_ERROR_CANCELLED,

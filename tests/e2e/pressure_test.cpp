@@ -418,12 +418,14 @@ TEST(Pressure, LimitsOfTheMachineAreNotFaultsOfTheTree) {
     const Result plain = quodrel({"-c", "src", "plain.dat", "-s"}, dir.path());
     ASSERT_EQ(plain.status, 0);
     const Result plain_out = quodrel({"-e", "plain.dat", "plain", "-s"}, dir.path());
-    Limits few;
+    // Down to six descriptors: the three standard ones, the archive, a folder, a file.
+    Limits few, fewest;
     few.descriptors = 8;
+    fewest.descriptors = 6;
     Limits no_threads;
     no_threads.unprivileged = true;
     no_threads.no_more_threads = true;
-    for (const Limits& limits : {few, no_threads}) {
+    for (const Limits& limits : {few, fewest, no_threads}) {
         setenv("QUODREL_THREADS", "8", 1);
         const Result create =
             quodrel_limited({"-c", "src", "limited.dat", "-s"}, dir.path(), limits);
@@ -437,6 +439,20 @@ TEST(Pressure, LimitsOfTheMachineAreNotFaultsOfTheTree) {
         EXPECT_TRUE(tree(dir / "limited") == tree(dir / "plain"));
         std::system(("rm -rf '" + (dir / "limited") + "' '" + (dir / "limited.dat") + "'").c_str());
     }
+    // With fewer, nothing is tried, and one line says why.
+    Limits too_few;
+    too_few.descriptors = 5;
+    const Result create = quodrel_limited({"-c", "src", "limited.dat", "-s"}, dir.path(), too_few);
+    EXPECT_EQ(create.out, "ERROR! Too few open files allowed for limited.dat\n");
+    const Result extract =
+        quodrel_limited({"-e", "plain.dat", "limited", "-s"}, dir.path(), too_few);
+    // (The lines that tell what the archive is come first, as ever.)
+    const std::size_t first_line_end = plain_out.out.find('\n');
+    const std::string head =
+        plain_out.out.substr(0, plain_out.out.find('\n', first_line_end + 1) + 1);
+    EXPECT_EQ(extract.out, head + "ERROR! Too few open files allowed for plain.dat\n");
+    EXPECT_EQ(create.status + extract.status, 2);
+    EXPECT_FALSE(exists(dir / "limited") || exists(dir / "limited.dat"));
 }
 
 // Extracting over an earlier tree on a disk that fills up keeps the earlier file.
