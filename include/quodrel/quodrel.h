@@ -101,7 +101,8 @@ typedef enum quodrel_refusal {
                                           a device name, a trailing dot or blank, or a
                                           character Windows holds in no name) */
     QUODREL_REFUSED_NAME_TOO_LONG,     /* a name of more than 255 bytes */
-    QUODREL_REFUSED_PATH_TOO_LONG,     /* a path of more than 511 bytes */
+    QUODREL_REFUSED_PATH_TOO_LONG,     /* a path of more than 510 bytes (as quodrel_entry_path
+                                          writes it) */
     QUODREL_REFUSED_DATA_OUT_OF_RANGE, /* data before the archive's start, or a negative size */
     QUODREL_REFUSED_DATA_CUT_SHORT,    /* data past the archive's end */
     QUODREL_REFUSED_NAME_CLASH,        /* a name met before in its folder (as this system
@@ -187,7 +188,7 @@ QUODREL_API size_t quodrel_entry_count(const quodrel_archive* archive);
 /* Writes entry `index`'s path (see above) into `buffer`, at most `size` bytes with
  * its closing NUL, as snprintf does, and returns the path's length: when that is
  * `size` or more, the path was cut short (call again with a buffer of length + 1).
- * A path extraction writes is at most 511 bytes; one it refuses can be longer. An
+ * A path extraction writes is at most 510 bytes; one it refuses can be longer. An
  * index past the last gives 0 and an empty string (as may an entry with an empty
  * name: compare the index with quodrel_entry_count). `buffer` may be NULL when
  * `size` is 0. */
