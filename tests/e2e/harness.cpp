@@ -88,6 +88,10 @@ pid_t spawn(const std::vector<std::string>& args, const std::string& cwd, int ou
         close(null_fd);
     for (const int standard : limits.closed)
         close(standard);
+    // Nothing of the test run's own (a test runner's pipes) is handed on: the program
+    // starts with the standard descriptors alone, as from a shell.
+    for (int other = 3; other < 1024; ++other)
+        close(other);
     if (limits.descriptors != 0) {
         const struct rlimit limit = {limits.descriptors, limits.descriptors};
         if (setrlimit(RLIMIT_NOFILE, &limit) != 0)
