@@ -54,13 +54,13 @@ void move_job(Extraction& x, const transfer::Job& job, transfer::Hands& hands) {
     const EntryTable& table = x.archive.table;
     const std::atomic<bool>& stop = x.events.cancel_flag();
     if (job.big()) {
-        note(
-            x, job.first,
-            x.landing.file(folder, std::string(table.name(job.first)), hands.thread, [&](int file) {
-                std::uint64_t copied = 0;
-                return hands.copier.copy(*x.archive.bytes, job.start, file, 0, job.bytes, copied,
-                                         &stop);
-            }));
+        auto copy = [&](int file) {
+            std::uint64_t copied = 0;
+            return hands.copier.copy(*x.archive.bytes, job.start, file, 0, job.bytes, copied,
+                                     &stop);
+        };
+        note(x, job.first,
+             x.landing.file(folder, std::string(table.name(job.first)), hands.thread, copy));
         return;
     }
     std::uint64_t got = 0;
@@ -78,14 +78,15 @@ void move_job(Extraction& x, const transfer::Job& job, transfer::Hands& hands) {
             x.outcomes.fail(i, QUODREL_ERROR_CANCELLED, 0);
         else if (at + size > got)
             x.outcomes.fail(i, QUODREL_ERROR_READ, 0);
-        else
-            note(x, i,
-                 x.landing.file(folder, std::string(table.name(i)), hands.thread, [&](int file) {
-                     return platform::write_all(file, hands.block.data() + at,
-                                                static_cast<std::size_t>(size))
-                                ? transfer::Copy::done
-                                : transfer::Copy::write_failed;
-                 }));
+        else {
+            auto write = [&](int file) {
+                return platform::write_all(file, hands.block.data() + at,
+                                           static_cast<std::size_t>(size))
+                           ? transfer::Copy::done
+                           : transfer::Copy::write_failed;
+            };
+            note(x, i, x.landing.file(folder, std::string(table.name(i)), hands.thread, write));
+        }
         at += size;
     }
 }

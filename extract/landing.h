@@ -8,7 +8,6 @@
 #include "quodrel/quodrel.h"
 #include "transfer/copy.h"
 
-#include <functional>
 #include <mutex>
 #include <string>
 #include <unordered_set>
@@ -29,8 +28,20 @@ public:
     Landing(const platform::FileId& archive, bool names_fold_case, const platform::Watch& watch)
         : archive_(archive), fold_(names_fold_case), watch_(watch) {}
 
-    // Puts the bytes into an open new file: whether all of them are there.
-    using Fill = std::function<transfer::Copy(int file)>;
+    // Puts the bytes into an open new file: whether all of them are there. A reference
+    // to the caller's callable, which outlives the call (nothing is allocated per file).
+    class Fill {
+    public:
+        template <class F>
+        Fill(F& fill) // NOLINT: made from any callable, as a function parameter
+            : object_(&fill),
+              call_([](void* object, int file) { return (*static_cast<F*>(object))(file); }) {}
+        transfer::Copy operator()(int file) const { return call_(object_, file); }
+
+    private:
+        void* object_;
+        transfer::Copy (*call_)(void*, int);
+    };
 
     // Creates file `name` in `folder`, on thread `thread`, and fills it.
     Landed file(const platform::Folder& folder, const std::string& name, unsigned thread,

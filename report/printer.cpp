@@ -16,12 +16,12 @@ int Printer::on_event(void* context, const quodrel_event* event) {
 }
 
 bool Printer::print(const quodrel_event& event) {
-    text_.resize(256);
-    const std::size_t n = quodrel_event_text(&event, &text_[0], text_.size());
-    if (n >= text_.size()) {
-        text_.resize(n + 1);
-        quodrel_event_text(&event, &text_[0], text_.size());
-    }
+    char line[256]; // most texts: a dot, a line, nothing
+    const std::size_t n = quodrel_event_text(&event, line, sizeof line);
+    if (n < sizeof line)
+        return print(std::string_view(line, n));
+    text_.resize(n + 1);
+    quodrel_event_text(&event, &text_[0], text_.size());
     text_.resize(n);
     return print(text_);
 }
