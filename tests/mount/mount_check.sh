@@ -90,6 +90,16 @@ cmp -s m/ok hostile-out/ok || fail "the hostile mount's file"
 fusermount3 -u m
 mounted=()
 
+# Mounted with a standard descriptor closed: the archive never takes its place (the
+# daemon points 0 to 2 at the null device), every file still reads.
+for closed in '<&-' '>&-' '2>&-'; do
+    eval "\"\$mount\" hostile.dat m $closed"
+    mounted+=("$work/m")
+    cmp -s m/ok hostile-out/ok || fail "mounted with $closed, the file reads otherwise"
+    fusermount3 -u m
+    mounted=()
+done
+
 # Damage refuses the mount; a foreground mount ends on SIGTERM (a background job of a
 # script ignores SIGINT; from a terminal Ctrl+C ends it alike).
 head -c 40 tree.dat > damaged.dat
