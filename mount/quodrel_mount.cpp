@@ -164,6 +164,13 @@ bool write_out(std::string_view text) {
     return std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
 }
 
+// A path as every path is printed: its control bytes escaped.
+std::string printable(const std::string& path) {
+    std::string text(quodrel_printable(path.c_str(), nullptr, 0) + 1, '\0');
+    text.resize(quodrel_printable(path.c_str(), &text[0], text.size()));
+    return text;
+}
+
 // What the check tells, but its totals: the refusals, in the program's words.
 int print_refusals(void* context, const quodrel_event* event) {
     if (event->kind != QUODREL_EVENT_END)
@@ -289,11 +296,11 @@ int main(int argc, char** argv) {
     struct fuse_args args = FUSE_ARGS_INIT(static_cast<int>(fuse_argv.size()), fuse_argv.data());
     struct fuse* fuse = fuse_new(&args, &operations, sizeof operations, nullptr);
     if (!fuse) {
-        std::printf("ERROR! Cannot mount %s\n", paths[1].c_str());
+        std::printf("ERROR! Cannot mount %s\n", printable(paths[1]).c_str());
         return kExitError;
     }
     if (fuse_mount(fuse, paths[1].c_str()) != 0) {
-        std::printf("ERROR! Cannot mount %s\n", paths[1].c_str());
+        std::printf("ERROR! Cannot mount %s\n", printable(paths[1]).c_str());
         fuse_destroy(fuse);
         return kExitError;
     }
