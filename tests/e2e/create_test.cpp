@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -385,6 +386,13 @@ TEST(Create, AnArchivePathThroughALinkIsFollowedOnlyAsTheKernelFollowsIt) {
     SKIP_UNDER_WINE("links and users");
     if (geteuid() != 0)
         GTEST_SKIP() << "needs another user to own a link";
+    // The setting is the machine's: the runs of this case side by side (one per thread
+    // count) take turns, each setting it and putting it back whole.
+    struct Turn {
+        int file = open("/tmp/quodrel-protected-symlinks.lock", O_CREAT | O_RDWR | O_CLOEXEC, 0600);
+        Turn() { flock(file, LOCK_EX); }
+        ~Turn() { close(file); }
+    } turn;
     const char* const setting = "/proc/sys/fs/protected_symlinks";
     const std::string before = exists(setting) ? read_file(setting) : "";
     if (before.empty() ||
