@@ -1,6 +1,8 @@
 #include "archive/format.h"
 
 #include <cstring>
+#include <initializer_list>
+#include <string>
 
 namespace quodrel {
 namespace {
@@ -113,16 +115,169 @@ bool is_windows_device_name(std::string_view name) {
     for (const char* device : kDevices)
         if (base == device)
             return true;
-    return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
-           base[3] >= '0' && base[3] <= '9';
+    if (base.compare(0, 3, "COM") != 0 && base.compare(0, 3, "LPT") != 0)
+        return false;
+    // A digit, or the superscript one, two or three (UTF-8 C2 B9, C2 B2, C2 B3).
+    const std::string_view number = std::string_view(base).substr(3);
+    return (number.size() == 1 && number[0] >= '0' && number[0] <= '9') || number == "\xc2\xb9" ||
+           number == "\xc2\xb2" || number == "\xc2\xb3";
 }
 
-bool is_windows_safe_last_part(std::string_view path) {
-    const std::size_t cut = path.find_last_of("/\\:");
-    const std::string_view last = cut == std::string_view::npos ? path : path.substr(cut + 1);
-    if (last.empty() || last == "." || last == "..")
-        return true;
-    return last.back() != '.' && last.back() != ' ' && !is_windows_device_name(last);
+namespace {
+
+bool is_windows_separator(char c) { return c == '/' || c == '\\'; }
+
+// Whether a name is one Windows writes as it is, a ":" (a stream) refused too.
+bool is_windows_output_name(std::string_view name) {
+    return is_safe_name(name, true) && name.find(':') == std::string_view::npos;
+}
+
+// The resolved path's parts below its root ("\\?\C:\", "\\?\UNC\server\share\").
+std::string_view below_root(std::string_view resolved) {
+    if (resolved.substr(0, 8) == "\\\\?\\UNC\\") {
+        std::size_t at = 8;
+        for (int part = 0; part < 2 && at != std::string_view::npos; ++part) {
+            at = resolved.find('\\', at);
+            if (at != std::string_view::npos)
+                ++at;
+        }
+        return at == std::string_view::npos ? std::string_view() : resolved.substr(at);
+    }
+    if (resolved.size() >= 6 && resolved.substr(0, 4) == "\\\\?\\" && resolved[5] == ':')
+        return resolved.size() > 7 ? resolved.substr(7) : std::string_view();
+    return resolved;
+}
+
+} // namespace
+
+bool is_windows_safe_output(std::string_view typed, std::string_view resolved, bool folder) {
+    // The last name typed, closing separators and "." parts left off.
+    std::string_view last = typed;
+    bool closed = false;
+    for (;;) {
+        while (!last.empty() && is_windows_separator(last.back())) {
+            last.remove_suffix(1);
+            closed = true;
+        }
+        const std::size_t cut = last.find_last_of("/\\:");
+        const std::string_view part = cut == std::string_view::npos ? last : last.substr(cut + 1);
+        if (part != "." || cut == std::string_view::npos)
+            break;
+        last = last.substr(0, cut);
+        closed = true;
+    }
+    const std::size_t cut = last.find_last_of("/\\:");
+    const std::string_view name = cut == std::string_view::npos ? last : last.substr(cut + 1);
+    if (!name.empty() && name != "." && name != ".." && (name.back() == '.' || name.back() == ' '))
+        return false; // which resolving dropped
+    if (closed && !folder)
+        return false; // a closing separator means a folder
+    // Every part below the root, as Windows resolved it.
+    std::string_view rest = below_root(resolved);
+    while (!rest.empty()) {
+        const std::size_t end = rest.find('\\');
+        const std::string_view part = rest.substr(0, end);
+        if (!part.empty() && !is_windows_output_name(part))
+            return false;
+        if (end == std::string_view::npos)
+            break;
+        rest.remove_prefix(end + 1);
+    }
+    return true;
+}
+
+namespace {
+
+// A character as a short name holds it: letters in upper case; a character no short
+// name holds (a non-ASCII one, "+" "," ";" "=" "[" "]") as "_". UTF-8 continuation
+// bytes are passed over, so a character beyond ASCII is one "_".
+void add_short_character(std::string& made, char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((byte & 0xc0) == 0x80)
+        return;
+    if (byte >= 0x80 || std::strchr("+,;=[]", c) != nullptr)
+        made += '_';
+    else
+        made += ascii_upper(c);
+}
+
+// Whether a name is one of the 8.3 form, which is its own short name: at most 8
+// characters, a dot and at most 3, none a short name does not hold, in any case.
+bool is_short_name(std::string_view name) {
+    const std::size_t dot = name.find('.');
+    const std::string_view base = name.substr(0, dot);
+    const std::string_view ext =
+        dot == std::string_view::npos ? std::string_view() : name.substr(dot + 1);
+    if (base.empty() || base.size() > 8 || ext.size() > 3 ||
+        ext.find('.') != std::string_view::npos)
+        return false;
+    for (const char c : name)
+        if (static_cast<unsigned char>(c) >= 0x80 || std::strchr(" +,;=[]", c) != nullptr)
+            return false;
+    return true;
+}
+
+} // namespace
+
+std::string short_alias_key(std::string_view alias) {
+    // BASE~TAIL[.EXT]: at most 8 and 3 characters, no small letters, nothing but what
+    // a short name holds.
+    const std::size_t dot = alias.find('.');
+    const std::string_view base = alias.substr(0, dot);
+    const std::string_view ext =
+        dot == std::string_view::npos ? std::string_view() : alias.substr(dot + 1);
+    const std::size_t tilde = base.find('~');
+    if (tilde == std::string_view::npos || tilde == 0 || tilde + 1 == base.size() ||
+        !is_short_name(alias))
+        return std::string();
+    for (const char c : alias)
+        if (c >= 'a' && c <= 'z')
+            return std::string();
+    std::string key(ext);
+    key += '/';
+    key += base.substr(0, tilde);
+    return key;
+}
+
+std::vector<std::string> long_name_keys(std::string_view name) {
+    if (name.empty() || is_short_name(name))
+        return {};
+    // The extension: the first three characters after the last dot; the base: all
+    // before it, blanks and dots dropped (as Windows makes aliases) or made "_" (as
+    // Wine does).
+    const std::size_t dot = name.rfind('.');
+    const std::string_view base = dot == std::string_view::npos ? name : name.substr(0, dot);
+    std::string ext;
+    if (dot != std::string_view::npos)
+        for (const char c : name.substr(dot + 1)) {
+            if (c != ' ' && ext.size() < 3)
+                add_short_character(ext, c);
+        }
+    std::vector<std::string> keys;
+    for (const bool drop : {true, false}) {
+        std::string key = ext + '/';
+        for (const char c : base) {
+            if (c == ' ' || c == '.') {
+                if (!drop)
+                    key += '_';
+            } else {
+                add_short_character(key, c);
+            }
+        }
+        if (keys.empty() || keys.back() != key)
+            keys.push_back(std::move(key));
+    }
+    return keys;
+}
+
+bool may_be_short_alias(std::string_view alias, std::string_view name) {
+    const std::string key = short_alias_key(alias);
+    if (key.empty())
+        return false;
+    for (const std::string& long_key : long_name_keys(name))
+        if (long_key.compare(0, key.size(), key) == 0)
+            return true;
+    return false;
 }
 
 bool is_safe_name(std::string_view name, bool windows_rules) {

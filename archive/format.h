@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quodrel {
 
@@ -87,12 +88,33 @@ bool is_safe_name(std::string_view name, bool windows_rules);
 // wherever it was made, whatever order its system lists it in.
 bool listing_order_less(std::string_view a, std::string_view b);
 
-// Whether the last part of a path the user gave for a file to be written is one that
-// Windows keeps as it is: no device name, no trailing dot or blank (Windows would
-// drop them and write something else). "", "." and ".." are left to the system.
-bool is_windows_safe_last_part(std::string_view path);
+// Whether a path the user gave for something to be written (a destination, an
+// archive) names what Windows will write: `typed` as given, `resolved` as Windows
+// resolved it (the extended form "\\?\C:\dir\name" or "\\?\UNC\server\share\dir").
+// Every part of the resolved path below its root must be a name Windows keeps as it is
+// (no device name, no trailing dot or blank, none of < > : " | ? * and the bytes 1 to
+// 31: a ":" would name a stream of a file); and the last name typed must not end in a
+// dot or a blank, which resolving dropped. With `folder` false (an archive), a closing
+// separator, which means a folder, is refused too.
+bool is_windows_safe_output(std::string_view typed, std::string_view resolved, bool folder);
 
-// Whether Windows takes the name for a device (CON, NUL, COM1, LPT1.txt and the like).
+// Whether Windows takes the name for a device (CON, NUL, COM1, LPT1.txt, COM¹ and the
+// like).
 bool is_windows_device_name(std::string_view name);
+
+// Short (8.3) names, which Windows (and Wine) give a long name as a second spelling
+// of it in its folder: MYPREC~1.TXT or MY_P~BVG.TXT for "My Precious Document.txt".
+// Which alias a name gets depends on the folder; whether a name may be one is told by
+// keys. `short_alias_key` is empty for a name of no alias's shape (at most 8
+// characters with a "~" not first or last, at most 3 after a dot, no small letters);
+// else it begins every key of `long_name_keys` of each long name it may stand for:
+// a name of the 8.3 form has none (it is its own short name), another one each way
+// a short name is made of it (letters in upper case, blanks and dots dropped or made
+// "_", the first three characters of its extension).
+std::string short_alias_key(std::string_view alias);
+std::vector<std::string> long_name_keys(std::string_view name);
+
+// Whether `alias` may be a short name of the long name `name`, by their keys.
+bool may_be_short_alias(std::string_view alias, std::string_view name);
 
 } // namespace quodrel

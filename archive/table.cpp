@@ -13,6 +13,7 @@ void EntryTable::add(const EntryRecord& record, std::string_view name) {
     entry.record = record;
     entry.name_at = static_cast<std::uint32_t>(names_.size());
     entry.name_size = static_cast<std::uint32_t>(name.size());
+    entry.stored_size = entry.name_size;
     names_.append(name);
     entries_.push_back(entry);
 }

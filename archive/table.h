@@ -18,6 +18,7 @@ struct Entry {
     EntryRecord record;
     std::uint32_t name_at = 0;
     std::uint32_t name_size = 0;
+    std::uint32_t stored_size = 0; // the bytes the archive stores, whatever it is read as
 };
 
 // The entries of an archive in archive order. Names are kept in one pool rather than
@@ -37,7 +38,8 @@ public:
         names_.reserve(name_bytes);
     }
     void add(const EntryRecord& record, std::string_view name);
-    // Gives entry i another name (the old one stays in the pool, unused).
+    // Gives entry i another name, as its stored bytes are read (the old one stays in
+    // the pool, unused; the stored size stays).
     void rename(std::size_t i, std::string_view name);
 
 private:

@@ -299,7 +299,8 @@ quodrel_error create_archive(const std::string& source_dir, const std::string& a
             [&c](std::size_t i) { return report(c, i); });
         // Windows would take a device name or a name with a trailing dot or blank for
         // something else: no archive is made under such a name.
-        const bool fits = !platform::windows_rules() || is_windows_safe_last_part(archive_path);
+        const bool fits =
+            !platform::windows_rules() || is_windows_safe_output(archive_path, archive_file, false);
         if (!fits || !platform::create_temp_file_beside(archive_file, temp, crew.watch, 0)) {
             events.failed(QUODREL_ERROR_CREATE, fits ? platform::last_error() : 0, archive_path);
             return QUODREL_ERROR_CREATE;

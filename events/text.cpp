@@ -67,11 +67,24 @@ const char* error_message(quodrel_error error) {
     return nullptr;
 }
 
+// Whether a folder as the caller gave it ends in a separator ("out/", on Windows also
+// "out\"), after which an entry's path follows without another.
+bool ends_in_separator(const std::string& folder) {
+#ifdef _WIN32
+    return !folder.empty() && (folder.back() == '/' || folder.back() == '\\');
+#else
+    return !folder.empty() && folder.back() == '/';
+#endif
+}
+
 // Where an event happened, as the messages name it: a path the caller gave, or an
 // entry below the folder the caller gave; every part with its control bytes escaped.
 std::string where(const quodrel_event& event) {
     const std::string path = printable(event.path ? event.path : "");
-    return event.folder ? printable(event.folder) + "/" + path : path;
+    if (!event.folder)
+        return path;
+    const std::string folder = printable(event.folder);
+    return ends_in_separator(folder) ? folder + path : folder + "/" + path;
 }
 
 bool prints_progress(quodrel_operation operation) {

@@ -97,7 +97,7 @@ bool open_destination(Events& events, const std::string& base, const std::string
     // A link the user names as the destination is followed; one inside it never is.
     // Windows would take a device name or a trailing dot or blank for something else.
     const std::string folder = platform::system_path(base);
-    if ((platform::windows_rules() && !is_windows_safe_last_part(dest_dir)) ||
+    if ((platform::windows_rules() && !is_windows_safe_output(dest_dir, folder, true)) ||
         platform::make_folder(folder) == platform::MakeFolder::failed ||
         !platform::open_folder(folder, destination.folder)) {
         events.failed(QUODREL_ERROR_DESTINATION, platform::last_error(), dest_dir);

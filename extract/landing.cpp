@@ -74,8 +74,8 @@ Landed Landing::file(const platform::Folder& folder, const std::string& name, un
     watch_.created(thread, output.file >= 0);
     if (output.existed) {
         // What an earlier run left is replaced; what this run wrote under another
-        // spelling of the name is not.
-        if (fold_ && wrote(output.id))
+        // spelling of the name is not, nor a file of another name the name led to.
+        if ((fold_ && wrote(output.id)) || output.other_name)
             return {QUODREL_ERROR_REFUSED, 0};
         return replace(folder, name, thread, fill);
     }
@@ -93,12 +93,14 @@ Landed Landing::file(const platform::Folder& folder, const std::string& name, un
     return landed;
 }
 
-// Another spelling of a name already written, something else in its place, no room or
-// no right to make it, or a link (writing below it would land wherever it points)
-// refuse a folder.
+// Another spelling of a name already written, or of a folder of another name (a short
+// alias), something else in its place, no room or no right to make it, or a link
+// (writing below it would land wherever it points) refuse a folder.
 Landed Landing::folder(const platform::Folder& parent, const std::string& name,
                        platform::Folder& made) {
     const platform::MakeFolder result = platform::make_subfolder(parent, name, made);
+    if (result == platform::MakeFolder::other_name)
+        return {QUODREL_ERROR_REFUSED, 0};
     if (result == platform::MakeFolder::failed || result == platform::MakeFolder::is_link) {
         const int error = platform::last_error();
         if (written_before(parent, name))

@@ -13,6 +13,7 @@ namespace quodrel::platform::os {
 struct Description {
     bool regular = false;
     bool link = false;
+    bool other_name = false; // the name led to a file whose own name is another
     FileId id;
 };
 
@@ -111,6 +112,7 @@ Output create_output(const Folder& folder, const std::string& name, const FileId
     if (os::last_error_was_exists() && os::describe_in(folder, name, it) && it.regular &&
         !it.link && !(it.id == keep)) {
         out.existed = true;
+        out.other_name = it.other_name;
         out.id = it.id;
     }
     return out;

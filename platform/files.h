@@ -48,7 +48,10 @@ int last_error();
 // code page (an older Windows program wrote it so); elsewhere the bytes stay.
 std::string name_from_legacy_encoding(const std::string& name);
 
-enum class MakeFolder { created, existed, failed, is_link };
+// A folder made, found, or not had: failed, or is_link (never written through), or
+// other_name (`name` led to a folder whose own name is another: a short alias on
+// Windows, never written in).
+enum class MakeFolder { created, existed, failed, is_link, other_name };
 
 // Opens a regular file for reading. Folders, FIFOs and devices are refused and the
 // call never blocks. -1 on failure. `size` receives the length at opening time.
@@ -94,7 +97,8 @@ bool open_folder(const std::string& path, Folder& folder);
 
 // Makes folder `name` in `parent`, or finds it there, and opens it, never through a
 // link: is_link when a link stands there (or took its place before it was opened),
-// failed when it is no folder or cannot be made or opened.
+// other_name when `name` led to a folder of another name, failed when it is no folder
+// or cannot be made or opened.
 MakeFolder make_subfolder(const Folder& parent, const std::string& name, Folder& made);
 
 // Opens the existing folder `name` in `parent`, through a link there only with `follow`.
@@ -133,10 +137,12 @@ struct Watch {
 };
 
 struct Output {
-    int file = -1;        // a new file, created exclusively, open for writing
-    FileId id;            // of the new file when asked for, or of the existing one
-    bool existed = false; // a plain file is there already: nothing of it was touched
-    int error = 0;        // why it could not be created
+    int file = -1;           // a new file, created exclusively, open for writing
+    FileId id;               // of the new file when asked for, or of the existing one
+    bool existed = false;    // a plain file is there already: nothing of it was touched
+    bool other_name = false; // and its own name is another, which `name` led to (a short
+                             // alias on Windows): it is not the file of that name
+    int error = 0;           // why it could not be created
 };
 
 // Creates the new file `name` in `folder` for writing. Where a plain file of that name

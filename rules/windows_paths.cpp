@@ -14,6 +14,8 @@ bool is_literal_form(std::string_view path) {
            (path[2] == '?' || path[2] == '.') && is_separator(path[3]);
 }
 
+bool is_extended_form(std::string_view path) { return is_literal_form(path) && path[2] == '?'; }
+
 std::string with_backslashes(std::string_view path) {
     // The prefix is kept; after it, "/" becomes "\\" and separators in a row are one
     // (literal paths take an empty part for a name).
@@ -34,6 +36,10 @@ std::string extended_form(std::string_view full_path) {
     while (full_path.size() > 3 && is_separator(full_path.back()) &&
            !(full_path.size() == 7 && is_literal_form(full_path) && full_path[5] == ':'))
         full_path.remove_suffix(1);
+    // A drive reached through the device form is the same drive, named literally.
+    if (is_literal_form(full_path) && full_path[2] == '.' && full_path.size() >= 6 &&
+        is_letter(full_path[4]) && full_path[5] == ':')
+        return "\\\\?\\" + with_backslashes(full_path.substr(4));
     if (is_literal_form(full_path))
         return with_backslashes(full_path);
     if (full_path.size() >= 3 && is_letter(full_path[0]) && full_path[1] == ':' &&

@@ -8,9 +8,13 @@
 
 namespace quodrel::rules {
 
-// Whether a path is already in the extended-length ("\\?\") or device ("\\.\") form,
-// which Windows takes literally, "/" being no separator there.
+// Whether a path is already in the extended-length ("\\?\") or device ("\\.\") form.
 bool is_literal_form(std::string_view path);
+
+// Whether a path is in the extended-length form ("\\?\"), which Windows takes
+// literally, "/" being no separator there. (Below "\\.\" it still normalises names:
+// "save." is "save" there.)
+bool is_extended_form(std::string_view path);
 
 // A literal-form path with every "/" after its prefix made a "\": the program joins
 // names to paths with "/", which inside such a path must be the real separator.
@@ -18,10 +22,11 @@ bool is_literal_form(std::string_view path);
 std::string with_backslashes(std::string_view path);
 
 // The extended-length form of an absolute path as Windows resolves one (what
-// GetFullPathNameW gives: "C:\dir\file", "\\server\share\dir"): "\\?\C:\dir\file",
-// "\\?\UNC\server\share\dir", which reaches every length the file system allows and
-// takes names literally from then on. A path in the literal form already is given
-// back with backslashes; anything else comes back as it is.
+// GetFullPathNameW gives: "C:\dir\file", "\\server\share\dir", "\\.\C:\dir"):
+// "\\?\C:\dir\file", "\\?\UNC\server\share\dir", which reaches every length the
+// file system allows and takes names literally from then on. A path in the
+// extended-length form already is given back with backslashes; a device path that is
+// no drive ("\\.\pipe\x") likewise; anything else comes back as it is.
 std::string extended_form(std::string_view full_path);
 
 // What the program makes of something already where it would make a folder or write

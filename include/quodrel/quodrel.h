@@ -100,13 +100,18 @@ typedef enum quodrel_refusal {
     QUODREL_REFUSED_UNSAFE_NAME,       /* empty, ".", "..", a separator (and, on Windows,
                                           a device name, a trailing dot or blank, or a
                                           character Windows holds in no name) */
-    QUODREL_REFUSED_NAME_TOO_LONG,     /* a name of more than 255 bytes */
-    QUODREL_REFUSED_PATH_TOO_LONG,     /* a path of more than 510 bytes (as quodrel_entry_path
-                                          writes it) */
+    QUODREL_REFUSED_NAME_TOO_LONG,     /* a name of more than 255 bytes as stored (on
+                                          Windows also one of more than 255 UTF-16 units,
+                                          which Windows cannot hold) */
+    QUODREL_REFUSED_PATH_TOO_LONG,     /* a path of more than 510 bytes as stored (as
+                                          quodrel_entry_path writes it, where the names
+                                          are UTF-8) */
     QUODREL_REFUSED_DATA_OUT_OF_RANGE, /* data before the archive's start, or a negative size */
     QUODREL_REFUSED_DATA_CUT_SHORT,    /* data past the archive's end */
     QUODREL_REFUSED_NAME_CLASH,        /* a name met before in its folder (as this system
-                                          compares names) */
+                                          compares names; on Windows also a name of a
+                                          short alias's shape, such as MYPREC~1.TXT, after
+                                          a long name it may stand for) */
     QUODREL_REFUSED_INSIDE,            /* inside a refused folder */
     QUODREL_REFUSED_NAME_NOT_STORABLE, /* creation: a name holding ":" or "\", which no
                                          extraction gives back */

@@ -3,6 +3,7 @@
 #include "e2e/harness.h"
 #include "support/archive_writer.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -117,6 +118,49 @@ TEST_F(Windows, DeviceNamesAndTrailingDotsAreRefused) {
     EXPECT_EQ(tree(dir / "out"), "f /CONSOLE ok\nf /com10 ok\n");
 }
 
+// An output is checked as Windows resolves it, part by part: a closing separator or
+// "\\." does not pass a device name or a trailing blank, a ":" would make a stream of
+// a file, and a closing separator means a folder, which an archive is not. Nothing is
+// made of any of them.
+TEST_F(Windows, OutputsAreCheckedAsWindowsResolvesThem) {
+    TempDir dir;
+    make_dirs(dir / "src");
+    write_file(dir / "src/a.txt", "a");
+    write_file(dir / "ref.dat", ArchiveWriter().file("a.txt", "a").bytes());
+    write_file(dir / "x.dat", "kept");
+    const std::string extracting = "Extracting ref.dat\n1 files, data offset 44\n";
+    const struct {
+        std::vector<std::string> args;
+        std::string out;
+    } rows[] = {
+        {{"-e", "ref.dat", "aux\\", "-s"}, extracting + "ERROR! Cannot create aux\\\n"},
+        {{"-e", "ref.dat", "CON/", "-s"}, extracting + "ERROR! Cannot create CON/\n"},
+        {{"-e", "ref.dat", "prn/.", "-s"}, extracting + "ERROR! Cannot create prn/.\n"},
+        {{"-e", "ref.dat", "AUX .\\", "-s"}, extracting + "ERROR! Cannot create AUX .\\\n"},
+        {{"-e", "ref.dat", "blank \\", "-s"}, extracting + "ERROR! Cannot create blank \\\n"},
+        {{"-e", "ref.dat", "nul\\deeper", "-s"}, extracting + "ERROR! Cannot create nul\\deeper\n"},
+        {{"-e", "ref.dat", "out:stream", "-s"}, extracting + "ERROR! Cannot create out:stream\n"},
+        {{"-e", "ref.dat", "COM\xc2\xb9", "-s"}, extracting + "ERROR! Cannot create COM\xc2\xb9\n"},
+        {{"-x", "ref.dat", "nul\\", "a.txt"}, "ERROR! Cannot create nul\\\n"},
+        {{"-c", "src", "aux.dat\\", "-s"},
+         "Creating aux.dat\\ (1 files)\nERROR! Cannot create aux.dat\\\n"},
+        {{"-c", "src", "newdir\\", "-s"},
+         "Creating newdir\\ (1 files)\nERROR! Cannot create newdir\\\n"},
+        {{"-c", "src", "x.dat:stream", "-s"},
+         "Creating x.dat:stream (1 files)\nERROR! Cannot create x.dat:stream\n"},
+        {{"-c", "src", "LPT\xc2\xb3.dat", "-s"},
+         "Creating LPT\xc2\xb3.dat (1 files)\nERROR! Cannot create LPT\xc2\xb3.dat\n"},
+    };
+    for (const auto& row : rows) {
+        const Result run = quodrel(row.args, dir.path());
+        EXPECT_EQ(run.out, row.out) << row.args[2];
+        EXPECT_EQ(run.status, 1) << row.args[2];
+    }
+    EXPECT_EQ(paths_below(dir.path()),
+              (std::vector<std::string>{"/ref.dat", "/src", "/src/a.txt", "/x.dat"}));
+    EXPECT_EQ(read_file(dir / "x.dat"), "kept");
+}
+
 TEST_F(Windows, ADeviceGivenAsTheArchiveIsNotRead) {
     TempDir dir;
     for (const std::string device : {"CON", "NUL", "nul.dat"}) {
@@ -218,6 +262,68 @@ TEST_F(Windows, NamesThatDifferOnlyInLetterCaseClash) {
     }
 }
 
+// A Windows program of the test build, beside quodrel.exe, run to its end.
+void run_helper(const std::string& name, const std::vector<std::string>& args,
+                const std::string& cwd) {
+    const std::string exe = std::getenv("QUODREL_EXE");
+    const int pid = start_under_wine(exe.substr(0, exe.rfind('/')) + "/tests/" + name, args, cwd);
+    waitpid(pid, nullptr, 0);
+}
+
+// The short name Windows gives a file or folder of the destination.
+std::string alias_of(const std::string& cwd, const std::string& path) {
+    run_helper("short_name.exe", {path, "alias.txt"}, cwd);
+    const std::string alias = read_file(cwd + "/alias.txt");
+    std::remove((cwd + "/alias.txt").c_str());
+    return alias;
+}
+
+// A short (8.3) name is another spelling of a long one: an entry spelled as the alias
+// of a file or folder already in the destination is a name clash, never written
+// through it; an alias after its long name in one archive is one by the archive
+// alone, so -t says so too.
+TEST_F(Windows, AShortNameNeverLandsOnTheLongNamedFile) {
+    TempDir dir;
+    const std::string doc = "My Precious Document.txt", docs = "Documents and Settings";
+    make_dirs(dir / ("out/" + docs));
+    write_file(dir / ("out/" + doc), "precious");
+    write_file(dir / ("out/" + docs + "/kept"), "kept");
+    const std::string file_alias = alias_of(dir.path(), "out\\" + doc);
+    const std::string folder_alias = alias_of(dir.path(), "out\\" + docs);
+    ASSERT_NE(file_alias.find('~'), std::string::npos) << file_alias;
+    ASSERT_NE(folder_alias.find('~'), std::string::npos) << folder_alias;
+
+    write_file(dir / "a.dat", ArchiveWriter()
+                                  .file(file_alias, "overwritten")
+                                  .dir(folder_alias, 1)
+                                  .file("kept", "overwritten")
+                                  .file("z", "z")
+                                  .bytes());
+    EXPECT_EQ(quodrel({"-t", "a.dat"}, dir.path()).status, 0); // the archive alone is sound
+    Result run = quodrel({"-e", "a.dat", "out", "-s"}, dir.path());
+    EXPECT_EQ(run.out, "Extracting a.dat\n4 files, data offset 136\n"
+                       ".ERROR! Name clash out/" +
+                           file_alias +
+                           "\n"
+                           ".ERROR! Name clash out/" +
+                           folder_alias +
+                           "\n"
+                           "..\nDone\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(tree(dir / "out"),
+              "d /" + docs + "\nf /" + docs + "/kept kept\nf /" + doc + " precious\nf /z z\n");
+
+    // A long name and, after it, a name of its alias's shape: a clash on every route.
+    write_file(dir / "b.dat", ArchiveWriter().file(doc, "one").file("MYPREC~1.TXT", "two").bytes());
+    run = quodrel({"-t", "b.dat"}, dir.path());
+    EXPECT_EQ(run.out, "ERROR! Name clash MYPREC~1.TXT\n2 files, 0 directories, 6 bytes\n");
+    EXPECT_EQ(run.status, 1);
+    run = quodrel({"-e", "b.dat", "fresh", "-s"}, dir.path());
+    EXPECT_EQ(run.out, "Extracting b.dat\n2 files, data offset 100\n..ERROR! Name clash "
+                       "fresh/MYPREC~1.TXT\n\nDone\n");
+    EXPECT_EQ(tree(dir / "fresh"), "f /" + doc + " one\n");
+}
+
 } // namespace
 
 namespace {
@@ -268,6 +374,26 @@ TEST_F(Windows, EveryPathFormWindowsAccepts) {
     EXPECT_EQ(tree(dir / "work/hostile"), "f /ok k\n");
     // Outputs whose last part Windows would strip or take for a device stay refused.
     EXPECT_EQ(quodrel({"-c", "src", "x8.dat.", "-s"}, dir / "work").status, 1);
+}
+
+// A source reached through the device form "\\.\" is resolved once to the literal
+// form: names below it are never normalised, so "save." and the folder "proj." are
+// packed with their own bytes, as on Linux, not with those of "save" and "proj".
+TEST_F(Windows, NamesBelowADeviceFormSourceAreTakenAsTheyAre) {
+    TempDir dir;
+    make_dirs(dir / "src/proj");
+    make_dirs(dir / "src/proj.");
+    write_file(dir / "src/save", "plain");
+    write_file(dir / "src/save.", "dotted");
+    write_file(dir / "src/proj/a", "plain folder");
+    write_file(dir / "src/proj./b", "dotted folder");
+    ASSERT_EQ(native_quodrel({"-c", "src", "linux.dat", "-s"}, dir.path()).status, 0);
+    for (const std::string prefix : {"\\\\.\\", "\\\\?\\", ""}) {
+        const Result run =
+            quodrel({"-c", prefix + z_drive(dir / "src"), "win.dat", "-s"}, dir.path());
+        EXPECT_EQ(run.out, "Creating win.dat (6 files)\n......\nDone\n") << prefix;
+        EXPECT_EQ(read_file(dir / "win.dat"), read_file(dir / "linux.dat")) << prefix;
+    }
 }
 
 // A file another program holds open with share mode 0 is left out and named, never

@@ -78,10 +78,71 @@ TEST(StoredNames, SafeNames) {
         EXPECT_FALSE(is_safe_name(name, true)) << name;
     }
     EXPECT_TRUE(is_safe_name("caf\xc3\xa9 \xc2\x9b", true)); // UTF-8 and C1 are Windows names
-    for (const std::string name : {"CON", "nul", "Aux.txt", "com1", "LPT9.dat", "con .x", "CONIN$"})
+    for (const std::string name : {"CON", "nul", "Aux.txt", "com1", "LPT9.dat", "con .x", "CONIN$",
+                                   "COM0", "com\xc2\xb9", "LPT\xc2\xb2.txt", "Lpt\xc2\xb3"})
         EXPECT_TRUE(is_windows_device_name(name)) << name;
-    for (const std::string name : {"CONS", "com", "COM10", "lpt", "nul_", "x.con"})
+    for (const std::string name :
+         {"CONS", "com", "COM10", "lpt", "nul_", "x.con", "COM\xc2\xb4", "LPT\xc2\xb9\xc2\xb9"})
         EXPECT_FALSE(is_windows_device_name(name)) << name;
+}
+
+// An output path Windows would resolve to something else than what was typed: checked
+// on the resolved form, part by part, and on the last name typed.
+TEST(WindowsOutputs, ResolvedPartByPartAndAsTyped) {
+    const struct {
+        const char* typed;
+        const char* resolved;
+        bool folder, safe;
+    } rows[] = {
+        {"out", "\\\\?\\C:\\work\\out", true, true},
+        {"out\\", "\\\\?\\C:\\work\\out", true, true},       // a closing separator: a folder
+        {"a.dat\\", "\\\\?\\C:\\work\\a.dat", false, false}, // which an archive is not
+        {"aux\\", "\\\\?\\C:\\work\\aux", true, false},
+        {"CON/", "\\\\?\\C:\\work\\CON", true, false},
+        {"prn/.", "\\\\?\\C:\\work\\prn", true, false},
+        {"AUX .\\", "\\\\?\\C:\\work\\AUX", true, false},
+        {"blank \\", "\\\\?\\C:\\work\\blank", true, false}, // the blank resolving dropped
+        {"x.dat.", "\\\\?\\C:\\work\\x.dat", false, false},
+        {"x.dat:stream", "\\\\?\\C:\\work\\x.dat:stream", false, false},
+        {"com\xc2\xb9.dat", "\\\\?\\C:\\work\\com\xc2\xb9.dat", false, false},
+        {"..\\x.dat", "\\\\?\\C:\\x.dat", false, true},
+        {"C:\\", "\\\\?\\C:\\", true, true},
+        {"\\\\srv\\share\\nul\\o", "\\\\?\\UNC\\srv\\share\\nul\\o", true, false},
+        {"\\\\srv\\share\\o", "\\\\?\\UNC\\srv\\share\\o", true, true},
+        {"\\\\.\\pipe\\x", "\\\\.\\pipe\\x", true, false}, // a device is no folder
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(is_windows_safe_output(row.typed, row.resolved, row.folder), row.safe)
+            << row.typed;
+}
+
+// The rule the plan applies where names fold: a name of a short alias's shape beside a
+// long name it may stand for, in one folder, is taken for another spelling of it.
+TEST(WindowsOutputs, ShortAliasesOfLongNames) {
+    const struct {
+        const char* alias;
+        const char* name;
+        bool may_be;
+    } rows[] = {
+        {"MYPREC~1.TXT", "My Precious Document.txt", true}, // Windows: blanks dropped
+        {"MY_P~BVG.TXT", "My Precious Document.txt", true}, // Wine: blanks made "_"
+        {"DOCUME~1", "Documents and Settings", true},
+        {"MYPREC~1.TXT", "My Precious Document.doc", false},     // another extension
+        {"OTHER~1.TXT", "My Precious Document.txt", false},      // another beginning
+        {"MYPREC~1.TXT", "MYPREC.TXT", false},                   // a short name has no alias
+        {"myprec~1.txt", "My Precious Document.txt", false},     // aliases are in upper case
+        {"MYPRECIOUS~1.TXT", "My Precious Document.txt", false}, // longer than 8
+        {"MYPREC1.TXT", "My Precious Document.txt", false},      // no "~"
+        {"~1.TXT", "My Precious Document.txt", false},
+        {"LONGNA~1", "longname.html.bak", false}, // "BAK", not none
+        {"LONGNA~1.BAK", "longname.html.bak", true},
+        {"README~1.TXT", "readme.txt", false},             // of the 8.3 form in any case: no alias
+        {"CAF_AU~1.TXT", "caf\xc3\xa9 au lait.txt", true}, // beyond ASCII: "_"
+        {"A_B_~1", "a+b[c]", true},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(may_be_short_alias(row.alias, row.name), row.may_be)
+            << row.alias << " " << row.name;
 }
 
 TEST(Limits, NamesPathsAndSizes) {

@@ -155,6 +155,59 @@ TEST(Plan, PathLimitIs511BytesWithoutTheTrailingSlash) {
     EXPECT_EQ(paths({file(std::string(256, 'x'))}).back(), "!/" + std::string(256, 'x'));
 }
 
+// The format's limits are on the bytes an archive stores, whatever a name is read as
+// (an older Windows program's code page takes one byte where UTF-8 takes two), so
+// every system says the same; Windows' rules refuse only what Windows cannot hold.
+TEST(Plan, LimitsAreOnTheStoredBytes) {
+    const std::string e = "\xc3\xa9"; // é, one byte in code page 1252
+    auto times = [](const std::string& text, int n) {
+        std::string all;
+        for (int i = 0; i < n; ++i)
+            all += text;
+        return all;
+    };
+    EntryTable table = table_of({dir(std::string(200, 'd'), 2), file(std::string(255, 'f')),
+                                 file(std::string(255, 'u')), file(std::string(256, 'x'))});
+    table.rename(0, times(e, 200));       // 400 bytes read, 200 stored
+    table.rename(1, times(e, 255));       // a path of 912 bytes read, 457 stored
+    table.rename(2, times(e, 256));       // 256 UTF-16 units: more than Windows holds
+    table.rename(3, std::string(3, 'x')); // stored too long, whatever it reads as
+    for (const bool windows : {false, true}) {
+        const ExtractionPlan plan = plan_extraction(table, rules_for(table, windows));
+        EXPECT_EQ(plan.steps[0].action, Action::make_folder);
+        EXPECT_EQ(plan.steps[1].action, Action::write_file);
+        EXPECT_EQ(plan.steps[2].refusal(),
+                  windows ? QUODREL_REFUSED_NAME_TOO_LONG : QUODREL_WRITTEN);
+        EXPECT_EQ(plan.steps[3].refusal(), QUODREL_REFUSED_NAME_TOO_LONG);
+    }
+}
+
+// Under Windows' rules a name of a short alias's shape after a long name it may stand
+// for, in one folder, is another spelling of it: Windows would open the long-named
+// file through it. Before the long name it is a name of its own (the long name then
+// gets another alias), and in another folder it meets nothing.
+TEST(Plan, ShortAliasesAfterTheirLongNamesClashUnderWindowsRules) {
+    const std::string doc = "My Precious Document.txt";
+    const struct {
+        std::vector<Item> items;
+        Paths expected;
+    } rows[] = {
+        {{file(doc), file("MYPREC~1.TXT"), file("MY_P~BVG.TXT"), file("MYPREC~1.DOC")},
+         {"/" + doc, "!/MYPREC~1.TXT", "!/MY_P~BVG.TXT", "/MYPREC~1.DOC"}},
+        {{file("MYPREC~1.TXT"), file(doc)}, {"/MYPREC~1.TXT", "/" + doc}},
+        {{dir("Documents and Settings", 1), file("x"), dir("DOCUME~1", 1), file("y")},
+         {"/Documents and Settings/", "/Documents and Settings/x", "!/DOCUME~1/", "-"}},
+        {{file(doc), dir("sub", 1), file("MYPREC~1.TXT")},
+         {"/" + doc, "/sub/", "/sub/MYPREC~1.TXT"}},
+        {{file("readme.txt"), file("README~1.TXT")}, {"/readme.txt", "/README~1.TXT"}},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(paths(row.items, true), row.expected) << row.expected[1];
+        for (const std::string& path : paths(row.items, false))
+            EXPECT_NE(path[0], '!') << path; // elsewhere these are names of their own
+    }
+}
+
 TEST(Plan, FileDataMustLieInsideTheArchive) {
     EntryTable table = table_of({file("ok"), file("past"), file("before"), file("negative")});
     table[1].record.offset = 4;

@@ -27,7 +27,10 @@ TEST(WindowsPaths, WhatWindowsResolvedBecomesOneExtendedPath) {
         {"\\\\server\\share\\dir", "\\\\?\\UNC\\server\\share\\dir"},
         // Already literal: names joined with "/" get the real separator.
         {"\\\\?\\X:\\work\\src/sub/a.txt", "\\\\?\\X:\\work\\src\\sub\\a.txt"},
-        {"\\\\.\\X:\\work\\src/sub", "\\\\.\\X:\\work\\src\\sub"},
+        // A drive reached through the device form: the same drive, named literally.
+        {"\\\\.\\X:\\work\\src/sub", "\\\\?\\X:\\work\\src\\sub"},
+        {"\\\\.\\C:\\", "\\\\?\\C:\\"},
+        {"\\\\.\\pipe\\x", "\\\\.\\pipe\\x"}, // a device stays one
         {"//?/X:/w", "\\\\?\\X:\\w"},
         // A folder's closing separators go, and names joined to a root are one apart.
         {"C:\\work\\maps\\", "\\\\?\\C:\\work\\maps"},
@@ -42,6 +45,8 @@ TEST(WindowsPaths, WhatWindowsResolvedBecomesOneExtendedPath) {
         EXPECT_TRUE(is_literal_form(literal)) << literal;
     for (const char* other : {"C:\\x", "\\\\server\\share", "\\\\?x", "\\?\\"})
         EXPECT_FALSE(is_literal_form(other)) << other;
+    EXPECT_TRUE(is_extended_form("\\\\?\\C:\\x"));
+    EXPECT_FALSE(is_extended_form("\\\\.\\C:\\x")); // names below it are normalised
 }
 
 // Wine reports no reparse point for a link to a file, so only real Windows shows this
