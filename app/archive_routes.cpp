@@ -33,9 +33,7 @@ private:
     quodrel_error error_;
 };
 
-bool write_err(std::string_view text) {
-    return std::fwrite(text.data(), 1, text.size(), stderr) == text.size();
-}
+bool write_err(std::string_view text) { return console::write_error_text(text); }
 
 // Opens the archive at `path` and runs `look` on it (quodrel_list or quodrel_check),
 // its events printed; the failure to open it printed instead.

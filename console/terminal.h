@@ -28,12 +28,14 @@ int read_console_key(KeyEndsWait ends_wait);
 // can become one of them. First thing a program does.
 void open_standard_descriptors();
 
-// Makes standard output write every byte as given, with no newline translation.
+// Makes standard output and standard error write every byte as given, with no newline
+// translation.
 void prepare_standard_output();
 
-// Writes a piece of the program's text (UTF-8) to standard output: a Windows console
-// gets it as UTF-16, so names show right in any code page; anything else gets the very
-// bytes. False when it could not be written.
+// Writes a piece of the program's text (UTF-8) to standard output, or standard error:
+// a Windows console gets it as UTF-16, so names show right in any code page; anything
+// else gets the very bytes. False when it could not be written.
 bool write_text(std::string_view text);
+bool write_error_text(std::string_view text);
 
 } // namespace quodrel::console

@@ -116,9 +116,8 @@ TEST(Extract, FileThatCannotBeCreatedIsReportedAndSkipped) {
     // After a destination typed with a closing separator, one separator only.
     const std::string typed = under_wine() ? "out\\" : "out/";
     const Result again = quodrel({"-e", "a.dat", typed, "-s"}, dir.path());
-    EXPECT_EQ(again.out,
-              "Extracting a.dat\n2 files, data offset 72\n.ERROR! Cannot create " + typed +
-                  "a.txt\n.\nDone\n");
+    EXPECT_EQ(again.out, "Extracting a.dat\n2 files, data offset 72\n.ERROR! Cannot create " +
+                             typed + "a.txt\n.\nDone\n");
 }
 
 // A folder of the archive cannot be made (a file stands in its place): it is named

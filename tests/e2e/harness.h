@@ -45,10 +45,14 @@ struct Limits {
     bool no_more_threads = false;  // no thread can be started (with `unprivileged`)
     std::vector<int> closed;       // standard descriptors closed when it starts (>&-)
     bool default_sigxfsz = false;  // a write past `file_size` raises SIGXFSZ, not ignored
+    bool read_errors = false;      // standard error is what is read, standard output discarded
 };
 
 Result quodrel_limited(const std::vector<std::string>& args, const std::string& cwd,
                        const Limits& limits);
+
+// Runs the program like quodrel() and gives what it wrote to standard error.
+Result quodrel_errors(const std::vector<std::string>& args, const std::string& cwd);
 
 // Runs the program like quodrel() with QUODREL_THREADS set to `threads`.
 Result quodrel_threads(unsigned threads, const std::vector<std::string>& args,

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Names in a Windows console: under Wine in a real terminal (tmux), `quodrel.exe -l`
-# of an archive holding 日本語.txt and é.txt shows both names whole, and so does the
-# output of an extraction's error line; redirected, the output is the very UTF-8
-# bytes the Linux program writes.
+# of an archive holding 日本語.txt and é.txt shows both names whole, and so does an
+# error line of -p on standard error (Ärchiv.dat); redirected, the output is the very
+# UTF-8 bytes the Linux program writes.
 #   console_names.sh QUODREL_EXE WINE_PREFIX LINUX_QUODREL
 set -u
 exe=$(realpath "$1")
@@ -23,6 +23,7 @@ printf 'y' > "$work/tree/é.txt"
 cat > "$work/case.sh" <<CASE
 cd "$work"
 wine "$exe" -l names.dat
+wine "$exe" -p Ärchiv.dat x
 echo "END"
 CASE
 tmux_ -f /dev/null new-session -d -s q -x 120 -y 20 \
@@ -31,6 +32,7 @@ for _ in $(seq 1 300); do tmux_ capture-pane -p -t q | grep -q '^END' && break; 
 screen=$(tmux_ capture-pane -p -t q)
 echo "$screen" | grep -q '日本語.txt' || fail "日本語.txt is not shown whole"
 echo "$screen" | grep -q 'é.txt' || fail "é.txt is not shown whole"
+echo "$screen" | grep -q 'ERROR! Cannot open Ärchiv.dat' || fail "Ärchiv.dat is not shown whole"
 echo "$screen" | grep -q '�' && fail "replacement characters on the screen"
 # Redirected: the same bytes as the Linux program's.
 (cd "$work" && wine "$exe" -l names.dat > windows.out 2>/dev/null; "$native" -l names.dat > linux.out)
