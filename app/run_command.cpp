@@ -6,6 +6,7 @@
 #include "console/terminal.h"
 #include "rules/command_line.h"
 #include "rules/console_keys.h"
+#include "rules/windows_paths.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -117,7 +118,9 @@ namespace {
 int route(const std::vector<std::string>& args, unsigned threads,
           const quodrel_output_hooks* outputs) {
     // Routes for people at a prompt and for scripts: no banner, no key wait.
-    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+    // On Windows "/?" asks for help, as of every Windows program.
+    if (args.size() == 1 &&
+        (args[0] == "--help" || args[0] == "-h" || (console::kWindows && args[0] == "/?"))) {
         print_help();
         return kExitOk;
     }
@@ -147,9 +150,10 @@ int route(const std::vector<std::string>& args, unsigned threads,
         print_usage();
         return kExitUsage;
     }
-    // One dropped path: an archive to unpack beside itself, or a directory to pack.
+    // One dropped path, as the system reads it: an archive to unpack beside itself, or
+    // a directory to pack.
     say(kBanner);
-    const std::string& path = args[0];
+    const std::string path = console::kWindows ? rules::as_windows_reads(args[0]) : args[0];
     // An option alone ("-l" without its archive) is a mistake, not a folder to pack,
     // unless something of that name is there.
     if (!path.empty() && path[0] == '-' && !console::exists(path)) {

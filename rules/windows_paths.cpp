@@ -16,6 +16,17 @@ bool is_literal_form(std::string_view path) {
 
 bool is_extended_form(std::string_view path) { return is_literal_form(path) && path[2] == '?'; }
 
+std::string as_windows_reads(std::string_view path) {
+    if (is_extended_form(path))
+        return std::string(path);
+    const std::size_t cut = path.find_last_of("/\\");
+    const std::size_t start = cut == std::string_view::npos ? 0 : cut + 1;
+    const std::size_t keep = path.substr(start).find_last_not_of(". ");
+    if (keep == std::string_view::npos)
+        return std::string(path);
+    return std::string(path.substr(0, start + keep + 1));
+}
+
 std::string with_backslashes(std::string_view path) {
     // The prefix is kept; after it, "/" becomes "\\" and separators in a row are one
     // (literal paths take an empty part for a name).

@@ -29,6 +29,12 @@ std::string with_backslashes(std::string_view path);
 // no drive ("\\.\pipe\x") likewise; anything else comes back as it is.
 std::string extended_form(std::string_view full_path);
 
+// A typed path with its last part as Windows reads it: trailing dots and blanks
+// dropped ("ref.dat." and "ref.dat " name ref.dat, "src." names src). A part that is
+// ".", "..", or dots and blanks alone, and a path in the extended-length form, which
+// Windows takes literally, stay as they are.
+std::string as_windows_reads(std::string_view path);
+
 // What the program makes of something already where it would make a folder or write
 // a file, from the attributes Windows reports for it (FILE_ATTRIBUTE_*): a reparse
 // point (a symbolic link or a junction, to a folder or to a file) and a device are

@@ -88,6 +88,35 @@ TEST_F(Windows, DroppedFolderOnDriveCWithBlanksInItsName) {
                                                   .bytes());
 }
 
+// "/?" asks for help, as of every Windows program ("/h" stays a path); a dropped path
+// is read as Windows reads it: "ref.dat." is ref.dat, the archive of "src." is src.dat.
+TEST_F(Windows, HelpAndDroppedPathsTheWindowsWay) {
+    TempDir dir;
+    Result run = quodrel({"/?"}, dir.path());
+    EXPECT_EQ(run.out, help_text());
+    EXPECT_EQ(run.status, 0);
+    run = quodrel({"/h"}, dir.path());
+    EXPECT_EQ(run.out, kBanner + "Creating /h.dat (0 files)\nERROR! Cannot open /h\n" + kPress);
+    EXPECT_EQ(run.status, 1);
+
+    write_file(dir / "ref.dat", ArchiveWriter().file("a.txt", "a").bytes());
+    for (const std::string dropped : {"ref.dat.", "ref.dat ", "ref.dat. ."}) {
+        run = quodrel({dropped}, dir.path());
+        EXPECT_EQ(run.out,
+                  kBanner + "Extracting ref.dat\n1 files, data offset 44\n.\nDone\n" + kPress)
+            << dropped;
+        EXPECT_EQ(tree(dir / "ref"), "f /a.txt a\n") << dropped;
+    }
+    make_dirs(dir / "src");
+    write_file(dir / "src/b.txt", "b");
+    run = quodrel({"src."}, dir.path());
+    EXPECT_EQ(run.out, kBanner + "Creating src.dat (1 files)\n.\nDone\n" + kPress);
+    EXPECT_EQ(read_file(dir / "src.dat"), ArchiveWriter().file("b.txt", "b").bytes());
+    EXPECT_EQ(paths_below(dir.path()),
+              (std::vector<std::string>{"/ref", "/ref.dat", "/ref/a.txt", "/src", "/src.dat",
+                                        "/src/b.txt"}));
+}
+
 TEST_F(Windows, DeviceNamesAndTrailingDotsAreRefused) {
     TempDir dir;
     ArchiveWriter writer;

@@ -47,6 +47,16 @@ TEST(WindowsPaths, WhatWindowsResolvedBecomesOneExtendedPath) {
         EXPECT_FALSE(is_literal_form(other)) << other;
     EXPECT_TRUE(is_extended_form("\\\\?\\C:\\x"));
     EXPECT_FALSE(is_extended_form("\\\\.\\C:\\x")); // names below it are normalised
+    // A typed last part as Windows reads it.
+    const struct {
+        const char *typed, *read;
+    } typed[] = {
+        {"ref.dat.", "ref.dat"},   {"ref.dat ", "ref.dat"},   {"C:\\maps\\src. .", "C:\\maps\\src"},
+        {"dir.\\x", "dir.\\x"},    {"..", ".."},              {"a/. .", "a/. ."},
+        {"\\\\?\\C:\\x.", "\\\\?\\C:\\x."}, {"plain", "plain"},
+    };
+    for (const auto& row : typed)
+        EXPECT_EQ(as_windows_reads(row.typed), row.read) << row.typed;
 }
 
 // Wine reports no reparse point for a link to a file, so only real Windows shows this
