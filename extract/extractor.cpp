@@ -216,7 +216,7 @@ quodrel_error extract_archive(const OpenArchive& archive, std::vector<Step> step
     Selection selection;
     if (chosen) {
         // Only what the paths name, and the folders above it.
-        selection = select_entries(archive.table, *chosen);
+        selection = select_entries(archive.table, *chosen, archive.rules);
         for (std::size_t i = 0; i < selection.entries.size(); ++i)
             if (selection.entries[i] == Chosen::no)
                 steps[i].action = Action::leave;

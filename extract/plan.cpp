@@ -22,6 +22,19 @@ quodrel_refusal check_data(const EntryRecord& record, const PlanRules& rules) {
     return QUODREL_WRITTEN;
 }
 
+} // namespace
+
+std::string compared_path(std::string_view path, const PlanRules& rules) {
+    std::string compared(path);
+    if (rules.windows_rules)
+        for (char& c : compared)
+            if (c == '\\')
+                c = '/';
+    return rules.fold ? rules.fold(compared) : compared;
+}
+
+namespace {
+
 // The UTF-16 units a UTF-8 name takes: one per character, two beyond the first plane.
 std::size_t utf16_units(std::string_view name) {
     std::size_t units = 0;
@@ -44,8 +57,7 @@ struct WrittenNames {
 // name as the file system compares them, or (under Windows' rules) a name of a short
 // alias's shape after a long name it may stand for. Otherwise it is noted.
 bool meets_written(WrittenNames& written, std::string_view name, const PlanRules& rules) {
-    if (!written.names.insert(rules.fold ? rules.fold(std::string(name)) : std::string(name))
-             .second)
+    if (!written.names.insert(compared_path(name, rules)).second)
         return true;
     if (!rules.windows_rules)
         return false;

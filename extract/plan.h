@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quodrel {
@@ -44,6 +45,12 @@ struct PlanRules {
     // the same only byte for byte.
     std::string (*fold)(const std::string& name) = nullptr;
 };
+
+// A path or name as this system compares names, the one rule by which a name clashes
+// and a path finds an entry: under Windows' rules "\\" separates as "/" does (no name
+// Windows holds contains it) and names are folded as the file system folds them;
+// elsewhere the bytes themselves.
+std::string compared_path(std::string_view path, const PlanRules& rules);
 
 // Decides every entry's step for a table read_table accepted. Entries lie where
 // TreeWalker places them; their output path is the destination followed by

@@ -160,7 +160,7 @@ quodrel_error read_archive(OpenArchive& archive, bool require_magic) {
     if (damage != TableDamage::none)
         return error_of(damage);
     read_names_as_written(archive.table);
-    PlanRules rules;
+    PlanRules& rules = archive.rules;
     rules.archive_size = archive.bytes->size();
     rules.data_offset = archive.header.data_offset;
     rules.windows_rules = platform::windows_rules();

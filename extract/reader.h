@@ -44,7 +44,8 @@ struct OpenArchive {
     std::string name; // how texts name it
     ArchiveHeader header;
     EntryTable table;
-    ExtractionPlan plan; // under this system's rules
+    PlanRules rules;     // this system's, by which it is planned and its paths compared
+    ExtractionPlan plan; // under those rules
 };
 
 // Reads the header and the entry table after it, names as this system writes them (one

@@ -20,11 +20,13 @@ std::vector<std::string_view> parts_of(std::string_view path) {
     return parts;
 }
 
-// A path as the user may write it: one trailing "/" (a folder as -l shows it) left off.
-std::string_view plain(std::string_view path) {
-    if (path.size() > 1 && path.back() == '/')
-        path.remove_suffix(1);
-    return path;
+// A path as the user may write it, as compared: one trailing "/" (a folder as -l shows
+// it) left off.
+std::string plain(std::string_view path, const PlanRules& rules) {
+    std::string compared = compared_path(path, rules);
+    if (compared.size() > 1 && compared.back() == '/')
+        compared.pop_back();
+    return compared;
 }
 
 bool path_matches(const std::vector<std::string_view>& pattern, std::string_view path) {
@@ -38,12 +40,12 @@ bool path_matches(const std::vector<std::string_view>& pattern, std::string_view
 }
 
 // Calls `each(i, parent, path)` for every entry, its path without the leading "/"
-// and without a folder's closing "/".
-template <class Each> void walk_paths(const EntryTable& table, Each each) {
+// and without a folder's closing "/", as compared.
+template <class Each> void walk_paths(const EntryTable& table, const PlanRules& rules, Each each) {
     TreeWalker walk;
     for (std::size_t i = 0; i < table.size(); ++i) {
         walk.next(static_cast<std::int32_t>(i), table[i].record, table.name(i));
-        each(i, walk.parent(), walk.entry_path());
+        each(i, walk.parent(), std::string_view(compared_path(walk.entry_path(), rules)));
     }
 }
 
@@ -71,15 +73,19 @@ bool part_matches(std::string_view pattern, std::string_view name) {
     return p == pattern.size();
 }
 
-Selection select_entries(const EntryTable& table, const std::vector<std::string>& paths) {
+Selection select_entries(const EntryTable& table, const std::vector<std::string>& paths,
+                         const PlanRules& rules) {
     Selection selection;
     selection.entries.assign(table.size(), Chosen::no);
     std::vector<bool> named(table.size(), false);
     std::vector<bool> exact(paths.size(), false);
+    std::vector<std::string> wanted;
+    for (const std::string& path : paths)
+        wanted.push_back(plain(path, rules));
     // Exact paths first: they name what they name, whatever characters they hold.
-    walk_paths(table, [&](std::size_t i, std::int32_t, std::string_view path) {
+    walk_paths(table, rules, [&](std::size_t i, std::int32_t, std::string_view path) {
         for (std::size_t k = 0; k < paths.size(); ++k)
-            if (plain(paths[k]) == path) {
+            if (wanted[k] == path) {
                 exact[k] = true;
                 named[i] = true;
             }
@@ -88,9 +94,9 @@ Selection select_entries(const EntryTable& table, const std::vector<std::string>
     std::vector<bool> matched = exact;
     for (std::size_t k = 0; k < paths.size(); ++k)
         if (!exact[k])
-            patterns[k] = parts_of(plain(paths[k]));
+            patterns[k] = parts_of(wanted[k]);
     std::vector<std::int32_t> parents(table.size(), -1);
-    walk_paths(table, [&](std::size_t i, std::int32_t parent, std::string_view path) {
+    walk_paths(table, rules, [&](std::size_t i, std::int32_t parent, std::string_view path) {
         parents[i] = parent;
         for (std::size_t k = 0; k < paths.size(); ++k)
             if (!exact[k] && !patterns[k].empty() && path_matches(patterns[k], path)) {

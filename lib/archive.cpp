@@ -39,17 +39,27 @@ std::uint64_t hash_on(std::uint64_t hash, std::string_view bytes) {
 }
 constexpr std::uint64_t kHashStart = 0xcbf29ce484222325ull;
 
+// Whether this system compares paths otherwise than byte for byte.
+bool compares_otherwise(const quodrel_archive& archive) {
+    return archive.opened.rules.windows_rules || archive.opened.rules.fold;
+}
+
+// Every entry's path, as this system compares paths, hashed.
 void make_index(const quodrel_archive& archive) {
     const EntryTable& table = archive.opened.table;
     const std::vector<std::int32_t>& parents = archive.opened.plan.parents;
     std::vector<std::uint64_t>& hashes = archive.path_hashes;
     hashes.resize(table.size());
+    const bool otherwise = compares_otherwise(archive);
     for (std::size_t i = 0; i < table.size(); ++i) {
         const std::int32_t parent = parents[i];
+        const std::string compared =
+            otherwise ? compared_path(table.name(i), archive.opened.rules) : std::string();
+        const std::string_view name = otherwise ? std::string_view(compared) : table.name(i);
         // Folders come before what is inside them.
-        hashes[i] = parent < 0 ? hash_on(kHashStart, table.name(i))
-                               : hash_on(hash_on(hashes[static_cast<std::size_t>(parent)], "/"),
-                                         table.name(i));
+        hashes[i] = parent < 0
+                        ? hash_on(kHashStart, name)
+                        : hash_on(hash_on(hashes[static_cast<std::size_t>(parent)], "/"), name);
     }
     archive.by_hash.resize(table.size());
     for (std::size_t i = 0; i < table.size(); ++i)
@@ -193,11 +203,12 @@ quodrel_error quodrel_find(const quodrel_archive* archive, const char* path, siz
         return QUODREL_ERROR_ARGUMENT;
     try {
         std::call_once(archive->indexed, make_index, *archive);
-        std::string_view wanted(path);
+        const PlanRules& rules = archive->opened.rules;
+        std::string wanted = compared_path(path, rules);
         // One trailing "/", as -l shows a folder, finds only a folder.
         const bool folder_only = wanted.size() > 1 && wanted.back() == '/';
         if (folder_only)
-            wanted.remove_suffix(1);
+            wanted.pop_back();
         const std::uint64_t hash = hash_on(kHashStart, wanted);
         const std::vector<std::uint64_t>& hashes = archive->path_hashes;
         auto at = std::lower_bound(archive->by_hash.begin(), archive->by_hash.end(), hash,
@@ -206,7 +217,7 @@ quodrel_error quodrel_find(const quodrel_archive* archive, const char* path, siz
         for (; at != archive->by_hash.end() && hashes[*at] == hash; ++at) {
             const std::size_t i = *at;
             if ((folder_only && !quodrel_entry_is_folder(archive, i)) ||
-                entry_path(*archive, i) != wanted)
+                compared_path(entry_path(*archive, i), rules) != wanted)
                 continue;
             // What extraction writes at that path is the answer; only where it writes
             // nothing, a refused entry of that path tells why.

@@ -216,6 +216,9 @@ QUODREL_API quodrel_refusal quodrel_entry_refusal(const quodrel_archive* archive
  * as extraction, -p of the quodrel program and its mount give, so a refused entry
  * that happens to have the same path (a name holding "/", a second spelling) is
  * never found in place of the one written. One trailing "/" finds only a folder.
+ * Paths are compared as this system compares names, as extraction decides a name
+ * clash: on Windows a backslash separates as "/" does and letter case does not
+ * count ("SUB\A.TXT" finds sub/a.txt); elsewhere byte for byte.
  * QUODREL_ERROR_NOT_FOUND when no entry has that path (*index is then
  * QUODREL_NO_INDEX); QUODREL_ERROR_REFUSED when extraction refuses what stands at
  * that path: *index is then the refused entry whose refusal tells why (the entry

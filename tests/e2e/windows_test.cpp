@@ -307,6 +307,38 @@ std::string alias_of(const std::string& cwd, const std::string& path) {
     return alias;
 }
 
+// -x, -p and the library's finding take "\\" for "/" and compare names as Windows
+// does, by the rule that decides a name clash: the entry found is the one written.
+TEST_F(Windows, ChosenPathsAreComparedAsWindowsComparesNames) {
+    TempDir dir;
+    write_file(dir / "a.dat", ArchiveWriter()
+                                  .file("a.txt", "a")
+                                  .dir("sub", 1)
+                                  .file("b.bin", "bb")
+                                  .file("README", "first")
+                                  .file("readme", "second")
+                                  .bytes());
+    const struct {
+        const char *path, *out, *error;
+    } rows[] = {
+        {"A.TXT", "a", ""},
+        {"SUB\\B.BIN", "bb", ""},
+        {"sub/B.bin", "bb", ""},
+        {"readme", "first", ""}, // the second spelling is a clash, never written
+        {"Sub\\", "", "ERROR! Not a file Sub\\\n"},
+        {"a.txt\\", "", "ERROR! Not in the archive a.txt\\\n"},
+    };
+    for (const auto& row : rows) {
+        const Result run = quodrel({"-p", "a.dat", row.path}, dir.path());
+        EXPECT_EQ(run.out, row.out) << row.path;
+        EXPECT_EQ(run.status, *row.error ? 1 : 0) << row.path;
+        EXPECT_EQ(quodrel_errors({"-p", "a.dat", row.path}, dir.path()).out, row.error) << row.path;
+    }
+    const Result run = quodrel({"-x", "a.dat", "out", "SUB\\b.bin", "A.TXT"}, dir.path());
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(tree(dir / "out"), "d /sub\nf /a.txt a\nf /sub/b.bin bb\n");
+}
+
 // A short (8.3) name is another spelling of a long one: an entry spelled as the alias
 // of a file or folder already in the destination is a name clash, never written
 // through it; an alias after its long name in one archive is one by the archive

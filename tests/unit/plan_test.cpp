@@ -41,6 +41,14 @@ PlanRules rules_for(const EntryTable& table, bool windows = false) {
     return rules;
 }
 
+// Letter case folded as a file system that folds it would (ASCII is enough here).
+std::string ascii_fold(const std::string& name) {
+    std::string folded = name;
+    for (char& c : folded)
+        c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    return folded;
+}
+
 // The paths extraction forms; refused entries show as "!" and the path, entries
 // skipped below them as "-".
 std::vector<std::string> paths(const std::vector<Item>& items, bool windows = false) {
@@ -125,12 +133,7 @@ TEST(Plan, FoldedNamesClashUnderTheRulesThatFoldThem) {
     EXPECT_EQ(paths(items), (Paths{"/README", "/sub/", "/sub/readme", "/readme", "/Sub/"}));
     const EntryTable table = table_of(items);
     PlanRules rules = rules_for(table, true);
-    rules.fold = [](const std::string& name) {
-        std::string folded = name;
-        for (char& c : folded)
-            c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-        return folded;
-    };
+    rules.fold = ascii_fold;
     const ExtractionPlan plan = plan_extraction(table, rules);
     const Action expected[] = {Action::write_file, Action::make_folder, Action::write_file,
                                Action::refuse, Action::refuse};
@@ -259,8 +262,11 @@ TEST(Choice, PatternsMatchWithinOnePart) {
 TEST(Choice, ExactPathsFoldersAndTheFoldersAbove) {
     const EntryTable table = table_of({dir("maps", 3), file("notes"), file("notes.txt"),
                                        dir("sub", 1), file("a*b"), file("ab"), dir("x", 0)});
-    const auto chosen = [&](std::vector<std::string> paths) {
-        const Selection selection = select_entries(table, paths);
+    PlanRules windows = rules_for(table, true);
+    windows.fold = ascii_fold;
+    const auto chosen = [&](std::vector<std::string> paths, bool on_windows = false) {
+        const Selection selection =
+            select_entries(table, paths, on_windows ? windows : rules_for(table));
         std::string marks;
         for (const Chosen c : selection.entries)
             marks += c == Chosen::yes ? 'y' : c == Chosen::above ? 'a' : '.';
@@ -276,6 +282,11 @@ TEST(Choice, ExactPathsFoldersAndTheFoldersAbove) {
     EXPECT_EQ(chosen({"*"}), "yyyyyyy"); // every top-level entry, and what is in them
     EXPECT_EQ(chosen({"maps/*/*"}), "a..ay..");
     EXPECT_EQ(chosen({"nothing", "x"}), "......y !nothing");
+    // Under Windows' rules "\\" separates too, and names are compared as Windows
+    // compares them, as a name clash is decided.
+    EXPECT_EQ(chosen({"MAPS\\Sub\\"}, true), "a..yy..");
+    EXPECT_EQ(chosen({"maps\\NOTES.*"}, true), "a.y....");
+    EXPECT_EQ(chosen({"MAPS\\Sub", "maps\\NOTES.*"}), "....... !MAPS\\Sub !maps\\NOTES.*");
 }
 
 struct StringSink : ByteSink {

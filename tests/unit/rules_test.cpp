@@ -51,9 +51,14 @@ TEST(WindowsPaths, WhatWindowsResolvedBecomesOneExtendedPath) {
     const struct {
         const char *typed, *read;
     } typed[] = {
-        {"ref.dat.", "ref.dat"},   {"ref.dat ", "ref.dat"},   {"C:\\maps\\src. .", "C:\\maps\\src"},
-        {"dir.\\x", "dir.\\x"},    {"..", ".."},              {"a/. .", "a/. ."},
-        {"\\\\?\\C:\\x.", "\\\\?\\C:\\x."}, {"plain", "plain"},
+        {"ref.dat.", "ref.dat"},
+        {"ref.dat ", "ref.dat"},
+        {"C:\\maps\\src. .", "C:\\maps\\src"},
+        {"dir.\\x", "dir.\\x"},
+        {"..", ".."},
+        {"a/. .", "a/. ."},
+        {"\\\\?\\C:\\x.", "\\\\?\\C:\\x."},
+        {"plain", "plain"},
     };
     for (const auto& row : typed)
         EXPECT_EQ(as_windows_reads(row.typed), row.read) << row.typed;
