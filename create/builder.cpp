@@ -26,17 +26,22 @@ bool write_zeros_at(int archive, std::uint64_t at, std::uint64_t count) {
     return true;
 }
 
+enum class Read { whole, changed, failed };
+
 // Reads a source file of `size` bytes into `to`, which has room for one byte more:
-// enough to see that it grew. Whether it held exactly `size` bytes; what it lacks
-// is zeros.
-bool read_whole(int source, char* to, std::uint64_t size) {
+// enough to see that it grew. Whether it held exactly `size` bytes, held another
+// number (what it lacks is zeros), or could not be read (an error, a range another
+// program locked).
+Read read_whole(int source, char* to, std::uint64_t size) {
     const std::uint64_t want = size + 1;
     std::uint64_t got = 0;
     while (got < want) {
         const std::uint64_t asked = want - got;
         const std::int64_t n =
             platform::read_some(source, to + got, static_cast<std::size_t>(asked));
-        if (n <= 0)
+        if (n < 0)
+            return Read::failed;
+        if (n == 0)
             break;
         got += static_cast<std::uint64_t>(n);
         // A short read of a plain file is its end: no further call to be told so.
@@ -45,7 +50,7 @@ bool read_whole(int source, char* to, std::uint64_t size) {
     }
     if (got < size)
         std::memset(to + got, 0, static_cast<std::size_t>(size - got));
-    return got == size;
+    return got == size ? Read::whole : Read::changed;
 }
 
 // Opens file entry i in its folder, held open since the walk reached it, through a
@@ -67,15 +72,15 @@ void move_batch(Creation& c, const transfer::Job& job, transfer::Hands& hands) {
             continue;
         char* to = hands.block.data() + at;
         const int source = open_source(c, job, i);
-        if (source < 0) {
-            // Gone or closed since the scan: left out when the archive is written
-            // again without it, and named.
+        // Gone or closed since the scan, or unreadable: left out when the archive is
+        // written again without it, and named. Changed: named, its bytes as read.
+        const Read read = source < 0 ? Read::failed : read_whole(source, to, size);
+        if (read == Read::failed)
             c.outcomes.fail(i, QUODREL_ERROR_OPEN, platform::last_error());
-        } else {
-            if (!read_whole(source, to, size))
-                c.outcomes.fail(i, QUODREL_ERROR_CHANGED, 0);
+        else if (read == Read::changed)
+            c.outcomes.fail(i, QUODREL_ERROR_CHANGED, 0);
+        if (source >= 0)
             platform::close_file(source);
-        }
         at += size;
     }
     if (!platform::write_all_at(c.archive, hands.block.data(), static_cast<std::size_t>(at),
@@ -101,6 +106,10 @@ void move_big_file(Creation& c, const transfer::Job& job, transfer::Hands& hands
     platform::close_file(source);
     if (result == transfer::Copy::stopped)
         return;
+    if (result == transfer::Copy::read_failed) {
+        c.outcomes.fail(i, QUODREL_ERROR_OPEN, error); // left out, as in a batch
+        return;
+    }
     if (result == transfer::Copy::write_failed || result == transfer::Copy::no_memory ||
         (copied < size && !write_zeros_at(c.archive, job.start + copied, size - copied)))
         c.outcomes.fail(i, QUODREL_ERROR_WRITE, error);

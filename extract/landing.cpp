@@ -7,7 +7,8 @@ quodrel_error error_of(transfer::Copy result) {
     switch (result) {
     case transfer::Copy::done: return QUODREL_OK;
     case transfer::Copy::no_memory: return QUODREL_ERROR_NO_MEMORY;
-    case transfer::Copy::short_read: return QUODREL_ERROR_READ;
+    case transfer::Copy::short_read:
+    case transfer::Copy::read_failed: return QUODREL_ERROR_READ;
     case transfer::Copy::stopped: return QUODREL_ERROR_CANCELLED;
     case transfer::Copy::write_failed: break;
     }

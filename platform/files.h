@@ -67,10 +67,12 @@ std::int64_t read_at(int file, void* buffer, std::size_t size, std::uint64_t off
 bool write_all(int file, const void* data, std::size_t size);
 bool write_all_at(int file, const void* data, std::size_t size, std::uint64_t offset);
 
-enum class KernelCopy { done, short_read, write_failed, unsupported };
+enum class KernelCopy { done, short_read, write_failed, failed, unsupported };
 
 // Moves up to `count` bytes between files by position inside the kernel, adding to
 // `copied` what arrived: one copy instead of two, none through this process.
+// `short_read` where the source ended, `write_failed` where the destination is full;
+// `failed` on another error, which may be either file's (copied apart, the two tell);
 // `unsupported`, with nothing moved, where the system or the file systems cannot.
 KernelCopy kernel_copy(int from, std::uint64_t from_offset, int to, std::uint64_t to_offset,
                        std::uint64_t count, std::uint64_t& copied);

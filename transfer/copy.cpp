@@ -25,10 +25,10 @@ Copy Copier::copy(const Readable& from, std::uint64_t from_offset, int to, std::
             case platform::KernelCopy::done: continue;
             case platform::KernelCopy::short_read: return Copy::short_read;
             case platform::KernelCopy::write_failed: return Copy::write_failed;
-            case platform::KernelCopy::unsupported: break;
+            case platform::KernelCopy::failed: break; // the rest through the buffer tells whose
+            case platform::KernelCopy::unsupported: kernel_copy_works_ = false; break;
             }
-            kernel_copy_works_ = false; // not between these file systems: stop asking
-            break;
+            break; // (unsupported: not between these file systems, so no more asking)
         }
         if (copied == count)
             return Copy::done;
@@ -50,7 +50,7 @@ Copy Copier::copy(const Readable& from, std::uint64_t from_offset, int to, std::
         const auto n = static_cast<std::size_t>(left < buffer_.size() ? left : buffer_.size());
         const std::int64_t got = from.read_at(buffer_.data(), n, from_offset + copied);
         if (got <= 0)
-            return Copy::short_read;
+            return got == 0 ? Copy::short_read : Copy::read_failed;
         if (!platform::write_all_at(to, buffer_.data(), static_cast<std::size_t>(got),
                                     to_offset + copied))
             return Copy::write_failed;

@@ -31,7 +31,10 @@ private:
     int file_;
 };
 
-enum class Copy { done, short_read, write_failed, no_memory, stopped };
+// What became of a copy: done; the source ended early (short_read) or could not be
+// read (read_failed: an error, a range another program locked); the destination could
+// not be written; no memory for a buffer; stopped when asked.
+enum class Copy { done, short_read, read_failed, write_failed, no_memory, stopped };
 
 // Copies runs of bytes between files by position, through one reusable buffer or,
 // for runs of kKernelCopyMin bytes and more, inside the kernel where it can.

@@ -2,7 +2,8 @@
 # quodrel-mount against a real tree (a copy of /usr/include): the mounted folder
 # equals an extraction of the same archive, byte for byte; files read from several
 # processes at once and at odd offsets; what extraction refuses is named and left
-# out; writing fails; damage refuses the mount; unmounting works both ways. Skips
+# out; writing fails; files it cannot read are left out of an archive made of it;
+# damage refuses the mount; unmounting works both ways. Skips
 # where FUSE cannot mount (no /dev/fuse, or not allowed).
 #   mount_check.sh QUODREL QUODREL_MOUNT
 set -u
@@ -99,6 +100,26 @@ for closed in '<&-' '>&-' '2>&-'; do
     fusermount3 -u m
     mounted=()
 done
+
+# Files that cannot be read (their archive cut short in place while mounted: every
+# read of them fails) are left out of an archive made of the mount, and named; never
+# stored as zeros.
+mkdir cut-src
+printf 'first' > cut-src/a
+head -c 100000 /dev/urandom > cut-src/big
+printf 'z' > cut-src/z
+"$quodrel" -c cut-src cut.dat -s >/dev/null
+"$mount" cut.dat m
+mounted+=("$work/m")
+truncate -s 100 cut.dat
+out=$("$quodrel" -c m from-mount.dat -s)
+[ $? = 1 ] || fail "unreadable files: status $?"
+[ "$out" = "$(printf 'Creating from-mount.dat (3 files)\n..ERROR! Cannot open m/big\n.ERROR! Cannot open m/z\n\nDone')" ] ||
+    fail "unreadable files: $out"
+[ "$("$quodrel" -l from-mount.dat)" = "$(printf '         5 a\n1 files, 0 directories, 5 bytes')" ] ||
+    fail "unreadable files were packed: $("$quodrel" -l from-mount.dat)"
+fusermount3 -u m
+mounted=()
 
 # Damage refuses the mount; a foreground mount ends on SIGTERM (a background job of a
 # script ignores SIGINT; from a terminal Ctrl+C ends it alike).
