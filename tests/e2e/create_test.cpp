@@ -354,9 +354,9 @@ TEST(Create, NamesAnArchiveCannotGiveBackAreLeftOutAndNamed) {
 }
 
 // The archive path is a link into another file system (/dev/shm against /tmp): the
-// archive is written beside the link's target, and the link stays a link.
+// archive is written beside the link's target, and the link stays a link. (On Windows
+// a link that leads nowhere is replaced: no file is made through a link there.)
 TEST(Create, ArchiveBehindALinkToAnotherFileSystem) {
-    SKIP_UNDER_WINE("symbolic links");
     if (!is_dir("/dev/shm"))
         GTEST_SKIP() << "no /dev/shm";
     TempDir dir("/tmp"), elsewhere("/dev/shm");
@@ -372,11 +372,14 @@ TEST(Create, ArchiveBehindALinkToAnotherFileSystem) {
         EXPECT_EQ(run.status, 0);
         struct stat st;
         ASSERT_EQ(lstat((dir / archive).c_str(), &st), 0);
-        EXPECT_TRUE(S_ISLNK(st.st_mode)) << archive;
+        EXPECT_EQ(S_ISLNK(st.st_mode), !under_wine() || archive == "a.dat") << archive;
     }
     EXPECT_EQ(read_file(elsewhere / "old.dat"), expected);
-    EXPECT_EQ(read_file(elsewhere / "new.dat"), expected);
-    EXPECT_EQ(paths_below(elsewhere.path()), (std::vector<std::string>{"/new.dat", "/old.dat"}));
+    EXPECT_EQ(read_file(under_wine() ? dir / "b.dat" : elsewhere / "new.dat"), expected);
+    const std::vector<std::string> targets = under_wine()
+                                                 ? std::vector<std::string>{"/old.dat"}
+                                                 : std::vector<std::string>{"/new.dat", "/old.dat"};
+    EXPECT_EQ(paths_below(elsewhere.path()), targets);
 }
 
 // Whatever the kernel refuses to write through, creation refuses too: another user's
