@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The library as a boundary other programs build on: libquodrel.a defines no C name
-# but the interface's (quodrel_*), calls nothing that changes the process around it
+# but the interface's (quodrel_*), the Windows DLL's export list is the shared
+# library's, it calls nothing that changes the process around it
 # (its umask, signal handlers, current folder, locale, the terminal) or ends it, and
 # a C program that defines names of its own links against it statically and runs.
 set -u
@@ -17,6 +18,13 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 c_names=$(nm -g --defined-only "$library" | awk 'NF == 3 {print $3}' |
     grep -E '^[A-Za-z_][A-Za-z0-9_]*$' | grep -v '^_Z' | grep -v '^quodrel_' | sort -u)
 [ -z "$c_names" ] || fail "libquodrel.a defines C names beside the interface: $c_names"
+
+# quodrel.dll exports what lib/quodrel.def lists: the very names libquodrel.so.2 does.
+so_names=$(nm -D --defined-only "$build/libquodrel.so.2" | awk '{print $3}' | sort -u | tr '\n' ' ')
+def_names=$(sed -n 's/^[[:space:]]\{1,\}\(quodrel_[a-z_]*\)$/\1/p' "$source/lib/quodrel.def" | sort |
+    tr '\n' ' ')
+[ -n "$so_names" ] && [ "$so_names" = "$def_names" ] ||
+    fail "libquodrel.so.2 exports $so_names; lib/quodrel.def lists $def_names"
 
 # What it calls: nothing process-wide, nothing on the terminal, never an end.
 forbidden='umask|sigaction|signal|bsd_signal|sysv_signal|sigprocmask|sigset|raise|kill|exit|_exit|_Exit|abort|chdir|fchdir|setlocale|printf|puts|fputs|fwrite|putchar|perror|fprintf|isatty|tcsetattr|tcgetattr|SetConsoleCtrlHandler|WriteConsoleW|SetConsoleMode'
