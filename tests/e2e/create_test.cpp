@@ -244,13 +244,18 @@ TEST(Create, InterruptedCreationLeavesNoTemporaryFile) {
     EXPECT_EQ(paths_below(dir.path()), (std::vector<std::string>{"/a.dat", "/src", "/src/big"}));
 }
 
+// An archive path in a missing folder, or with a closing separator (a folder, which an
+// archive is not), is refused after the scan, and nothing is made.
 TEST(Create, ArchiveInAMissingFolderIsReportedAfterTheScan) {
     TempDir dir;
     make_dirs(dir / "src");
     write_file(dir / "src/a.txt", "hello");
-    const Result run = create(dir, "src", "missing/a.dat");
-    EXPECT_EQ(run.out, "Creating missing/a.dat (1 files)\nERROR! Cannot create missing/a.dat\n");
-    EXPECT_EQ(run.status, 1);
+    for (const std::string archive : {"missing/a.dat", "newdir/", "a.dat/"}) {
+        const Result run = create(dir, "src", archive);
+        EXPECT_EQ(run.out,
+                  "Creating " + archive + " (1 files)\nERROR! Cannot create " + archive + "\n");
+        EXPECT_EQ(run.status, 1);
+    }
     EXPECT_EQ(paths_below(dir.path()), (std::vector<std::string>{"/src", "/src/a.txt"}));
 }
 
