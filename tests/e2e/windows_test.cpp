@@ -303,12 +303,16 @@ TEST_F(Windows, NamesThatDifferOnlyInLetterCaseClash) {
     }
 }
 
-// A Windows program of the test build, beside quodrel.exe, run to its end.
+// A Windows program of the test build (tests/ beside quodrel.exe).
+std::string helper(const std::string& name) {
+    const std::string exe = std::getenv("QUODREL_EXE");
+    return exe.substr(0, exe.rfind('/')) + "/tests/" + name;
+}
+
+// One of them, run to its end.
 void run_helper(const std::string& name, const std::vector<std::string>& args,
                 const std::string& cwd) {
-    const std::string exe = std::getenv("QUODREL_EXE");
-    const int pid = start_under_wine(exe.substr(0, exe.rfind('/')) + "/tests/" + name, args, cwd);
-    waitpid(pid, nullptr, 0);
+    waitpid(start_under_wine(helper(name), args, cwd), nullptr, 0);
 }
 
 // The short name Windows gives a file or folder of the destination.
@@ -477,9 +481,8 @@ TEST_F(Windows, AFileHeldOpenByAnotherProgramIsLeftOut) {
     write_file(dir / "src/a.txt", "hello");
     write_file(dir / "src/save.db", "the running game's save");
     write_file(dir / "src/z.txt", "z");
-    const std::string exe = std::getenv("QUODREL_EXE");
-    const std::string helper = exe.substr(0, exe.rfind('/')) + "/tests/hold_file.exe"; // beside it
-    const int pid = start_under_wine(helper, {"src\\save.db", "ready", "release"}, dir.path());
+    const int pid =
+        start_under_wine(helper("hold_file.exe"), {"src\\save.db", "ready", "release"}, dir.path());
     for (int i = 0; i < 600 && !exists(dir / "ready"); ++i)
         usleep(50000);
     ASSERT_TRUE(exists(dir / "ready")) << "the helper did not start";
