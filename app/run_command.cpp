@@ -65,6 +65,17 @@ std::string archive_path_beside(const std::string& folder, bool windows_rules) {
     return path + ".dat";
 }
 
+bool ends_in_dots_part(const std::string& folder, bool windows_rules) {
+    const char* separators = windows_rules ? "/\\" : "/";
+    const std::size_t end = folder.find_last_not_of(separators);
+    if (end == std::string::npos)
+        return false; // a root, or nothing
+    const std::size_t cut = folder.find_last_of(separators, end);
+    const std::string last = folder.substr(cut == std::string::npos ? 0 : cut + 1,
+                                           end - (cut == std::string::npos ? 0 : cut + 1) + 1);
+    return last == "." || last == "..";
+}
+
 int wait_for_key() {
     std::fflush(stdout);
     return console::read_console_key(rules::key_ends_wait);
@@ -168,8 +179,12 @@ int route(const std::vector<std::string>& args, unsigned threads,
         return wait_after(
             extract_route(path, path.substr(0, path.size() - 4), nullptr, threads, outputs));
     }
+    // "." or ".." as its last part names the folder only once resolved: its archive is
+    // named after the folder, beside it, never "..dat" inside it.
+    const std::string folder =
+        ends_in_dots_part(path, console::kWindows) ? console::resolved(path) : path;
     return wait_after(
-        create_route(path, archive_path_beside(path, console::kWindows), threads, outputs));
+        create_route(path, archive_path_beside(folder, console::kWindows), threads, outputs));
 }
 
 } // namespace

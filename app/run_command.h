@@ -39,6 +39,11 @@ int wait_for_key();
 // one ("/" gives "/.dat"; with the Windows rules "\" and "C:\" likewise).
 std::string archive_path_beside(const std::string& folder, bool windows_rules);
 
+// Whether a folder's path ends in a "." or ".." part ("src/..", "."; with the Windows
+// rules also "src\\."), which names the folder only as resolved: such a folder's
+// archive is named after the folder the path resolves to, not after the dots.
+bool ends_in_dots_part(const std::string& folder, bool windows_rules);
+
 // Whether a dropped path names an archive: its last four characters are ".dat" in
 // any letter case.
 bool has_archive_suffix(const std::string& path);

@@ -132,7 +132,8 @@ bool is_windows_output_name(std::string_view name) {
     return is_safe_name(name, true) && name.find(':') == std::string_view::npos;
 }
 
-// The resolved path's parts below its root ("\\?\C:\", "\\?\UNC\server\share\").
+// The resolved path's parts below its root ("\\?\C:\", "\\?\UNC\server\share\", a
+// volume's "\\?\Volume{...}\").
 std::string_view below_root(std::string_view resolved) {
     if (resolved.substr(0, 8) == "\\\\?\\UNC\\") {
         std::size_t at = 8;
@@ -145,6 +146,10 @@ std::string_view below_root(std::string_view resolved) {
     }
     if (resolved.size() >= 6 && resolved.substr(0, 4) == "\\\\?\\" && resolved[5] == ':')
         return resolved.size() > 7 ? resolved.substr(7) : std::string_view();
+    if (resolved.substr(0, 4) == "\\\\?\\") {
+        const std::size_t end = resolved.find('\\', 4);
+        return end == std::string_view::npos ? std::string_view() : resolved.substr(end + 1);
+    }
     return resolved;
 }
 
@@ -220,8 +225,8 @@ bool is_short_name(std::string_view name) {
 } // namespace
 
 std::string short_alias_key(std::string_view alias) {
-    // BASE~TAIL[.EXT]: at most 8 and 3 characters, no small letters, nothing but what
-    // a short name holds.
+    // BASE~TAIL[.EXT]: at most 8 and 3 characters, nothing but what a short name holds,
+    // in any letter case (Windows compares names so).
     const std::size_t dot = alias.find('.');
     const std::string_view base = alias.substr(0, dot);
     const std::string_view ext =
@@ -230,40 +235,39 @@ std::string short_alias_key(std::string_view alias) {
     if (tilde == std::string_view::npos || tilde == 0 || tilde + 1 == base.size() ||
         !is_short_name(alias))
         return std::string();
-    for (const char c : alias)
-        if (c >= 'a' && c <= 'z')
-            return std::string();
-    std::string key(ext);
+    std::string key;
+    for (const char c : ext)
+        key += ascii_upper(c);
     key += '/';
-    key += base.substr(0, tilde);
+    for (const char c : base.substr(0, tilde))
+        key += ascii_upper(c);
     return key;
 }
 
 std::vector<std::string> long_name_keys(std::string_view name) {
     if (name.empty() || is_short_name(name))
         return {};
-    // The extension: the first three characters after the last dot; the base: all
-    // before it, blanks and dots dropped (as Windows makes aliases) or made "_" (as
-    // Wine does).
+    // The extension: the first three characters after the last dot (none where the
+    // only dot leads the name); the base: all before it. Blanks, and dots in the base,
+    // are dropped (as Windows makes aliases) or made "_" (as Wine does).
     const std::size_t dot = name.rfind('.');
-    const std::string_view base = dot == std::string_view::npos ? name : name.substr(0, dot);
-    std::string ext;
-    if (dot != std::string_view::npos)
-        for (const char c : name.substr(dot + 1)) {
-            if (c != ' ' && ext.size() < 3)
-                add_short_character(ext, c);
-        }
+    const bool has_ext = dot != std::string_view::npos && dot != 0;
+    const std::string_view base = has_ext ? name.substr(0, dot) : name;
+    const std::string_view ext = has_ext ? name.substr(dot + 1) : std::string_view();
     std::vector<std::string> keys;
     for (const bool drop : {true, false}) {
-        std::string key = ext + '/';
-        for (const char c : base) {
-            if (c == ' ' || c == '.') {
-                if (!drop)
-                    key += '_';
-            } else {
-                add_short_character(key, c);
-            }
-        }
+        const auto add = [drop](std::string& to, char c) {
+            if (c != ' ' && c != '.')
+                add_short_character(to, c);
+            else if (!drop)
+                to += '_';
+        };
+        std::string key;
+        for (std::size_t i = 0; i < ext.size() && key.size() < 3; ++i)
+            add(key, ext[i]);
+        key += '/';
+        for (const char c : base)
+            add(key, c);
         if (keys.empty() || keys.back() != key)
             keys.push_back(std::move(key));
     }

@@ -106,11 +106,12 @@ bool is_windows_device_name(std::string_view name);
 // of it in its folder: MYPREC~1.TXT or MY_P~BVG.TXT for "My Precious Document.txt".
 // Which alias a name gets depends on the folder; whether a name may be one is told by
 // keys. `short_alias_key` is empty for a name of no alias's shape (at most 8
-// characters with a "~" not first or last, at most 3 after a dot, no small letters);
-// else it begins every key of `long_name_keys` of each long name it may stand for:
-// a name of the 8.3 form has none (it is its own short name), another one each way
-// a short name is made of it (letters in upper case, blanks and dots dropped or made
-// "_", the first three characters of its extension).
+// characters with a "~" not first or last, at most 3 after a dot, in any letter
+// case); else it begins every key of `long_name_keys` of each long name it may stand
+// for: a name of the 8.3 form has none (it is its own short name), another one each
+// way a short name is made of it (letters in upper case, blanks and dots dropped as
+// Windows does or made "_" as Wine does, the first three characters of its
+// extension; a name whose only dot leads it has no extension).
 std::string short_alias_key(std::string_view alias);
 std::vector<std::string> long_name_keys(std::string_view name);
 

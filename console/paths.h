@@ -20,4 +20,8 @@ bool opens_as_file(const std::string& path);
 // Whether anything is at `path` (links followed).
 bool exists(const std::string& path);
 
+// The absolute path that `path` names, as the system resolves it ("." and ".."
+// resolved; on POSIX systems links too); `path` itself where it cannot be resolved.
+std::string resolved(const std::string& path);
+
 } // namespace quodrel::console

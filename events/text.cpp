@@ -68,10 +68,12 @@ const char* error_message(quodrel_error error) {
 }
 
 // Whether a folder as the caller gave it ends in a separator ("out/", on Windows also
-// "out\"), after which an entry's path follows without another.
+// "out\") or is a drive's current folder ("Z:", on Windows), after which an entry's
+// path follows without another.
 bool ends_in_separator(const std::string& folder) {
 #ifdef _WIN32
-    return !folder.empty() && (folder.back() == '/' || folder.back() == '\\');
+    return !folder.empty() && (folder.back() == '/' || folder.back() == '\\' ||
+                               (folder.size() == 2 && folder[1] == ':'));
 #else
     return !folder.empty() && folder.back() == '/';
 #endif

@@ -73,10 +73,12 @@ Landed Landing::file(const platform::Folder& folder, const std::string& name, un
     watch_.begin(thread, folder, name);
     const platform::Output output = platform::create_output(folder, name, archive_, fold_);
     watch_.created(thread, output.file >= 0);
+    if (output.other_name)
+        return {QUODREL_ERROR_REFUSED, 0}; // another spelling of what is there
     if (output.existed) {
         // What an earlier run left is replaced; what this run wrote under another
-        // spelling of the name is not, nor a file of another name the name led to.
-        if ((fold_ && wrote(output.id)) || output.other_name)
+        // spelling of the name is not.
+        if (fold_ && wrote(output.id))
             return {QUODREL_ERROR_REFUSED, 0};
         return replace(folder, name, thread, fill);
     }

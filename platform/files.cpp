@@ -109,11 +109,12 @@ Output create_output(const Folder& folder, const std::string& name, const FileId
     }
     out.error = last_error();
     os::Description it;
-    if (os::last_error_was_exists() && os::describe_in(folder, name, it) && it.regular &&
-        !it.link && !(it.id == keep)) {
-        out.existed = true;
+    if (os::last_error_was_exists() && os::describe_in(folder, name, it)) {
         out.other_name = it.other_name;
-        out.id = it.id;
+        if (it.regular && !it.link && !(it.id == keep)) {
+            out.existed = true;
+            out.id = it.id;
+        }
     }
     return out;
 }

@@ -142,8 +142,8 @@ struct Output {
     int file = -1;           // a new file, created exclusively, open for writing
     FileId id;               // of the new file when asked for, or of the existing one
     bool existed = false;    // a plain file is there already: nothing of it was touched
-    bool other_name = false; // and its own name is another, which `name` led to (a short
-                             // alias on Windows): it is not the file of that name
+    bool other_name = false; // what is there has another name of its own, which `name`
+                             // led to (a short alias on Windows): it is not `name`
     int error = 0;           // why it could not be created
 };
 

@@ -119,6 +119,34 @@ TEST(Dispatch, DroppedFolderWithTrailingSeparatorsIsPackedBesideItself) {
     }
 }
 
+// A dropped folder named by "." or ".." is packed under its own name, beside it
+// (named as the system resolves it), never into a "..dat" inside it.
+TEST(Dispatch, DroppedFolderNamedByDotsIsPackedUnderItsOwnName) {
+    TempDir dir;
+    make_dirs(dir / "maps");
+    write_file(dir / "maps/a.txt", "hello");
+    std::string archive = dir / "maps.dat";
+    if (under_wine()) {
+        archive = "Z:" + archive;
+        for (char& c : archive)
+            c = c == '/' ? '\\' : c;
+    }
+    const struct {
+        std::string dropped, cwd;
+    } rows[] = {{"maps/.", dir.path()},
+                {".", dir / "maps"},
+                {"maps/./", dir.path()},
+                {under_wine() ? "maps\\." : "maps/.", dir.path()}};
+    for (const auto& row : rows) {
+        const Result run = quodrel({row.dropped}, row.cwd);
+        EXPECT_EQ(run.out, kBanner + "Creating " + archive + " (1 files)\n.\nDone\n" + kPress)
+            << row.dropped;
+        EXPECT_EQ(read_file(dir / "maps.dat"), kExample) << row.dropped;
+        EXPECT_EQ(paths_below(dir.path()),
+                  (std::vector<std::string>{"/maps", "/maps.dat", "/maps/a.txt"}));
+    }
+}
+
 TEST(Dispatch, CreateTakesPathsByPosition) {
     TempDir dir;
     make_dirs(dir / "tree");

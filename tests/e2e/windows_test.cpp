@@ -3,6 +3,7 @@
 #include "e2e/harness.h"
 #include "support/archive_writer.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -390,15 +391,48 @@ TEST_F(Windows, AShortNameNeverLandsOnTheLongNamedFile) {
     EXPECT_EQ(tree(dir / "out"),
               "d /" + docs + "\nf /" + docs + "/kept kept\nf /" + doc + " precious\nf /z z\n");
 
-    // A long name and, after it, a name of its alias's shape: a clash on every route.
-    write_file(dir / "b.dat", ArchiveWriter().file(doc, "one").file("MYPREC~1.TXT", "two").bytes());
+    // Spelled as the alias of what is there of the other kind: the same clash.
+    write_file(dir / "c.dat",
+               ArchiveWriter().dir(file_alias, 1).file("in", "x").file(folder_alias, "x").bytes());
+    run = quodrel({"-e", "c.dat", "out", "-s"}, dir.path());
+    EXPECT_EQ(run.out, "Extracting c.dat\n3 files, data offset 108\n.ERROR! Name clash out/" +
+                           file_alias + "\n..ERROR! Name clash out/" + folder_alias + "\n\nDone\n");
+    EXPECT_EQ(tree(dir / "out"),
+              "d /" + docs + "\nf /" + docs + "/kept kept\nf /" + doc + " precious\nf /z z\n");
+
+    // Long names and, after each, names of its alias's shape as Windows and Wine make
+    // them, in any letter case: clashes by the archive alone, -t and -e alike.
+    make_dirs(dir / "names");
+    ArchiveWriter long_and_short;
+    std::string clashes;
+    for (const std::string& name : {doc, std::string(".hidden"), std::string("abc.de f")}) {
+        write_file(dir / ("names/" + name), "");
+        std::string alias = alias_of(dir.path(), "names\\" + name);
+        if (name == doc)
+            for (char& c : alias)
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        const std::string windows_alias = name == doc         ? "MYPREC~1.TXT"
+                                          : name == ".hidden" ? "HIDDEN~1"
+                                                              : "ABC~1.DEF";
+        long_and_short.file(name, "l").file(alias, "w").file(windows_alias, "n");
+        clashes += "ERROR! Name clash " + alias + "\nERROR! Name clash " + windows_alias + "\n";
+    }
+    write_file(dir / "b.dat", long_and_short.bytes());
     run = quodrel({"-t", "b.dat"}, dir.path());
-    EXPECT_EQ(run.out, "ERROR! Name clash MYPREC~1.TXT\n2 files, 0 directories, 6 bytes\n");
+    EXPECT_EQ(run.out, clashes + "9 files, 0 directories, 9 bytes\n");
     EXPECT_EQ(run.status, 1);
     run = quodrel({"-e", "b.dat", "fresh", "-s"}, dir.path());
-    EXPECT_EQ(run.out, "Extracting b.dat\n2 files, data offset 100\n..ERROR! Name clash "
-                       "fresh/MYPREC~1.TXT\n\nDone\n");
-    EXPECT_EQ(tree(dir / "fresh"), "f /" + doc + " one\n");
+    std::string told;
+    for (std::size_t at = 0; (at = run.out.find("ERROR! ", at)) != std::string::npos;) {
+        const std::size_t end = run.out.find('\n', at) + 1;
+        told += run.out.substr(at, end - at);
+        at = end;
+    }
+    std::string clashes_there = clashes;
+    for (std::size_t at = 0; (at = clashes_there.find("clash ", at)) != std::string::npos;)
+        clashes_there.insert(at += 6, "fresh/");
+    EXPECT_EQ(told, clashes_there);
+    EXPECT_EQ(tree(dir / "fresh"), "f /.hidden l\nf /" + doc + " l\nf /abc.de f l\n");
 }
 
 } // namespace
@@ -449,6 +483,11 @@ TEST_F(Windows, EveryPathFormWindowsAccepts) {
     EXPECT_EQ(run.out, "Extracting h.dat\n2 files, data offset 72\n.ERROR! Unsafe name " + dest +
                            "/what?.txt\n.\nDone\n");
     EXPECT_EQ(tree(dir / "work/hostile"), "f /ok k\n");
+    // A drive's current folder, typed as "Z:", is followed by the entry's path directly.
+    make_dirs(dir / "work/here");
+    EXPECT_EQ(quodrel({"-e", "..\\h.dat", "Z:", "-s"}, dir / "work/here").out,
+              "Extracting ..\\h.dat\n2 files, data offset 72\n.ERROR! Unsafe name "
+              "Z:what?.txt\n.\nDone\n");
     // Outputs whose last part Windows would strip or take for a device stay refused.
     EXPECT_EQ(quodrel({"-c", "src", "x8.dat.", "-s"}, dir / "work").status, 1);
 }

@@ -109,6 +109,8 @@ TEST(WindowsOutputs, ResolvedPartByPartAndAsTyped) {
         {"C:\\", "\\\\?\\C:\\", true, true},
         {"\\\\srv\\share\\nul\\o", "\\\\?\\UNC\\srv\\share\\nul\\o", true, false},
         {"\\\\srv\\share\\o", "\\\\?\\UNC\\srv\\share\\o", true, true},
+        {"\\\\?\\Volume{1f}\\o", "\\\\?\\Volume{1f}\\o", true, true},
+        {"\\\\?\\Volume{1f}\\nul", "\\\\?\\Volume{1f}\\nul", true, false},
         {"\\\\.\\pipe\\x", "\\\\.\\pipe\\x", true, false}, // a device is no folder
     };
     for (const auto& row : rows)
@@ -130,7 +132,12 @@ TEST(WindowsOutputs, ShortAliasesOfLongNames) {
         {"MYPREC~1.TXT", "My Precious Document.doc", false},     // another extension
         {"OTHER~1.TXT", "My Precious Document.txt", false},      // another beginning
         {"MYPREC~1.TXT", "MYPREC.TXT", false},                   // a short name has no alias
-        {"myprec~1.txt", "My Precious Document.txt", false},     // aliases are in upper case
+        {"myprec~1.txt", "My Precious Document.txt", true},      // letter case does not count
+        {"_HID~45N", ".hidden", true},                           // Wine: the leading dot made "_"
+        {"HIDDEN~1", ".hidden", true},                           // Windows: dropped
+        {"HIDDEN~1.HID", ".hidden", false},                      // no extension
+        {"ABC~~GHE.DE_", "abc.de f", true},                      // Wine: a blank in the extension
+        {"ABC~1.DEF", "abc.de f", true},                         // Windows: dropped
         {"MYPRECIOUS~1.TXT", "My Precious Document.txt", false}, // longer than 8
         {"MYPREC1.TXT", "My Precious Document.txt", false},      // no "~"
         {"~1.TXT", "My Precious Document.txt", false},

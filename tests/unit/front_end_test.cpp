@@ -156,6 +156,13 @@ TEST(ArchiveBeside, TrailingSeparatorsGoButARootKeepsOne) {
     EXPECT_EQ(archive_path_beside("C:\\", true), "C:\\.dat");
     EXPECT_EQ(archive_path_beside("C:\\games\\", true), "C:\\games.dat");
     EXPECT_EQ(archive_path_beside("\\", true), "\\.dat");
+    // A last part of dots names the folder only once resolved.
+    for (const char* dots : {".", "..", "maps/.", "maps/../", "./."})
+        EXPECT_TRUE(ends_in_dots_part(dots, false)) << dots;
+    for (const char* named : {"maps", "...", ".maps", "maps.", "/", "", "maps\\."})
+        EXPECT_FALSE(ends_in_dots_part(named, false)) << named;
+    EXPECT_TRUE(ends_in_dots_part("maps\\.", true));
+    EXPECT_TRUE(ends_in_dots_part("C:\\maps\\..\\", true));
 }
 
 } // namespace
