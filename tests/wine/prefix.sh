@@ -10,8 +10,13 @@ export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 if [ ! -f "$prefix/system.reg" ]; then
     wineboot --init </dev/null >/dev/null 2>&1
 fi
-# Already running (from wineboot, or an earlier run) is as good as started.
-wineserver -p120 2>/dev/null || true
+# One server for the whole run, started here: not by whichever case happens to start
+# Wine when no server runs, which would hand that case's limits (a file size limit)
+# on to the server, and end it. Kept for two minutes without clients. One already
+# running (wineboot's ends three seconds after its last client) is ended first.
+wineserver -k >/dev/null 2>&1 || true
+wineserver -w >/dev/null 2>&1 || true
+wineserver -p120 </dev/null >/dev/null 2>&1
 # Wine's own background services start with the first program; start them here,
 # away from the pipes the tests read.
 wine cmd /c exit </dev/null >/dev/null 2>&1
