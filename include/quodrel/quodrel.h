@@ -41,6 +41,8 @@
 extern "C" {
 #endif
 
+/* On Windows, a program that links quodrel.dll (through its import library) defines
+ * QUODREL_SHARED before this header; one that links the static library does not. */
 #if defined(_WIN32) && defined(QUODREL_SHARED)
 #define QUODREL_API __declspec(dllimport)
 #elif defined(__GNUC__) && !defined(_WIN32)
