@@ -77,6 +77,22 @@ std::size_t refused_one(const quodrel_archive& archive, std::size_t index) {
     return index;
 }
 
+// Where a file entry's bytes start in the archive, checked to lie within it, whatever
+// the plan made of the entry (one inside a refused folder was never looked at).
+quodrel_error data_start(const quodrel_archive& archive, std::size_t index, std::uint64_t& start) {
+    const OpenArchive& opened = archive.opened;
+    const EntryRecord& record = opened.table[index].record;
+    if (record.size == 0)
+        return QUODREL_ERROR_NOT_A_FILE;
+    const std::int64_t begin = std::int64_t{opened.header.data_offset} + record.offset;
+    if (record.size < 0 || begin < 0 ||
+        static_cast<std::uint64_t>(begin) + static_cast<std::uint64_t>(record.size) >
+            opened.bytes->size())
+        return QUODREL_ERROR_REFUSED;
+    start = static_cast<std::uint64_t>(begin);
+    return QUODREL_OK;
+}
+
 } // namespace
 
 std::size_t give(const std::string& text, char* buffer, std::size_t size) {
@@ -237,24 +253,31 @@ quodrel_error quodrel_find(const quodrel_archive* archive, const char* path, siz
     }
 }
 
+quodrel_error quodrel_entry_data_offset(const quodrel_archive* archive, size_t index,
+                                        uint64_t* offset) {
+    if (offset)
+        *offset = 0;
+    if (!valid(archive, index) || !offset)
+        return QUODREL_ERROR_ARGUMENT;
+    std::uint64_t start = 0;
+    const quodrel_error error = data_start(*archive, index, start);
+    if (error == QUODREL_OK)
+        *offset = start;
+    return error;
+}
+
 quodrel_error quodrel_read(const quodrel_archive* archive, size_t index, uint64_t offset,
                            void* buffer, size_t size, size_t* read) {
     if (read)
         *read = 0;
     if (!valid(archive, index) || !read || (!buffer && size != 0))
         return QUODREL_ERROR_ARGUMENT;
+    std::uint64_t begin = 0;
+    const quodrel_error error = data_start(*archive, index, begin);
+    if (error != QUODREL_OK)
+        return error;
     const OpenArchive& opened = archive->opened;
-    const EntryRecord& record = opened.table[index].record;
-    if (record.size == 0)
-        return QUODREL_ERROR_NOT_A_FILE;
-    // The data must lie within the archive, whatever the plan made of the entry (one
-    // inside a refused folder was never looked at).
-    const std::int64_t begin = std::int64_t{opened.header.data_offset} + record.offset;
-    if (record.size < 0 || begin < 0 ||
-        static_cast<std::uint64_t>(begin) + static_cast<std::uint64_t>(record.size) >
-            opened.bytes->size())
-        return QUODREL_ERROR_REFUSED;
-    const auto file_size = static_cast<std::uint64_t>(record.size);
+    const auto file_size = static_cast<std::uint64_t>(opened.table[index].record.size);
     if (offset >= file_size)
         return QUODREL_OK;
     const std::uint64_t left = file_size - offset;

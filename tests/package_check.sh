@@ -59,7 +59,7 @@ zcat "$work/root/usr/share/doc/quodrel/changelog.gz" | head -1 | grep -q '^quodr
 # The library and what building against it needs.
 contents() { dpkg-deb -c "$1" | awk '{print $6}' | grep -v '/$' | sort | tr '\n' ' '; }
 library=$work/pkg/libquodrel2_1.01_$(dpkg --print-architecture).deb
-[ "$(contents "$library")" = "./usr/lib/libquodrel.so.2 ./usr/lib/libquodrel.so.2.0.0 ./usr/share/doc/libquodrel2/changelog.gz ./usr/share/doc/libquodrel2/copyright " ] ||
+[ "$(contents "$library")" = "./usr/lib/libquodrel.so.2 ./usr/lib/libquodrel.so.2.1.0 ./usr/share/doc/libquodrel2/changelog.gz ./usr/share/doc/libquodrel2/copyright " ] ||
     fail "libquodrel2 holds: $(contents "$library")"
 dpkg-deb --ctrl-tarfile "$library" | tar -xO ./shlibs | grep -qx 'libquodrel 2 libquodrel2 (>= 1.01)' ||
     fail "libquodrel2 has no shlibs file"

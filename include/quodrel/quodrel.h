@@ -53,7 +53,7 @@ extern "C" {
 
 /* The version of this header. Programs built against 2.x run with any 2.y, y >= x. */
 #define QUODREL_VERSION_MAJOR 2
-#define QUODREL_VERSION_MINOR 0
+#define QUODREL_VERSION_MINOR 1
 #define QUODREL_VERSION_PATCH 0
 #define QUODREL_VERSION_NUMBER                                                                     \
     (QUODREL_VERSION_MAJOR * 10000 + QUODREL_VERSION_MINOR * 100 + QUODREL_VERSION_PATCH)
@@ -239,6 +239,16 @@ QUODREL_API quodrel_error quodrel_find(const quodrel_archive* archive, const cha
  * unspecified. */
 QUODREL_API quodrel_error quodrel_read(const quodrel_archive* archive, size_t index,
                                        uint64_t offset, void* buffer, size_t size, size_t* read);
+
+/* Where file entry `index`'s bytes lie in the archive: sets *offset to the byte of
+ * the archive at which they start (quodrel_entry_size bytes run on from there, stored
+ * as they are), for a caller that reads them from the archive's file itself, as a
+ * mount hands a file's bytes to the kernel without copying them. The same checks
+ * and errors as quodrel_read: QUODREL_ERROR_NOT_A_FILE for a folder,
+ * QUODREL_ERROR_REFUSED when the bytes do not lie within the archive,
+ * QUODREL_ERROR_ARGUMENT for an index past the last; on any error *offset is 0. */
+QUODREL_API quodrel_error quodrel_entry_data_offset(const quodrel_archive* archive, size_t index,
+                                                    uint64_t* offset);
 
 /* ------------------------------------------------------------------------------
  * Events

@@ -193,6 +193,10 @@ static void test_create_open_and_read(void) {
     CHECK(quodrel_read(archive, 3, 1000, buffer, sizeof buffer, &got) == QUODREL_OK && got == 0);
     CHECK(quodrel_read(archive, 1, 0, buffer, sizeof buffer, &got) == QUODREL_ERROR_NOT_A_FILE &&
           got == 0);
+    uint64_t at = 9;
+    CHECK(quodrel_entry_data_offset(archive, 1, &at) == QUODREL_ERROR_NOT_A_FILE && at == 0);
+    CHECK(quodrel_entry_data_offset(archive, 4, &at) == QUODREL_ERROR_ARGUMENT && at == 0);
+    CHECK(quodrel_entry_data_offset(archive, 3, NULL) == QUODREL_ERROR_ARGUMENT);
 
     /* Many threads read the same file at once. */
     pthread_t threads[8];
@@ -411,6 +415,10 @@ static void test_refused_reads(void) {
         CHECK(quodrel_read(archive, 0, 0, buffer, sizeof buffer, &got) == rows[i].read);
         CHECK(rows[i].read == QUODREL_OK ? got == 4 && memcmp(buffer, "DATA", 4) == 0
                                          : got == 0 && memcmp(buffer, "-------", 8) == 0);
+        /* Where the bytes lie: given only where quodrel_read would read them. */
+        uint64_t at = 9;
+        CHECK(quodrel_entry_data_offset(archive, 0, &at) == rows[i].read);
+        CHECK(at == (rows[i].read == QUODREL_OK ? 40 : 0));
         size_t index = 0;
         CHECK(quodrel_find(archive, "f", &index) ==
               (rows[i].read == QUODREL_OK ? QUODREL_OK : QUODREL_ERROR_REFUSED));
