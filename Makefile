@@ -93,6 +93,8 @@ bench:
 	@cmake -S . -B $(RELEASE) -DCMAKE_BUILD_TYPE=Release -DQUODREL_TESTS=OFF >/dev/null
 	@cmake --build $(RELEASE) -j$(JOBS)
 	@bash -o pipefail -c 'bench/run.sh $(RELEASE)/quodrel 7 | tee bench/table.new'
+	@echo | tee -a bench/table.new
+	@bash -o pipefail -c 'bench/mount.sh $(RELEASE)/quodrel $(RELEASE)/quodrel-mount 7 | tee -a bench/table.new'
 	@{ sed -n '1,/^<!-- table -->$$/p' bench/RESULTS.md; scripts/machine.sh; echo; \
 		cat bench/table.new; } > bench/RESULTS.new
 	@mv bench/RESULTS.new bench/RESULTS.md && rm -f bench/table.new

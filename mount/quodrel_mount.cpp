@@ -1,65 +1,99 @@
-// quodrel-mount ARCHIVE MOUNTPOINT: an archive as a read-only folder, over libfuse 3
-// and the quodrel library. The archive is opened once: its table is read and checked
-// as `quodrel -t` checks it, what extraction would refuse is named and left out, and
-// every read of a file is one positioned read of that same open file, so an archive
-// replaced while mounted still shows what it held.
+// quodrel-mount ARCHIVE MOUNTPOINT: an archive as a read-only folder, over libfuse 3's
+// low-level interface and the quodrel library. The archive is opened once: its table
+// is read and checked as `quodrel -t` checks it, what extraction would refuse is named
+// and left out, and every read of a file is served from that same open file, so an
+// archive replaced while mounted still shows what it held. Entries are known by
+// number (an inode number is an entry's place in the tree), and the kernel keeps what
+// it was told: names, folders, pages. Opening a file or a folder never reaches the
+// mount, so a file read twice reaches it once; the small files of a folder listed are
+// handed to the kernel before they are asked for. An archive written over in place is
+// found out at the next read that reaches the mount; from then on reads fail rather
+// than mix old bytes with new.
 #define FUSE_USE_VERSION 35
 
 #include "quodrel/quodrel.h"
 #include "report/printer.h"
 
+#include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <fcntl.h>
-#include <fuse.h>
+#include <fuse_lowlevel.h>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
+#include <syslog.h>
+#include <thread>
 #include <unistd.h>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace {
 
 constexpr int kExitOk = 0;
-constexpr int kExitError = 1; // an "ERROR! " line was printed
+constexpr int kExitError = 1; // no mount was made: an "ERROR! " line says why
 constexpr int kExitUsage = 2; // the arguments fit no route
 
 constexpr const char* kUsage =
     "Usage: quodrel-mount [-f] [-o OPTIONS] ARCHIVE MOUNTPOINT\n\n"
     "Shows the .dat archive ARCHIVE as a read-only folder at MOUNTPOINT, with the\n"
-    "entries extraction would write; what it would refuse is named and left out.\n\n"
+    "entries extraction would write; what it would refuse is named in ERROR! lines\n"
+    "and left out, and the mount stands without it.\n\n"
     "  -f          stay in the foreground (Ctrl+C unmounts)\n"
     "  -o OPTIONS  mount options, such as allow_other (other users may look too)\n\n"
     "Unmount with: fusermount3 -u MOUNTPOINT\n"
-    "Exit status: 0 mounted, 1 an ERROR! line was printed (a damaged archive is not\n"
-    "mounted), 2 the arguments fit no route.\n";
+    "Exit status: 0 mounted (and, with -f, unmounted again), 1 no mount was made (an\n"
+    "ERROR! line says why), 2 the arguments fit no route.\n";
 
-// One folder or file of the mounted tree.
+// How long the kernel may keep what it was told: nothing ever changes.
+constexpr double kKeep = 86400.0 * 365;
+
+// One folder or file of the mounted tree; its inode number is its place in
+// Mounted::nodes plus one (the root is 1).
 struct Node {
-    std::size_t entry = 0; // its entry in the archive (the root has none)
+    std::string name;
+    fuse_ino_t parent = FUSE_ROOT_ID;
     bool folder = true;
-    std::vector<std::string> children; // names, in the archive's order
+    std::uint64_t size = 0;           // a file's bytes,
+    std::uint64_t data = 0;           // which start at this byte of the archive
+    std::vector<fuse_ino_t> children; // a folder's, in the archive's order
 };
 
 struct Mounted {
-    int file = -1; // the archive, open for reading
+    int file = -1;    // the archive, open for reading
+    std::string name; // as the user gave it
     quodrel_archive* archive = nullptr;
-    std::vector<Node> nodes;                              // [0] is the root
-    std::unordered_map<std::string, std::size_t> by_path; // "/maps/level1.map" to its node
-    struct timespec time = {};                            // the archive's modification time
+    std::vector<Node> nodes;                             // [0] is the root
+    std::unordered_map<std::string, fuse_ino_t> by_name; // key(parent, name) to a child
+    struct stat at_mount = {};                           // the archive as it was mounted
     uid_t user = 0;
     gid_t group = 0;
+    bool background = false;
+    bool asks_open = true;    // whether the kernel asks before each open of a file,
+    bool asks_opendir = true; // and of a folder
+    struct fuse_session* session = nullptr;
+    std::atomic<bool> changed{false}; // the archive was written over since
+    std::thread forgetting;           // drops the kernel's pages of it then
 };
 
 Mounted g_mounted;
 
+std::string key(fuse_ino_t parent, std::string_view name) {
+    std::string text(reinterpret_cast<const char*>(&parent), sizeof parent);
+    text.append(name);
+    return text;
+}
+
 // The tree extraction would write: entries it refuses are left out, with all inside.
 void build_tree(Mounted& mounted) {
     mounted.nodes.assign(1, Node{});
-    mounted.by_path["/"] = 0;
+    std::unordered_map<std::string, fuse_ino_t> by_path = {{"", FUSE_ROOT_ID}};
     std::vector<char> buffer(512);
     for (std::size_t i = 0; i < quodrel_entry_count(mounted.archive); ++i) {
         if (quodrel_entry_refusal(mounted.archive, i) != QUODREL_WRITTEN)
@@ -70,94 +104,55 @@ void build_tree(Mounted& mounted) {
             buffer.resize(length + 1);
             quodrel_entry_path(mounted.archive, i, buffer.data(), buffer.size());
         }
-        const std::string path = "/" + std::string(buffer.data(), length);
+        const std::string path(buffer.data(), length);
         const std::size_t slash = path.rfind('/');
-        const auto parent = mounted.by_path.find(slash == 0 ? "/" : path.substr(0, slash));
-        if (parent == mounted.by_path.end())
+        const auto parent = by_path.find(slash == std::string::npos ? "" : path.substr(0, slash));
+        if (parent == by_path.end())
             continue; // (not met: a written entry's folder is written before it)
         Node node;
-        node.entry = i;
+        node.name = slash == std::string::npos ? path : path.substr(slash + 1);
+        node.parent = parent->second;
         node.folder = quodrel_entry_is_folder(mounted.archive, i) != 0;
-        mounted.nodes[parent->second].children.push_back(path.substr(slash + 1));
-        mounted.by_path[path] = mounted.nodes.size();
+        if (!node.folder) {
+            node.size = static_cast<std::uint64_t>(quodrel_entry_size(mounted.archive, i));
+            if (quodrel_entry_data_offset(mounted.archive, i, &node.data) != QUODREL_OK)
+                continue; // (not met: extraction writes only a file whose bytes are there)
+        }
+        const fuse_ino_t inode = mounted.nodes.size() + 1;
+        mounted.nodes[parent->second - 1].children.push_back(inode);
+        mounted.by_name[key(node.parent, node.name)] = inode;
+        if (node.folder)
+            by_path[path] = inode;
         mounted.nodes.push_back(std::move(node));
     }
 }
 
-const Node* find(const char* path) {
-    const auto found = g_mounted.by_path.find(path);
-    return found == g_mounted.by_path.end() ? nullptr : &g_mounted.nodes[found->second];
+const Node* node_of(fuse_ino_t inode) {
+    return inode >= 1 && inode <= g_mounted.nodes.size() ? &g_mounted.nodes[inode - 1] : nullptr;
 }
 
-void* on_init(struct fuse_conn_info*, struct fuse_config* config) {
-    // Nothing ever changes: the kernel may keep what it read, names and pages alike.
-    config->kernel_cache = 1;
-    config->entry_timeout = 3600;
-    config->attr_timeout = 3600;
-    config->negative_timeout = 3600;
-    return nullptr;
+struct stat attributes(fuse_ino_t inode, const Node& node) {
+    struct stat st = {};
+    st.st_ino = inode;
+    st.st_mode = node.folder ? S_IFDIR | 0555 : S_IFREG | 0444;
+    st.st_nlink = node.folder ? 2 : 1;
+    st.st_size = static_cast<off_t>(node.size);
+    st.st_blksize = 65536;
+    st.st_blocks = static_cast<blkcnt_t>((node.size + 511) / 512);
+    st.st_uid = g_mounted.user;
+    st.st_gid = g_mounted.group;
+    st.st_atim = st.st_mtim = st.st_ctim = g_mounted.at_mount.st_mtim;
+    return st;
 }
 
-int on_getattr(const char* path, struct stat* st, struct fuse_file_info*) {
-    const Node* node = find(path);
-    if (!node)
-        return -ENOENT;
-    std::memset(st, 0, sizeof *st);
-    st->st_mode = node->folder ? S_IFDIR | 0555 : S_IFREG | 0444;
-    st->st_nlink = node->folder ? 2 : 1;
-    st->st_size = node->folder ? 0 : quodrel_entry_size(g_mounted.archive, node->entry);
-    st->st_uid = g_mounted.user;
-    st->st_gid = g_mounted.group;
-    st->st_atim = st->st_mtim = st->st_ctim = g_mounted.time;
-    return 0;
-}
-
-int on_readdir(const char* path, void* buffer, fuse_fill_dir_t fill, off_t, struct fuse_file_info*,
-               enum fuse_readdir_flags) {
-    const Node* node = find(path);
-    if (!node)
-        return -ENOENT;
-    if (!node->folder)
-        return -ENOTDIR;
-    fill(buffer, ".", nullptr, 0, static_cast<fuse_fill_dir_flags>(0));
-    fill(buffer, "..", nullptr, 0, static_cast<fuse_fill_dir_flags>(0));
-    for (const std::string& name : node->children)
-        fill(buffer, name.c_str(), nullptr, 0, static_cast<fuse_fill_dir_flags>(0));
-    return 0;
-}
-
-int on_open(const char* path, struct fuse_file_info* info) {
-    const Node* node = find(path);
-    if (!node)
-        return -ENOENT;
-    if ((info->flags & O_ACCMODE) != O_RDONLY)
-        return -EROFS;
-    info->keep_cache = 1;
-    return 0;
-}
-
-int on_read(const char* path, char* buffer, size_t size, off_t offset, struct fuse_file_info*) {
-    const Node* node = find(path);
-    if (!node)
-        return -ENOENT;
-    if (node->folder)
-        return -EISDIR;
-    if (offset < 0)
-        return -EINVAL;
-    std::size_t got = 0;
-    const quodrel_error error = quodrel_read(
-        g_mounted.archive, node->entry, static_cast<std::uint64_t>(offset), buffer, size, &got);
-    return error == QUODREL_OK ? static_cast<int>(got) : -EIO;
-}
-
-// Reads the archive for the library, from the one descriptor the mount opened.
-int64_t read_archive(void* context, void* buffer, size_t size, uint64_t offset) {
-    const int file = *static_cast<const int*>(context);
-    for (;;) {
-        const ssize_t n = pread(file, buffer, size, static_cast<off_t>(offset));
-        if (n >= 0 || errno != EINTR)
-            return n;
-    }
+fuse_entry_param entry_of(fuse_ino_t inode) {
+    fuse_entry_param entry = {};
+    entry.ino = inode;
+    entry.generation = 1;
+    entry.attr = attributes(inode, *node_of(inode));
+    entry.attr_timeout = kKeep;
+    entry.entry_timeout = kKeep;
+    return entry;
 }
 
 bool write_out(std::string_view text) {
@@ -169,6 +164,293 @@ std::string printable(const std::string& path) {
     std::string text(quodrel_printable(path.c_str(), nullptr, 0) + 1, '\0');
     text.resize(quodrel_printable(path.c_str(), &text[0], text.size()));
     return text;
+}
+
+// Drops what the kernel keeps of every file, so that no read is served from the
+// archive as it was. Runs on a thread of its own: the kernel's dropping of a file's
+// pages waits for reads of it in flight, which the serving threads must be free to
+// answer.
+void forget_every_file() {
+    for (std::size_t i = 0; i < g_mounted.nodes.size(); ++i)
+        if (!g_mounted.nodes[i].folder)
+            fuse_lowlevel_notify_inval_inode(g_mounted.session, i + 1, 0, 0);
+}
+
+// Whether the archive is still the file that was mounted. Written over in place (its
+// size or its modification time changed; a new file renamed over it leaves the open
+// one as it was), it is told once, in an "ERROR! " line on standard output (in the
+// background, where there is none, in the system log), and every read fails from then
+// on, kernel's pages included, rather than mix the old archive's bytes with the new.
+bool archive_unchanged() {
+    if (g_mounted.changed.load(std::memory_order_relaxed))
+        return false;
+    struct stat now;
+    if (fstat(g_mounted.file, &now) == 0 && now.st_size == g_mounted.at_mount.st_size &&
+        now.st_mtim.tv_sec == g_mounted.at_mount.st_mtim.tv_sec &&
+        now.st_mtim.tv_nsec == g_mounted.at_mount.st_mtim.tv_nsec)
+        return true;
+    if (g_mounted.changed.exchange(true))
+        return false;
+    const quodrel_event event =
+        quodrel::failure_event(QUODREL_ERROR_CHANGED, g_mounted.name.c_str());
+    std::string line(quodrel_event_text(&event, nullptr, 0) + 1, '\0');
+    line.resize(quodrel_event_text(&event, &line[0], line.size()));
+    if (g_mounted.background) {
+        syslog(LOG_ERR, "%.*s", static_cast<int>(line.size() - 1), line.c_str());
+    } else {
+        write_out(line);
+        std::fflush(stdout);
+    }
+    try {
+        g_mounted.forgetting = std::thread(forget_every_file);
+    } catch (...) {
+        // No thread to be had: the kernel keeps the old archive's pages, whole and
+        // unmixed, and every read that reaches the mount fails.
+    }
+    return false;
+}
+
+constexpr std::size_t kUnread = static_cast<std::size_t>(-1);
+
+// Reads up to `size` bytes of a file from byte `from` on into `buffer`; how many (fewer
+// only at the file's end), or kUnread. The archive is looked at after its bytes were
+// read, so bytes given are always the mounted archive's: a change that came first is
+// seen then (a write changes the time), and nothing read after it is given.
+std::size_t read_checked(const Node& node, std::uint64_t from, std::size_t size,
+                         std::vector<char>& buffer) {
+    const std::uint64_t left = from < node.size ? node.size - from : 0;
+    const std::size_t want = size < left ? size : static_cast<std::size_t>(left);
+    if (buffer.size() < want)
+        buffer.resize(want);
+    std::size_t got = 0;
+    while (got < want) {
+        const ssize_t n = pread(g_mounted.file, buffer.data() + got, want - got,
+                                static_cast<off_t>(node.data + from + got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break; // the archive cannot be read, or shrank: told below as a change
+        got += static_cast<std::size_t>(n);
+    }
+    if (!archive_unchanged() || got < want)
+        return kUnread;
+    return got;
+}
+
+// Hands the kernel the bytes of the small files of a folder just listed, before they
+// are asked for: reading a tree file by file then reaches the mount once a folder
+// rather than once a file (each trip to the mount and back costs as much as reading a
+// small file). Bounded: files up to kAheadFile bytes, kAheadFolder bytes a folder, each
+// folder once; the kernel may drop these pages as any others. On a thread of its own,
+// beside the serving threads.
+class Ahead {
+public:
+    static constexpr std::uint64_t kAheadFile = 256 * 1024;
+    static constexpr std::uint64_t kAheadFolder = 16 * 1024 * 1024;
+
+    void start() {
+        try {
+            thread_ = std::thread([this] { run(); });
+        } catch (...) {
+            // No thread to be had: every read reaches the mount, as without this.
+        }
+    }
+    void stop() {
+        {
+            std::lock_guard<std::mutex> lock(lock_);
+            stopped_ = true;
+        }
+        wake_.notify_one();
+        if (thread_.joinable())
+            thread_.join();
+    }
+    void listed(fuse_ino_t folder) {
+        {
+            std::lock_guard<std::mutex> lock(lock_);
+            if (stopped_ || !thread_.joinable() || handed_.count(folder) != 0)
+                return;
+            handed_.insert(folder);
+            folders_.push_back(folder);
+        }
+        wake_.notify_one();
+    }
+
+private:
+    void run() {
+        std::vector<char> buffer;
+        for (;;) {
+            fuse_ino_t folder;
+            {
+                std::unique_lock<std::mutex> lock(lock_);
+                wake_.wait(lock, [this] { return stopped_ || !folders_.empty(); });
+                if (stopped_)
+                    return;
+                folder = folders_.front();
+                folders_.pop_front();
+            }
+            std::uint64_t handed = 0;
+            for (const fuse_ino_t child : g_mounted.nodes[folder - 1].children) {
+                const Node& node = g_mounted.nodes[child - 1];
+                if (node.folder || node.size > kAheadFile || handed + node.size > kAheadFolder)
+                    continue;
+                const std::size_t length = read_checked(node, 0, node.size, buffer);
+                if (length == kUnread)
+                    return; // the archive changed: nothing more of it is handed on
+                struct fuse_bufvec bytes = {};
+                bytes.count = 1;
+                bytes.buf[0].size = length;
+                bytes.buf[0].mem = buffer.data();
+                fuse_lowlevel_notify_store(g_mounted.session, child, 0, &bytes,
+                                           static_cast<fuse_buf_copy_flags>(0));
+                handed += length;
+            }
+        }
+    }
+
+    std::mutex lock_;
+    std::condition_variable wake_;
+    std::deque<fuse_ino_t> folders_;
+    std::unordered_set<fuse_ino_t> handed_;
+    bool stopped_ = false;
+    std::thread thread_;
+};
+
+Ahead g_ahead;
+
+void on_init(void*, struct fuse_conn_info* connection) {
+    g_mounted.asks_open = !(connection->capable & FUSE_CAP_NO_OPEN_SUPPORT);
+    g_mounted.asks_opendir = !(connection->capable & FUSE_CAP_NO_OPENDIR_SUPPORT);
+}
+
+void on_lookup(fuse_req_t request, fuse_ino_t parent, const char* name) {
+    const auto found = g_mounted.by_name.find(key(parent, name));
+    if (found == g_mounted.by_name.end()) {
+        fuse_entry_param none = {}; // no such name, and the kernel may remember that
+        none.entry_timeout = kKeep;
+        fuse_reply_entry(request, &none);
+        return;
+    }
+    const fuse_entry_param entry = entry_of(found->second);
+    fuse_reply_entry(request, &entry);
+}
+
+void on_getattr(fuse_req_t request, fuse_ino_t inode, struct fuse_file_info*) {
+    const Node* node = node_of(inode);
+    if (!node) {
+        fuse_reply_err(request, ENOENT);
+        return;
+    }
+    const struct stat st = attributes(inode, *node);
+    fuse_reply_attr(request, &st, kKeep);
+}
+
+// Opening needs nothing of the mount: the mount is read-only, so the kernel refuses
+// every open for writing itself, and a read names its inode. Told so once (ENOSYS),
+// the kernel opens and closes without asking, and keeps a file's pages, and a
+// folder's entries, from one open to the next. A kernel that cannot is told to keep
+// them.
+void on_open(fuse_req_t request, fuse_ino_t, struct fuse_file_info* info) {
+    if (!g_mounted.asks_open) {
+        fuse_reply_err(request, ENOSYS);
+        return;
+    }
+    info->keep_cache = 1;
+    fuse_reply_open(request, info);
+}
+
+void on_opendir(fuse_req_t request, fuse_ino_t, struct fuse_file_info* info) {
+    if (!g_mounted.asks_opendir) {
+        fuse_reply_err(request, ENOSYS);
+        return;
+    }
+    info->keep_cache = 1;
+    info->cache_readdir = 1;
+    fuse_reply_open(request, info);
+}
+
+// A folder's entries from `offset` on, as many as fit in `size` bytes; with `plus`,
+// each with its attributes, so that reading a folder also looks up its names.
+void list(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset, bool plus) {
+    const Node* node = node_of(inode);
+    if (!node) {
+        fuse_reply_err(request, ENOENT);
+        return;
+    }
+    if (!node->folder) {
+        fuse_reply_err(request, ENOTDIR);
+        return;
+    }
+    std::vector<char> buffer(size);
+    std::size_t used = 0;
+    const std::size_t count = node->children.size() + 2;
+    for (std::size_t i = offset < 0 ? 0 : static_cast<std::size_t>(offset); i < count; ++i) {
+        const fuse_ino_t child = i == 0 ? inode : i == 1 ? node->parent : node->children[i - 2];
+        const char* name = i == 0 ? "." : i == 1 ? ".." : g_mounted.nodes[child - 1].name.c_str();
+        std::size_t added;
+        if (plus && i >= 2) {
+            const fuse_entry_param entry = entry_of(child);
+            added = fuse_add_direntry_plus(request, buffer.data() + used, size - used, name, &entry,
+                                           static_cast<off_t>(i + 1));
+        } else if (plus) {
+            fuse_entry_param dots = {}; // "." and "..": the kernel looks them up itself
+            dots.attr.st_ino = child;
+            dots.attr.st_mode = S_IFDIR;
+            added = fuse_add_direntry_plus(request, buffer.data() + used, size - used, name, &dots,
+                                           static_cast<off_t>(i + 1));
+        } else {
+            struct stat st = {};
+            st.st_ino = child;
+            st.st_mode = g_mounted.nodes[child - 1].folder ? S_IFDIR : S_IFREG;
+            added = fuse_add_direntry(request, buffer.data() + used, size - used, name, &st,
+                                      static_cast<off_t>(i + 1));
+        }
+        if (added > size - used)
+            break;
+        used += added;
+    }
+    fuse_reply_buf(request, buffer.data(), used);
+}
+
+void on_readdir(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset,
+                struct fuse_file_info*) {
+    list(request, inode, size, offset, false);
+    g_ahead.listed(inode);
+}
+
+void on_readdirplus(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset,
+                    struct fuse_file_info*) {
+    list(request, inode, size, offset, true);
+    g_ahead.listed(inode);
+}
+
+// A file's bytes, read from the archive and checked (read_checked). They are copied
+// through the mount rather than spliced from the archive's pages: a spliced range
+// is read by the kernel after the mount has looked at the archive, and could be the
+// new bytes of a change it did not see.
+void on_read(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset,
+             struct fuse_file_info*) {
+    const Node* node = node_of(inode);
+    if (!node || node->folder || offset < 0) {
+        fuse_reply_err(request, !node ? ENOENT : node->folder ? EISDIR : EINVAL);
+        return;
+    }
+    thread_local std::vector<char> buffer;
+    const auto from = static_cast<std::uint64_t>(offset);
+    const std::size_t length = read_checked(*node, from, size, buffer);
+    if (length == kUnread)
+        fuse_reply_err(request, EIO);
+    else
+        fuse_reply_buf(request, buffer.data(), length);
+}
+
+// Reads the archive for the library, from the one descriptor the mount opened.
+int64_t read_archive(void* context, void* buffer, size_t size, uint64_t offset) {
+    const int file = *static_cast<const int*>(context);
+    for (;;) {
+        const ssize_t n = pread(file, buffer, size, static_cast<off_t>(offset));
+        if (n >= 0 || errno != EINTR)
+            return n;
+    }
 }
 
 // What the check tells, but its totals: the refusals, in the program's words.
@@ -188,7 +470,8 @@ bool open_archive(const std::string& path, Mounted& mounted, quodrel::Printer& o
         out.print(quodrel::failure_event(QUODREL_ERROR_OPEN, path.c_str()));
         return false;
     }
-    mounted.time = st.st_mtim;
+    mounted.at_mount = st;
+    mounted.name = path;
     const quodrel_error error =
         quodrel_open_reader(read_archive, static_cast<uint64_t>(st.st_size), &mounted.file,
                             path.c_str(), QUODREL_OPEN_REQUIRE_MAGIC, &mounted.archive);
@@ -242,6 +525,29 @@ bool go_to_background() {
 
 } // namespace
 
+// Whether any of the mount options given promises writing, which a read-only mount
+// cannot keep.
+bool asks_to_write(const std::vector<std::string>& options) {
+    for (const std::string& list : options) {
+        std::size_t start = 0;
+        for (;;) {
+            const std::size_t comma = list.find(',', start);
+            if (list.compare(start, comma - start, "rw") == 0)
+                return true;
+            if (comma == std::string::npos)
+                break;
+            start = comma + 1;
+        }
+    }
+    return false;
+}
+
+// Whether `path` is a folder a mount can stand on (libfuse would mount on a file too).
+bool is_folder(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 int main(int argc, char** argv) {
     open_standard_descriptors();
     bool foreground = false;
@@ -261,11 +567,16 @@ int main(int argc, char** argv) {
         else
             paths.push_back(arg);
     }
-    if (paths.size() != 2) {
+    if (paths.size() != 2 || asks_to_write(options)) {
         std::fputs(kUsage, stdout);
         return kExitUsage;
     }
-    // Checked as -t checks: damage refuses the mount; refusals are named and left out.
+    if (!is_folder(paths[1])) {
+        std::printf("ERROR! Cannot mount %s\n", printable(paths[1]).c_str());
+        return kExitError;
+    }
+    // Checked as -t checks: damage refuses the mount; refusals are named and left out,
+    // and the mount stands without them.
     quodrel::Printer out(write_out);
     const bool opened = open_archive(paths[0], g_mounted, out);
     std::fflush(stdout);
@@ -279,12 +590,15 @@ int main(int argc, char** argv) {
     g_mounted.group = getgid();
     build_tree(g_mounted);
 
-    struct fuse_operations operations = {};
+    struct fuse_lowlevel_ops operations = {};
     operations.init = on_init;
+    operations.lookup = on_lookup;
     operations.getattr = on_getattr;
-    operations.readdir = on_readdir;
     operations.open = on_open;
     operations.read = on_read;
+    operations.opendir = on_opendir;
+    operations.readdir = on_readdir;
+    operations.readdirplus = on_readdirplus;
     std::vector<std::string> words = {argv[0], "-o", "ro,fsname=quodrel,subtype=quodrel"};
     for (const std::string& option : options) {
         words.push_back("-o");
@@ -294,30 +608,37 @@ int main(int argc, char** argv) {
     for (std::string& word : words)
         fuse_argv.push_back(&word[0]);
     struct fuse_args args = FUSE_ARGS_INIT(static_cast<int>(fuse_argv.size()), fuse_argv.data());
-    struct fuse* fuse = fuse_new(&args, &operations, sizeof operations, nullptr);
-    if (!fuse) {
+    g_mounted.session = fuse_session_new(&args, &operations, sizeof operations, nullptr);
+    fuse_opt_free_args(&args);
+    if (!g_mounted.session || fuse_session_mount(g_mounted.session, paths[1].c_str()) != 0) {
         std::printf("ERROR! Cannot mount %s\n", printable(paths[1]).c_str());
+        if (g_mounted.session)
+            fuse_session_destroy(g_mounted.session);
+        quodrel_close(g_mounted.archive);
+        close(g_mounted.file);
         return kExitError;
     }
-    if (fuse_mount(fuse, paths[1].c_str()) != 0) {
-        std::printf("ERROR! Cannot mount %s\n", printable(paths[1]).c_str());
-        fuse_destroy(fuse);
-        return kExitError;
-    }
-    const int status = out.failed() ? kExitError : kExitOk;
     std::fflush(stdout);
-    if (!foreground && go_to_background())
-        return status; // the mount stands; the child serves it
-    struct fuse_session* session = fuse_get_session(fuse);
-    fuse_set_signal_handlers(session); // SIGINT, SIGTERM, SIGHUP: unmount and end
+    if (!foreground) {
+        if (go_to_background())
+            return kExitOk; // the mount stands; the child serves it
+        g_mounted.background = true;
+        openlog("quodrel-mount", LOG_PID, LOG_USER);
+    }
+    fuse_set_signal_handlers(g_mounted.session); // SIGINT, SIGTERM, SIGHUP: unmount and end
     struct fuse_loop_config config = {};
     config.clone_fd = 0;
     config.max_idle_threads = 10;
-    const int served = fuse_loop_mt(fuse, &config);
-    fuse_remove_signal_handlers(session);
-    fuse_unmount(fuse);
-    fuse_destroy(fuse);
+    // 0 once unmounted, the number of the signal that ended it, or an error below 0.
+    g_ahead.start();
+    const int served = fuse_session_loop_mt(g_mounted.session, &config);
+    g_ahead.stop();
+    fuse_remove_signal_handlers(g_mounted.session);
+    if (g_mounted.forgetting.joinable())
+        g_mounted.forgetting.join();
+    fuse_session_unmount(g_mounted.session);
+    fuse_session_destroy(g_mounted.session);
     quodrel_close(g_mounted.archive);
     close(g_mounted.file);
-    return served == 0 ? status : kExitError;
+    return served >= 0 ? kExitOk : kExitError;
 }

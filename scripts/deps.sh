@@ -4,7 +4,7 @@
 #   deps.sh build      the program and the demo: a compiler and CMake
 #   deps.sh test       the whole test suite (unit, end-to-end native and under Wine,
 #                      terminal, fuzzing, sanitizers, packages)
-#   deps.sh bench      the benchmark's other tools
+#   deps.sh bench      the benchmark's other tools (and the mount's, to time it)
 #   deps.sh package    the Debian package and the Windows zip
 #   deps.sh coverage   the coverage report
 # Installing needs root: as root it installs, with sudo it asks sudo, and otherwise
@@ -20,7 +20,8 @@ build) packages=("${build[@]}") ;;
 test)
     packages=("${build[@]}" "${package[@]}" libgtest-dev clang-format tmux python3
         desktop-file-utils wine wine64 icoutils clang libclang-rt-dev acl groff-base) ;;
-bench) packages=("${build[@]}" libarchive-tools time) ;;
+bench) packages=("${build[@]}" libarchive-tools time pkg-config libfuse3-dev fuse3 squashfuse
+    squashfs-tools) ;;
 package) packages=("${build[@]}" "${package[@]}") ;;
 coverage) packages=("${build[@]}" libgtest-dev gcovr) ;;
 *) echo "usage: deps.sh build|test|bench|package|coverage" >&2; exit 2 ;;
