@@ -64,6 +64,8 @@ rm -rf "$shm/extracted"
 median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", (b > 0 ? a / b : 0) }'; }
 
+sync
+sleep 5 # let what ran before (deletions, the disk's journal) settle before timing
 tools=(tree quodrel squashfuse)
 declare -A mount_ms=() first_ms=() second_ms=()
 for tool in "${tools[@]}"; do round "$tool" >/dev/null; done # warm-up

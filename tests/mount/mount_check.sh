@@ -33,6 +33,10 @@ cd "$work"
 mkdir tree
 cp -r /usr/include/. tree/ 2>/dev/null
 find tree -type l -delete
+# A wide folder: its listing spans many of the kernel's buffers.
+mkdir tree/wide
+long=$(printf 'n%.0s' $(seq 200))
+for i in $(seq 3000); do echo "$i" > "tree/wide/$long$i"; done
 "$quodrel" -c tree tree.dat -s >/dev/null || fail "packing /usr/include"
 "$quodrel" -e tree.dat extracted -s >/dev/null || fail "extracting it"
 mkdir m
@@ -41,6 +45,7 @@ mounted+=("$work/m")
 [ -z "$out" ] || fail "a sound archive mounts silently, said: $out"
 diff -r m extracted >/dev/null || fail "the mount differs from the extraction"
 [ "$(find m | wc -l)" = "$(find extracted | wc -l)" ] || fail "a different number of entries"
+[ "$(ls -f m/wide | sort)" = "$(ls -f extracted/wide | sort)" ] || fail "the wide folder lists otherwise"
 
 # Several processes at once, each over every file.
 (cd extracted && find . -type f -print0 | sort -z | xargs -0 sha256sum) > sums
