@@ -19,6 +19,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <fcntl.h>
@@ -75,6 +76,8 @@ struct Mounted {
     uid_t user = 0;
     gid_t group = 0;
     bool background = false;
+    int ready = -1;           // told once the kernel's first request is answered
+    unsigned max_read = 0;    // as -o max_read= asks, which the kernel is told again
     bool asks_open = true;    // whether the kernel asks before each open of a file,
     bool asks_opendir = true; // and of a folder
     struct fuse_session* session = nullptr;
@@ -166,6 +169,18 @@ std::string printable(const std::string& path) {
     return text;
 }
 
+// A line of the running mount: on standard output in the foreground, in the system
+// log in the background, where standard output is the null device.
+void tell(const std::string& line) {
+    if (g_mounted.background) {
+        syslog(LOG_ERR, "%.*s", static_cast<int>(line.size() - (line.empty() ? 0 : 1)),
+               line.c_str());
+    } else {
+        write_out(line);
+        std::fflush(stdout);
+    }
+}
+
 // Drops what the kernel keeps of every file, so that no read is served from the
 // archive as it was. Runs on a thread of its own: the kernel's dropping of a file's
 // pages waits for reads of it in flight, which the serving threads must be free to
@@ -176,18 +191,28 @@ void forget_every_file() {
             fuse_lowlevel_notify_inval_inode(g_mounted.session, i + 1, 0, 0);
 }
 
-// Whether the archive is still the file that was mounted. Written over in place (its
-// size or its modification time changed; a new file renamed over it leaves the open
-// one as it was), it is told once, in an "ERROR! " line on standard output (in the
+bool same_time(const struct timespec& a, const struct timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+// Whether an open file holds what it held: the same size and modification time, and
+// the same change time unless its links changed (a new file renamed over it, or its
+// deletion, which leave its bytes as they were). A write moves both times; putting
+// the modification time back (cp -p, touch -r) moves the change time again.
+bool same_contents(const struct stat& before, const struct stat& now) {
+    return now.st_size == before.st_size && same_time(now.st_mtim, before.st_mtim) &&
+           (same_time(now.st_ctim, before.st_ctim) || now.st_nlink != before.st_nlink);
+}
+
+// Whether the archive is still the file that was mounted. Written over in place
+// (same_contents), it is told once, in an "ERROR! " line on standard output (in the
 // background, where there is none, in the system log), and every read fails from then
 // on, kernel's pages included, rather than mix the old archive's bytes with the new.
 bool archive_unchanged() {
     if (g_mounted.changed.load(std::memory_order_relaxed))
         return false;
     struct stat now;
-    if (fstat(g_mounted.file, &now) == 0 && now.st_size == g_mounted.at_mount.st_size &&
-        now.st_mtim.tv_sec == g_mounted.at_mount.st_mtim.tv_sec &&
-        now.st_mtim.tv_nsec == g_mounted.at_mount.st_mtim.tv_nsec)
+    if (fstat(g_mounted.file, &now) == 0 && same_contents(g_mounted.at_mount, now))
         return true;
     if (g_mounted.changed.exchange(true))
         return false;
@@ -195,12 +220,7 @@ bool archive_unchanged() {
         quodrel::failure_event(QUODREL_ERROR_CHANGED, g_mounted.name.c_str());
     std::string line(quodrel_event_text(&event, nullptr, 0) + 1, '\0');
     line.resize(quodrel_event_text(&event, &line[0], line.size()));
-    if (g_mounted.background) {
-        syslog(LOG_ERR, "%.*s", static_cast<int>(line.size() - 1), line.c_str());
-    } else {
-        write_out(line);
-        std::fflush(stdout);
-    }
+    tell(line);
     try {
         g_mounted.forgetting = std::thread(forget_every_file);
     } catch (...) {
@@ -320,6 +340,15 @@ Ahead g_ahead;
 void on_init(void*, struct fuse_conn_info* connection) {
     g_mounted.asks_open = !(connection->capable & FUSE_CAP_NO_OPEN_SUPPORT);
     g_mounted.asks_opendir = !(connection->capable & FUSE_CAP_NO_OPENDIR_SUPPORT);
+    connection->max_read = g_mounted.max_read; // (libfuse wants the mount option repeated)
+    // The mount is served: the program waiting in the foreground may say so and end.
+    if (g_mounted.ready >= 0) {
+        const char served = 1;
+        while (write(g_mounted.ready, &served, 1) < 0 && errno == EINTR) {
+        }
+        close(g_mounted.ready);
+        g_mounted.ready = -1;
+    }
 }
 
 void on_lookup(fuse_req_t request, fuse_ino_t parent, const char* name) {
@@ -502,51 +531,106 @@ void open_standard_descriptors() {
     }
 }
 
-// Runs in the background as a daemon does: the parent returns once the mount stands.
-bool go_to_background() {
+// What the daemon needs to go to the background, taken while a failure can still be
+// told: the null device for its standard descriptors, and a pipe on which it tells
+// the program it left that the mount is served.
+struct Daemon {
+    int null = -1;
+    int ready[2] = {-1, -1};
+};
+
+bool prepare_daemon(Daemon& daemon) {
+    daemon.null = open("/dev/null", O_RDWR | O_CLOEXEC);
+    return daemon.null >= 0 && pipe2(daemon.ready, O_CLOEXEC) == 0;
+}
+
+// Runs in the background as a daemon does. In the program started: true once the
+// mount is served (exit status 0), false when the daemon could not serve it. In the
+// daemon (`daemon_side`): true.
+bool go_to_background(Daemon& daemon, bool& daemon_side) {
+    daemon_side = false;
     const pid_t child = fork();
     if (child < 0)
         return false;
-    if (child > 0)
-        return true; // (the parent)
-    setsid();
-    if (chdir("/") != 0)
-        _exit(1);
-    const int null = open("/dev/null", O_RDWR);
-    if (null >= 0) {
-        dup2(null, 0);
-        dup2(null, 1);
-        dup2(null, 2);
-        if (null > 2)
-            close(null);
+    if (child == 0) {
+        daemon_side = true;
+        setsid();
+        if (chdir("/") != 0) {
+            // (nothing depends on it: the mount point was made absolute before)
+        }
+        dup2(daemon.null, 0);
+        dup2(daemon.null, 1);
+        dup2(daemon.null, 2);
+        close(daemon.null);
+        close(daemon.ready[0]);
+        g_mounted.ready = daemon.ready[1];
+        return true;
     }
-    return false;
+    close(daemon.ready[1]);
+    char served = 0;
+    ssize_t n;
+    while ((n = read(daemon.ready[0], &served, 1)) < 0 && errno == EINTR) {
+    }
+    close(daemon.ready[0]);
+    return n == 1;
+}
+
+// The mount options given, each as libfuse reads it: lists split at commas, a
+// backslash taking the character after it as it is ("r\w" is "rw").
+std::vector<std::string> option_words(const std::vector<std::string>& lists) {
+    std::vector<std::string> words;
+    for (const std::string& list : lists) {
+        std::string word;
+        for (std::size_t i = 0; i < list.size(); ++i) {
+            if (list[i] == '\\' && i + 1 < list.size()) {
+                word += list[++i];
+            } else if (list[i] == ',') {
+                words.push_back(word);
+                word.clear();
+            } else {
+                word += list[i];
+            }
+        }
+        words.push_back(word);
+    }
+    return words;
+}
+
+// Whether an option promises writing, which a read-only mount cannot keep; and the
+// largest read asked for, if any.
+bool asks_to_write(const std::vector<std::string>& words, unsigned& max_read) {
+    bool writing = false;
+    for (const std::string& word : words) {
+        writing = writing || word == "rw";
+        if (word.rfind("max_read=", 0) == 0)
+            max_read = static_cast<unsigned>(std::strtoul(word.c_str() + 9, nullptr, 10));
+    }
+    return writing;
+}
+
+// The folder a mount can stand on, as an absolute path (the daemon leaves the current
+// folder, and unmounts by this path); "" when `path` is no folder (libfuse would mount
+// on a file too).
+std::string mount_folder(const std::string& path) {
+    char* real = realpath(path.c_str(), nullptr);
+    const std::string folder = real ? real : "";
+    std::free(real);
+    struct stat st;
+    if (folder.empty() || stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return "";
+    return folder;
+}
+
+// What main opened, closed on every way out.
+void close_all() {
+    if (g_mounted.session)
+        fuse_session_destroy(g_mounted.session);
+    quodrel_close(g_mounted.archive);
+    if (g_mounted.file >= 0)
+        close(g_mounted.file);
 }
 
 } // namespace
-
-// Whether any of the mount options given promises writing, which a read-only mount
-// cannot keep.
-bool asks_to_write(const std::vector<std::string>& options) {
-    for (const std::string& list : options) {
-        std::size_t start = 0;
-        for (;;) {
-            const std::size_t comma = list.find(',', start);
-            if (list.compare(start, comma - start, "rw") == 0)
-                return true;
-            if (comma == std::string::npos)
-                break;
-            start = comma + 1;
-        }
-    }
-    return false;
-}
-
-// Whether `path` is a folder a mount can stand on (libfuse would mount on a file too).
-bool is_folder(const std::string& path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
 
 int main(int argc, char** argv) {
     open_standard_descriptors();
@@ -567,12 +651,14 @@ int main(int argc, char** argv) {
         else
             paths.push_back(arg);
     }
-    if (paths.size() != 2 || asks_to_write(options)) {
+    if (paths.size() != 2 || asks_to_write(option_words(options), g_mounted.max_read)) {
         std::fputs(kUsage, stdout);
         return kExitUsage;
     }
-    if (!is_folder(paths[1])) {
-        std::printf("ERROR! Cannot mount %s\n", printable(paths[1]).c_str());
+    const std::string cannot_mount = "ERROR! Cannot mount " + printable(paths[1]) + "\n";
+    const std::string folder = mount_folder(paths[1]);
+    if (folder.empty()) {
+        write_out(cannot_mount);
         return kExitError;
     }
     // Checked as -t checks: damage refuses the mount; refusals are named and left out,
@@ -581,9 +667,14 @@ int main(int argc, char** argv) {
     const bool opened = open_archive(paths[0], g_mounted, out);
     std::fflush(stdout);
     if (!opened) {
-        quodrel_close(g_mounted.archive);
-        if (g_mounted.file >= 0)
-            close(g_mounted.file);
+        close_all();
+        return kExitError;
+    }
+    Daemon daemon;
+    if (!foreground && !prepare_daemon(daemon)) {
+        out.print(quodrel::failure_event(QUODREL_ERROR_DESCRIPTORS, paths[1].c_str()));
+        std::fflush(stdout);
+        close_all();
         return kExitError;
     }
     g_mounted.user = getuid();
@@ -610,18 +701,23 @@ int main(int argc, char** argv) {
     struct fuse_args args = FUSE_ARGS_INIT(static_cast<int>(fuse_argv.size()), fuse_argv.data());
     g_mounted.session = fuse_session_new(&args, &operations, sizeof operations, nullptr);
     fuse_opt_free_args(&args);
-    if (!g_mounted.session || fuse_session_mount(g_mounted.session, paths[1].c_str()) != 0) {
-        std::printf("ERROR! Cannot mount %s\n", printable(paths[1]).c_str());
-        if (g_mounted.session)
-            fuse_session_destroy(g_mounted.session);
-        quodrel_close(g_mounted.archive);
-        close(g_mounted.file);
+    if (!g_mounted.session || fuse_session_mount(g_mounted.session, folder.c_str()) != 0) {
+        write_out(cannot_mount);
+        close_all();
         return kExitError;
     }
     std::fflush(stdout);
     if (!foreground) {
-        if (go_to_background())
-            return kExitOk; // the mount stands; the child serves it
+        bool daemon_side = false;
+        const bool served = go_to_background(daemon, daemon_side);
+        if (!daemon_side) {
+            if (served)
+                return kExitOk; // the mount stands; the daemon serves it
+            fuse_session_unmount(g_mounted.session);
+            write_out(cannot_mount);
+            close_all();
+            return kExitError;
+        }
         g_mounted.background = true;
         openlog("quodrel-mount", LOG_PID, LOG_USER);
     }
@@ -629,16 +725,16 @@ int main(int argc, char** argv) {
     struct fuse_loop_config config = {};
     config.clone_fd = 0;
     config.max_idle_threads = 10;
-    // 0 once unmounted, the number of the signal that ended it, or an error below 0.
     g_ahead.start();
+    // 0 once unmounted, the number of the signal that ended it, or an error below 0.
     const int served = fuse_session_loop_mt(g_mounted.session, &config);
     g_ahead.stop();
     fuse_remove_signal_handlers(g_mounted.session);
     if (g_mounted.forgetting.joinable())
         g_mounted.forgetting.join();
     fuse_session_unmount(g_mounted.session);
-    fuse_session_destroy(g_mounted.session);
-    quodrel_close(g_mounted.archive);
-    close(g_mounted.file);
+    if (served < 0)
+        tell(cannot_mount); // (in the background, the program started has said so)
+    close_all();
     return served >= 0 ? kExitOk : kExitError;
 }
