@@ -11,6 +11,7 @@
 // than mix old bytes with new.
 #define FUSE_USE_VERSION 35
 
+#include "mount/rules.h"
 #include "quodrel/quodrel.h"
 #include "report/printer.h"
 
@@ -191,28 +192,15 @@ void forget_every_file() {
             fuse_lowlevel_notify_inval_inode(g_mounted.session, i + 1, 0, 0);
 }
 
-bool same_time(const struct timespec& a, const struct timespec& b) {
-    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
-}
-
-// Whether an open file holds what it held: the same size and modification time, and
-// the same change time unless its links changed (a new file renamed over it, or its
-// deletion, which leave its bytes as they were). A write moves both times; putting
-// the modification time back (cp -p, touch -r) moves the change time again.
-bool same_contents(const struct stat& before, const struct stat& now) {
-    return now.st_size == before.st_size && same_time(now.st_mtim, before.st_mtim) &&
-           (same_time(now.st_ctim, before.st_ctim) || now.st_nlink != before.st_nlink);
-}
-
 // Whether the archive is still the file that was mounted. Written over in place
-// (same_contents), it is told once, in an "ERROR! " line on standard output (in the
+// (quodrel::mount::same_contents), it is told once, in an "ERROR! " line on standard output (in the
 // background, where there is none, in the system log), and every read fails from then
 // on, kernel's pages included, rather than mix the old archive's bytes with the new.
 bool archive_unchanged() {
     if (g_mounted.changed.load(std::memory_order_relaxed))
         return false;
     struct stat now;
-    if (fstat(g_mounted.file, &now) == 0 && same_contents(g_mounted.at_mount, now))
+    if (fstat(g_mounted.file, &now) == 0 && quodrel::mount::same_contents(g_mounted.at_mount, now))
         return true;
     if (g_mounted.changed.exchange(true))
         return false;
@@ -575,39 +563,6 @@ bool go_to_background(Daemon& daemon, bool& daemon_side) {
     return n == 1;
 }
 
-// The mount options given, each as libfuse reads it: lists split at commas, a
-// backslash taking the character after it as it is ("r\w" is "rw").
-std::vector<std::string> option_words(const std::vector<std::string>& lists) {
-    std::vector<std::string> words;
-    for (const std::string& list : lists) {
-        std::string word;
-        for (std::size_t i = 0; i < list.size(); ++i) {
-            if (list[i] == '\\' && i + 1 < list.size()) {
-                word += list[++i];
-            } else if (list[i] == ',') {
-                words.push_back(word);
-                word.clear();
-            } else {
-                word += list[i];
-            }
-        }
-        words.push_back(word);
-    }
-    return words;
-}
-
-// Whether an option promises writing, which a read-only mount cannot keep; and the
-// largest read asked for, if any.
-bool asks_to_write(const std::vector<std::string>& words, unsigned& max_read) {
-    bool writing = false;
-    for (const std::string& word : words) {
-        writing = writing || word == "rw";
-        if (word.rfind("max_read=", 0) == 0)
-            max_read = static_cast<unsigned>(std::strtoul(word.c_str() + 9, nullptr, 10));
-    }
-    return writing;
-}
-
 // The folder a mount can stand on, as an absolute path (the daemon leaves the current
 // folder, and unmounts by this path); "" when `path` is no folder (libfuse would mount
 // on a file too).
@@ -651,7 +606,9 @@ int main(int argc, char** argv) {
         else
             paths.push_back(arg);
     }
-    if (paths.size() != 2 || asks_to_write(option_words(options), g_mounted.max_read)) {
+    const quodrel::mount::AskedOptions asked = quodrel::mount::read_options(options);
+    g_mounted.max_read = asked.max_read;
+    if (paths.size() != 2 || asked.writing) {
         std::fputs(kUsage, stdout);
         return kExitUsage;
     }
