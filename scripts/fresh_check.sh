@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Proves the README's first steps on fresh machines: for each Debian release named
 # (default: bookworm trixie, that is Debian 12 and 13) it makes a minimal chroot
-# (debootstrap --variant=minbase, from the mirror this machine's apt uses), clones
+# (debootstrap --variant=minbase, from the mirror this machine's apt uses, and no
+# other), clones
 # this checkout into it, runs the README's install line as written, then `make demo`
 # and `make test` there, and prints what each step cost: packages, disk and time.
 # Needs root, debootstrap and a few GiB of disk; takes minutes per release.
@@ -20,8 +21,8 @@ mkdir -p "$base"
 # The mirror apt already uses here, so the chroots reach what this machine reaches.
 mirror=$(cat /etc/apt/sources.list /etc/apt/sources.list.d/*.sources /etc/apt/sources.list.d/*.list \
     2>/dev/null | grep -E '^(URIs:|deb )' | grep -o -E 'https?://[^ ]+/debian/?( |$)' | head -1 || true)
-mirror=${mirror:-http://deb.debian.org/debian}
 mirror=${mirror% }
+[ -n "$mirror" ] || { echo "fresh_check.sh: apt's configuration names no Debian mirror to make the chroots from" >&2; exit 1; }
 
 # The README's own first line: the first indented command that installs packages.
 install_line=$(grep -m1 -E '^    .*apt-get install' "$here/README.md" | sed 's/^ *//; s/ *#.*$//')
