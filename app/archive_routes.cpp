@@ -91,6 +91,21 @@ int test_route(const std::string& path) {
     return look_into(path, QUODREL_OPEN_REQUIRE_MAGIC, quodrel_check);
 }
 
+int compare_route(const std::string& path, const std::string& folder, unsigned threads) {
+    constexpr int kSame = 0, kDifferent = 1, kTrouble = 2;
+    Printer out(write_out);
+    const Opened archive(path, QUODREL_OPEN_REQUIRE_MAGIC);
+    if (archive.error() != QUODREL_OK) {
+        out.print(failure_event(archive.error(), path.c_str()));
+        return kTrouble;
+    }
+    const quodrel_options options = out.options(threads);
+    const quodrel_error error = quodrel_compare(archive.get(), folder.c_str(), &options);
+    if (out.failed() || out.cut_off())
+        return kTrouble;
+    return error == QUODREL_OK ? kSame : error == QUODREL_ERROR_DIFFERENT ? kDifferent : kTrouble;
+}
+
 int print_route(const std::string& path, const std::string& entry) {
     // Standard output is the data: what went wrong goes to standard error.
     Printer err(write_err);

@@ -21,6 +21,10 @@ int create_route(const std::string& folder, const std::string& archive, unsigned
 int list_route(const std::string& archive);
 // -t: one "ERROR! " line per problem extraction would meet, then the totals.
 int test_route(const std::string& archive);
+// -d: one line per difference between the archive and the folder, then a summary;
+// exit status 0 when they are the same, 1 when they differ, 2 for trouble (an
+// "ERROR! " line), as diff has them.
+int compare_route(const std::string& archive, const std::string& folder, unsigned threads);
 // -p: the bytes of one file on standard output; errors on standard error.
 int print_route(const std::string& archive, const std::string& path);
 

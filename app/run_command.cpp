@@ -113,12 +113,15 @@ void print_help() {
         "  quodrel -x file.dat directory path...\n\n"
         "  To print one file of a DAT archive on standard output:\n"
         "  quodrel -p file.dat path\n\n"
+        "  To tell how a DAT archive differs from a directory:\n"
+        "  quodrel -d file.dat directory\n\n"
         "  A fourth argument -s after -e or -c leaves out the banner.\n");
     say(kExplorerUsage);
     say("\nExit status:\n\n"
         "  0  all went well\n"
         "  1  an ERROR! line was printed\n"
-        "  2  the arguments fit no route (the usage text is shown)\n");
+        "  2  the arguments fit no route (the usage text is shown)\n"
+        "  -d: 0 the same, 1 they differ, 2 trouble (an ERROR! line)\n");
     // Where to read more: the manual page, or on Windows the README in the zip.
     say(console::kWindows ? "\nMore: README.md beside quodrel.exe.\n"
                           : "\nMore: man quodrel, and the README.\n");
@@ -149,6 +152,8 @@ int route(const std::vector<std::string>& args, unsigned threads,
     }
     if (args.size() == 3 && args[0] == "-p")
         return print_route(args[1], args[2]);
+    if (args.size() == 3 && args[0] == "-d")
+        return compare_route(args[1], args[2], threads);
     // The routes of the first command line: the banner, unless a fourth argument "-s"
     // asks for none.
     if (args.size() != 1) {

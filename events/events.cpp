@@ -85,12 +85,23 @@ bool Events::failed_entry(quodrel_error error, int system_error, std::size_t ind
     return tell(event, path);
 }
 
-bool Events::end(std::int64_t files, std::int64_t folders, std::int64_t bytes) {
+bool Events::difference(quodrel_difference kind, std::size_t index, std::string_view path,
+                        std::int64_t bytes) {
+    quodrel_event event = make(QUODREL_EVENT_DIFFERENCE);
+    event.difference = kind;
+    event.index = index;
+    event.bytes = bytes;
+    return tell(event, path);
+}
+
+bool Events::end(std::int64_t files, std::int64_t folders, std::int64_t bytes,
+                 std::int64_t differences) {
     quodrel_event event = make(QUODREL_EVENT_END);
     event.entries_done = entries_total_;
     event.files = files;
     event.folders = folders;
     event.bytes_done = bytes;
+    event.differences = differences;
     return tell(event, std::string_view());
 }
 

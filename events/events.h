@@ -38,7 +38,11 @@ public:
     // but no archive will (a file left out).
     bool failed_entry(quodrel_error error, int system_error, std::size_t index,
                       std::string_view path, std::int64_t bytes);
-    bool end(std::int64_t files, std::int64_t folders, std::int64_t bytes);
+    // A path where an archive and a folder differ (compare).
+    bool difference(quodrel_difference kind, std::size_t index, std::string_view path,
+                    std::int64_t bytes);
+    bool end(std::int64_t files, std::int64_t folders, std::int64_t bytes,
+             std::int64_t differences = 0);
 
     // Whether anyone listens: what only an event needs need not be made otherwise.
     bool listening() const { return on_event_ != nullptr; }

@@ -175,9 +175,22 @@ std::string event_text(const quodrel_event& event) {
             return format(message, where(event).c_str());
         break;
     case QUODREL_EVENT_FAILED: return failure_text(event);
+    case QUODREL_EVENT_DIFFERENCE: {
+        const char* message = event.difference == QUODREL_ONLY_IN_ARCHIVE  ? "Only in the archive"
+                              : event.difference == QUODREL_ONLY_IN_FOLDER ? "Only in the folder"
+                              : event.difference == QUODREL_DIFFERS        ? "Differs"
+                                                                           : nullptr;
+        if (message)
+            return format("%s %s%s\n", message, printable(event.path).c_str(),
+                          event.bytes == 0 ? "/" : "");
+        break;
+    }
     case QUODREL_EVENT_END:
         if (prints_progress(event.operation))
             return "\nDone\n";
+        if (event.operation == QUODREL_OPERATION_COMPARE)
+            return format("%lld differences; %lld files and %lld directories in both\n",
+                          wide(event.differences), wide(event.files), wide(event.folders));
         return format("%lld files, %lld directories, %lld bytes\n", wide(event.files),
                       wide(event.folders), wide(event.bytes_done));
     }

@@ -1,6 +1,7 @@
 // The operations of the C interface: extract, create, list and check. Each reads its
 // options, tells its events, and lets no exception out.
 #include "archive/tree.h"
+#include "compare/compare.h"
 #include "create/builder.h"
 #include "extract/extractor.h"
 #include "lib/handle.h"
@@ -183,6 +184,20 @@ quodrel_error quodrel_create(const char* folder, const char* archive_path,
     Events events(QUODREL_OPERATION_CREATE, settings.on_event, settings.context);
     return guarded(events,
                    [&] { return create_archive(folder, archive_path, settings.crew, events); });
+}
+
+quodrel_error quodrel_compare(const quodrel_archive* archive, const char* folder,
+                              const quodrel_options* options) {
+    const Settings settings = settings_of(options);
+    if (!archive || !folder || !settings.valid)
+        return QUODREL_ERROR_ARGUMENT;
+    Events events(QUODREL_OPERATION_COMPARE, settings.on_event, settings.context);
+    return guarded(events, [&] {
+        // An archive opened from a file in the tree is not part of the tree, as for
+        // creation: its own name is passed over.
+        const std::string skip = archive->opened.bytes->id().valid ? archive->opened.name : "";
+        return compare_archive(archive->opened, folder, skip, settings.crew.threads, events);
+    });
 }
 
 quodrel_error quodrel_list(const quodrel_archive* archive, const quodrel_options* options) {

@@ -44,6 +44,7 @@ const char* quodrel_error_text(quodrel_error error) {
     case QUODREL_ERROR_LIMIT: return "beyond the limits of the format";
     case QUODREL_ERROR_NOT_AN_ARCHIVE: return "not an archive";
     case QUODREL_ERROR_DESCRIPTORS: return "too few files may be open at once";
+    case QUODREL_ERROR_DIFFERENT: return "the archive and the folder differ";
     }
     return "unknown error";
 }
@@ -68,8 +69,11 @@ const char* quodrel_refusal_text(quodrel_refusal refusal) {
 size_t quodrel_event_text(const quodrel_event* event, char* buffer, size_t size) {
     std::string text;
     if (event && event->size >= kFirstEventSize) {
+        // Fields an older caller's event has not read as zero.
+        quodrel_event whole = {};
+        std::memcpy(&whole, event, event->size < sizeof whole ? event->size : sizeof whole);
         try {
-            text = quodrel::event_text(*event);
+            text = quodrel::event_text(whole);
         } catch (...) {
             text.clear(); // no memory for the words
         }

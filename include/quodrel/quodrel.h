@@ -87,8 +87,10 @@ typedef enum quodrel_error {
                                       file or the archive too long or too large) */
     QUODREL_ERROR_NOT_AN_ARCHIVE,  /* the file does not start as an archive does (its magic),
                                       with QUODREL_OPEN_REQUIRE_MAGIC */
-    QUODREL_ERROR_DESCRIPTORS      /* too few files may be open at once (the limit on open
+    QUODREL_ERROR_DESCRIPTORS,     /* too few files may be open at once (the limit on open
                                       files) for the operation to start: nothing was done */
+    QUODREL_ERROR_DIFFERENT        /* quodrel_compare: the archive and the folder differ
+                                      (its events say where) */
 } quodrel_error;
 
 /* The error in a few words, in English; never NULL, valid for ever. */
@@ -273,9 +275,24 @@ typedef enum quodrel_event_kind {
                                 says what, `system_error` the system's error number
                                 (errno, or GetLastError on Windows; 0 when none), `path`
                                 the file, folder or entry it concerns */
-    QUODREL_EVENT_END        /* every entry was handled: `files`, `folders` and
-                                `bytes_done` tell what was written, stored or listed */
+    QUODREL_EVENT_END,       /* every entry was handled: `files`, `folders` and
+                                `bytes_done` tell what was written, stored or listed
+                                (compare: what both hold, and `differences`) */
+    QUODREL_EVENT_DIFFERENCE /* compare: `path` differs as `difference` says; `index`
+                                is the archive's entry (QUODREL_NO_INDEX for what only
+                                the folder has), `bytes` its size */
 } quodrel_event_kind;
+
+/* How an archive and a folder differ at one path (quodrel_compare). */
+typedef enum quodrel_difference {
+    QUODREL_SAME = 0,
+    QUODREL_ONLY_IN_ARCHIVE, /* the archive has it (a folder: with all inside), the folder
+                                has nothing there */
+    QUODREL_ONLY_IN_FOLDER,  /* the folder has it (a folder: with all inside), the
+                                archive nothing */
+    QUODREL_DIFFERS          /* both have it: a file and a folder, or files of other
+                                sizes or bytes */
+} quodrel_difference;
 
 /* The operation an event belongs to. */
 typedef enum quodrel_operation {
@@ -283,7 +300,8 @@ typedef enum quodrel_operation {
     QUODREL_OPERATION_EXTRACT_CHOSEN, /* quodrel_extract of chosen entries */
     QUODREL_OPERATION_CREATE,         /* quodrel_create */
     QUODREL_OPERATION_LIST,           /* quodrel_list */
-    QUODREL_OPERATION_CHECK           /* quodrel_check */
+    QUODREL_OPERATION_CHECK,          /* quodrel_check */
+    QUODREL_OPERATION_COMPARE         /* quodrel_compare */
 } quodrel_operation;
 
 /* One event. Valid only during the callback; copy what is kept. The library may add
@@ -306,6 +324,9 @@ typedef struct quodrel_event {
     int64_t bytes_done, bytes_total;
     int64_t files, folders;
     int64_t data_offset;
+    /* Since 2.1: */
+    quodrel_difference difference; /* for a DIFFERENCE event */
+    int64_t differences;           /* at the END of a compare: how many were told */
 } quodrel_event;
 
 /* Called with each event, in order, on the thread that called the operation. Return
@@ -415,6 +436,22 @@ QUODREL_API quodrel_error quodrel_create(const char* folder, const char* archive
  * archive's order), then the totals (END). */
 QUODREL_API quodrel_error quodrel_list(const quodrel_archive* archive,
                                        const quodrel_options* options);
+
+/* Compares an archive with the tree below `folder` as the quodrel program's -d does,
+ * writing nothing: the tree as extraction would write it, path by path, as this
+ * system compares names. A DIFFERENCE event for each path where they differ, in the
+ * archive's order, then for what only the folder has, in the order quodrel_create
+ * would store it (a folder that only one side has is one event, for all inside it; a
+ * file where the other has a folder is one DIFFERS). Entries extraction refuses are
+ * told as REFUSED events and never compared; what cannot be read, or would be left out
+ * of an archive of the folder, as FAILED or REFUSED events. Then END: `files` and
+ * `folders` both hold, and `differences`. Returns QUODREL_OK when they are the same,
+ * QUODREL_ERROR_DIFFERENT when they differ, QUODREL_ERROR_INCOMPLETE when something
+ * could not be compared (whatever else differs), QUODREL_ERROR_OPEN when `folder`
+ * cannot be listed, QUODREL_ERROR_DESCRIPTORS, QUODREL_ERROR_CANCELLED,
+ * QUODREL_ERROR_NO_MEMORY. */
+QUODREL_API quodrel_error quodrel_compare(const quodrel_archive* archive, const char* folder,
+                                          const quodrel_options* options);
 
 /* Checks an archive as the quodrel program's -t does, writing nothing: a REFUSED
  * event for every entry extraction would refuse on this system (also for each one

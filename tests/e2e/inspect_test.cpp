@@ -105,6 +105,8 @@ TEST(Inspect, OtherArgumentListsStillShowTheUsage) {
     for (const std::vector<std::string>& args : {std::vector<std::string>{"-l", "a.dat", "more"},
                                                  {"-t", "a.dat", "x"},
                                                  {"--help", "x"},
+                                                 {"-d", "a.dat"},
+                                                 {"-d", "a.dat", "x", "y"},
                                                  {"-L", "a.dat"}}) {
         const Result run = quodrel(args, dir.path());
         EXPECT_EQ(run.out, kBanner + kUsage) << args[0];

@@ -35,12 +35,15 @@ inline const std::string kHelpBody =
     "  quodrel -x file.dat directory path...\n\n"
     "  To print one file of a DAT archive on standard output:\n"
     "  quodrel -p file.dat path\n\n"
+    "  To tell how a DAT archive differs from a directory:\n"
+    "  quodrel -d file.dat directory\n\n"
     "  A fourth argument -s after -e or -c leaves out the banner.\n" +
     kExplorerUsage +
     "\nExit status:\n\n"
     "  0  all went well\n"
     "  1  an ERROR! line was printed\n"
-    "  2  the arguments fit no route (the usage text is shown)\n";
+    "  2  the arguments fit no route (the usage text is shown)\n"
+    "  -d: 0 the same, 1 they differ, 2 trouble (an ERROR! line)\n";
 
 // What --help prints: where to read more differs on Windows.
 inline std::string help_text() {

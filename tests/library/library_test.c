@@ -553,6 +553,37 @@ static void test_cancelling(void) {
     quodrel_close(archive);
 }
 
+/* An archive compared with a folder: the same, then one changed byte told as a
+ * difference (and the call's value), a cancel at it, and the folder's failures. */
+static void test_comparing(void) {
+    quodrel_archive* archive = NULL;
+    CHECK(quodrel_open("a.dat", 0, &archive) == QUODREL_OK);
+    struct told told;
+    quodrel_options options = options_for(&told, 1);
+    CHECK(quodrel_compare(archive, "src", &options) == QUODREL_OK);
+    CHECK(strcmp(told.text, "0 differences; 3 files and 1 directories in both\n") == 0);
+    CHECK(told.kinds[QUODREL_EVENT_DIFFERENCE] == 0 && told.kinds[QUODREL_EVENT_END] == 1);
+
+    write_file("src/maps/level1.map", "two", 3);
+    options = options_for(&told, 1);
+    CHECK(quodrel_compare(archive, "src", &options) == QUODREL_ERROR_DIFFERENT);
+    CHECK(strcmp(told.text,
+                 "Differs maps/level1.map\n1 differences; 3 files and 1 directories in both\n") ==
+          0);
+    options = options_for(&told, 1);
+    told.cancel_at = 2; /* begin, then the difference */
+    CHECK(quodrel_compare(archive, "src", &options) == QUODREL_ERROR_CANCELLED);
+    CHECK(told.events == 2 && told.kinds[QUODREL_EVENT_END] == 0);
+    write_file("src/maps/level1.map", "one", 3);
+
+    options = options_for(&told, 1);
+    CHECK(quodrel_compare(archive, "no-such-folder", &options) == QUODREL_ERROR_OPEN);
+    CHECK(strcmp(told.text, "ERROR! Cannot open no-such-folder\n") == 0);
+    CHECK(quodrel_compare(archive, NULL, NULL) == QUODREL_ERROR_ARGUMENT);
+    CHECK(quodrel_compare(NULL, "src", NULL) == QUODREL_ERROR_ARGUMENT);
+    quodrel_close(archive);
+}
+
 int main(void) {
     char dir[] = "/tmp/quodrel-library-XXXXXX";
     if (!mkdtemp(dir) || chdir(dir) != 0)
@@ -575,6 +606,7 @@ int main(void) {
     test_threads_asked_for();
     test_signals_stay_with_the_host();
     test_cancelling();
+    test_comparing();
 
     if (chdir("/") == 0) {
         char command[256];

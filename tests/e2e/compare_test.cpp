@@ -1,0 +1,144 @@
+// -d: how an archive differs from a folder, one line per difference (the archive's
+// order, then what only the folder has), a summary, and diff's exit statuses.
+#include "e2e/harness.h"
+#include "e2e/texts.h"
+#include "support/archive_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+#include <sys/stat.h>
+
+using namespace e2e;
+using testing_support::ArchiveWriter;
+using testing_support::TestRecord;
+
+namespace {
+
+void remove_tree(const std::string& path) {
+    if (is_dir(path)) {
+        for (const std::string& below : paths_below(path))
+            if (below.find('/', 1) == std::string::npos)
+                remove_tree(path + below);
+        rmdir(path.c_str());
+    } else {
+        std::remove(path.c_str());
+    }
+}
+
+TEST(Compare, TellsEachDifferenceInTheArchivesOrderThenTheFolders) {
+    const std::string in_both = " files and 3 directories in both\n";
+    const struct {
+        const char* what;
+        std::function<void(const TempDir&)> change;
+        std::string out;
+        int status;
+    } rows[] = {
+        {"nothing changed", [](const TempDir&) {}, "0 differences; 3" + in_both, 0},
+        {"one byte", [](const TempDir& d) { write_file(d / "src/a.txt", "onf"); },
+         "Differs a.txt\n1 differences; 3" + in_both, 1},
+        {"a size", [](const TempDir& d) { write_file(d / "src/sub/b.txt", "two!"); },
+         "Differs sub/b.txt\n1 differences; 3" + in_both, 1},
+        {"presence",
+         [](const TempDir& d) {
+             remove_tree(d / "src/deep");
+             write_file(d / "src/new.txt", "new");
+             make_dirs(d / "src/newdir");
+             write_file(d / "src/newdir/n", "n");
+         },
+         "Only in the archive deep/\nOnly in the folder new.txt\nOnly in the folder newdir/\n"
+         "3 differences; 2 files and 1 directories in both\n",
+         1},
+        {"a file where the archive has a folder, and the reverse",
+         [](const TempDir& d) {
+             remove_tree(d / "src/deep");
+             write_file(d / "src/deep", "now a file");
+             remove_tree(d / "src/a.txt");
+             make_dirs(d / "src/a.txt/inside");
+         },
+         "Differs a.txt\nDiffers deep/\n2 differences; 2 files and 2 directories in both\n", 1},
+        {"the archive inside the folder is not of it",
+         [](const TempDir& d) { std::rename((d / "a.dat").c_str(), (d / "src/a.dat").c_str()); },
+         "", 0},
+    };
+    for (const auto& row : rows) {
+        TempDir dir;
+        make_dirs(dir / "src/sub");
+        make_dirs(dir / "src/deep/er");
+        write_file(dir / "src/a.txt", "one");
+        write_file(dir / "src/sub/b.txt", "two");
+        write_file(dir / "src/deep/er/c.txt", "three");
+        ASSERT_EQ(quodrel({"-c", "src", "a.dat", "-s"}, dir.path()).status, 0);
+        row.change(dir);
+        const std::string archive = exists(dir / "a.dat") ? "a.dat" : "src/a.dat";
+        const Result run = quodrel({"-d", archive, "src"}, dir.path());
+        EXPECT_EQ(run.out, row.out.empty() ? "0 differences; 3" + in_both : row.out) << row.what;
+        EXPECT_EQ(run.status, row.status) << row.what;
+    }
+}
+
+TEST(Compare, LargeFilesAreComparedToTheirLastByte) {
+    const std::string big(3 * 1024 * 1024 + 7, 'b');
+    for (const std::size_t at : {std::size_t{0}, std::size_t{1024 * 1024}, big.size() - 1}) {
+        TempDir dir;
+        make_dirs(dir / "src");
+        write_file(dir / "src/big", big);
+        ASSERT_EQ(quodrel({"-c", "src", "a.dat", "-s"}, dir.path()).status, 0);
+        std::string changed = big;
+        changed[at] = 'c';
+        write_file(dir / "src/big", changed);
+        const Result run = quodrel({"-d", "a.dat", "src"}, dir.path());
+        EXPECT_EQ(run.out, "Differs big\n1 differences; 1 files and 0 directories in both\n") << at;
+        EXPECT_EQ(run.status, 1) << at;
+    }
+}
+
+TEST(Compare, NamesCompareAsTheSystemComparesThem) {
+    TempDir dir;
+    make_dirs(dir / "src");
+    write_file(dir / "src/a.txt", "one");
+    ASSERT_EQ(quodrel({"-c", "src", "a.dat", "-s"}, dir.path()).status, 0);
+    std::rename((dir / "src/a.txt").c_str(), (dir / "src/A.TXT").c_str());
+    const Result run = quodrel({"-d", "a.dat", "src"}, dir.path());
+    if (under_wine()) { // the same file, as Windows finds it
+        EXPECT_EQ(run.out, "0 differences; 1 files and 0 directories in both\n");
+        EXPECT_EQ(run.status, 0);
+    } else {
+        EXPECT_EQ(run.out, "Only in the archive a.txt\nOnly in the folder A.TXT\n"
+                           "2 differences; 0 files and 0 directories in both\n");
+        EXPECT_EQ(run.status, 1);
+    }
+}
+
+TEST(Compare, TroubleIsStatusTwoAndRefusedEntriesAreNeverCompared) {
+    TempDir dir;
+    TestRecord up;
+    up.name = "..";
+    up.size = 0;
+    write_file(dir / "hostile.dat",
+               ArchiveWriter().record(up).file("ok.txt", "fine").file("x", "y").bytes());
+    make_dirs(dir / "folder");
+    write_file(dir / "folder/ok.txt", "fine");
+    write_file(dir / "folder/x", "y");
+    const struct {
+        std::vector<std::string> args;
+        std::string out;
+    } rows[] = {
+        {{"-d", "hostile.dat", "folder"},
+         "ERROR! Unsafe name ..\n0 differences; 2 files and 0 directories in both\n"},
+        {{"-d", "missing.dat", "folder"}, "ERROR! Cannot open missing.dat\n"},
+        {{"-d", "hostile.dat", "no-folder"}, "ERROR! Cannot open no-folder\n"},
+        {{"-d", "folder/ok.txt", "folder"}, "ERROR! Not an archive folder/ok.txt\n"},
+    };
+    for (const auto& row : rows) {
+        const Result run = quodrel(row.args, dir.path());
+        EXPECT_EQ(run.out, row.out) << row.args[1] << " " << row.args[2];
+        EXPECT_EQ(run.status, 2) << row.args[1] << " " << row.args[2];
+    }
+    // Nothing was written.
+    EXPECT_EQ(paths_below(dir.path()),
+              (std::vector<std::string>{"/folder", "/folder/ok.txt", "/folder/x", "/hostile.dat"}));
+}
+
+} // namespace
