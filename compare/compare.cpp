@@ -31,13 +31,20 @@ enum class Verdict : std::uint8_t {
 constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 constexpr std::size_t kBlock = 1 << 20;
 
+// What became of an entry of the folder's side.
+enum class Met : std::uint8_t {
+    not_met,    // only the folder has it: told, with all inside it
+    met,        // an archive entry of its path is written: what is inside is looked at
+    other_kind, // met by an archive entry of the other kind: nothing inside is told
+    refused_at, // only a refused archive entry has its path: nothing of it is told
+};
+
 // The folder's side: its walk (as creation's), each entry's path as compared, and
 // what became of each.
 struct FolderSide {
     Scan scan;
     std::unordered_map<std::string, std::size_t> by_path;
-    std::vector<std::uint8_t> met;     // matched by an archive entry
-    std::vector<std::uint8_t> swallow; // told (or passed) with all inside it
+    std::vector<Met> met;
 };
 
 // Whether a file of the folder holds exactly the archive entry's bytes; `unread` set
@@ -116,8 +123,7 @@ quodrel_error compare_archive(const OpenArchive& archive, const std::string& fol
             return QUODREL_ERROR_CANCELLED;
     }
     const EntryTable& theirs = side.scan.table;
-    side.met.assign(theirs.size(), 0);
-    side.swallow.assign(theirs.size(), 0);
+    side.met.assign(theirs.size(), Met::not_met);
     {
         TreeWalker walk;
         for (std::size_t j = 0; j < theirs.size(); ++j) {
@@ -141,8 +147,8 @@ quodrel_error compare_archive(const OpenArchive& archive, const std::string& fol
             const std::size_t j = found == side.by_path.end() ? kNone : found->second;
             if (step.action == Action::refuse || step.action == Action::inside) {
                 verdicts[i] = Verdict::refused;
-                if (j != kNone)
-                    side.swallow[j] = 1; // never compared, nor told as only the folder's
+                if (j != kNone && side.met[j] == Met::not_met)
+                    side.met[j] = Met::refused_at; // never compared, nor told as the folder's
                 continue;
             }
             if (above == Verdict::only_archive || above == Verdict::differs ||
@@ -154,12 +160,12 @@ quodrel_error compare_archive(const OpenArchive& archive, const std::string& fol
                 verdicts[i] = Verdict::only_archive;
                 continue;
             }
-            side.met[j] = 1;
+            side.met[j] = Met::met;
             const std::int64_t size = table[i].record.size;
             const std::int64_t their_size = theirs[j].record.size;
             if ((size == 0) != (their_size == 0)) {
                 verdicts[i] = Verdict::differs; // a file and a folder
-                side.swallow[j] = 1;
+                side.met[j] = Met::other_kind;
             } else if (size != their_size) {
                 verdicts[i] = Verdict::differs;
             } else if (size > 0) {
@@ -303,16 +309,19 @@ quodrel_error compare_archive(const OpenArchive& archive, const std::string& fol
                 return QUODREL_ERROR_CANCELLED;
         }
         TreeWalker their_walk;
+        std::vector<std::uint8_t> told_whole(theirs.size(), 0); // nothing inside to tell
         for (std::size_t j = 0; j < theirs.size(); ++j) {
             their_walk.next(static_cast<std::int32_t>(j), theirs[j].record, theirs.name(j));
             const std::int32_t parent = their_walk.parent();
-            if (parent >= 0 && side.swallow[static_cast<std::size_t>(parent)]) {
-                side.swallow[j] = 1;
+            told_whole[j] = 1;
+            if (parent >= 0 && told_whole[static_cast<std::size_t>(parent)])
+                continue; // told with the folder it lies in, or never to be told
+            if (side.met[j] == Met::met) {
+                told_whole[j] = 0; // what lies inside is looked at one by one
                 continue;
             }
-            if (side.met[j] || side.swallow[j])
+            if (side.met[j] != Met::not_met)
                 continue;
-            side.swallow[j] = 1; // told with all inside it
             ++differences;
             if (!events.difference(QUODREL_ONLY_IN_FOLDER, QUODREL_NO_INDEX,
                                    their_walk.entry_path(), theirs[j].record.size))

@@ -139,6 +139,18 @@ TEST(Compare, TroubleIsStatusTwoAndRefusedEntriesAreNeverCompared) {
     // Nothing was written.
     EXPECT_EQ(paths_below(dir.path()),
               (std::vector<std::string>{"/folder", "/folder/ok.txt", "/folder/x", "/hostile.dat"}));
+
+    // A refused entry whose name holds "/" has the path of a real folder met later: what
+    // lies in that folder is still compared and told.
+    write_file(dir / "slash.dat",
+               ArchiveWriter().dir("a/b", 0).dir("a", 1).dir("b", 1).file("c", "c").bytes());
+    make_dirs(dir / "tree/a/b");
+    write_file(dir / "tree/a/b/c", "c");
+    write_file(dir / "tree/a/b/new", "n");
+    const Result run = quodrel({"-d", "slash.dat", "tree"}, dir.path());
+    EXPECT_EQ(run.out, "ERROR! Unsafe name a/b\nOnly in the folder a/b/new\n"
+                       "1 differences; 1 files and 2 directories in both\n");
+    EXPECT_EQ(run.status, 2);
 }
 
 } // namespace
