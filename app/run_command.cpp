@@ -200,9 +200,10 @@ int run_command(const std::vector<std::string>& args) {
     const unsigned threads = requested_threads();
     const quodrel_output_hooks* outputs = console::guard_outputs_on_signals(threads);
     const int exit_status = route(args, threads, outputs);
-    // Whatever the route, output that could not all be written is a failure.
+    // Whatever the route, output that could not all be written is a failure: -d's
+    // trouble, which its 1 ("they differ") must never be taken for.
     if (std::fflush(stdout) != 0 || std::ferror(stdout))
-        return kExitError;
+        return args.size() == 3 && args[0] == "-d" ? kExitUsage : kExitError;
     return exit_status;
 }
 

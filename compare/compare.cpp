@@ -89,7 +89,7 @@ bool same_bytes(const ArchiveBytes& archive, std::uint64_t start, int file, std:
 } // namespace
 
 quodrel_error compare_archive(const OpenArchive& archive, const std::string& folder,
-                              const std::string& skip, unsigned threads, Events& events) {
+                              unsigned threads, Events& events) {
     const EntryTable& table = archive.table;
     const ExtractionPlan& plan = archive.plan;
     if (platform::descriptors_left() < 3) {
@@ -107,7 +107,7 @@ quodrel_error compare_archive(const OpenArchive& archive, const std::string& fol
     FolderSide side;
     const bool lean = platform::descriptors_left() < transfer::kDescriptorsAtEase;
     const std::string root = platform::system_path(folder);
-    scan_tree(side.scan, root, skip.empty() ? skip : platform::system_path(skip), lean);
+    scan_tree_skipping(side.scan, root, archive.bytes->id(), archive.bytes->size(), lean);
     events.set_folder(folder);
     for (const ScanProblem& problem : side.scan.problems) {
         if (problem.error == QUODREL_ERROR_OPEN && problem.below_root.empty()) {

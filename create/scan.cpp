@@ -111,14 +111,10 @@ std::int32_t scan_directory(Scan& scan, transfer::HeldFolders& held, std::int32_
 
 } // namespace
 
-void scan_tree(Scan& scan, const std::string& source_dir, const std::string& archive_path,
-               bool lean) {
-    scan.skip = platform::file_id(archive_path);
-    const int archive = platform::open_for_reading(archive_path, &scan.skip_size);
-    if (archive >= 0) {
-        scan.skip_size_known = true;
-        platform::close_file(archive);
-    }
+namespace {
+
+// Walks the tree from its root, what to leave out already set.
+void walk_from_root(Scan& scan, const std::string& source_dir, bool lean) {
     auto root = std::make_shared<transfer::OpenFolder>();
     if (source_dir.empty() || !platform::open_folder(source_dir, root->folder)) {
         // (An empty path names nothing, on Windows too, where it would be a drive's root.)
@@ -129,6 +125,27 @@ void scan_tree(Scan& scan, const std::string& source_dir, const std::string& arc
     scan.open_folders.assign(1, platform::file_id(root->folder.handle));
     transfer::HeldFolders held(std::move(root), lean);
     scan_directory(scan, held, -1, "");
+}
+
+} // namespace
+
+void scan_tree(Scan& scan, const std::string& source_dir, const std::string& archive_path,
+               bool lean) {
+    scan.skip = platform::file_id(archive_path);
+    const int archive = platform::open_for_reading(archive_path, &scan.skip_size);
+    if (archive >= 0) {
+        scan.skip_size_known = true;
+        platform::close_file(archive);
+    }
+    walk_from_root(scan, source_dir, lean);
+}
+
+void scan_tree_skipping(Scan& scan, const std::string& source_dir, const platform::FileId& skip,
+                        std::uint64_t skip_size, bool lean) {
+    scan.skip = skip;
+    scan.skip_size = skip_size;
+    scan.skip_size_known = skip.valid;
+    walk_from_root(scan, source_dir, lean);
 }
 
 } // namespace quodrel

@@ -48,4 +48,9 @@ struct Scan {
 void scan_tree(Scan& scan, const std::string& source_dir, const std::string& archive_path,
                bool lean);
 
+// As scan_tree, leaving out the file `skip` (an archive open already, of `skip_size`
+// bytes; nothing when it is not valid), known by its identity rather than a path.
+void scan_tree_skipping(Scan& scan, const std::string& source_dir, const platform::FileId& skip,
+                        std::uint64_t skip_size, bool lean);
+
 } // namespace quodrel

@@ -193,10 +193,7 @@ quodrel_error quodrel_compare(const quodrel_archive* archive, const char* folder
         return QUODREL_ERROR_ARGUMENT;
     Events events(QUODREL_OPERATION_COMPARE, settings.on_event, settings.context);
     return guarded(events, [&] {
-        // An archive opened from a file in the tree is not part of the tree, as for
-        // creation: its own name is passed over.
-        const std::string skip = archive->opened.bytes->id().valid ? archive->opened.name : "";
-        return compare_archive(archive->opened, folder, skip, settings.crew.threads, events);
+        return compare_archive(archive->opened, folder, settings.crew.threads, events);
     });
 }
 

@@ -136,6 +136,12 @@ TEST(Compare, TroubleIsStatusTwoAndRefusedEntriesAreNeverCompared) {
         EXPECT_EQ(run.out, row.out) << row.args[1] << " " << row.args[2];
         EXPECT_EQ(run.status, 2) << row.args[1] << " " << row.args[2];
     }
+    // Output that cannot be written is trouble too, never "they differ".
+    write_file(dir / "same.dat", ArchiveWriter().file("ok.txt", "fine").file("x", "y").bytes());
+    Limits closed;
+    closed.closed = {1};
+    EXPECT_EQ(quodrel_limited({"-d", "same.dat", "folder"}, dir.path(), closed).status, 2);
+    std::remove((dir / "same.dat").c_str());
     // Nothing was written.
     EXPECT_EQ(paths_below(dir.path()),
               (std::vector<std::string>{"/folder", "/folder/ok.txt", "/folder/x", "/hostile.dat"}));

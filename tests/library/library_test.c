@@ -576,6 +576,15 @@ static void test_comparing(void) {
     CHECK(told.events == 2 && told.kinds[QUODREL_EVENT_END] == 0);
     write_file("src/maps/level1.map", "one", 3);
 
+    /* The archive is passed over in the folder as the file it is, not by its name: in
+     * another folder, a file of the name it was opened by is the folder's own. */
+    CHECK(chdir("src") == 0);
+    write_file("a.dat", "not the archive", 15);
+    options = options_for(&told, 1);
+    CHECK(quodrel_compare(archive, ".", &options) == QUODREL_ERROR_DIFFERENT);
+    CHECK(strstr(told.text, "Only in the folder a.dat\n") != NULL);
+    CHECK(remove("a.dat") == 0 && chdir("..") == 0);
+
     options = options_for(&told, 1);
     CHECK(quodrel_compare(archive, "no-such-folder", &options) == QUODREL_ERROR_OPEN);
     CHECK(strcmp(told.text, "ERROR! Cannot open no-such-folder\n") == 0);
