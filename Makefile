@@ -97,6 +97,8 @@ bench:
 	@bash -o pipefail -c 'bench/mount.sh $(RELEASE)/quodrel $(RELEASE)/quodrel-mount 7 | tee -a bench/table.new'
 	@echo | tee -a bench/table.new
 	@bash -o pipefail -c 'bench/compare.sh $(RELEASE)/quodrel 7 | tee -a bench/table.new'
+	@echo | tee -a bench/table.new
+	@bash -o pipefail -c 'bench/update.sh $(RELEASE)/quodrel 7 | tee -a bench/table.new'
 	@{ sed -n '1,/^<!-- table -->$$/p' bench/RESULTS.md; scripts/machine.sh; echo; \
 		cat bench/table.new; } > bench/RESULTS.new
 	@mv bench/RESULTS.new bench/RESULTS.md && rm -f bench/table.new

@@ -84,6 +84,13 @@ int create_route(const std::string& folder, const std::string& archive, unsigned
     return status_of(quodrel_create(folder.c_str(), archive.c_str(), &options), out);
 }
 
+int update_route(const std::string& archive, const std::string& folder, unsigned threads,
+                 const quodrel_output_hooks* outputs) {
+    Printer out(write_out);
+    const quodrel_options options = out.options(threads, outputs);
+    return status_of(quodrel_update(archive.c_str(), folder.c_str(), &options), out);
+}
+
 int list_route(const std::string& path) { return look_into(path, 0, quodrel_list); }
 
 int test_route(const std::string& path) {

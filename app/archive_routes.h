@@ -17,6 +17,8 @@ int extract_route(const std::string& archive, const std::string& folder,
                   const quodrel_output_hooks* outputs);
 int create_route(const std::string& folder, const std::string& archive, unsigned threads,
                  const quodrel_output_hooks* outputs);
+int update_route(const std::string& archive, const std::string& folder, unsigned threads,
+                 const quodrel_output_hooks* outputs);
 // -l: one line per entry, then the totals.
 int list_route(const std::string& archive);
 // -t: one "ERROR! " line per problem extraction would meet, then the totals.

@@ -115,7 +115,9 @@ void print_help() {
         "  quodrel -p file.dat path\n\n"
         "  To tell how a DAT archive differs from a directory:\n"
         "  quodrel -d file.dat directory\n\n"
-        "  A fourth argument -s after -e or -c leaves out the banner.\n");
+        "  To update a DAT archive from a directory laid over it:\n"
+        "  quodrel -u file.dat directory\n\n"
+        "  A fourth argument -s after -e, -c or -u leaves out the banner.\n");
     say(kExplorerUsage);
     say("\nExit status:\n\n"
         "  0  all went well\n"
@@ -163,6 +165,8 @@ int route(const std::vector<std::string>& args, unsigned threads,
             return extract_route(args[1], args[2], nullptr, threads, outputs);
         if (args.size() >= 3 && args[0] == "-c")
             return create_route(args[1], args[2], threads, outputs);
+        if (args.size() >= 3 && args[0] == "-u")
+            return update_route(args[1], args[2], threads, outputs);
         print_usage();
         return kExitUsage;
     }

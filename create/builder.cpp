@@ -62,6 +62,18 @@ int open_source(const Creation& c, const transfer::Job& job, std::size_t i) {
                                     (c.scan.kinds[i] & Scan::kLink) != 0);
 }
 
+// Reads the `size` bytes of entry i from the archive being updated.
+bool read_from_archive(const Creation& c, std::size_t i, char* to, std::uint64_t size) {
+    for (std::uint64_t got = 0; got < size;) {
+        const std::int64_t n = c.old_archive->read_at(
+            to + got, static_cast<std::size_t>(size - got), c.scan.archive_data[i] + got);
+        if (n <= 0)
+            return false;
+        got += static_cast<std::uint64_t>(n);
+    }
+    return true;
+}
+
 // A batch: the files read one after the other into the block, which is then
 // written into the archive with one call.
 void move_batch(Creation& c, const transfer::Job& job, transfer::Hands& hands) {
@@ -71,6 +83,12 @@ void move_batch(Creation& c, const transfer::Job& job, transfer::Hands& hands) {
         if (size == 0)
             continue;
         char* to = hands.block.data() + at;
+        if (c.scan.kinds[i] & Scan::kFromArchive) {
+            if (!read_from_archive(c, i, to, size))
+                c.outcomes.fail(i, QUODREL_ERROR_WRITE, platform::last_error());
+            at += size;
+            continue;
+        }
         const int source = open_source(c, job, i);
         // Gone or closed since the scan, or unreadable: left out when the archive is
         // written again without it, and named. Changed: named, its bytes as read.
@@ -91,6 +109,16 @@ void move_batch(Creation& c, const transfer::Job& job, transfer::Hands& hands) {
 void move_big_file(Creation& c, const transfer::Job& job, transfer::Hands& hands) {
     const std::size_t i = job.first;
     const std::uint64_t size = job.bytes;
+    if (c.scan.kinds[i] & Scan::kFromArchive) {
+        // Copied from the archive being updated, inside the kernel where it can.
+        std::uint64_t copied = 0;
+        const transfer::Copy result =
+            hands.copier.copy(*c.old_archive, c.scan.archive_data[i], c.archive, job.start, size,
+                              copied, &c.abandoned);
+        if (result != transfer::Copy::done && result != transfer::Copy::stopped)
+            c.outcomes.fail(i, QUODREL_ERROR_WRITE, platform::last_error());
+        return;
+    }
     const int source = open_source(c, job, i);
     if (source < 0) {
         c.outcomes.fail(i, QUODREL_ERROR_OPEN, platform::last_error()); // left out, as in a batch
@@ -186,6 +214,7 @@ quodrel_error write_archive(Creation& c, transfer::OrderedMover& mover, std::int
     TreeWalker walk;
     std::size_t folders = 0; // folder entries met so far
     std::int32_t batch_parent = -1;
+    bool batch_from_archive = false; // a batch's files come all from the tree, or all not
     for (std::size_t i = 0; i < table.size() && !c.abandoned; ++i) {
         const EntryRecord& record = table[i].record;
         walk.next(static_cast<std::int32_t>(i), record, table.name(i));
@@ -201,6 +230,17 @@ quodrel_error write_archive(Creation& c, transfer::OrderedMover& mover, std::int
         if (parent >= 0 && is_left_out(c, static_cast<std::size_t>(parent))) {
             c.outcomes.fail(i, kInsideLeftOut, 0);
             mover.cut();
+        } else if (c.scan.kinds[i] & Scan::kFromArchive) {
+            // As the archive being updated holds it: a folder is not opened, a file's
+            // bytes come from there.
+            if (!batch_from_archive)
+                mover.cut();
+            batch_from_archive = true;
+            if (record.size > 0)
+                mover.add_file(i, parent,
+                               static_cast<std::uint64_t>(data_offset) +
+                                   static_cast<std::uint64_t>(record.offset),
+                               static_cast<std::uint64_t>(record.size), [](transfer::Job&) {});
         } else if (folder) {
             // Only a folder with something in it to read is opened.
             held.leave_to(parent);
@@ -211,6 +251,9 @@ quodrel_error write_archive(Creation& c, transfer::OrderedMover& mover, std::int
         } else if (record.size == 0) {
             // An empty file: nothing to read.
         } else {
+            if (batch_from_archive)
+                mover.cut();
+            batch_from_archive = false;
             held.leave_to(parent);
             transfer::FolderRef in = held.innermost();
             if (!in) {
@@ -254,20 +297,34 @@ quodrel_error tell_problems(const Scan& scan, Events& events, const std::string&
 
 quodrel_error create_archive(const std::string& source_dir, const std::string& archive_path,
                              const transfer::Crew& crew, Events& events) {
-    // Paths as the user typed them show in messages; the system reads them its way.
-    const std::string source_root = platform::system_path(source_dir);
-    const std::string archive_file = platform::system_path(archive_path);
+    bool lean = false;
+    if (!enough_descriptors(archive_path, events, lean))
+        return QUODREL_ERROR_DESCRIPTORS;
+    Scan scan;
+    scan_tree(scan, platform::system_path(source_dir), platform::system_path(archive_path), lean);
+    return write_scanned(scan, source_dir, archive_path, lean, nullptr, crew, events);
+}
+
+bool enough_descriptors(const std::string& archive_path, Events& events, bool& lean) {
     // Few descriptors: one folder held at a time, one thread. The archive, a folder and
     // a file must be open at once (two folders, for a moment): with fewer, nothing is
     // tried.
     const std::size_t descriptors = platform::descriptors_left();
     if (descriptors < 3) {
         events.failed(QUODREL_ERROR_DESCRIPTORS, 0, archive_path);
-        return QUODREL_ERROR_DESCRIPTORS;
+        return false;
     }
-    const bool lean = descriptors < transfer::kDescriptorsAtEase;
-    Scan scan;
-    scan_tree(scan, source_root, archive_file, lean);
+    lean = descriptors < transfer::kDescriptorsAtEase;
+    return true;
+}
+
+quodrel_error write_scanned(Scan& scan, const std::string& source_dir,
+                            const std::string& archive_path, bool lean,
+                            std::unique_ptr<transfer::Readable> old_archive,
+                            const transfer::Crew& crew, Events& events) {
+    // Paths as the user typed them show in messages; the system reads them its way.
+    const std::string source_root = platform::system_path(source_dir);
+    const std::string archive_file = platform::system_path(archive_path);
     EntryTable& table = scan.table;
     if (!events.begin(archive_path, static_cast<std::int64_t>(table.size()), scan.data_size))
         return QUODREL_ERROR_CANCELLED;
@@ -284,6 +341,7 @@ quodrel_error create_archive(const std::string& source_dir, const std::string& a
         return refused;
 
     Creation c(scan, events, crew);
+    c.old_archive = old_archive.get();
     c.lean = lean;
     c.source_dir = source_dir;
     c.source_root = source_root;
@@ -326,6 +384,8 @@ quodrel_error create_archive(const std::string& source_dir, const std::string& a
         platform::discard(temp);
         return written;
     }
+    c.old_archive = nullptr;
+    old_archive.reset(); // every byte of it is copied: let go of it before it is replaced
     if (!platform::put_in_place(temp)) {
         events.failed(QUODREL_ERROR_CREATE, platform::last_error(), archive_path);
         return QUODREL_ERROR_CREATE;

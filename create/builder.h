@@ -1,8 +1,10 @@
 #pragma once
 
+#include "create/scan.h"
 #include "events/events.h"
 #include "transfer/mover.h"
 
+#include <memory>
 #include <string>
 
 namespace quodrel {
@@ -15,5 +17,19 @@ namespace quodrel {
 // archive holds less than the tree (the events say what).
 quodrel_error create_archive(const std::string& source_dir, const std::string& archive_path,
                              const transfer::Crew& crew, Events& events);
+
+// Whether descriptors are enough to write an archive (else told); `lean` set when
+// they are few.
+bool enough_descriptors(const std::string& archive_path, Events& events, bool& lean);
+
+// The second half of creation, for a tree scanned already (scan_tree, or an update's
+// merge): tells the scan's problems, then writes the archive beside its place and
+// puts it there. Entries of kind Scan::kFromArchive are copied from `old_archive`,
+// which is closed before the new archive takes its place (Windows replaces no file
+// this process holds open).
+quodrel_error write_scanned(Scan& scan, const std::string& source_dir,
+                            const std::string& archive_path, bool lean,
+                            std::unique_ptr<transfer::Readable> old_archive,
+                            const transfer::Crew& crew, Events& events);
 
 } // namespace quodrel

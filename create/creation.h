@@ -34,7 +34,8 @@ struct Creation {
     std::string archive_path; // as the user gave it
     std::string archive_file; // as the system reads it
     int archive = -1;
-    transfer::Outcomes outcomes; // per entry, set by the job that moves it
+    const transfer::Readable* old_archive = nullptr; // an archive being updated
+    transfer::Outcomes outcomes;                     // per entry, set by the job that moves it
     // The creation has failed or been cancelled: nothing more is worth writing.
     std::atomic<bool> abandoned{false};
     TreeWalker reported;      // where the entry told last lies

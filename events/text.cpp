@@ -61,6 +61,7 @@ const char* error_message(quodrel_error error) {
     case QUODREL_ERROR_NOT_AN_ARCHIVE: return "ERROR! Not an archive %s\n";
     case QUODREL_ERROR_DESCRIPTORS: return "ERROR! Too few open files allowed for %s\n";
     case QUODREL_ERROR_NOT_FOUND: return "ERROR! Not in the archive %s\n";
+    case QUODREL_ERROR_NOT_UPDATED: return "ERROR! Not updated %s\n";
     case QUODREL_ERROR_NOT_A_FILE: return "ERROR! Not a file %s\n";
     default: break;
     }
@@ -90,7 +91,8 @@ std::string where(const quodrel_event& event) {
 }
 
 bool prints_progress(quodrel_operation operation) {
-    return operation == QUODREL_OPERATION_EXTRACT || operation == QUODREL_OPERATION_CREATE;
+    return operation == QUODREL_OPERATION_EXTRACT || operation == QUODREL_OPERATION_CREATE ||
+           operation == QUODREL_OPERATION_UPDATE;
 }
 
 std::string failure_text(const quodrel_event& event) {
@@ -158,6 +160,9 @@ std::string event_text(const quodrel_event& event) {
                           wide(event.entries_total), wide(event.data_offset));
         if (event.operation == QUODREL_OPERATION_CREATE)
             return format("Creating %s (%lld files)\n", where(event).c_str(),
+                          wide(event.entries_total));
+        if (event.operation == QUODREL_OPERATION_UPDATE)
+            return format("Updating %s (%lld files)\n", where(event).c_str(),
                           wide(event.entries_total));
         break;
     case QUODREL_EVENT_PROGRESS:

@@ -6,6 +6,7 @@
 #include "extract/extractor.h"
 #include "lib/handle.h"
 #include "lib/options.h"
+#include "update/update.h"
 
 #include <cstddef>
 #include <new>
@@ -195,6 +196,16 @@ quodrel_error quodrel_compare(const quodrel_archive* archive, const char* folder
     return guarded(events, [&] {
         return compare_archive(archive->opened, folder, settings.crew.threads, events);
     });
+}
+
+quodrel_error quodrel_update(const char* archive_path, const char* folder,
+                             const quodrel_options* options) {
+    const Settings settings = settings_of(options);
+    if (!archive_path || !folder || !settings.valid)
+        return QUODREL_ERROR_ARGUMENT;
+    Events events(QUODREL_OPERATION_UPDATE, settings.on_event, settings.context);
+    return guarded(events,
+                   [&] { return update_archive(archive_path, folder, settings.crew, events); });
 }
 
 quodrel_error quodrel_list(const quodrel_archive* archive, const quodrel_options* options) {

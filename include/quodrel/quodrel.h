@@ -89,8 +89,10 @@ typedef enum quodrel_error {
                                       with QUODREL_OPEN_REQUIRE_MAGIC */
     QUODREL_ERROR_DESCRIPTORS,     /* too few files may be open at once (the limit on open
                                       files) for the operation to start: nothing was done */
-    QUODREL_ERROR_DIFFERENT        /* quodrel_compare: the archive and the folder differ
+    QUODREL_ERROR_DIFFERENT,       /* quodrel_compare: the archive and the folder differ
                                       (its events say where) */
+    QUODREL_ERROR_NOT_UPDATED      /* quodrel_update: the archive is not sound (damage, or
+                                      an entry extraction refuses), so it is left as it is */
 } quodrel_error;
 
 /* The error in a few words, in English; never NULL, valid for ever. */
@@ -301,7 +303,8 @@ typedef enum quodrel_operation {
     QUODREL_OPERATION_CREATE,         /* quodrel_create */
     QUODREL_OPERATION_LIST,           /* quodrel_list */
     QUODREL_OPERATION_CHECK,          /* quodrel_check */
-    QUODREL_OPERATION_COMPARE         /* quodrel_compare */
+    QUODREL_OPERATION_COMPARE,        /* quodrel_compare */
+    QUODREL_OPERATION_UPDATE          /* quodrel_update */
 } quodrel_operation;
 
 /* One event. Valid only during the callback; copy what is kept. The library may add
@@ -430,6 +433,20 @@ QUODREL_API quodrel_error quodrel_extract_archive(const quodrel_archive* archive
  * written but something was left out (the events say what), QUODREL_ERROR_CANCELLED,
  * QUODREL_ERROR_NO_MEMORY. */
 QUODREL_API quodrel_error quodrel_create(const char* folder, const char* archive_path,
+                                         const quodrel_options* options);
+
+/* Updates the archive at `archive_path` from the tree below `folder`, as the quodrel
+ * program's -u does: every file of the folder replaces the entry extraction writes at
+ * its path, or is added where there is none; folders merge; everything else stays as
+ * the archive holds it. The result is exactly the archive quodrel_create would make of
+ * the merged tree (for an archive it made), written beside the archive and put in its
+ * place only when complete; unchanged files' bytes are copied from the old archive. A
+ * file where the archive has a folder, or a folder where it has a file, is a name
+ * clash: the archive's entry stays, the rest is updated, QUODREL_ERROR_INCOMPLETE. A
+ * name the system takes for an entry's keeps the entry's spelling. An archive that is
+ * not sound (damage, or an entry extraction refuses) is not touched:
+ * QUODREL_ERROR_NOT_UPDATED, with the problems told. Otherwise as quodrel_create. */
+QUODREL_API quodrel_error quodrel_update(const char* archive_path, const char* folder,
                                          const quodrel_options* options);
 
 /* Tells every entry as the quodrel program's -l lists it (an ENTRY event each, in the

@@ -37,7 +37,9 @@ inline const std::string kHelpBody =
     "  quodrel -p file.dat path\n\n"
     "  To tell how a DAT archive differs from a directory:\n"
     "  quodrel -d file.dat directory\n\n"
-    "  A fourth argument -s after -e or -c leaves out the banner.\n" +
+    "  To update a DAT archive from a directory laid over it:\n"
+    "  quodrel -u file.dat directory\n\n"
+    "  A fourth argument -s after -e, -c or -u leaves out the banner.\n" +
     kExplorerUsage +
     "\nExit status:\n\n"
     "  0  all went well\n"

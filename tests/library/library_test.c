@@ -593,6 +593,45 @@ static void test_comparing(void) {
     quodrel_close(archive);
 }
 
+/* A folder laid over an archive: the archive creation makes of the merged tree; a
+ * cancel keeps the old archive; an unsound archive is not touched. */
+static void test_updating(void) {
+    mkdir("over", 0777);
+    mkdir("over/maps", 0777);
+    write_file("over/maps/level1.map", "ONE!", 4);
+    write_file("over/new.txt", "new", 3);
+    struct told told;
+    quodrel_options options = options_for(&told, 2);
+    CHECK(quodrel_create("src", "u.dat", &options) == QUODREL_OK);
+    const long before = file_size("u.dat");
+    options = options_for(&told, 2);
+    told.cancel_at = 3;
+    CHECK(quodrel_update("u.dat", "over", &options) == QUODREL_ERROR_CANCELLED);
+    CHECK(file_size("u.dat") == before);
+    options = options_for(&told, 2);
+    CHECK(quodrel_update("u.dat", "over", &options) == QUODREL_OK);
+    CHECK(strcmp(told.text, "Updating u.dat (5 files)\n.....\nDone\n") == 0);
+    quodrel_archive* archive = NULL;
+    CHECK(quodrel_open("u.dat", 0, &archive) == QUODREL_OK);
+    size_t index = 0;
+    char buffer[8];
+    size_t got = 0;
+    CHECK(quodrel_find(archive, "maps/level1.map", &index) == QUODREL_OK &&
+          quodrel_read(archive, index, 0, buffer, sizeof buffer, &got) == QUODREL_OK &&
+          got == 4 && memcmp(buffer, "ONE!", 4) == 0);
+    CHECK(quodrel_find(archive, "maps/a#b", &index) == QUODREL_OK); /* kept */
+    CHECK(quodrel_find(archive, "new.txt", &index) == QUODREL_OK);   /* added */
+    quodrel_close(archive);
+    /* Not an archive: not updated, and left as it is. */
+    write_file("not.dat", "plain text", 10);
+    options = options_for(&told, 1);
+    CHECK(quodrel_update("not.dat", "over", &options) == QUODREL_ERROR_NOT_UPDATED);
+    CHECK(strcmp(told.text, "ERROR! Not an archive not.dat\nERROR! Not updated not.dat\n") == 0);
+    CHECK(file_size("not.dat") == 10);
+    CHECK(quodrel_update(NULL, "over", NULL) == QUODREL_ERROR_ARGUMENT &&
+          quodrel_update("u.dat", NULL, NULL) == QUODREL_ERROR_ARGUMENT);
+}
+
 int main(void) {
     char dir[] = "/tmp/quodrel-library-XXXXXX";
     if (!mkdtemp(dir) || chdir(dir) != 0)
@@ -616,6 +655,7 @@ int main(void) {
     test_signals_stay_with_the_host();
     test_cancelling();
     test_comparing();
+    test_updating();
 
     if (chdir("/") == 0) {
         char command[256];

@@ -1,0 +1,136 @@
+// -u: a folder laid over an archive. The result is the archive -c makes of the merged
+// tree, byte for byte; a clash keeps the archive's entry; an unsound archive is left
+// as it is.
+#include "e2e/harness.h"
+#include "e2e/texts.h"
+#include "support/archive_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+
+using namespace e2e;
+using testing_support::ArchiveWriter;
+using testing_support::TestRecord;
+
+namespace {
+
+// The tree the archive is made of.
+void make_base(const TempDir& dir, const std::string& root) {
+    make_dirs(dir / (root + "/sub/deeper"));
+    make_dirs(dir / (root + "/keep"));
+    write_file(dir / (root + "/a.txt"), "one");
+    write_file(dir / (root + "/sub/b.txt"), "two");
+    write_file(dir / (root + "/sub/deeper/c.bin"), std::string(300000, 'c'));
+    write_file(dir / (root + "/keep/k.txt"), "kept");
+}
+
+TEST(Update, TheResultIsTheArchiveOfTheMergedTree) {
+    const struct {
+        const char* what;
+        std::function<void(const TempDir&, const std::string&)> over; // what DIR holds
+    } rows[] = {
+        {"files replaced and added in nested folders",
+         [](const TempDir& d, const std::string& root) {
+             make_dirs(d / (root + "/sub/deeper"));
+             make_dirs(d / (root + "/new/inner"));
+             write_file(d / (root + "/a.txt"), "ONE, longer now");
+             write_file(d / (root + "/sub/deeper/c.bin"), std::string(200000, 'C'));
+             write_file(d / (root + "/sub/then.txt"), "added");
+             write_file(d / (root + "/sub/c.txt"), "after a kept file, in one folder");
+             write_file(d / (root + "/new/inner/n.txt"), "n");
+             write_file(d / (root + "/zz.txt"), "last");
+         }},
+        {"an empty folder", [](const TempDir& d, const std::string& root) { make_dirs(d / root); }},
+        {"a big file among small ones",
+         [](const TempDir& d, const std::string& root) {
+             make_dirs(d / (root + "/sub"));
+             write_file(d / (root + "/sub/big.bin"), std::string(3 * 1024 * 1024, 'g'));
+         }},
+    };
+    for (const auto& row : rows) {
+        TempDir dir;
+        make_base(dir, "src");
+        ASSERT_EQ(quodrel({"-c", "src", "a.dat", "-s"}, dir.path()).status, 0);
+        row.over(dir, "over");
+        // The merged tree, made by hand, packed by -c.
+        make_base(dir, "merged");
+        row.over(dir, "merged");
+        ASSERT_EQ(quodrel({"-c", "merged", "m.dat", "-s"}, dir.path()).status, 0);
+        const Result run = quodrel({"-u", "a.dat", "over", "-s"}, dir.path());
+        EXPECT_EQ(run.status, 0) << row.what;
+        EXPECT_EQ(run.out.substr(0, 9), "Updating ") << row.what;
+        EXPECT_EQ(run.out.substr(run.out.size() - 6), "\nDone\n") << row.what;
+        EXPECT_TRUE(read_file(dir / "a.dat") == read_file(dir / "m.dat")) << row.what;
+    }
+}
+
+TEST(Update, AClashKeepsTheArchivesEntryAndNamesIt) {
+    TempDir dir;
+    make_base(dir, "src");
+    ASSERT_EQ(quodrel({"-c", "src", "a.dat", "-s"}, dir.path()).status, 0);
+    make_dirs(dir / "over/a.txt"); // a folder where the archive has a file
+    write_file(dir / "over/a.txt/x", "x");
+    write_file(dir / "over/keep", "a file"); // a file where it has a folder
+    write_file(dir / "over/new.txt", "new"); // and the rest is updated
+    const Result run = quodrel({"-u", "a.dat", "over", "-s"}, dir.path());
+    EXPECT_EQ(run.out, "Updating a.dat (8 files)\n"
+                       "ERROR! Name clash over/a.txt\n"
+                       "ERROR! Name clash over/keep\n"
+                       "........\nDone\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(quodrel({"-l", "a.dat"}, dir.path()).out, "         3 a.txt\n"
+                                                        "         0 keep/\n"
+                                                        "         4 keep/k.txt\n"
+                                                        "         3 new.txt\n"
+                                                        "         0 sub/\n"
+                                                        "         3 sub/b.txt\n"
+                                                        "         0 sub/deeper/\n"
+                                                        "    300000 sub/deeper/c.bin\n"
+                                                        "5 files, 3 directories, 300013 bytes\n");
+}
+
+TEST(Update, AnUnsoundArchiveIsLeftAsItIs) {
+    TempDir dir;
+    TestRecord up;
+    up.name = "..";
+    const std::string hostile = ArchiveWriter().record(up).file("ok.txt", "fine").bytes();
+    write_file(dir / "h.dat", hostile);
+    write_file(dir / "cut.dat", ArchiveWriter().file("a.txt", "hello").bytes(2));
+    make_dirs(dir / "over");
+    write_file(dir / "over/ok.txt", "new");
+    const struct {
+        const char* archive;
+        std::string out;
+    } rows[] = {
+        {"h.dat", "ERROR! Unsafe name ..\nERROR! Not updated h.dat\n"},
+        {"cut.dat", "ERROR! Entry table cut short in cut.dat\nERROR! Not updated cut.dat\n"},
+        {"missing.dat", "ERROR! Cannot open missing.dat\n"},
+    };
+    for (const auto& row : rows) {
+        const Result run = quodrel({"-u", row.archive, "over", "-s"}, dir.path());
+        EXPECT_EQ(run.out, row.out) << row.archive;
+        EXPECT_EQ(run.status, 1) << row.archive;
+    }
+    EXPECT_EQ(read_file(dir / "h.dat"), hostile);
+    EXPECT_EQ(paths_below(dir.path()),
+              (std::vector<std::string>{"/cut.dat", "/h.dat", "/over", "/over/ok.txt"}));
+}
+
+TEST(Update, ANameTheSystemTakesForAnEntrysKeepsTheEntrysSpelling) {
+    TempDir dir;
+    make_dirs(dir / "src");
+    write_file(dir / "src/Map.txt", "old");
+    ASSERT_EQ(quodrel({"-c", "src", "a.dat", "-s"}, dir.path()).status, 0);
+    make_dirs(dir / "over");
+    write_file(dir / "over/MAP.TXT", "new!");
+    ASSERT_EQ(quodrel({"-u", "a.dat", "over", "-s"}, dir.path()).status, 0);
+    // On Windows one file, spelled as the archive spells it; elsewhere two names.
+    EXPECT_EQ(quodrel({"-l", "a.dat"}, dir.path()).out,
+              under_wine() ? "         4 Map.txt\n1 files, 0 directories, 4 bytes\n"
+                           : "         4 MAP.TXT\n         3 Map.txt\n"
+                             "2 files, 0 directories, 7 bytes\n");
+}
+
+} // namespace

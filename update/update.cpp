@@ -1,0 +1,237 @@
+#include "update/update.h"
+
+#include "archive/tree.h"
+#include "create/builder.h"
+
+#include <functional>
+#include <utility>
+#include <vector>
+
+namespace quodrel {
+namespace {
+
+// One side's tree: each folder's entries (the root's at -1), in table order.
+struct Tree {
+    std::vector<std::vector<std::size_t>> children; // by entry, plus the root last
+    std::vector<std::string> paths;                 // below the root, as a user names them
+    std::vector<std::int32_t> parents;
+    std::vector<std::size_t>& of(std::int32_t folder) {
+        return children[folder < 0 ? children.size() - 1 : static_cast<std::size_t>(folder)];
+    }
+};
+
+Tree tree_of(const EntryTable& table) {
+    Tree tree;
+    tree.children.resize(table.size() + 1);
+    tree.paths.resize(table.size());
+    tree.parents.resize(table.size());
+    TreeWalker walk;
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        walk.next(static_cast<std::int32_t>(i), table[i].record, table.name(i));
+        tree.parents[i] = walk.parent();
+        tree.paths[i] = std::string(walk.entry_path());
+        tree.of(walk.parent()).push_back(i);
+    }
+    return tree;
+}
+
+class Merger {
+public:
+    Merger(const OpenArchive& archive, Scan& folder, Scan& merged)
+        : archive_(archive), folder_(folder), merged_(merged), ours_(tree_of(archive.table)),
+          theirs_(tree_of(folder.table)) {
+        // The folder's own folders, in its table order, for their identities.
+        std::size_t k = 0;
+        folder_index_.assign(folder.table.size(), 0);
+        for (std::size_t j = 0; j < folder.table.size(); ++j)
+            if (folder.kinds[j] & Scan::kFolder)
+                folder_index_[j] = k++;
+    }
+
+    void run() {
+        merged_.problems = folder_.problems;
+        merged_.open_folders = folder_.open_folders;
+        merged_.skip = folder_.skip;
+        merge(-1, -1);
+        // Every file's place in the new archive's data, in table order.
+        std::int64_t offset = 0;
+        for (std::size_t m = 0; m < merged_.table.size(); ++m) {
+            EntryRecord& record = merged_.table[m].record;
+            if (record.size == 0)
+                continue;
+            record.offset = offset <= kMaxArchiveSize ? static_cast<std::int32_t>(offset) : 0;
+            offset += record.size;
+        }
+        merged_.data_size = offset;
+    }
+
+private:
+    // The name the system compares.
+    std::string compared(std::string_view name) const {
+        return compared_path(name, archive_.rules);
+    }
+
+    // Appends one entry; its index.
+    std::size_t add(const EntryRecord& record, std::string_view name, std::uint8_t kind,
+                    std::uint64_t data) {
+        // Only the size is the entry's own: the rest is laid out anew, as creation lays
+        // out a table.
+        EntryRecord copy;
+        copy.size = record.size;
+        merged_.table.add(copy, name);
+        merged_.kinds.push_back(kind);
+        merged_.archive_data.push_back(data);
+        return merged_.table.size() - 1;
+    }
+
+    // Entry `i` of the archive with all inside it, as the archive holds it.
+    void keep_ours(std::size_t i) {
+        const EntryRecord& record = archive_.table[i].record;
+        const std::uint64_t data = static_cast<std::uint64_t>(archive_.header.data_offset) +
+                                   static_cast<std::uint64_t>(record.offset);
+        const std::size_t m =
+            add(record, archive_.table.name(i), Scan::kFromArchive, record.size > 0 ? data : 0);
+        std::int32_t count = 0;
+        for (const std::size_t child : ours_.of(static_cast<std::int32_t>(i))) {
+            keep_ours(child);
+            ++count;
+        }
+        merged_.table[m].record.child_count = count;
+    }
+
+    // Entry `j` of the folder with all inside it, under the name `name`.
+    void take_theirs(std::size_t j, std::string_view name) {
+        const std::uint8_t kind = folder_.kinds[j];
+        const std::size_t m = add(folder_.table[j].record, name, kind, 0);
+        if (kind & Scan::kFolder)
+            merged_.folder_ids.push_back(folder_.folder_ids[folder_index_[j]]);
+        std::int32_t count = 0;
+        for (const std::size_t child : theirs_.of(static_cast<std::int32_t>(j))) {
+            take_theirs(child, folder_.table.name(child));
+            ++count;
+        }
+        merged_.table[m].record.child_count = count;
+    }
+
+    // The entries of archive folder `a` and tree folder `t` (-1 for the roots), merged
+    // in the order creation lists a folder; how many there are.
+    std::int32_t merge(std::int32_t a, std::int32_t t) {
+        const std::vector<std::size_t>& ours = ours_.of(a);
+        const std::vector<std::size_t>& theirs = theirs_.of(t);
+        std::size_t i = 0, j = 0;
+        std::int32_t count = 0;
+        while (i < ours.size() || j < theirs.size()) {
+            ++count;
+            if (j == theirs.size()) {
+                keep_ours(ours[i++]);
+                continue;
+            }
+            const std::string_view their_name = folder_.table.name(theirs[j]);
+            if (i == ours.size()) {
+                take_theirs(theirs[j++], their_name);
+                continue;
+            }
+            const std::string_view our_name = archive_.table.name(ours[i]);
+            if (compared(our_name) != compared(their_name)) {
+                if (listing_order_less(our_name, their_name))
+                    keep_ours(ours[i++]);
+                else
+                    take_theirs(theirs[j++], their_name);
+                continue;
+            }
+            pair(ours[i++], theirs[j++]);
+        }
+        return count;
+    }
+
+    // An entry both sides have at one path.
+    void pair(std::size_t i, std::size_t j) {
+        const EntryRecord& our = archive_.table[i].record;
+        const EntryRecord& their = folder_.table[j].record;
+        const bool our_folder = our.size == 0;
+        const bool their_folder = (folder_.kinds[j] & Scan::kFolder) != 0;
+        if (our_folder && !their_folder && their.size == 0) {
+            keep_ours(i); // an empty file is what the archive holds already
+            return;
+        }
+        if (our_folder != their_folder) {
+            // A file of the folder where the archive has a folder, or the reverse: the
+            // archive's entry stays, and the clash is named.
+            merged_.problems.push_back(
+                {QUODREL_ERROR_REFUSED, QUODREL_REFUSED_NAME_CLASH, 0, theirs_.paths[j], false});
+            keep_ours(i);
+            return;
+        }
+        const std::string_view name = archive_.table.name(i); // the archive's spelling
+        if (!their_folder) {
+            add(their, name, folder_.kinds[j], 0);
+            return;
+        }
+        const std::size_t m = add(their, name, folder_.kinds[j], 0);
+        merged_.folder_ids.push_back(folder_.folder_ids[folder_index_[j]]);
+        merged_.table[m].record.child_count =
+            merge(static_cast<std::int32_t>(i), static_cast<std::int32_t>(j));
+    }
+
+    const OpenArchive& archive_;
+    Scan& folder_;
+    Scan& merged_;
+    Tree ours_, theirs_;
+    std::vector<std::size_t> folder_index_;
+};
+
+} // namespace
+
+void merge_over(const OpenArchive& archive, Scan& folder, Scan& merged) {
+    Merger(archive, folder, merged).run();
+}
+
+quodrel_error update_archive(const std::string& archive_path, const std::string& folder,
+                             const transfer::Crew& crew, Events& events) {
+    bool lean = false;
+    if (!enough_descriptors(archive_path, events, lean))
+        return QUODREL_ERROR_DESCRIPTORS;
+    int system_error = 0;
+    OpenArchive archive;
+    archive.bytes = archive_file(archive_path, system_error);
+    if (!archive.bytes) {
+        events.failed(QUODREL_ERROR_OPEN, system_error, archive_path);
+        return QUODREL_ERROR_OPEN;
+    }
+    archive.name = archive_path;
+    // Only a sound archive is updated: what it would become is not what anyone packed.
+    const quodrel_error damage = read_archive(archive, true);
+    bool sound = damage == QUODREL_OK;
+    if (!sound)
+        events.failed(damage, 0, archive_path);
+    if (sound) {
+        TreeWalker walk;
+        for (std::size_t i = 0; i < archive.table.size(); ++i) {
+            walk.next(static_cast<std::int32_t>(i), archive.table[i].record, archive.table.name(i));
+            const Step& step = archive.plan.steps[i];
+            if (step.action == Action::refuse) {
+                sound = false;
+                if (!events.refused(i, walk.entry_path(), step.refusal(),
+                                    archive.table[i].record.size))
+                    return QUODREL_ERROR_CANCELLED;
+            }
+        }
+    }
+    if (!sound) {
+        events.failed(QUODREL_ERROR_NOT_UPDATED, 0, archive_path);
+        return events.cancelled() ? QUODREL_ERROR_CANCELLED : QUODREL_ERROR_NOT_UPDATED;
+    }
+    Scan tree;
+    scan_tree(tree, platform::system_path(folder), platform::system_path(archive_path), lean);
+    if (!tree.problems.empty() && tree.problems.front().refuses_archive &&
+        tree.problems.front().below_root.empty()) {
+        events.failed(QUODREL_ERROR_OPEN, tree.problems.front().system_error, folder);
+        return QUODREL_ERROR_OPEN; // the folder cannot be listed: nothing to lay over
+    }
+    Scan merged;
+    merge_over(archive, tree, merged);
+    return write_scanned(merged, folder, archive_path, lean, std::move(archive.bytes), crew,
+                         events);
+}
+
+} // namespace quodrel
