@@ -7,8 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
 #include <functional>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace e2e;
 using testing_support::ArchiveWriter;
@@ -116,6 +120,42 @@ TEST(Update, AnUnsoundArchiveIsLeftAsItIs) {
     EXPECT_EQ(read_file(dir / "h.dat"), hostile);
     EXPECT_EQ(paths_below(dir.path()),
               (std::vector<std::string>{"/cut.dat", "/h.dat", "/over", "/over/ok.txt"}));
+}
+
+// Whatever ends an update halfway, the archive is the one it was, and nothing of the
+// new one is left beside it.
+TEST(Update, AnInterruptKeepsTheEarlierArchive) {
+    SKIP_UNDER_WINE("POSIX signals");
+    TempDir dir(is_dir("/dev/shm") ? "/dev/shm" : "/tmp");
+    // One file of 1.5 GiB, its data a sparse run of zeros, to be copied into the new one.
+    TestRecord big;
+    big.name = "big";
+    big.size = 3 << 29;
+    write_file(dir / "a.dat", ArchiveWriter().record(big).bytes());
+    ASSERT_EQ(truncate((dir / "a.dat").c_str(), 16 + 20 + 4 + (3LL << 29)), 0);
+    make_dirs(dir / "over");
+    write_file(dir / "over/new.txt", "new");
+    struct stat before = {};
+    ASSERT_EQ(stat((dir / "a.dat").c_str(), &before), 0);
+    int interrupted = 0;
+    for (const int signal : {SIGINT, SIGTERM, SIGKILL}) {
+        const int pid = start_quodrel({"-u", "a.dat", "over", "-s"}, dir.path());
+        usleep(50000); // well into the copy of the big file
+        kill(pid, signal);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        if (WIFEXITED(status))
+            break; // done before the signal came: the archive is the new one now
+        ++interrupted;
+        struct stat after = {};
+        ASSERT_EQ(stat((dir / "a.dat").c_str(), &after), 0);
+        EXPECT_TRUE(after.st_ino == before.st_ino && after.st_size == before.st_size)
+            << strsignal(signal);
+        EXPECT_EQ(paths_below(dir.path()),
+                  (std::vector<std::string>{"/a.dat", "/over", "/over/new.txt"}))
+            << strsignal(signal);
+    }
+    EXPECT_GT(interrupted, 0);
 }
 
 TEST(Update, ANameTheSystemTakesForAnEntrysKeepsTheEntrysSpelling) {
