@@ -76,7 +76,37 @@ bool read_from_archive(const Creation& c, std::size_t i, char* to, std::uint64_t
 
 // A batch: the files read one after the other into the block, which is then
 // written into the archive with one call.
+// Whether a batch is files the archive being updated holds back to back, as they lie in
+// the new one: then one copy inside the kernel moves them all.
+bool one_run_of_the_archive(const Creation& c, const transfer::Job& job, std::uint64_t& from) {
+    if (!(c.scan.kinds[job.first] & Scan::kFromArchive)) // (a batch never mixes the two)
+        return false;
+    bool first = true;
+    std::uint64_t next = 0;
+    for (std::size_t i = job.first; i < job.last; ++i) {
+        const auto size = static_cast<std::uint64_t>(c.table[i].record.size);
+        if (size == 0)
+            continue;
+        if (first)
+            from = next = c.scan.archive_data[i];
+        if (c.scan.archive_data[i] != next)
+            return false;
+        next += size;
+        first = false;
+    }
+    return !first;
+}
+
 void move_batch(Creation& c, const transfer::Job& job, transfer::Hands& hands) {
+    std::uint64_t from = 0;
+    if (one_run_of_the_archive(c, job, from)) {
+        std::uint64_t copied = 0;
+        const transfer::Copy result = hands.copier.copy(*c.old_archive, from, c.archive, job.start,
+                                                        job.bytes, copied, &c.abandoned);
+        if (result != transfer::Copy::done && result != transfer::Copy::stopped)
+            c.outcomes.fail(job.last - 1, QUODREL_ERROR_WRITE, platform::last_error());
+        return;
+    }
     std::uint64_t at = 0;
     for (std::size_t i = job.first; i < job.last; ++i) {
         const auto size = static_cast<std::uint64_t>(c.table[i].record.size);
