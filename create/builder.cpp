@@ -328,19 +328,20 @@ quodrel_error tell_problems(const Scan& scan, Events& events, const std::string&
 quodrel_error create_archive(const std::string& source_dir, const std::string& archive_path,
                              const transfer::Crew& crew, Events& events) {
     bool lean = false;
-    if (!enough_descriptors(archive_path, events, lean))
+    if (!enough_descriptors(archive_path, 0, events, lean))
         return QUODREL_ERROR_DESCRIPTORS;
     Scan scan;
     scan_tree(scan, platform::system_path(source_dir), platform::system_path(archive_path), lean);
     return write_scanned(scan, source_dir, archive_path, lean, nullptr, crew, events);
 }
 
-bool enough_descriptors(const std::string& archive_path, Events& events, bool& lean) {
+bool enough_descriptors(const std::string& archive_path, std::size_t held, Events& events,
+                        bool& lean) {
     // Few descriptors: one folder held at a time, one thread. The archive, a folder and
-    // a file must be open at once (two folders, for a moment): with fewer, nothing is
-    // tried.
+    // a file must be open at once (two folders, for a moment), beside the `held` ones
+    // the operation keeps open already: with fewer, nothing is tried.
     const std::size_t descriptors = platform::descriptors_left();
-    if (descriptors < 3) {
+    if (descriptors < 3 + held) {
         events.failed(QUODREL_ERROR_DESCRIPTORS, 0, archive_path);
         return false;
     }
@@ -407,8 +408,16 @@ quodrel_error write_scanned(Scan& scan, const std::string& source_dir,
         c.archive = temp.file;
         written = write_archive(c, mover, static_cast<std::int32_t>(data_offset));
     } // every job has ended: nothing writes into the archive any more
-    if (written == QUODREL_OK &&
-        (c.outcomes.any(QUODREL_ERROR_OPEN) || c.outcomes.any(kInsideLeftOut)))
+    const bool left_out = c.outcomes.any(QUODREL_ERROR_OPEN) || c.outcomes.any(kInsideLeftOut);
+    if (written == QUODREL_OK && left_out && old_archive) {
+        // An update never leaves out what could not be read (the folder's file may
+        // stand for the archive's, a folder for all the archive holds in it): the
+        // archive stays as it was, and the lines above say why.
+        platform::discard(temp);
+        events.failed(QUODREL_ERROR_NOT_UPDATED, 0, archive_path);
+        return events.cancelled() ? QUODREL_ERROR_CANCELLED : QUODREL_ERROR_NOT_UPDATED;
+    }
+    if (written == QUODREL_OK && left_out)
         written = write_again_without_left_out(c, temp, static_cast<std::int32_t>(data_offset));
     if (written != QUODREL_OK) {
         platform::discard(temp);

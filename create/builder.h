@@ -18,15 +18,17 @@ namespace quodrel {
 quodrel_error create_archive(const std::string& source_dir, const std::string& archive_path,
                              const transfer::Crew& crew, Events& events);
 
-// Whether descriptors are enough to write an archive (else told); `lean` set when
-// they are few.
-bool enough_descriptors(const std::string& archive_path, Events& events, bool& lean);
+// Whether descriptors are enough to write an archive, beside `held` the operation has
+// open already (else told); `lean` set when they are few.
+bool enough_descriptors(const std::string& archive_path, std::size_t held, Events& events,
+                        bool& lean);
 
 // The second half of creation, for a tree scanned already (scan_tree, or an update's
 // merge): tells the scan's problems, then writes the archive beside its place and
 // puts it there. Entries of kind Scan::kFromArchive are copied from `old_archive`,
 // which is closed before the new archive takes its place (Windows replaces no file
-// this process holds open).
+// this process holds open). With an old archive nothing is left out: what could not be
+// read refuses the update (QUODREL_ERROR_NOT_UPDATED), and the old archive stays.
 quodrel_error write_scanned(Scan& scan, const std::string& source_dir,
                             const std::string& archive_path, bool lean,
                             std::unique_ptr<transfer::Readable> old_archive,

@@ -3,12 +3,16 @@
 #include "archive/tree.h"
 #include "create/builder.h"
 
+#include <algorithm>
 #include <functional>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
 namespace quodrel {
 namespace {
+
+constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
 // One side's tree: each folder's entries (the root's at -1), in table order.
 struct Tree {
@@ -57,7 +61,11 @@ public:
         std::int64_t offset = 0;
         for (std::size_t m = 0; m < merged_.table.size(); ++m) {
             EntryRecord& record = merged_.table[m].record;
-            if (record.size == 0)
+            // (An empty file of the folder has the next place, as creation gives it; a
+            // folder, and an empty entry the archive keeps, which is a folder, none.)
+            const bool empty_file =
+                record.size == 0 && !(merged_.kinds[m] & (Scan::kFolder | Scan::kFromArchive));
+            if (record.size == 0 && !empty_file)
                 continue;
             record.offset = offset <= kMaxArchiveSize ? static_cast<std::int32_t>(offset) : 0;
             offset += record.size;
@@ -114,34 +122,38 @@ private:
     }
 
     // The entries of archive folder `a` and tree folder `t` (-1 for the roots), merged
-    // in the order creation lists a folder; how many there are.
+    // in the order creation lists a folder; how many there are. Entries meet by name,
+    // as the system compares names, whatever order the archive keeps them in.
     std::int32_t merge(std::int32_t a, std::int32_t t) {
-        const std::vector<std::size_t>& ours = ours_.of(a);
-        const std::vector<std::size_t>& theirs = theirs_.of(t);
-        std::size_t i = 0, j = 0;
-        std::int32_t count = 0;
-        while (i < ours.size() || j < theirs.size()) {
-            ++count;
-            if (j == theirs.size()) {
-                keep_ours(ours[i++]);
-                continue;
-            }
-            const std::string_view their_name = folder_.table.name(theirs[j]);
-            if (i == ours.size()) {
-                take_theirs(theirs[j++], their_name);
-                continue;
-            }
-            const std::string_view our_name = archive_.table.name(ours[i]);
-            if (compared(our_name) != compared(their_name)) {
-                if (listing_order_less(our_name, their_name))
-                    keep_ours(ours[i++]);
-                else
-                    take_theirs(theirs[j++], their_name);
-                continue;
-            }
-            pair(ours[i++], theirs[j++]);
+        struct Item {
+            std::string_view name; // the archive's spelling where it has the entry
+            std::size_t ours, theirs;
+        };
+        std::vector<Item> items;
+        std::unordered_map<std::string, std::size_t> by_name;
+        for (const std::size_t i : ours_.of(a)) {
+            by_name.emplace(compared(archive_.table.name(i)), items.size());
+            items.push_back({archive_.table.name(i), i, kNone});
         }
-        return count;
+        for (const std::size_t j : theirs_.of(t)) {
+            const auto met = by_name.find(compared(folder_.table.name(j)));
+            if (met != by_name.end() && items[met->second].theirs == kNone)
+                items[met->second].theirs = j;
+            else
+                items.push_back({folder_.table.name(j), kNone, j});
+        }
+        std::stable_sort(items.begin(), items.end(), [](const Item& x, const Item& y) {
+            return listing_order_less(x.name, y.name);
+        });
+        for (const Item& item : items) {
+            if (item.theirs == kNone)
+                keep_ours(item.ours);
+            else if (item.ours == kNone)
+                take_theirs(item.theirs, item.name);
+            else
+                pair(item.ours, item.theirs);
+        }
+        return static_cast<std::int32_t>(items.size());
     }
 
     // An entry both sides have at one path.
@@ -188,9 +200,6 @@ void merge_over(const OpenArchive& archive, Scan& folder, Scan& merged) {
 
 quodrel_error update_archive(const std::string& archive_path, const std::string& folder,
                              const transfer::Crew& crew, Events& events) {
-    bool lean = false;
-    if (!enough_descriptors(archive_path, events, lean))
-        return QUODREL_ERROR_DESCRIPTORS;
     int system_error = 0;
     OpenArchive archive;
     archive.bytes = archive_file(archive_path, system_error);
@@ -221,6 +230,9 @@ quodrel_error update_archive(const std::string& archive_path, const std::string&
         events.failed(QUODREL_ERROR_NOT_UPDATED, 0, archive_path);
         return events.cancelled() ? QUODREL_ERROR_CANCELLED : QUODREL_ERROR_NOT_UPDATED;
     }
+    bool lean = false; // (the old archive is one descriptor more, open all along)
+    if (!enough_descriptors(archive_path, 0, events, lean))
+        return QUODREL_ERROR_DESCRIPTORS;
     Scan tree;
     scan_tree(tree, platform::system_path(folder), platform::system_path(archive_path), lean);
     if (!tree.problems.empty() && tree.problems.front().refuses_archive &&
