@@ -332,7 +332,8 @@ quodrel_error create_archive(const std::string& source_dir, const std::string& a
         return QUODREL_ERROR_DESCRIPTORS;
     Scan scan;
     scan_tree(scan, platform::system_path(source_dir), platform::system_path(archive_path), lean);
-    return write_scanned(scan, source_dir, archive_path, lean, nullptr, crew, events);
+    return write_scanned(scan, source_dir, archive_path, lean, nullptr, platform::FileStamp{}, crew,
+                         events);
 }
 
 bool enough_descriptors(const std::string& archive_path, std::size_t held, Events& events,
@@ -352,7 +353,8 @@ bool enough_descriptors(const std::string& archive_path, std::size_t held, Event
 quodrel_error write_scanned(Scan& scan, const std::string& source_dir,
                             const std::string& archive_path, bool lean,
                             std::unique_ptr<transfer::Readable> old_archive,
-                            const transfer::Crew& crew, Events& events) {
+                            const platform::FileStamp& old_stamp, const transfer::Crew& crew,
+                            Events& events) {
     // Paths as the user typed them show in messages; the system reads them its way.
     const std::string source_root = platform::system_path(source_dir);
     const std::string archive_file = platform::system_path(archive_path);
@@ -423,8 +425,17 @@ quodrel_error write_scanned(Scan& scan, const std::string& source_dir,
         platform::discard(temp);
         return written;
     }
+    // Every byte of the old archive is copied: if it was written over meanwhile (its
+    // stamp moved), what was copied may mix two archives, and nothing is put in place.
+    if (old_archive &&
+        !platform::same_bytes_as(old_stamp, platform::file_stamp(old_archive->file()))) {
+        platform::discard(temp);
+        events.failed(QUODREL_ERROR_CHANGED, 0, archive_path);
+        events.failed(QUODREL_ERROR_NOT_UPDATED, 0, archive_path);
+        return events.cancelled() ? QUODREL_ERROR_CANCELLED : QUODREL_ERROR_NOT_UPDATED;
+    }
     c.old_archive = nullptr;
-    old_archive.reset(); // every byte of it is copied: let go of it before it is replaced
+    old_archive.reset(); // let go of it before it is replaced
     if (!platform::put_in_place(temp)) {
         events.failed(QUODREL_ERROR_CREATE, platform::last_error(), archive_path);
         return QUODREL_ERROR_CREATE;

@@ -2,6 +2,7 @@
 
 #include "create/scan.h"
 #include "events/events.h"
+#include "platform/files.h"
 #include "transfer/mover.h"
 
 #include <memory>
@@ -28,10 +29,12 @@ bool enough_descriptors(const std::string& archive_path, std::size_t held, Event
 // puts it there. Entries of kind Scan::kFromArchive are copied from `old_archive`,
 // which is closed before the new archive takes its place (Windows replaces no file
 // this process holds open). With an old archive nothing is left out: what could not be
-// read refuses the update (QUODREL_ERROR_NOT_UPDATED), and the old archive stays.
+// read refuses the update (QUODREL_ERROR_NOT_UPDATED), and the old archive stays; so
+// does an old archive written over meanwhile (its stamp no longer `old_stamp`).
 quodrel_error write_scanned(Scan& scan, const std::string& source_dir,
                             const std::string& archive_path, bool lean,
                             std::unique_ptr<transfer::Readable> old_archive,
-                            const transfer::Crew& crew, Events& events);
+                            const platform::FileStamp& old_stamp, const transfer::Crew& crew,
+                            Events& events);
 
 } // namespace quodrel

@@ -178,6 +178,24 @@ bool names_fold_case(const std::string& folder);
 FileId file_id(const std::string& path);
 FileId file_id(int file);
 
+// What tells whether an open file was written since: its size, the times of its last
+// write and of its last change (a time put back by a copy moves the change time), and
+// its links (a rename over it, or its deletion, changes the change time and the links,
+// not its bytes).
+struct FileStamp {
+    std::uint64_t size = 0;
+    std::int64_t written = 0, changed = 0; // in the system's own units
+    std::uint64_t links = 0;
+    bool valid = false;
+};
+FileStamp file_stamp(int file);
+
+// Whether an open file holds the bytes it held when `before` was taken.
+inline bool same_bytes_as(const FileStamp& before, const FileStamp& now) {
+    return before.valid && now.valid && now.size == before.size && now.written == before.written &&
+           (now.changed == before.changed || now.links != before.links);
+}
+
 // A path the user gave, as the system reads it, for an operation to join names to:
 // on Windows absolute and in the extended-length form (the user's spelling stays for
 // messages); elsewhere the path itself.

@@ -208,6 +208,8 @@ quodrel_error update_archive(const std::string& archive_path, const std::string&
         return QUODREL_ERROR_OPEN;
     }
     archive.name = archive_path;
+    // What the archive is now: the update is put in place only if it still is.
+    const platform::FileStamp stamp = platform::file_stamp(archive.bytes->file());
     // Only a sound archive is updated: what it would become is not what anyone packed.
     const quodrel_error damage = read_archive(archive, true);
     bool sound = damage == QUODREL_OK;
@@ -242,7 +244,7 @@ quodrel_error update_archive(const std::string& archive_path, const std::string&
     }
     Scan merged;
     merge_over(archive, tree, merged);
-    return write_scanned(merged, folder, archive_path, lean, std::move(archive.bytes), crew,
+    return write_scanned(merged, folder, archive_path, lean, std::move(archive.bytes), stamp, crew,
                          events);
 }
 

@@ -9,6 +9,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <functional>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -161,6 +162,36 @@ TEST(Update, AnInterruptKeepsTheEarlierArchive) {
             << strsignal(signal);
     }
     EXPECT_GT(interrupted, 0);
+}
+
+// An archive written over in place while it is updated (another archive's bytes
+// copied onto it) is not replaced by a mixture of the two: the update is refused.
+TEST(Update, AnArchiveWrittenOverMeanwhileIsNotReplaced) {
+    SKIP_UNDER_WINE("POSIX processes");
+    TempDir dir(is_dir("/dev/shm") ? "/dev/shm" : "/tmp");
+    TestRecord big;
+    big.name = "big";
+    big.size = 3 << 29;
+    write_file(dir / "a.dat", ArchiveWriter().record(big).bytes());
+    ASSERT_EQ(truncate((dir / "a.dat").c_str(), 16 + 20 + 4 + (3LL << 29)), 0);
+    make_dirs(dir / "over");
+    write_file(dir / "over/new.txt", "new");
+    struct stat before = {};
+    ASSERT_EQ(stat((dir / "a.dat").c_str(), &before), 0);
+    const int pid = start_quodrel({"-u", "a.dat", "over", "-s"}, dir.path());
+    usleep(50000); // well into the copy of the big file
+    const int archive = open((dir / "a.dat").c_str(), O_WRONLY);
+    ASSERT_GE(archive, 0);
+    ASSERT_EQ(pwrite(archive, "X", 1, 16 + 20 + 4 + (3LL << 29) - 1), 1); // same size, new byte
+    close(archive);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+    struct stat after = {};
+    ASSERT_EQ(stat((dir / "a.dat").c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino); // not replaced
+    EXPECT_EQ(paths_below(dir.path()),
+              (std::vector<std::string>{"/a.dat", "/over", "/over/new.txt"}));
 }
 
 // What the folder holds but cannot give never takes away what the archive holds: a
