@@ -69,14 +69,10 @@ bool same_bytes(const ArchiveBytes& archive, std::uint64_t start, int file, std:
         if (static_cast<std::size_t>(got) < want ||
             (done + want == size && static_cast<std::size_t>(got) > want))
             return false; // shorter than it was, or longer
-        for (std::size_t at = 0; at < want;) {
-            const std::int64_t n = archive.read_at(ours.data() + at, want - at, start + done + at);
-            if (n <= 0) {
-                unread = true;
-                system_error = 0;
-                return false;
-            }
-            at += static_cast<std::size_t>(n);
+        if (!archive.read_exactly(ours.data(), want, start + done)) {
+            unread = true;
+            system_error = 0;
+            return false;
         }
         if (std::memcmp(ours.data(), theirs.data(), want) != 0)
             return false;

@@ -62,20 +62,6 @@ int open_source(const Creation& c, const transfer::Job& job, std::size_t i) {
                                     (c.scan.kinds[i] & Scan::kLink) != 0);
 }
 
-// Reads the `size` bytes of entry i from the archive being updated.
-bool read_from_archive(const Creation& c, std::size_t i, char* to, std::uint64_t size) {
-    for (std::uint64_t got = 0; got < size;) {
-        const std::int64_t n = c.old_archive->read_at(
-            to + got, static_cast<std::size_t>(size - got), c.scan.archive_data[i] + got);
-        if (n <= 0)
-            return false;
-        got += static_cast<std::uint64_t>(n);
-    }
-    return true;
-}
-
-// A batch: the files read one after the other into the block, which is then
-// written into the archive with one call.
 // Whether a batch is files the archive being updated holds back to back, as they lie in
 // the new one: then one copy inside the kernel moves them all.
 bool one_run_of_the_archive(const Creation& c, const transfer::Job& job, std::uint64_t& from) {
@@ -97,6 +83,8 @@ bool one_run_of_the_archive(const Creation& c, const transfer::Job& job, std::ui
     return !first;
 }
 
+// A batch: the files read one after the other into the block, which is then
+// written into the archive with one call.
 void move_batch(Creation& c, const transfer::Job& job, transfer::Hands& hands) {
     std::uint64_t from = 0;
     if (one_run_of_the_archive(c, job, from)) {
@@ -114,7 +102,8 @@ void move_batch(Creation& c, const transfer::Job& job, transfer::Hands& hands) {
             continue;
         char* to = hands.block.data() + at;
         if (c.scan.kinds[i] & Scan::kFromArchive) {
-            if (!read_from_archive(c, i, to, size))
+            if (!c.old_archive->read_exactly(to, static_cast<std::size_t>(size),
+                                             c.scan.archive_data[i]))
                 c.outcomes.fail(i, QUODREL_ERROR_WRITE, platform::last_error());
             at += size;
             continue;

@@ -283,15 +283,9 @@ quodrel_error quodrel_read(const quodrel_archive* archive, size_t index, uint64_
     const std::uint64_t left = file_size - offset;
     const std::size_t want = size < left ? size : static_cast<std::size_t>(left);
     const std::uint64_t start = static_cast<std::uint64_t>(begin) + offset;
-    auto* to = static_cast<char*>(buffer);
-    std::size_t got = 0;
-    while (got < want) {
-        const std::int64_t n = opened.bytes->read_at(to + got, want - got, start + got);
-        if (n <= 0)
-            return QUODREL_ERROR_READ; // the archive shrank, or cannot be read
-        got += static_cast<std::size_t>(n);
-    }
-    *read = got;
+    if (!opened.bytes->read_exactly(buffer, want, start))
+        return QUODREL_ERROR_READ; // the archive shrank, or cannot be read
+    *read = want;
     return QUODREL_OK;
 }
 

@@ -6,6 +6,17 @@
 
 namespace quodrel::transfer {
 
+bool Readable::read_exactly(void* to, std::size_t size, std::uint64_t offset) const {
+    auto* bytes = static_cast<char*>(to);
+    for (std::size_t got = 0; got < size;) {
+        const std::int64_t n = read_at(bytes + got, size - got, offset + got);
+        if (n <= 0)
+            return false;
+        got += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 std::int64_t ReadableFile::read_at(void* to, std::size_t size, std::uint64_t offset) const {
     return platform::read_at(file_, to, size, offset);
 }

@@ -18,6 +18,9 @@ public:
     virtual std::int64_t read_at(void* to, std::size_t size, std::uint64_t offset) const = 0;
     // A descriptor the kernel can copy from, or -1.
     virtual int file() const { return -1; }
+    // Exactly `size` bytes at `offset`: false when they cannot all be read (an error,
+    // or the end comes first).
+    bool read_exactly(void* to, std::size_t size, std::uint64_t offset) const;
 };
 
 // A file open for reading.

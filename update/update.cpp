@@ -14,26 +14,31 @@ namespace {
 
 constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
-// One side's tree: each folder's entries (the root's at -1), in table order.
+// One side's tree: each folder's entries (the root's at -1), in table order, and each
+// entry's folder.
 struct Tree {
     std::vector<std::vector<std::size_t>> children; // by entry, plus the root last
-    std::vector<std::string> paths;                 // below the root, as a user names them
     std::vector<std::int32_t> parents;
     std::vector<std::size_t>& of(std::int32_t folder) {
         return children[folder < 0 ? children.size() - 1 : static_cast<std::size_t>(folder)];
+    }
+    // Entry `i`'s path below the root, as a user names it.
+    std::string path(const EntryTable& table, std::size_t i) const {
+        std::string path(table.name(i));
+        for (std::int32_t up = parents[i]; up >= 0; up = parents[static_cast<std::size_t>(up)])
+            path = std::string(table.name(static_cast<std::size_t>(up))) + "/" + path;
+        return path;
     }
 };
 
 Tree tree_of(const EntryTable& table) {
     Tree tree;
     tree.children.resize(table.size() + 1);
-    tree.paths.resize(table.size());
     tree.parents.resize(table.size());
     TreeWalker walk;
     for (std::size_t i = 0; i < table.size(); ++i) {
         walk.next(static_cast<std::int32_t>(i), table[i].record, table.name(i));
         tree.parents[i] = walk.parent();
-        tree.paths[i] = std::string(walk.entry_path());
         tree.of(walk.parent()).push_back(i);
     }
     return tree;
@@ -169,8 +174,8 @@ private:
         if (our_folder != their_folder) {
             // A file of the folder where the archive has a folder, or the reverse: the
             // archive's entry stays, and the clash is named.
-            merged_.problems.push_back(
-                {QUODREL_ERROR_REFUSED, QUODREL_REFUSED_NAME_CLASH, 0, theirs_.paths[j], false});
+            merged_.problems.push_back({QUODREL_ERROR_REFUSED, QUODREL_REFUSED_NAME_CLASH, 0,
+                                        theirs_.path(folder_.table, j), false});
             keep_ours(i);
             return;
         }

@@ -31,6 +31,17 @@ void make_base(const TempDir& dir, const std::string& root) {
     write_file(dir / (root + "/keep/k.txt"), "kept");
 }
 
+// An archive whose update takes a while: one file of 1.5 GiB, its data a sparse run of
+// zeros, to be copied into the new one.
+constexpr std::int64_t kSlowFile = 3LL << 29;
+void write_slow_archive(const std::string& path) {
+    TestRecord big;
+    big.name = "big";
+    big.size = kSlowFile;
+    write_file(path, ArchiveWriter().record(big).bytes());
+    ASSERT_EQ(truncate(path.c_str(), 16 + 20 + 4 + kSlowFile), 0);
+}
+
 TEST(Update, TheResultIsTheArchiveOfTheMergedTree) {
     const struct {
         const char* what;
@@ -133,12 +144,7 @@ TEST(Update, AnUnsoundArchiveIsLeftAsItIs) {
 TEST(Update, AnInterruptKeepsTheEarlierArchive) {
     SKIP_UNDER_WINE("POSIX signals");
     TempDir dir(is_dir("/dev/shm") ? "/dev/shm" : "/tmp");
-    // One file of 1.5 GiB, its data a sparse run of zeros, to be copied into the new one.
-    TestRecord big;
-    big.name = "big";
-    big.size = 3 << 29;
-    write_file(dir / "a.dat", ArchiveWriter().record(big).bytes());
-    ASSERT_EQ(truncate((dir / "a.dat").c_str(), 16 + 20 + 4 + (3LL << 29)), 0);
+    write_slow_archive(dir / "a.dat");
     make_dirs(dir / "over");
     write_file(dir / "over/new.txt", "new");
     struct stat before = {};
@@ -169,11 +175,7 @@ TEST(Update, AnInterruptKeepsTheEarlierArchive) {
 TEST(Update, AnArchiveWrittenOverMeanwhileIsNotReplaced) {
     SKIP_UNDER_WINE("POSIX processes");
     TempDir dir(is_dir("/dev/shm") ? "/dev/shm" : "/tmp");
-    TestRecord big;
-    big.name = "big";
-    big.size = 3 << 29;
-    write_file(dir / "a.dat", ArchiveWriter().record(big).bytes());
-    ASSERT_EQ(truncate((dir / "a.dat").c_str(), 16 + 20 + 4 + (3LL << 29)), 0);
+    write_slow_archive(dir / "a.dat");
     make_dirs(dir / "over");
     write_file(dir / "over/new.txt", "new");
     struct stat before = {};
@@ -182,7 +184,7 @@ TEST(Update, AnArchiveWrittenOverMeanwhileIsNotReplaced) {
     usleep(50000); // well into the copy of the big file
     const int archive = open((dir / "a.dat").c_str(), O_WRONLY);
     ASSERT_GE(archive, 0);
-    ASSERT_EQ(pwrite(archive, "X", 1, 16 + 20 + 4 + (3LL << 29) - 1), 1); // same size, new byte
+    ASSERT_EQ(pwrite(archive, "X", 1, 16 + 20 + 4 + kSlowFile - 1), 1); // same size, new byte
     close(archive);
     int status = 0;
     waitpid(pid, &status, 0);
