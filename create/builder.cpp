@@ -314,6 +314,22 @@ quodrel_error tell_problems(const Scan& scan, Events& events, const std::string&
 
 } // namespace
 
+quodrel_error begin_creation(Scan& scan, Events& events, const std::string& source_dir,
+                             const std::string& archive_path, std::int64_t& data_offset) {
+    if (!events.begin(archive_path, static_cast<std::int64_t>(scan.table.size()), scan.data_size))
+        return QUODREL_ERROR_CANCELLED;
+    events.set_folder(source_dir);
+    quodrel_error refused = tell_problems(scan, events, source_dir);
+    data_offset = lay_out_table(scan.table);
+    if (data_offset + scan.data_size > kMaxArchiveSize) {
+        events.failed(QUODREL_ERROR_LIMIT, 0, archive_path);
+        refused = refused != QUODREL_OK ? refused : QUODREL_ERROR_LIMIT;
+    }
+    if (events.cancelled())
+        return QUODREL_ERROR_CANCELLED;
+    return refused;
+}
+
 quodrel_error create_archive(const std::string& source_dir, const std::string& archive_path,
                              const transfer::Crew& crew, Events& events) {
     bool lean = false;
@@ -348,17 +364,9 @@ quodrel_error write_scanned(Scan& scan, const std::string& source_dir,
     const std::string source_root = platform::system_path(source_dir);
     const std::string archive_file = platform::system_path(archive_path);
     EntryTable& table = scan.table;
-    if (!events.begin(archive_path, static_cast<std::int64_t>(table.size()), scan.data_size))
-        return QUODREL_ERROR_CANCELLED;
-    events.set_folder(source_dir);
-    quodrel_error refused = tell_problems(scan, events, source_dir);
-    const std::int64_t data_offset = lay_out_table(table);
-    if (data_offset + scan.data_size > kMaxArchiveSize) {
-        events.failed(QUODREL_ERROR_LIMIT, 0, archive_path);
-        refused = refused != QUODREL_OK ? refused : QUODREL_ERROR_LIMIT;
-    }
-    if (events.cancelled())
-        return QUODREL_ERROR_CANCELLED;
+    std::int64_t data_offset = 0;
+    const quodrel_error refused =
+        begin_creation(scan, events, source_dir, archive_path, data_offset);
     if (refused != QUODREL_OK)
         return refused;
 

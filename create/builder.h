@@ -24,6 +24,13 @@ quodrel_error create_archive(const std::string& source_dir, const std::string& a
 bool enough_descriptors(const std::string& archive_path, std::size_t held, Events& events,
                         bool& lean);
 
+// The start of every creation, once its tree is listed into `scan`: tells BEGIN (the
+// archive named `archive_path`, entries below `source_dir`, "" for none) and what the
+// listing met, and lays out the table. QUODREL_OK with `data_offset` set (where the
+// data starts); else the error that refuses the archive (told), or _CANCELLED.
+quodrel_error begin_creation(Scan& scan, Events& events, const std::string& source_dir,
+                             const std::string& archive_path, std::int64_t& data_offset);
+
 // The second half of creation, for a tree scanned already (scan_tree, or an update's
 // merge): tells the scan's problems, then writes the archive beside its place and
 // puts it there. Entries of kind Scan::kFromArchive are copied from `old_archive`,

@@ -59,35 +59,15 @@ std::int32_t scan_directory(Scan& scan, transfer::HeldFolders& held, std::int32_
                 ? std::count(scan.open_folders.begin(), scan.open_folders.end(), item.id) != 0
                 : is_skipped_file(scan, item, here->folder))
             continue; // a link back into an open folder, or the archive itself
-        if (!is_storable_name(item.name)) {
-            refuse(scan, QUODREL_REFUSED_NAME_NOT_STORABLE, below_root + item.name, false);
+        if (!admits(scan, below_root, item.name, item.size))
             continue;
-        }
-        // The path's length below the root, as extraction counts it (with a leading "/").
-        const std::size_t path_length = 1 + below_root.size() + item.name.size();
-        const Limit limit = check_entry(item.name, path_length, item.size);
-        if (limit != Limit::none) {
-            refuse(scan, refusal_of(limit), below_root + item.name, true);
-            continue;
-        }
         if (!item.readable) {
             scan.problems.push_back(
                 {QUODREL_ERROR_OPEN, QUODREL_WRITTEN, 0, below_root + item.name, false});
             continue;
         }
         ++local_count;
-        const std::size_t i = scan.table.size();
-        EntryRecord record;
-        if (!item.is_folder) {
-            record.size = static_cast<std::int32_t>(item.size);
-            // Past 2^31 the archive is refused; the offset is not kept then.
-            record.offset =
-                scan.data_size <= kMaxArchiveSize ? static_cast<std::int32_t>(scan.data_size) : 0;
-            scan.data_size += static_cast<std::int64_t>(item.size);
-        }
-        scan.table.add(record, item.name);
-        scan.kinds.push_back(static_cast<std::uint8_t>((item.is_folder ? Scan::kFolder : 0) |
-                                                       (item.link ? Scan::kLink : 0)));
+        const std::size_t i = add_entry(scan, item.name, item.is_folder, item.size, item.link);
         if (!item.is_folder)
             continue;
         scan.folder_ids.push_back(item.id);
@@ -110,6 +90,38 @@ std::int32_t scan_directory(Scan& scan, transfer::HeldFolders& held, std::int32_
 }
 
 } // namespace
+
+bool admits(Scan& scan, const std::string& below_root, std::string_view name, std::uint64_t size) {
+    if (!is_storable_name(name)) {
+        refuse(scan, QUODREL_REFUSED_NAME_NOT_STORABLE, below_root + std::string(name), false);
+        return false;
+    }
+    // The path's length below the root, as extraction counts it (with a leading "/").
+    const std::size_t path_length = 1 + below_root.size() + name.size();
+    const Limit limit = check_entry(name, path_length, size);
+    if (limit != Limit::none) {
+        refuse(scan, refusal_of(limit), below_root + std::string(name), true);
+        return false;
+    }
+    return true;
+}
+
+std::size_t add_entry(Scan& scan, std::string_view name, bool is_folder, std::uint64_t size,
+                      bool link) {
+    const std::size_t i = scan.table.size();
+    EntryRecord record;
+    if (!is_folder) {
+        record.size = static_cast<std::int32_t>(size);
+        // Past 2^31 the archive is refused; the offset is not kept then.
+        record.offset =
+            scan.data_size <= kMaxArchiveSize ? static_cast<std::int32_t>(scan.data_size) : 0;
+        scan.data_size += static_cast<std::int64_t>(size);
+    }
+    scan.table.add(record, name);
+    scan.kinds.push_back(
+        static_cast<std::uint8_t>((is_folder ? Scan::kFolder : 0) | (link ? Scan::kLink : 0)));
+    return i;
+}
 
 namespace {
 

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quodrel {
@@ -43,6 +44,16 @@ struct Scan {
     std::vector<platform::FileId> open_folders; // never walked into twice
     std::vector<ScanProblem> problems;
 };
+
+// The rules every item of a folder meets on its way into an archive, whatever lists
+// the folder (a walk of a tree on disk, or the caller's own list): items are taken in
+// listing_order_less order; `admits` tells whether one may be an entry (a name that an
+// archive gives back, within the format's limits), recording a problem when not;
+// `add_entry` appends it as the next entry, its data laid after the files before it,
+// and returns its index. A folder's child_count is set once its items are added.
+bool admits(Scan& scan, const std::string& below_root, std::string_view name, std::uint64_t size);
+std::size_t add_entry(Scan& scan, std::string_view name, bool is_folder, std::uint64_t size,
+                      bool link);
 
 // Walks source_dir from its root, leaving out the existing file archive_path, so an
 // archive inside its own source is never packed into itself. A folder below the root

@@ -3,6 +3,7 @@
 #include "archive/tree.h"
 #include "compare/compare.h"
 #include "create/builder.h"
+#include "create/listed.h"
 #include "extract/extractor.h"
 #include "lib/handle.h"
 #include "lib/options.h"
@@ -185,6 +186,23 @@ quodrel_error quodrel_create(const char* folder, const char* archive_path,
     Events events(QUODREL_OPERATION_CREATE, settings.on_event, settings.context);
     return guarded(events,
                    [&] { return create_archive(folder, archive_path, settings.crew, events); });
+}
+
+quodrel_error quodrel_create_listed(const quodrel_listed_entry* entries, size_t count,
+                                    quodrel_read_at read_at, quodrel_write write,
+                                    void* write_context, const char* name,
+                                    const quodrel_options* options) {
+    const Settings settings = settings_of(options);
+    if ((count != 0 && !entries) || !read_at || !write || !settings.valid)
+        return QUODREL_ERROR_ARGUMENT;
+    for (std::size_t i = 0; i < count; ++i)
+        if (!entries[i].path)
+            return QUODREL_ERROR_ARGUMENT;
+    Events events(QUODREL_OPERATION_CREATE, settings.on_event, settings.context);
+    return guarded(events, [&] {
+        return create_listed(entries, count, read_at, write, write_context, name ? name : "archive",
+                             events);
+    });
 }
 
 quodrel_error quodrel_compare(const quodrel_archive* archive, const char* folder,

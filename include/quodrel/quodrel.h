@@ -435,6 +435,43 @@ QUODREL_API quodrel_error quodrel_extract_archive(const quodrel_archive* archive
 QUODREL_API quodrel_error quodrel_create(const char* folder, const char* archive_path,
                                          const quodrel_options* options);
 
+/* One entry of a tree the caller lists for quodrel_create_listed: a file or a
+ * folder, named by its path below the archive's root, parts separated by "/" (as on
+ * disk: a "#" is stored as ":", and a name holding ":" or "\" is refused as
+ * quodrel_create refuses it). The folders a path lies in need not be listed. */
+typedef struct quodrel_listed_entry {
+    const char* path;
+    int is_folder; /* 1 for a folder (`size` and `context` are not read), 0 for a file */
+    uint64_t size; /* the file's bytes, which `read_at` gives from offset 0 on */
+    void* context; /* given to every `read_at` call for this file's bytes */
+} quodrel_listed_entry;
+
+/* Takes the next `size` bytes of the archive in order; returns 0 when all were taken,
+ * anything else when they could not be (told as the FAILED event's system_error). */
+typedef int (*quodrel_write)(void* context, const void* data, size_t size);
+
+/* Packs the `count` entries the caller lists into an archive that `write` receives
+ * from its first byte to its last, in order, with `write_context` (nothing is sought
+ * back: the table comes first, the sizes being known). The archive is the very one
+ * quodrel_create makes of a tree on disk holding the same files and folders: the
+ * same order, whatever the list's, the same names refused and told (REFUSED events,
+ * QUODREL_ERROR_INCOMPLETE), the same limits (QUODREL_ERROR_LIMIT, nothing written);
+ * a path listed twice, a path whose part is empty, "." or "..", or a file where
+ * another entry needs a folder is refused too (NAME_CLASH, UNSAFE_NAME: the later one
+ * in the list is left out). `read_at` reads each file's bytes, on the calling thread,
+ * from the file's `context`. A file whose `read_at` fails (QUODREL_ERROR_OPEN) or
+ * ends before its `size` (QUODREL_ERROR_CHANGED), or a `write` that fails
+ * (QUODREL_ERROR_WRITE), ends the call with that error, told as an event: what
+ * `write` received by then is no archive, and is to be discarded. A file that gives
+ * more than its `size` is stored with its first `size` bytes and told as changed
+ * (QUODREL_ERROR_INCOMPLETE), as quodrel_create does. `name` is how events name the
+ * archive (NULL: "archive"). Events and cancelling as quodrel_create; the threads of
+ * `options` are not used. */
+QUODREL_API quodrel_error quodrel_create_listed(const quodrel_listed_entry* entries, size_t count,
+                                                quodrel_read_at read_at, quodrel_write write,
+                                                void* write_context, const char* name,
+                                                const quodrel_options* options);
+
 /* Updates the archive at `archive_path` from the tree below `folder`, as the quodrel
  * program's -u does: every file of the folder replaces the entry extraction writes at
  * its path, or is added where there is none; folders merge; everything else stays as

@@ -21,7 +21,7 @@ static int passed, failed;
             ++passed;                                                                              \
         } else {                                                                                   \
             ++failed;                                                                              \
-            fprintf(stderr, "%s:%d: %s\n", __FILE__, __LINE__, #condition);                         \
+            fprintf(stderr, "%s:%d: %s\n", __FILE__, __LINE__, #condition);                        \
         }                                                                                          \
     } while (0)
 
@@ -213,9 +213,9 @@ static void test_create_open_and_read(void) {
     /* -l and -t in the program's words. */
     options = options_for(&told, 1);
     CHECK(quodrel_list(archive, &options) == QUODREL_OK);
-    CHECK(strcmp(told.text, "    200000 big.bin\n         0 maps/\n         5 maps/a#b\n"
-                            "         3 maps/level1.map\n3 files, 1 directories, 200008 bytes\n") ==
-          0);
+    CHECK(strcmp(told.text,
+                 "    200000 big.bin\n         0 maps/\n         5 maps/a#b\n"
+                 "         3 maps/level1.map\n3 files, 1 directories, 200008 bytes\n") == 0);
     options = options_for(&told, 1);
     CHECK(quodrel_check(archive, &options) == QUODREL_OK);
     CHECK(strcmp(told.text, "3 files, 1 directories, 200008 bytes\n") == 0);
@@ -346,10 +346,10 @@ static void test_hostile_and_finding(void) {
         quodrel_error error;
         size_t index;
     } finds[] = {
-        {"cfg/run.sh", QUODREL_OK, 4},          /* the real one, not the refused name */
-        {"cfg", QUODREL_OK, 3},                 /* the folder, not the clashing file */
+        {"cfg/run.sh", QUODREL_OK, 4}, /* the real one, not the refused name */
+        {"cfg", QUODREL_OK, 3},        /* the folder, not the clashing file */
         {"cfg/", QUODREL_OK, 3},
-        {"../evil", QUODREL_ERROR_REFUSED, 0},  /* told by its refused folder */
+        {"../evil", QUODREL_ERROR_REFUSED, 0}, /* told by its refused folder */
         {"..", QUODREL_ERROR_REFUSED, 0},
         {"../evil/", QUODREL_ERROR_NOT_FOUND, QUODREL_NO_INDEX}, /* a file, asked as a folder */
         {"evil", QUODREL_ERROR_NOT_FOUND, QUODREL_NO_INDEX},
@@ -510,8 +510,8 @@ static void test_signals_stay_with_the_host(void) {
     for (int run = 0; run < 40; ++run) {
         char folder[32];
         snprintf(folder, sizeof folder, "signalled%d", run);
-        extracted = extracted && quodrel_extract_archive(archive, folder, NULL, 0, &options) ==
-                                     QUODREL_OK;
+        extracted =
+            extracted && quodrel_extract_archive(archive, folder, NULL, 0, &options) == QUODREL_OK;
     }
     g_stop_sending = 1;
     pthread_join(g_host_threads[1], NULL);
@@ -617,10 +617,10 @@ static void test_updating(void) {
     char buffer[8];
     size_t got = 0;
     CHECK(quodrel_find(archive, "maps/level1.map", &index) == QUODREL_OK &&
-          quodrel_read(archive, index, 0, buffer, sizeof buffer, &got) == QUODREL_OK &&
-          got == 4 && memcmp(buffer, "ONE!", 4) == 0);
+          quodrel_read(archive, index, 0, buffer, sizeof buffer, &got) == QUODREL_OK && got == 4 &&
+          memcmp(buffer, "ONE!", 4) == 0);
     CHECK(quodrel_find(archive, "maps/a#b", &index) == QUODREL_OK); /* kept */
-    CHECK(quodrel_find(archive, "new.txt", &index) == QUODREL_OK);   /* added */
+    CHECK(quodrel_find(archive, "new.txt", &index) == QUODREL_OK);  /* added */
     quodrel_close(archive);
     /* Not an archive: not updated, and left as it is. */
     write_file("not.dat", "plain text", 10);
@@ -630,6 +630,237 @@ static void test_updating(void) {
     CHECK(file_size("not.dat") == 10);
     CHECK(quodrel_update(NULL, "over", NULL) == QUODREL_ERROR_ARGUMENT &&
           quodrel_update("u.dat", NULL, NULL) == QUODREL_ERROR_ARGUMENT);
+}
+
+/* A writer that keeps what it is given in memory; it fails (with 28) from its call
+ * numbered `fail_at` on, when that is not 0. */
+struct sink {
+    char bytes[1 << 19];
+    size_t size;
+    int calls;
+    int fail_at;
+};
+
+static int write_sink(void* context, const void* data, size_t size) {
+    struct sink* sink = (struct sink*)context;
+    if (sink->fail_at != 0 && ++sink->calls >= sink->fail_at)
+        return 28;
+    if (size > sizeof sink->bytes - sink->size)
+        return 27;
+    memcpy(sink->bytes + sink->size, data, size);
+    sink->size += size;
+    return 0;
+}
+
+static struct sink g_sink;
+
+/* A tree listed by the caller, in an order of its own, packs into the very bytes,
+ * with the very words, that creation from the same tree on disk gives. */
+static void test_creating_from_a_list(void) {
+    static char big[150000];
+    for (size_t i = 0; i < sizeof big; ++i)
+        big[i] = (char)(i * 7 % 251);
+    mkdir("listed", 0777);
+    mkdir("listed/maps", 0777);
+    mkdir("listed/Empty", 0777);
+    mkdir("listed/b", 0777);
+    mkdir("listed/b/c", 0777);
+    write_file("listed/maps/level1.map", "one", 3);
+    write_file("listed/maps/a#b", "colon", 5);
+    write_file("listed/big.bin", big, sizeof big);
+    write_file("listed/zero", "", 0);
+    write_file("listed/b/c/d.txt", "deep", 4);
+    write_file("listed/B.txt", "upper", 5);
+    struct source sources[] = {{"one", 3, 0, 0}, {"colon", 5, 0, 0}, {big, sizeof big, 0, 0},
+                               {"", 0, 0, 0},    {"deep", 4, 0, 0},  {"upper", 5, 0, 0}};
+    const quodrel_listed_entry entries[] = {
+        {"zero", 0, 0, &sources[3]},
+        {"b/c/d.txt", 0, 4, &sources[4]}, /* b and b/c are implied */
+        {"maps/level1.map", 0, 3, &sources[0]},
+        {"big.bin", 0, sizeof big, &sources[2]},
+        {"Empty", 1, 0, NULL},
+        {"maps", 1, 0, NULL}, /* listed after a path implied it */
+        {"B.txt", 0, 5, &sources[5]},
+        {"maps/a#b", 0, 5, &sources[1]},
+    };
+    const size_t count = sizeof entries / sizeof entries[0];
+    struct told on_disk, listed;
+    quodrel_options options = options_for(&on_disk, 2);
+    CHECK(quodrel_create("listed", "l.dat", &options) == QUODREL_OK);
+    size_t size = 0;
+    char* expected = read_whole("l.dat", &size);
+    options = options_for(&listed, 2);
+    memset(&g_sink, 0, sizeof g_sink);
+    CHECK(quodrel_create_listed(entries, count, read_source, write_sink, &g_sink, "l.dat",
+                                &options) == QUODREL_OK);
+    CHECK(g_sink.size == size && memcmp(g_sink.bytes, expected, size) == 0);
+    CHECK(strcmp(listed.text, on_disk.text) == 0);
+    CHECK(strcmp(listed.text, "Creating l.dat (10 files)\n..........\nDone\n") == 0);
+    CHECK(listed.progress_in_order && listed.kinds[QUODREL_EVENT_ENTRY] == 10);
+    free(expected);
+    /* The same list in any order gives the same bytes. */
+    quodrel_listed_entry reversed[sizeof entries / sizeof entries[0]];
+    for (size_t i = 0; i < count; ++i)
+        reversed[i] = entries[count - 1 - i];
+    struct sink again;
+    memset(&again, 0, sizeof again);
+    CHECK(quodrel_create_listed(reversed, count, read_source, write_sink, &again, NULL, NULL) ==
+          QUODREL_OK);
+    CHECK(again.size == g_sink.size && memcmp(again.bytes, g_sink.bytes, again.size) == 0);
+    /* What it wrote opens, its big file's bytes whole. */
+    quodrel_archive* archive = NULL;
+    size_t index = 0, got = 0;
+    static char back[sizeof big];
+    CHECK(quodrel_open_memory(g_sink.bytes, g_sink.size, NULL, QUODREL_OPEN_REQUIRE_MAGIC,
+                              &archive) == QUODREL_OK &&
+          quodrel_find(archive, "big.bin", &index) == QUODREL_OK &&
+          quodrel_read(archive, index, 0, back, sizeof back, &got) == QUODREL_OK &&
+          got == sizeof big && memcmp(back, big, sizeof big) == 0);
+    CHECK(quodrel_find(archive, "b/c/d.txt", &index) == QUODREL_OK);
+    quodrel_close(archive);
+    /* No entries at all: the archive of an empty folder. */
+    mkdir("listed-empty", 0777);
+    CHECK(quodrel_create("listed-empty", "e.dat", NULL) == QUODREL_OK);
+    expected = read_whole("e.dat", &size);
+    memset(&again, 0, sizeof again);
+    CHECK(quodrel_create_listed(NULL, 0, read_source, write_sink, &again, NULL, NULL) ==
+              QUODREL_OK &&
+          again.size == size && size == 16 && memcmp(again.bytes, expected, size) == 0);
+    free(expected);
+}
+
+/* Names an archive cannot hold as given are refused and told, the rest packed; a name
+ * past the format's limits refuses the archive, and nothing reaches the writer. */
+static void test_listed_names_refused(void) {
+    static char long_name[300];
+    memset(long_name, 'n', 256);
+    struct source file = {"data", 4, 0, 0};
+    static const struct {
+        const char* path;
+        int is_folder;
+        quodrel_refusal refusal;
+    } rows[] = {
+        {"a:b", 0, QUODREL_REFUSED_NAME_NOT_STORABLE},
+        {"sub/back\\slash", 0, QUODREL_REFUSED_NAME_NOT_STORABLE},
+        {"x/../y", 0, QUODREL_REFUSED_UNSAFE_NAME},
+        {"/rooted", 0, QUODREL_REFUSED_UNSAFE_NAME},
+        {"trailing/", 1, QUODREL_REFUSED_UNSAFE_NAME},
+        {"", 0, QUODREL_REFUSED_UNSAFE_NAME},
+        {"./here", 0, QUODREL_REFUSED_UNSAFE_NAME},
+        {"kept", 0, QUODREL_REFUSED_NAME_CLASH},        /* listed twice */
+        {"kept/inside", 0, QUODREL_REFUSED_NAME_CLASH}, /* a file stands where a folder must */
+        {"bad:dir/in", 0, QUODREL_REFUSED_NAME_NOT_STORABLE}, /* the folder, with what is in */
+        {long_name, 0, QUODREL_REFUSED_NAME_TOO_LONG},
+    };
+    const size_t count = sizeof rows / sizeof rows[0];
+    for (size_t i = 0; i < count; ++i) {
+        /* Each refused path beside a good file, and beside the good one it meets. */
+        quodrel_listed_entry entries[3] = {{"kept", 0, 4, &file},
+                                           {"sub/good", 0, 4, &file},
+                                           {rows[i].path, rows[i].is_folder, 4, &file}};
+        struct told told;
+        quodrel_options options = options_for(&told, 1);
+        memset(&g_sink, 0, sizeof g_sink);
+        const quodrel_error result =
+            quodrel_create_listed(entries, 3, read_source, write_sink, &g_sink, "r.dat", &options);
+        CHECK(told.kinds[QUODREL_EVENT_REFUSED] == 1);
+        char expected[400];
+        snprintf(expected, sizeof expected, "%s", quodrel_refusal_text(rows[i].refusal));
+        if (rows[i].refusal == QUODREL_REFUSED_NAME_TOO_LONG) {
+            CHECK(result == QUODREL_ERROR_LIMIT && g_sink.size == 0 &&
+                  told.kinds[QUODREL_EVENT_END] == 0);
+            continue;
+        }
+        CHECK(result == QUODREL_ERROR_INCOMPLETE);
+        quodrel_archive* archive = NULL;
+        size_t index = 0;
+        CHECK(quodrel_open_memory(g_sink.bytes, g_sink.size, NULL, 0, &archive) == QUODREL_OK);
+        /* kept, sub, sub/good: the refused entry and anything below it left out. */
+        CHECK(quodrel_entry_count(archive) == 3 &&
+              quodrel_find(archive, "sub/good", &index) == QUODREL_OK &&
+              !quodrel_entry_is_folder(archive, 0));
+        quodrel_close(archive);
+    }
+    /* The words are the program's, naming the path. */
+    quodrel_listed_entry colon[1] = {{"a:b", 0, 4, &file}};
+    struct told told;
+    quodrel_options options = options_for(&told, 1);
+    mkdir("colon", 0777);
+    write_file("colon/a:b", "data", 4);
+    struct told on_disk;
+    quodrel_options disk_options = options_for(&on_disk, 1);
+    CHECK(quodrel_create("colon", "c.dat", &disk_options) == QUODREL_ERROR_INCOMPLETE);
+    memset(&g_sink, 0, sizeof g_sink);
+    CHECK(quodrel_create_listed(colon, 1, read_source, write_sink, &g_sink, "c.dat", &options) ==
+          QUODREL_ERROR_INCOMPLETE);
+    CHECK(strstr(told.text, "a:b") != NULL && strstr(on_disk.text, "a:b") != NULL);
+    size_t size = 0;
+    char* expected = read_whole("c.dat", &size);
+    CHECK(g_sink.size == size && memcmp(g_sink.bytes, expected, size) == 0);
+    free(expected);
+    CHECK(quodrel_create_listed(NULL, 1, read_source, write_sink, &g_sink, NULL, NULL) ==
+              QUODREL_ERROR_ARGUMENT &&
+          quodrel_create_listed(colon, 1, NULL, write_sink, &g_sink, NULL, NULL) ==
+              QUODREL_ERROR_ARGUMENT &&
+          quodrel_create_listed(colon, 1, read_source, NULL, &g_sink, NULL, NULL) ==
+              QUODREL_ERROR_ARGUMENT);
+}
+
+/* A source that fails or gives less than it promised, or a writer that fails, ends
+ * the call with its error, told; a cancel ends it where it is asked for. */
+static void test_listed_sources_failing(void) {
+    static char big[200000];
+    memset(big, 'z', sizeof big);
+    static const struct {
+        size_t has;    /* what the second file's reader gives */
+        int fail;      /* its read_source mode */
+        int writer_at; /* the writer fails from this call on */
+        int cancel_at; /* the callback cancels at this event */
+        quodrel_error result;
+        const char* told; /* in the words told */
+    } rows[] = {
+        {10, 0, 0, 0, QUODREL_ERROR_CHANGED, "ERROR! File changed while reading second"},
+        {0, 0, 0, 0, QUODREL_ERROR_CHANGED, "second"},
+        {20, 1, 0, 0, QUODREL_ERROR_OPEN, "second"},
+        {20, 2, 0, 0, QUODREL_ERROR_OPEN, "second"},       /* more than was asked: no reader */
+        {25, 0, 0, 0, QUODREL_ERROR_INCOMPLETE, "second"}, /* grew: its first 20 bytes */
+        {20, 0, 1, 0, QUODREL_ERROR_WRITE, "w.dat"},
+        {20, 0, 2, 0, QUODREL_ERROR_WRITE, "w.dat"}, /* after the table, in the big file */
+        {20, 0, 0, 2, QUODREL_ERROR_CANCELLED, ""},
+        {20, 0, 0, 5, QUODREL_ERROR_CANCELLED, ""},
+        {20, 0, 0, 7, QUODREL_OK, "Done"}, /* at the totals: too late to change anything */
+    };
+    for (size_t i = 0; i < sizeof rows / sizeof rows[0]; ++i) {
+        struct source first = {big, sizeof big, 0, 0};
+        struct source second = {"0123456789abcdefghijklmnopqrstuvwxyz", rows[i].has, 0,
+                                rows[i].fail};
+        const quodrel_listed_entry entries[] = {{"first", 0, sizeof big, &first},
+                                                {"second", 0, 20, &second}};
+        struct told told;
+        quodrel_options options = options_for(&told, 1);
+        told.cancel_at = rows[i].cancel_at;
+        memset(&g_sink, 0, sizeof g_sink);
+        g_sink.fail_at = rows[i].writer_at;
+        const quodrel_error result =
+            quodrel_create_listed(entries, 2, read_source, write_sink, &g_sink, "w.dat", &options);
+        CHECK(result == rows[i].result);
+        if (result != rows[i].result)
+            fprintf(stderr, "row %zu: %d %s\n", i, (int)result, told.text);
+        CHECK(strstr(told.text, rows[i].told) != NULL);
+        if (rows[i].writer_at != 0)
+            CHECK(told.kinds[QUODREL_EVENT_FAILED] == 1 && told.kinds[QUODREL_EVENT_END] == 0);
+        if (rows[i].cancel_at != 0 && result == QUODREL_ERROR_CANCELLED)
+            CHECK(told.events == rows[i].cancel_at);
+        if (result == QUODREL_OK || result == QUODREL_ERROR_INCOMPLETE) {
+            quodrel_archive* archive = NULL;
+            char back[32];
+            size_t got = 0;
+            CHECK(quodrel_open_memory(g_sink.bytes, g_sink.size, NULL, 0, &archive) == QUODREL_OK &&
+                  quodrel_read(archive, 1, 0, back, sizeof back, &got) == QUODREL_OK && got == 20 &&
+                  memcmp(back, second.bytes, 20) == 0);
+            quodrel_close(archive);
+        }
+    }
 }
 
 int main(void) {
@@ -656,6 +887,9 @@ int main(void) {
     test_cancelling();
     test_comparing();
     test_updating();
+    test_creating_from_a_list();
+    test_listed_names_refused();
+    test_listed_sources_failing();
 
     if (chdir("/") == 0) {
         char command[256];

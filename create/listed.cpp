@@ -1,0 +1,251 @@
+// The caller's list made into folders of items, walked by the rules every creation
+// follows (create/scan.h) into the same table a walk of the same tree on disk gives,
+// and the archive handed to the caller's writer from its first byte to its last: the
+// header and table, then every file's bytes in table order, read through the caller's
+// reader. Nothing is sought back, so nothing can be written again: a file that fails
+// ends the call.
+#include "create/listed.h"
+
+#include "archive/tree.h"
+#include "create/builder.h"
+#include "create/scan.h"
+#include "transfer/copy.h"
+
+#include <algorithm>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace quodrel {
+namespace {
+
+// One item of the caller's tree: an entry of the list, or a folder a path lies in.
+struct Item {
+    std::string name;
+    bool folder = false;
+    const quodrel_listed_entry* listed = nullptr; // none for a folder only a path implies
+    std::vector<std::size_t> children;
+};
+
+// The caller's tree: items[0] is the root; items are found by their path below it.
+struct Tree {
+    std::vector<Item> items = std::vector<Item>(1, Item{"", true, nullptr, {}});
+    std::unordered_map<std::string, std::size_t> by_path;
+};
+
+// Whether a part of a path the caller gave names something below its folder.
+bool is_a_name(std::string_view part) { return !part.empty() && part != "." && part != ".."; }
+
+std::size_t add_item(Tree& tree, std::size_t parent, const std::string& path, std::string_view name,
+                     bool folder, const quodrel_listed_entry* listed) {
+    const std::size_t at = tree.items.size();
+    tree.items.push_back(Item{std::string(name), folder, listed, {}});
+    tree.items[parent].children.push_back(at);
+    tree.by_path.emplace(path, at);
+    return at;
+}
+
+void refuse(Scan& scan, quodrel_refusal refusal, const char* path) {
+    scan.problems.push_back({QUODREL_ERROR_REFUSED, refusal, 0, path, false});
+}
+
+// Places one listed entry in the tree, with the folders its path lies in; a path that
+// names nothing, or that meets an entry placed before it, is refused and left out.
+void place(Tree& tree, const quodrel_listed_entry& entry, Scan& scan) {
+    const std::string_view path(entry.path);
+    std::vector<std::string_view> parts;
+    for (std::size_t start = 0;;) {
+        const std::size_t slash = path.find('/', start);
+        parts.push_back(
+            path.substr(start, slash == std::string_view::npos ? slash : slash - start));
+        if (slash == std::string_view::npos)
+            break;
+        start = slash + 1;
+    }
+    if (!std::all_of(parts.begin(), parts.end(), is_a_name)) {
+        refuse(scan, QUODREL_REFUSED_UNSAFE_NAME, entry.path);
+        return;
+    }
+    std::size_t parent = 0;
+    std::string below;
+    for (std::size_t k = 0; k + 1 < parts.size(); ++k) {
+        below.append(parts[k]);
+        const auto found = tree.by_path.find(below);
+        if (found == tree.by_path.end()) {
+            parent = add_item(tree, parent, below, parts[k], true, nullptr);
+        } else if (!tree.items[found->second].folder) {
+            refuse(scan, QUODREL_REFUSED_NAME_CLASH, entry.path); // a file stands there
+            return;
+        } else {
+            parent = found->second;
+        }
+        below.push_back('/');
+    }
+    below.append(parts.back());
+    const auto found = tree.by_path.find(below);
+    if (found == tree.by_path.end()) {
+        add_item(tree, parent, below, parts.back(), entry.is_folder != 0, &entry);
+        return;
+    }
+    Item& there = tree.items[found->second];
+    if (there.folder && entry.is_folder && !there.listed)
+        there.listed = &entry; // a folder a path before implied, listed now
+    else
+        refuse(scan, QUODREL_REFUSED_NAME_CLASH, entry.path);
+}
+
+// Adds the items of folder `folder`, whose path below the root is `below_root` (with a
+// closing "/" unless it is the root's ""), as a walk of the tree on disk would, and
+// returns how many lie directly inside it. `sources` gets each entry's listing.
+std::int32_t add_folder(Scan& scan, const Tree& tree, std::size_t folder,
+                        const std::string& below_root,
+                        std::vector<const quodrel_listed_entry*>& sources) {
+    std::vector<std::size_t> order = tree.items[folder].children;
+    std::sort(order.begin(), order.end(), [&tree](std::size_t a, std::size_t b) {
+        return listing_order_less(tree.items[a].name, tree.items[b].name);
+    });
+    std::int32_t count = 0;
+    for (const std::size_t at : order) {
+        const Item& item = tree.items[at];
+        const std::uint64_t size = item.folder ? 0 : item.listed->size;
+        if (!admits(scan, below_root, item.name, size))
+            continue;
+        ++count;
+        const std::size_t i = add_entry(scan, item.name, item.folder, size, false);
+        sources.push_back(item.listed);
+        if (item.folder)
+            scan.table[i].record.child_count =
+                add_folder(scan, tree, at, below_root + item.name + "/", sources);
+    }
+    return count;
+}
+
+// Gathers what is written into blocks for the caller's writer, so that many small
+// writes (records, names, small files) become few calls.
+class CallerSink : public ByteSink {
+public:
+    CallerSink(quodrel_write write, void* context) : write_(write), context_(context) {
+        block_.reserve(transfer::kCopyBlock);
+    }
+
+    bool write(const void* data, std::size_t size) override {
+        const auto* bytes = static_cast<const char*>(data);
+        while (size > 0) {
+            const std::size_t n = std::min(size, transfer::kCopyBlock - block_.size());
+            block_.insert(block_.end(), bytes, bytes + n);
+            bytes += n;
+            size -= n;
+            if (block_.size() == transfer::kCopyBlock && !flush())
+                return false;
+        }
+        return true;
+    }
+
+    bool flush() {
+        if (!block_.empty() && error_ == 0)
+            error_ = write_(context_, block_.data(), block_.size());
+        block_.clear();
+        return error_ == 0;
+    }
+
+    // What the writer returned when it failed (0 while it has not).
+    int error() const { return error_; }
+
+private:
+    quodrel_write write_;
+    void* context_;
+    std::vector<char> block_;
+    int error_ = 0;
+};
+
+enum class Copied { whole, grew, cut_short, read_failed, write_failed };
+
+// Reads a file's `size` bytes through the caller's reader into the sink, and one byte
+// past them: enough to see that the file gave more than it promised.
+Copied copy_file(quodrel_read_at read_at, const quodrel_listed_entry& file, CallerSink& sink,
+                 std::vector<char>& piece) {
+    for (std::uint64_t at = 0; at < file.size;) {
+        const auto asked =
+            static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), file.size - at));
+        const std::int64_t got = read_at(file.context, piece.data(), asked, at);
+        if (got < 0 || static_cast<std::uint64_t>(got) > asked)
+            return Copied::read_failed;
+        if (got == 0)
+            return Copied::cut_short;
+        if (!sink.write(piece.data(), static_cast<std::size_t>(got)))
+            return Copied::write_failed;
+        at += static_cast<std::uint64_t>(got);
+    }
+    char beyond;
+    return read_at(file.context, &beyond, 1, file.size) > 0 ? Copied::grew : Copied::whole;
+}
+
+} // namespace
+
+quodrel_error create_listed(const quodrel_listed_entry* entries, std::size_t count,
+                            quodrel_read_at read_at, quodrel_write write, void* write_context,
+                            const std::string& name, Events& events) {
+    Scan scan;
+    Tree tree;
+    for (std::size_t k = 0; k < count; ++k)
+        place(tree, entries[k], scan);
+    std::vector<const quodrel_listed_entry*> sources;
+    add_folder(scan, tree, 0, "", sources);
+    tree = Tree();
+    std::int64_t data_offset = 0;
+    const quodrel_error refused = begin_creation(scan, events, "", name, data_offset);
+    if (refused != QUODREL_OK)
+        return refused;
+
+    const EntryTable& table = scan.table;
+    CallerSink sink(write, write_context);
+    if (!write_table(sink, table, static_cast<std::int32_t>(data_offset))) {
+        events.failed(QUODREL_ERROR_WRITE, sink.error(), name);
+        return QUODREL_ERROR_WRITE;
+    }
+    std::vector<char> piece(transfer::kCopyBlock);
+    TreeWalker walk;
+    std::int64_t files = 0, folders = 0, bytes = 0, bytes_done = 0;
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        const std::int64_t size = table[i].record.size;
+        walk.next(static_cast<std::int32_t>(i), table[i].record, table.name(i));
+        if (!events.progress(static_cast<std::int64_t>(i), bytes_done))
+            return QUODREL_ERROR_CANCELLED;
+        const std::string_view path = events.listening() ? walk.entry_path() : std::string_view();
+        const Copied copied =
+            size > 0 ? copy_file(read_at, *sources[i], sink, piece) : Copied::whole;
+        bool going = true;
+        switch (copied) {
+        case Copied::read_failed:
+            events.failed_entry(QUODREL_ERROR_OPEN, 0, i, path, size);
+            return QUODREL_ERROR_OPEN;
+        case Copied::cut_short:
+            events.failed_entry(QUODREL_ERROR_CHANGED, 0, i, path, size);
+            return QUODREL_ERROR_CHANGED;
+        case Copied::write_failed:
+            events.failed(QUODREL_ERROR_WRITE, sink.error(), name);
+            return QUODREL_ERROR_WRITE;
+        case Copied::grew: // stored as far as it was promised, and named
+            going = events.failed_entry(QUODREL_ERROR_CHANGED, 0, i, path, size);
+            break;
+        case Copied::whole:
+            (size == 0 ? folders : files) += 1;
+            bytes += size;
+            going = events.entry(i, path, size);
+            break;
+        }
+        bytes_done += size;
+        if (!going)
+            return QUODREL_ERROR_CANCELLED;
+    }
+    if (!sink.flush()) {
+        events.failed(QUODREL_ERROR_WRITE, sink.error(), name);
+        return QUODREL_ERROR_WRITE;
+    }
+    // Every byte is with the writer: a cancel from here on comes too late to change that.
+    if (events.progress(static_cast<std::int64_t>(table.size()), bytes_done))
+        events.end(files, folders, bytes);
+    return events.incomplete() ? QUODREL_ERROR_INCOMPLETE : QUODREL_OK;
+}
+
+} // namespace quodrel
