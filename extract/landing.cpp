@@ -18,12 +18,12 @@ quodrel_error error_of(transfer::Copy result) {
 } // namespace
 
 void Landing::note(const platform::FileId& id) {
-    std::lock_guard<std::mutex> hold(lock_);
+    platform::Lock hold(lock_);
     written_.insert(id);
 }
 
 bool Landing::wrote(const platform::FileId& id) const {
-    std::lock_guard<std::mutex> hold(lock_);
+    platform::Lock hold(lock_);
     return written_.count(id) != 0;
 }
 

@@ -5,10 +5,10 @@
 #pragma once
 
 #include "platform/files.h"
+#include "platform/sync.h"
 #include "quodrel/quodrel.h"
 #include "transfer/copy.h"
 
-#include <mutex>
 #include <string>
 #include <unordered_set>
 
@@ -62,7 +62,7 @@ private:
     platform::FileId archive_;
     bool fold_;
     const platform::Watch& watch_;
-    mutable std::mutex lock_; // the files are written on many threads
+    mutable platform::Mutex lock_; // the files are written on many threads
     std::unordered_set<platform::FileId, platform::FileIdHash> written_;
 };
 

@@ -3,6 +3,7 @@
 #include "lib/handle.h"
 
 #include "lib/options.h"
+#include "platform/guard.h"
 
 #include <algorithm>
 #include <cstring>
@@ -131,15 +132,15 @@ quodrel_error quodrel_open(const char* path, unsigned flags, quodrel_archive** a
         *archive = nullptr;
     if (!path || !archive)
         return QUODREL_ERROR_ARGUMENT;
-    try {
-        int error = 0;
-        std::unique_ptr<ArchiveBytes> bytes = archive_file(path, error);
-        if (!bytes)
-            return QUODREL_ERROR_OPEN;
-        return open_bytes(std::move(bytes), path, flags, archive);
-    } catch (...) {
-        return QUODREL_ERROR_NO_MEMORY; // nothing else throws here
-    }
+    return platform::or_no_memory(
+        [&] {
+            int error = 0;
+            std::unique_ptr<ArchiveBytes> bytes = archive_file(path, error);
+            if (!bytes)
+                return QUODREL_ERROR_OPEN;
+            return open_bytes(std::move(bytes), path, flags, archive);
+        },
+        [] { return QUODREL_ERROR_NO_MEMORY; }); // nothing else throws here
 }
 
 quodrel_error quodrel_open_memory(const void* data, size_t size, const char* name, unsigned flags,
@@ -148,11 +149,9 @@ quodrel_error quodrel_open_memory(const void* data, size_t size, const char* nam
         *archive = nullptr;
     if ((!data && size != 0) || !archive)
         return QUODREL_ERROR_ARGUMENT;
-    try {
-        return open_bytes(archive_in_memory(data, size), name, flags, archive);
-    } catch (...) {
-        return QUODREL_ERROR_NO_MEMORY;
-    }
+    return platform::or_no_memory(
+        [&] { return open_bytes(archive_in_memory(data, size), name, flags, archive); },
+        [] { return QUODREL_ERROR_NO_MEMORY; });
 }
 
 quodrel_error quodrel_open_reader(quodrel_read_at read_at, uint64_t size, void* context,
@@ -161,11 +160,11 @@ quodrel_error quodrel_open_reader(quodrel_read_at read_at, uint64_t size, void* 
         *archive = nullptr;
     if (!read_at || !archive)
         return QUODREL_ERROR_ARGUMENT;
-    try {
-        return open_bytes(archive_from_reader(read_at, size, context), name, flags, archive);
-    } catch (...) {
-        return QUODREL_ERROR_NO_MEMORY;
-    }
+    return platform::or_no_memory(
+        [&] {
+            return open_bytes(archive_from_reader(read_at, size, context), name, flags, archive);
+        },
+        [] { return QUODREL_ERROR_NO_MEMORY; });
 }
 
 void quodrel_close(quodrel_archive* archive) { delete archive; }
@@ -181,11 +180,9 @@ size_t quodrel_entry_count(const quodrel_archive* archive) {
 size_t quodrel_entry_path(const quodrel_archive* archive, size_t index, char* buffer, size_t size) {
     std::string path;
     if (valid(archive, index)) {
-        try {
-            path = entry_path(*archive, index);
-        } catch (...) {
-            path.clear(); // no memory for one path: told as an empty one
-        }
+        // No memory for one path: told as an empty one.
+        path = platform::or_no_memory([&] { return entry_path(*archive, index); },
+                                      [] { return std::string(); });
     }
     return give(path, buffer, size);
 }
@@ -217,40 +214,41 @@ quodrel_error quodrel_find(const quodrel_archive* archive, const char* path, siz
         *index = QUODREL_NO_INDEX;
     if (!archive || !path || !index)
         return QUODREL_ERROR_ARGUMENT;
-    try {
-        std::call_once(archive->indexed, make_index, *archive);
-        const PlanRules& rules = archive->opened.rules;
-        std::string wanted = compared_path(path, rules);
-        // One trailing "/", as -l shows a folder, finds only a folder.
-        const bool folder_only = wanted.size() > 1 && wanted.back() == '/';
-        if (folder_only)
-            wanted.pop_back();
-        const std::uint64_t hash = hash_on(kHashStart, wanted);
-        const std::vector<std::uint64_t>& hashes = archive->path_hashes;
-        auto at = std::lower_bound(archive->by_hash.begin(), archive->by_hash.end(), hash,
-                                   [&](std::uint32_t i, std::uint64_t h) { return hashes[i] < h; });
-        std::size_t refused = QUODREL_NO_INDEX;
-        for (; at != archive->by_hash.end() && hashes[*at] == hash; ++at) {
-            const std::size_t i = *at;
-            if ((folder_only && !quodrel_entry_is_folder(archive, i)) ||
-                compared_path(entry_path(*archive, i), rules) != wanted)
-                continue;
-            // What extraction writes at that path is the answer; only where it writes
-            // nothing, a refused entry of that path tells why.
-            if (is_written(archive->opened.plan.steps[i].action)) {
-                *index = i;
-                return QUODREL_OK;
+    return platform::or_no_memory(
+        [&] {
+            platform::call_once(archive->indexed, make_index, *archive);
+            const PlanRules& rules = archive->opened.rules;
+            std::string wanted = compared_path(path, rules);
+            // One trailing "/", as -l shows a folder, finds only a folder.
+            const bool folder_only = wanted.size() > 1 && wanted.back() == '/';
+            if (folder_only)
+                wanted.pop_back();
+            const std::uint64_t hash = hash_on(kHashStart, wanted);
+            const std::vector<std::uint64_t>& hashes = archive->path_hashes;
+            auto at =
+                std::lower_bound(archive->by_hash.begin(), archive->by_hash.end(), hash,
+                                 [&](std::uint32_t i, std::uint64_t h) { return hashes[i] < h; });
+            std::size_t refused = QUODREL_NO_INDEX;
+            for (; at != archive->by_hash.end() && hashes[*at] == hash; ++at) {
+                const std::size_t i = *at;
+                if ((folder_only && !quodrel_entry_is_folder(archive, i)) ||
+                    compared_path(entry_path(*archive, i), rules) != wanted)
+                    continue;
+                // What extraction writes at that path is the answer; only where it writes
+                // nothing, a refused entry of that path tells why.
+                if (is_written(archive->opened.plan.steps[i].action)) {
+                    *index = i;
+                    return QUODREL_OK;
+                }
+                if (refused == QUODREL_NO_INDEX)
+                    refused = i; // entries of one hash come in table order
             }
             if (refused == QUODREL_NO_INDEX)
-                refused = i; // entries of one hash come in table order
-        }
-        if (refused == QUODREL_NO_INDEX)
-            return QUODREL_ERROR_NOT_FOUND;
-        *index = refused_one(*archive, refused);
-        return QUODREL_ERROR_REFUSED;
-    } catch (...) {
-        return QUODREL_ERROR_NO_MEMORY;
-    }
+                return QUODREL_ERROR_NOT_FOUND;
+            *index = refused_one(*archive, refused);
+            return QUODREL_ERROR_REFUSED;
+        },
+        [] { return QUODREL_ERROR_NO_MEMORY; });
 }
 
 quodrel_error quodrel_entry_data_offset(const quodrel_archive* archive, size_t index,

@@ -3,9 +3,9 @@
 #pragma once
 
 #include "extract/reader.h"
+#include "platform/sync.h"
 
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -13,7 +13,7 @@ struct quodrel_archive {
     quodrel::OpenArchive opened;
     // Every entry's path as a hash, and the entries in the order of their hashes: made
     // at the first quodrel_find, 12 bytes an entry.
-    mutable std::once_flag indexed;
+    mutable quodrel::platform::OnceFlag indexed;
     mutable std::vector<std::uint64_t> path_hashes;
     mutable std::vector<std::uint32_t> by_hash;
 };

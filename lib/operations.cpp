@@ -7,12 +7,13 @@
 #include "extract/extractor.h"
 #include "lib/handle.h"
 #include "lib/options.h"
+#include "platform/guard.h"
+#include "platform/sync.h"
 #include "update/update.h"
 
 #include <cstddef>
 #include <new>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace quodrel {
@@ -26,17 +27,14 @@ constexpr unsigned kMostThreads = 1024;
 constexpr std::size_t kFirstOptionsSize =
     offsetof(quodrel_options, outputs) + sizeof(quodrel_options::outputs);
 
-// Runs an operation, turning what it throws into an error: no memory is told as an
-// event, if the caller still listens.
+// Runs an operation, turning what it throws (nothing but a lack of memory is thrown by
+// the operations) into an error: no memory is told as an event, if the caller still
+// listens.
 template <class Run> quodrel_error guarded(Events& events, Run run) {
-    try {
-        return run();
-    } catch (const std::bad_alloc&) {
+    return platform::or_no_memory(run, [&events] {
         events.failed(QUODREL_ERROR_NO_MEMORY, 0, std::string_view());
         return QUODREL_ERROR_NO_MEMORY;
-    } catch (...) {
-        return QUODREL_ERROR_NO_MEMORY; // (nothing else is thrown by the operations)
-    }
+    });
 }
 
 std::vector<std::string> chosen_paths(const char* const* paths, size_t count) {
@@ -108,7 +106,7 @@ Settings settings_of(const quodrel_options* options) {
         }
     }
     if (threads == 0) {
-        const unsigned cores = std::thread::hardware_concurrency();
+        const unsigned cores = platform::processor_count();
         threads = cores == 0 ? 1 : cores;
     }
     // Each thread's block is had before anything moves: a number asked for by mistake

@@ -2,6 +2,7 @@
 // event as the quodrel program prints it.
 #include "events/text.h"
 #include "lib/handle.h"
+#include "platform/guard.h"
 #include "quodrel/quodrel.h"
 
 #include <algorithm>
@@ -73,22 +74,17 @@ size_t quodrel_event_text(const quodrel_event* event, char* buffer, size_t size)
         // Fields an older caller's event has not read as zero.
         quodrel_event whole = {};
         std::memcpy(&whole, event, event->size < sizeof whole ? event->size : sizeof whole);
-        try {
-            text = quodrel::event_text(whole);
-        } catch (...) {
-            text.clear(); // no memory for the words
-        }
+        // No memory for the words: none.
+        text = quodrel::platform::or_no_memory([&] { return quodrel::event_text(whole); },
+                                               [] { return std::string(); });
     }
     return quodrel::give(text, buffer, size);
 }
 
 size_t quodrel_printable(const char* name, char* buffer, size_t size) {
     std::string text;
-    try {
-        text = quodrel::printable(name ? name : "");
-    } catch (...) {
-        text.clear();
-    }
+    text = quodrel::platform::or_no_memory([&] { return quodrel::printable(name ? name : ""); },
+                                           [] { return std::string(); });
     return quodrel::give(text, buffer, size);
 }
 

@@ -36,6 +36,8 @@ struct Watched {
 // and the calls of files.h that differ by system.
 #ifdef _WIN32
 #include "platform/win32/files.inc"
+#elif defined(__wasi__)
+#include "platform/wasi/files.inc"
 #else
 #include "platform/posix/files.inc"
 #endif

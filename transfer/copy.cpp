@@ -1,6 +1,7 @@
 #include "transfer/copy.h"
 
 #include "platform/files.h"
+#include "platform/guard.h"
 
 #include <new>
 
@@ -48,11 +49,13 @@ Copy Copier::copy(const Readable& from, std::uint64_t from_offset, int to, std::
     const std::size_t want =
         left_now < kCopyBlock ? static_cast<std::size_t>(left_now) : kCopyBlock;
     if (buffer_.size() < want) {
-        try {
-            buffer_.resize(want);
-        } catch (const std::bad_alloc&) {
+        if (!platform::room_for(want) || !platform::or_no_memory(
+                                             [&] {
+                                                 buffer_.resize(want);
+                                                 return true;
+                                             },
+                                             [] { return false; }))
             return Copy::no_memory;
-        }
     }
     while (copied < count) {
         if (stopped())

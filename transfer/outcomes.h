@@ -3,11 +3,11 @@
 // system's error number only for the rare entry that failed.
 #pragma once
 
+#include "platform/sync.h"
 #include "quodrel/quodrel.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 #include <unordered_map>
 #include <vector>
 
@@ -22,7 +22,7 @@ public:
     void fail(std::size_t i, quodrel_error error, int system_error) {
         errors_[i] = static_cast<std::uint8_t>(error);
         if (system_error != 0) {
-            std::lock_guard<std::mutex> hold(lock_);
+            platform::Lock hold(lock_);
             system_errors_[i] = system_error;
         }
     }
@@ -30,7 +30,7 @@ public:
     quodrel_error error(std::size_t i) const { return static_cast<quodrel_error>(errors_[i]); }
 
     int system_error(std::size_t i) const {
-        std::lock_guard<std::mutex> hold(lock_);
+        platform::Lock hold(lock_);
         const auto found = system_errors_.find(i);
         return found == system_errors_.end() ? 0 : found->second;
     }
@@ -44,7 +44,7 @@ public:
 
 private:
     std::vector<std::uint8_t> errors_; // quodrel_error values, which fit a byte
-    mutable std::mutex lock_;
+    mutable platform::Mutex lock_;
     std::unordered_map<std::size_t, int> system_errors_;
 };
 

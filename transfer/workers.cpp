@@ -2,14 +2,12 @@
 
 #include "platform/threads.h"
 
-#include <system_error>
-
 namespace quodrel::transfer {
 namespace {
 
 // Takes the lock and lets it go: a thread about to sleep on a condition has then
 // either seen the change or is asleep and gets the wake-up call.
-void pass_through(std::mutex& lock) { std::lock_guard<std::mutex> hold(lock); }
+void pass_through(platform::Mutex& lock) { platform::Lock hold(lock); }
 
 } // namespace
 
@@ -23,11 +21,8 @@ Workers::Workers(unsigned threads, std::size_t window, std::function<void(std::s
     // from it, which it inherits from this thread's mask while they are started.
     const platform::SignalsKeptFromNewThreads kept;
     for (unsigned i = 1; i < threads; ++i) {
-        try {
-            threads_.emplace_back([this, i] { work(static_cast<int>(i)); });
-        } catch (const std::system_error&) {
+        if (!platform::start_thread(threads_, [this, i] { work(static_cast<int>(i)); }))
             break;
-        }
     }
 }
 
@@ -36,11 +31,11 @@ Workers::~Workers() {
     while (run_one(0)) {
     }
     {
-        std::lock_guard<std::mutex> hold(lock_);
+        platform::Lock hold(lock_);
         stopping_ = true;
     }
     work_ready_.notify_all();
-    for (std::thread& thread : threads_)
+    for (platform::Thread& thread : threads_)
         thread.join();
 }
 
@@ -85,7 +80,7 @@ void Workers::wait_for(std::size_t job) {
     while (done_[job % window_].load() == 0) {
         if (run_one(0))
             continue;
-        std::unique_lock<std::mutex> hold(lock_);
+        platform::UniqueLock hold(lock_);
         caller_waiting_ = true;
         job_done_.wait(hold, [&] { return done_[job % window_].load() != 0; });
         caller_waiting_ = false;
@@ -118,7 +113,7 @@ void Workers::work(int slot) {
     for (;;) {
         if (run_one(slot))
             continue;
-        std::unique_lock<std::mutex> hold(lock_);
+        platform::UniqueLock hold(lock_);
         ++idle_;
         work_ready_.wait(hold, [&] { return taken_.load() < given_.load() || stopping_.load(); });
         --idle_;

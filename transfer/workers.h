@@ -3,14 +3,13 @@
 // once on the caller's thread, as it is given.
 #pragma once
 
+#include "platform/sync.h"
+
 #include <atomic>
-#include <condition_variable>
 #include <cstddef>
 #include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 namespace quodrel::transfer {
@@ -60,10 +59,10 @@ private:
     // Threads asleep: only they need a wake-up call, so a busy pool makes none.
     std::atomic<unsigned> idle_{0};
     std::atomic<bool> caller_waiting_{false};
-    std::mutex lock_;
-    std::condition_variable work_ready_;
-    std::condition_variable job_done_;
-    std::vector<std::thread> threads_;
+    platform::Mutex lock_;
+    platform::ConditionVariable work_ready_;
+    platform::ConditionVariable job_done_;
+    std::vector<platform::Thread> threads_;
     std::deque<Given> under_way_; // the caller's own record, in order
     std::size_t reported_ = 0;    // entries before this one are reported
     bool stopped_ = false;
