@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= 2
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all build compile windows fuzz-build fuzz coverage test demo bench install package format clean \
+.PHONY: all build compile windows web fuzz-build fuzz coverage test demo bench install package format clean \
 	fresh-check
 
 all: build
@@ -23,6 +23,13 @@ windows:
 	@scripts/deps.sh package
 	@cmake -S . -B $(WINDOWS) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DQUODREL_WERROR=ON >/dev/null
 	@cmake --build $(WINDOWS) -j$(JOBS)
+
+# The library for WebAssembly (wasm32-wasi, one thread, no file system), for the
+# JavaScript module in web/: $(WEB)/quodrel.wasm.
+WEB = build-web
+web:
+	@scripts/deps.sh web
+	@web/build.sh $(WEB)
 
 # libFuzzer on the archive reader and on whole extractions, FUZZ_SECONDS each (side
 # by side). The corpus grows in build-fuzz/corpus and stays out of the repository.
@@ -114,4 +121,4 @@ format:
 	@clang-format -i $$(git ls-files --cached --others --exclude-standard '*.cpp' '*.h' '*.inc')
 
 clean:
-	@rm -rf $(BUILD) $(SANITIZED) $(WINDOWS) $(FUZZ) $(COVERAGE) $(RELEASE) $(DIST) demo
+	@rm -rf $(BUILD) $(SANITIZED) $(WINDOWS) $(WEB) $(FUZZ) $(COVERAGE) $(RELEASE) $(DIST) demo

@@ -7,10 +7,15 @@
 #   deps.sh bench      the benchmark's other tools (and the mount's, to time it)
 #   deps.sh package    the Debian package and the Windows zip
 #   deps.sh coverage   the coverage report
+#   deps.sh web        the library for WebAssembly and its JavaScript module's tests
 # Installing needs root: as root it installs, with sudo it asks sudo, and otherwise
 # it says in one line what to run as root.
 set -euo pipefail
 build=(cmake make g++)
+# clang's wasm32-wasi C++ library (libc++abi and wasi-libc come with it); Node runs the
+# JavaScript module's tests (where no Node is installed yet).
+web=(clang lld libc++-dev-wasm32 libclang-rt-dev-wasm32)
+command -v node >/dev/null 2>&1 || web+=(nodejs)
 # libclang-rt-dev follows the release's own clang (14 on Debian 12, 19 on 13); file
 # and dpkg-dev let CPack find a package's dependencies; quodrel-mount is built on
 # libfuse3 and runs with fuse3.
@@ -19,12 +24,13 @@ case ${1:-build} in
 build) packages=("${build[@]}") ;;
 test)
     packages=("${build[@]}" "${package[@]}" libgtest-dev clang-format tmux python3
-        desktop-file-utils wine wine64 icoutils clang libclang-rt-dev acl groff-base) ;;
+        desktop-file-utils wine wine64 icoutils clang libclang-rt-dev acl groff-base "${web[@]}") ;;
 bench) packages=("${build[@]}" libarchive-tools time pkg-config libfuse3-dev fuse3 squashfuse
     squashfs-tools) ;;
 package) packages=("${build[@]}" "${package[@]}") ;;
 coverage) packages=("${build[@]}" libgtest-dev gcovr) ;;
-*) echo "usage: deps.sh build|test|bench|package|coverage" >&2; exit 2 ;;
+web) packages=("${web[@]}") ;;
+*) echo "usage: deps.sh build|test|bench|package|coverage|web" >&2; exit 2 ;;
 esac
 missing=()
 for package in "${packages[@]}"; do

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Builds the WebAssembly library into OUT, checks that it stays small, and runs the
+# JavaScript module's tests under Node against PROGRAM (the native quodrel, whose -c
+# gives the archives to match). Exits 77 (skipped) where the wasm32 libraries or Node
+# are missing. Usage: web/check.sh OUT PROGRAM
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+out=$1 program=$2
+if ! command -v node >/dev/null || ! ls -d /usr/lib/llvm-*/lib/wasm32-wasi >/dev/null 2>&1; then
+    echo "Node or the wasm32-wasi libraries are missing (scripts/deps.sh web)"
+    exit 77
+fi
+"$root/web/build.sh" "$out"
+size=$(stat -c %s "$out/quodrel.wasm")
+if [ "$size" -gt 307200 ]; then
+    echo "quodrel.wasm is $size bytes, more than 300 KB"
+    exit 1
+fi
+QUODREL_WASM="$out/quodrel.wasm" QUODREL_PROGRAM="$program" node --test "$root/web/test/"

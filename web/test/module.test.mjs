@@ -1,0 +1,192 @@
+// The WebAssembly library through the JavaScript module, under Node's test runner:
+// archives made from a tree listed in memory against the native program's -c of the
+// same tree on disk, byte for byte; archives of the native program opened from memory
+// and through a reader, listed, read and checked; refusals, failing sources and
+// cancels. QUODREL_WASM and QUODREL_PROGRAM name the module and the native program.
+import { test } from 'node:test';
+import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import { fileURLToPath } from 'node:url';
+
+import { load, ERROR, EVENT, QuodrelError } from '../quodrel.mjs';
+
+const here = path.dirname(fileURLToPath(import.meta.url));
+const root = path.resolve(here, '..', '..');
+const wasm = process.env.QUODREL_WASM ?? path.join(root, 'build-web', 'quodrel.wasm');
+const program = process.env.QUODREL_PROGRAM ?? path.join(root, 'build', 'quodrel');
+
+const quodrel = await load(fs.readFileSync(wasm));
+const work = fs.mkdtempSync(path.join(os.tmpdir(), 'quodrel-web-'));
+process.on('exit', () => fs.rmSync(work, { recursive: true, force: true }));
+
+// Bytes that differ from place to place, so a misplaced piece shows.
+function pattern(size, seed) {
+  const bytes = new Uint8Array(size);
+  let x = seed >>> 0;
+  for (let i = 0; i < size; ++i) {
+    x = (Math.imul(x, 1103515245) + 12345) >>> 0;
+    bytes[i] = x >>> 24;
+  }
+  return bytes;
+}
+
+// The tree: nested files with UTF-8 names, an empty folder, an empty file, a 3 MiB
+// file, names that differ in case only in their order.
+const tree = [
+  { path: 'Zeta.txt', data: encode('last in bytes, first without case') },
+  { path: 'alpha.txt', data: encode('alpha') },
+  { path: 'ünïcødé/日本語.txt', data: encode('utf-8 names') },
+  { path: 'ünïcødé/deep/er/α.bin', data: pattern(4099, 7) },
+  { path: 'empty', folder: true },
+  { path: 'zero', data: new Uint8Array(0) },
+  { path: 'big.bin', data: pattern(3 << 20, 11) },
+  { path: 'maps/a#b', data: encode('hash, stored as a colon') },
+];
+
+function encode(text) { return new TextEncoder().encode(text); }
+
+function writeTree(folder, entries) {
+  for (const entry of entries) {
+    const at = path.join(folder, entry.path);
+    if (entry.folder) {
+      fs.mkdirSync(at, { recursive: true });
+    } else {
+      fs.mkdirSync(path.dirname(at), { recursive: true });
+      fs.writeFileSync(at, entry.data);
+    }
+  }
+}
+
+function native(folder, name) {
+  const archive = path.join(work, name);
+  execFileSync(program, ['-c', folder, archive], { stdio: 'ignore' });
+  return new Uint8Array(fs.readFileSync(archive));
+}
+
+const folder = path.join(work, 'tree');
+writeTree(folder, tree);
+const nativeArchive = native(folder, 'tree.dat');
+
+test('an archive created from a list is byte-identical to -c of the same tree', () => {
+  // In an order of the caller's own, either way round.
+  for (const order of [tree, [...tree].reverse()]) {
+    const events = [];
+    const made = quodrel.create(order, { name: 'tree.dat', onEvent: (e) => { events.push(e); } });
+    assert.equal(made.complete, true);
+    assert.equal(made.bytes.length, nativeArchive.length);
+    assert.ok(Buffer.from(made.bytes).equals(Buffer.from(nativeArchive)));
+    assert.match(made.text, /^Creating tree\.dat \(12 files\)\n\.+\nDone\n$/);
+    assert.equal(events.filter((e) => e.kind === EVENT.ENTRY).length, 12);
+    const progress = events.filter((e) => e.kind === EVENT.PROGRESS).map((e) => e.entriesDone);
+    assert.deepEqual(progress, [...progress].sort((a, b) => a - b));
+  }
+  // Chunk by chunk, to a stream of the caller's.
+  const chunks = [];
+  assert.equal(quodrel.create(tree, { onChunk: (c) => chunks.push(c) }).bytes, null);
+  assert.ok(Buffer.concat(chunks).equals(Buffer.from(nativeArchive)));
+});
+
+test('a native archive opens from memory and through a reader, lists, reads and checks', () => {
+  const fd = fs.openSync(path.join(work, 'tree.dat'), 'r');
+  const size = fs.fstatSync(fd).size;
+  const sources = [
+    nativeArchive,
+    {
+      size,
+      read: (offset, length) => {
+        const bytes = Buffer.alloc(length);
+        return bytes.subarray(0, fs.readSync(fd, bytes, 0, length, offset));
+      },
+    },
+  ];
+  for (const source of sources) {
+    const archive = quodrel.open(source, { name: 'tree.dat', requireMagic: true });
+    assert.equal(archive.hasMagic, true);
+    const files = archive.entries.filter((e) => !e.folder || e.size !== 0);
+    const paths = archive.entries.map((e) => e.path);
+    for (const entry of tree) {
+      assert.ok(paths.includes(entry.path), entry.path);
+      if (entry.folder || entry.data.length === 0) continue;
+      assert.ok(Buffer.from(archive.read(entry.path)).equals(Buffer.from(entry.data)), entry.path);
+    }
+    assert.ok(paths.includes('ünïcødé/deep/er'));
+    assert.equal(files.length, 6); // the files with bytes
+    const verdict = archive.check();
+    assert.deepEqual({ ok: verdict.ok, refused: verdict.refused }, { ok: true, refused: [] });
+    assert.throws(() => archive.read('no/such'), (e) => e.code === ERROR.NOT_FOUND);
+    archive.close();
+  }
+  fs.closeSync(fd);
+});
+
+// An archive laid out by hand: one entry of each name given, files of 4 bytes.
+function handMade(names) {
+  const records = names.map((name) => {
+    const stored = encode(name);
+    const length = (Math.floor(stored.length / 4) + 1) * 4;
+    return { stored, length };
+  });
+  const tableSize = 16 + records.reduce((n, r) => n + 20 + r.length, 0);
+  const bytes = new Uint8Array(tableSize + 4 * names.length);
+  const view = new DataView(bytes.buffer);
+  bytes.set(encode('CHELALIC'));
+  view.setInt32(8, names.length, true);
+  view.setInt32(12, tableSize, true);
+  let at = 16;
+  records.forEach((r, i) => {
+    view.setInt32(at, 4 * i, true);
+    view.setInt32(at + 4, 4, true);
+    view.setInt32(at + 16, r.length, true);
+    bytes.set(r.stored, at + 20);
+    at += 20 + r.length;
+  });
+  bytes.set(encode('DATA'.repeat(names.length)), tableSize);
+  return bytes;
+}
+
+test('refusals are the program\'s: a hostile archive checked, names a tree cannot hold', () => {
+  const archive = quodrel.open(handMade(['..', 'fine', 'fine']));
+  const verdict = archive.check();
+  assert.equal(verdict.ok, false);
+  assert.deepEqual(verdict.refused.map((r) => r.path), ['..', 'fine']);
+  assert.equal(archive.entries[0].refusalText, quodrel.refusalText(archive.entries[0].refusal));
+  assert.equal(archive.entries[1].refusal, 0);
+  assert.match(verdict.text, /ERROR! /);
+  archive.close();
+
+  const rows = [
+    { path: 'a:b', refusal: 8 }, // a name no extraction gives back
+    { path: 'x/../y', refusal: 1 },
+    { path: 'alpha.txt', refusal: 6 }, // listed twice
+  ];
+  for (const row of rows) {
+    const refused = [];
+    const made = quodrel.create([...tree, { path: row.path, data: encode('more') }], {
+      onEvent: (e) => { if (e.kind === EVENT.REFUSED) refused.push(e); },
+    });
+    assert.equal(made.complete, false);
+    assert.deepEqual(refused.map((e) => [e.path, e.refusal]), [[row.path, row.refusal]]);
+    assert.ok(Buffer.from(made.bytes).equals(Buffer.from(nativeArchive)), row.path);
+  }
+});
+
+test('a source that fails or falls short, or a cancel, ends the creation with its error', () => {
+  const rows = [
+    { data: { size: 10, read: (at, n) => encode('four').subarray(at, at + n) }, code: ERROR.CHANGED },
+    { data: { size: 4, read: () => encode('more than asked') }, code: ERROR.OPEN },
+    { data: { size: 10, read: () => { throw new Error('gone'); } }, code: ERROR.OPEN },
+    { data: encode('fine'), cancelAt: 3, code: ERROR.CANCELLED },
+  ];
+  for (const row of rows) {
+    let events = 0;
+    const onEvent = () => ++events === row.cancelAt;
+    assert.throws(() => quodrel.create([{ path: 'f', data: row.data }], { onEvent }),
+      (e) => e instanceof QuodrelError && e.code === row.code);
+    if (row.cancelAt) assert.equal(events, row.cancelAt);
+  }
+  // The module is whole after them: the next creation is as before.
+  assert.ok(Buffer.from(quodrel.create(tree).bytes).equals(Buffer.from(nativeArchive)));
+});
