@@ -34,4 +34,8 @@ for name in $(grep -oE 'quodrel_[a-z_]+' "$root/lib/quodrel.def") quodrel_web_re
 done
 clang++ --target=wasm32-wasi -mexec-model=reactor -Oz -L"$llvm/lib/wasm32-wasi" "${objects[@]}" \
     "${exports[@]}" -Wl,--export-table -Wl,--strip-all -Wl,--gc-sections -o "$out/quodrel.wasm"
+# The JavaScript module's package, as npm packs it: the module, its types and the wasm.
+mkdir -p "$out/package"
+cp "$root/web/quodrel.mjs" "$root/web/quodrel.d.ts" "$root/web/package.json" "$root/LICENSE" \
+    "$out/quodrel.wasm" "$out/package/"
 echo "$out/quodrel.wasm: $(stat -c %s "$out/quodrel.wasm") bytes"

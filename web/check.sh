@@ -17,3 +17,21 @@ if [ "$size" -gt 307200 ]; then
     exit 1
 fi
 QUODREL_WASM="$out/quodrel.wasm" QUODREL_PROGRAM="$program" node --test "$root/web/test/"
+
+# The package npm packs installs into a project, offline, and works there as imported.
+rm -rf "$out/consumer" "$out"/quodrel-*.tgz
+(cd "$out/package" && npm pack --silent --pack-destination "$out" >/dev/null)
+mkdir -p "$out/consumer"
+cd "$out/consumer"
+echo '{ "name": "consumer", "version": "1.0.0", "private": true, "type": "module" }' >package.json
+npm install --offline --no-audit --no-fund --silent "$out"/quodrel-*.tgz
+node --input-type=module -e '
+import { load } from "quodrel";
+const quodrel = await load();
+const made = quodrel.create([{ path: "a/b.txt", data: new TextEncoder().encode("packed") }]);
+const archive = quodrel.open(made.bytes);
+const read = new TextDecoder().decode(archive.read("a/b.txt"));
+if (!made.complete || read !== "packed" || archive.entries.length !== 2) process.exit(1);
+console.log("the installed package packs and reads");
+'
+

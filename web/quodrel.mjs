@@ -244,6 +244,32 @@ export class Quodrel {
     return this.open(new Uint8Array(await blob.arrayBuffer()), { ...options, name });
   }
 
+  // Opens the archive at `file` (Node): read through its descriptor as it is asked
+  // for, never read whole; the file is closed with the archive.
+  async openFile(file, options = {}) {
+    const fs = await import('node:fs');
+    const fd = fs.openSync(file, 'r');
+    try {
+      const { size } = fs.fstatSync(fd);
+      const archive = this.open({
+        size,
+        read: (offset, length) => {
+          const bytes = new Uint8Array(length);
+          return bytes.subarray(0, fs.readSync(fd, bytes, 0, length, offset));
+        },
+      }, { name: String(file), ...options });
+      const release = archive.release;
+      archive.release = () => {
+        release();
+        fs.closeSync(fd);
+      };
+      return archive;
+    } catch (error) {
+      fs.closeSync(fd);
+      throw error;
+    }
+  }
+
   // Creates an archive of `entries`: { path, data } for a file (a Uint8Array, or a
   // reader { size, read(offset, length) -> Uint8Array }), { path, folder: true } for a
   // folder; in any order, as quodrel -c would pack the same tree. Gives { bytes,

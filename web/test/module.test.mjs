@@ -89,7 +89,7 @@ test('an archive created from a list is byte-identical to -c of the same tree', 
   assert.ok(Buffer.concat(chunks).equals(Buffer.from(nativeArchive)));
 });
 
-test('a native archive opens from memory and through a reader, lists, reads and checks', () => {
+test('a native archive opens from memory, through a reader and from its file, lists, reads and checks', async () => {
   const fd = fs.openSync(path.join(work, 'tree.dat'), 'r');
   const size = fs.fstatSync(fd).size;
   const sources = [
@@ -102,8 +102,9 @@ test('a native archive opens from memory and through a reader, lists, reads and 
       },
     },
   ];
-  for (const source of sources) {
-    const archive = quodrel.open(source, { name: 'tree.dat', requireMagic: true });
+  const opened = sources.map((source) => quodrel.open(source, { name: 'tree.dat', requireMagic: true }));
+  opened.push(await quodrel.openFile(path.join(work, 'tree.dat'), { requireMagic: true }));
+  for (const archive of opened) {
     assert.equal(archive.hasMagic, true);
     const files = archive.entries.filter((e) => !e.folder || e.size !== 0);
     const paths = archive.entries.map((e) => e.path);
