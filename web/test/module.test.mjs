@@ -104,6 +104,7 @@ test('a native archive opens from memory, through a reader and from its file, li
   ];
   const opened = sources.map((source) => quodrel.open(source, { name: 'tree.dat', requireMagic: true }));
   opened.push(await quodrel.openFile(path.join(work, 'tree.dat'), { requireMagic: true }));
+  opened.push(await quodrel.openBlob(new Blob([nativeArchive]), { requireMagic: true }));
   for (const archive of opened) {
     assert.equal(archive.hasMagic, true);
     const files = archive.entries.filter((e) => !e.folder || e.size !== 0);
@@ -157,6 +158,8 @@ test('refusals are the program\'s: a hostile archive checked, names a tree canno
   assert.equal(archive.entries[1].refusal, 0);
   assert.match(verdict.text, /ERROR! /);
   archive.close();
+  assert.throws(() => quodrel.open(encode('plain text'), { requireMagic: true }),
+    (e) => e.code === ERROR.NOT_AN_ARCHIVE);
 
   const rows = [
     { path: 'a:b', refusal: 8 }, // a name no extraction gives back
