@@ -21,7 +21,7 @@ static int passed, failed;
             ++passed;                                                                              \
         } else {                                                                                   \
             ++failed;                                                                              \
-            fprintf(stderr, "%s:%d: %s\n", __FILE__, __LINE__, #condition);                        \
+            fprintf(stderr, "%s:%d: %s\n", __FILE__, __LINE__, #condition);                         \
         }                                                                                          \
     } while (0)
 
@@ -213,9 +213,9 @@ static void test_create_open_and_read(void) {
     /* -l and -t in the program's words. */
     options = options_for(&told, 1);
     CHECK(quodrel_list(archive, &options) == QUODREL_OK);
-    CHECK(strcmp(told.text,
-                 "    200000 big.bin\n         0 maps/\n         5 maps/a#b\n"
-                 "         3 maps/level1.map\n3 files, 1 directories, 200008 bytes\n") == 0);
+    CHECK(strcmp(told.text, "    200000 big.bin\n         0 maps/\n         5 maps/a#b\n"
+                            "         3 maps/level1.map\n3 files, 1 directories, 200008 bytes\n") ==
+          0);
     options = options_for(&told, 1);
     CHECK(quodrel_check(archive, &options) == QUODREL_OK);
     CHECK(strcmp(told.text, "3 files, 1 directories, 200008 bytes\n") == 0);
@@ -346,10 +346,10 @@ static void test_hostile_and_finding(void) {
         quodrel_error error;
         size_t index;
     } finds[] = {
-        {"cfg/run.sh", QUODREL_OK, 4}, /* the real one, not the refused name */
-        {"cfg", QUODREL_OK, 3},        /* the folder, not the clashing file */
+        {"cfg/run.sh", QUODREL_OK, 4},          /* the real one, not the refused name */
+        {"cfg", QUODREL_OK, 3},                 /* the folder, not the clashing file */
         {"cfg/", QUODREL_OK, 3},
-        {"../evil", QUODREL_ERROR_REFUSED, 0}, /* told by its refused folder */
+        {"../evil", QUODREL_ERROR_REFUSED, 0},  /* told by its refused folder */
         {"..", QUODREL_ERROR_REFUSED, 0},
         {"../evil/", QUODREL_ERROR_NOT_FOUND, QUODREL_NO_INDEX}, /* a file, asked as a folder */
         {"evil", QUODREL_ERROR_NOT_FOUND, QUODREL_NO_INDEX},
@@ -510,8 +510,8 @@ static void test_signals_stay_with_the_host(void) {
     for (int run = 0; run < 40; ++run) {
         char folder[32];
         snprintf(folder, sizeof folder, "signalled%d", run);
-        extracted =
-            extracted && quodrel_extract_archive(archive, folder, NULL, 0, &options) == QUODREL_OK;
+        extracted = extracted && quodrel_extract_archive(archive, folder, NULL, 0, &options) ==
+                                     QUODREL_OK;
     }
     g_stop_sending = 1;
     pthread_join(g_host_threads[1], NULL);
@@ -617,10 +617,10 @@ static void test_updating(void) {
     char buffer[8];
     size_t got = 0;
     CHECK(quodrel_find(archive, "maps/level1.map", &index) == QUODREL_OK &&
-          quodrel_read(archive, index, 0, buffer, sizeof buffer, &got) == QUODREL_OK && got == 4 &&
-          memcmp(buffer, "ONE!", 4) == 0);
+          quodrel_read(archive, index, 0, buffer, sizeof buffer, &got) == QUODREL_OK &&
+          got == 4 && memcmp(buffer, "ONE!", 4) == 0);
     CHECK(quodrel_find(archive, "maps/a#b", &index) == QUODREL_OK); /* kept */
-    CHECK(quodrel_find(archive, "new.txt", &index) == QUODREL_OK);  /* added */
+    CHECK(quodrel_find(archive, "new.txt", &index) == QUODREL_OK);   /* added */
     quodrel_close(archive);
     /* Not an archive: not updated, and left as it is. */
     write_file("not.dat", "plain text", 10);
