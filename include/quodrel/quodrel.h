@@ -30,6 +30,13 @@
  * contents (extract, create) start threads of their own and end them before they
  * return; those threads block every asynchronous signal, so the host's signal
  * handlers run on the host's threads.
+ *
+ * Built for WebAssembly (wasm32-wasi, `make web`), the library has one thread, the
+ * caller's, which does all the work, and no file system: the calls that take paths
+ * fail as they do for a file that cannot be opened, while archives open from memory
+ * or through a reader, and quodrel_create_listed writes them through a writer. There
+ * a table too large for the memory left is told as QUODREL_ERROR_NO_MEMORY; memory
+ * that runs out elsewhere ends the module, which has no other way to say so.
  */
 #ifndef QUODREL_QUODREL_H
 #define QUODREL_QUODREL_H
