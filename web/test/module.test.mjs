@@ -160,6 +160,13 @@ test('refusals are the program\'s: a hostile archive checked, names a tree canno
   archive.close();
   assert.throws(() => quodrel.open(encode('plain text'), { requireMagic: true }),
     (e) => e.code === ERROR.NOT_AN_ARCHIVE);
+  // A table larger than the module's memory could hold is told, not a trap.
+  const header = new Uint8Array(16);
+  header.set(encode('CHELALIC'));
+  new DataView(header.buffer).setInt32(8, 0x7fffffff, true);
+  const huge = { size: 2 ** 40, read: (at, n) => (at < 16 ? header.subarray(at, at + n) : new Uint8Array(n)) };
+  assert.throws(() => quodrel.open(huge), (e) => e.code === ERROR.NO_MEMORY);
+  assert.equal(quodrel.open(nativeArchive).entries.length, 12);
 
   const rows = [
     { path: 'a:b', refusal: 8 }, // a name no extraction gives back
