@@ -71,7 +71,7 @@ export declare class Archive {
 
 export type ListedEntry =
   | { path: string; folder: true }
-  | { path: string; folder?: false; data: Uint8Array | ArrayBuffer | Reader };
+  | { path: string; folder?: false; data: Uint8Array | ArrayBuffer | Reader | Blob };
 
 export interface CreateOptions {
   name?: string;
@@ -90,6 +90,12 @@ export declare class Quodrel {
     complete: boolean;
     text: string;
   };
+  /** As create, where Blobs that no FileReaderSync reads are read whole first. */
+  createAsync(entries: ListedEntry[], options?: CreateOptions): Promise<{
+    bytes: Uint8Array | null;
+    complete: boolean;
+    text: string;
+  }>;
   errorText(code: number): string;
   refusalText(refusal: number): string;
 }

@@ -270,6 +270,19 @@ export class Quodrel {
     }
   }
 
+  // As create, where files may be Blobs (Files) and no FileReaderSync reads them
+  // (a page's main thread, Node): each is read whole first.
+  async createAsync(entries, options = {}) {
+    const whole = [];
+    for (const entry of entries) {
+      const blob = typeof Blob !== 'undefined' && entry.data instanceof Blob;
+      const sync = typeof FileReaderSync !== 'undefined';
+      whole.push(blob && !sync
+        ? { ...entry, data: new Uint8Array(await entry.data.arrayBuffer()) } : entry);
+    }
+    return this.create(whole, options);
+  }
+
   // Creates an archive of `entries`: { path, data } for a file (a Uint8Array, or a
   // reader { size, read(offset, length) -> Uint8Array }), { path, folder: true } for a
   // folder; in any order, as quodrel -c would pack the same tree. Gives { bytes,
@@ -414,8 +427,19 @@ export class Archive {
   }
 }
 
-// What a listed file's bytes come from: a Uint8Array, or a reader.
+// What a listed file's bytes come from: a Uint8Array, a reader, or a Blob (a File)
+// where FileReaderSync reads its slices (a Worker).
 function sourceOf(data) {
+  if (typeof Blob !== 'undefined' && data instanceof Blob) {
+    if (typeof FileReaderSync === 'undefined')
+      throw new QuodrelError(ERROR.ARGUMENT, 'a Blob is read in a Worker, or by createAsync');
+    const sync = new FileReaderSync();
+    return {
+      size: data.size,
+      read: (offset, length) =>
+        new Uint8Array(sync.readAsArrayBuffer(data.slice(offset, offset + length))),
+    };
+  }
   if (data instanceof Uint8Array)
     return { size: data.length, read: (offset, length) => data.subarray(offset, offset + length) };
   if (data instanceof ArrayBuffer) return sourceOf(new Uint8Array(data));

@@ -781,6 +781,16 @@ static void test_listed_names_refused(void) {
               !quodrel_entry_is_folder(archive, 0));
         quodrel_close(archive);
     }
+    /* A file of 2 GiB or more breaks the format's limit: no archive at all. */
+    const quodrel_listed_entry huge[2] = {{"kept", 0, 4, &file},
+                                          {"huge", 0, (uint64_t)1 << 31, &file}};
+    struct told limit;
+    quodrel_options limit_options = options_for(&limit, 1);
+    memset(&g_sink, 0, sizeof g_sink);
+    file.calls = 0;
+    CHECK(quodrel_create_listed(huge, 2, read_source, write_sink, &g_sink, "h.dat",
+                                &limit_options) == QUODREL_ERROR_LIMIT &&
+          g_sink.size == 0 && limit.kinds[QUODREL_EVENT_REFUSED] == 1 && file.calls == 0);
     /* The words are the program's, naming the path. */
     quodrel_listed_entry colon[1] = {{"a:b", 0, 4, &file}};
     struct told told;

@@ -70,7 +70,7 @@ const folder = path.join(work, 'tree');
 writeTree(folder, tree);
 const nativeArchive = native(folder, 'tree.dat');
 
-test('an archive created from a list is byte-identical to -c of the same tree', () => {
+test('an archive created from a list is byte-identical to -c of the same tree', async () => {
   // In an order of the caller's own, either way round.
   for (const order of [tree, [...tree].reverse()]) {
     const events = [];
@@ -83,6 +83,11 @@ test('an archive created from a list is byte-identical to -c of the same tree', 
     const progress = events.filter((e) => e.kind === EVENT.PROGRESS).map((e) => e.entriesDone);
     assert.deepEqual(progress, [...progress].sort((a, b) => a - b));
   }
+  // From Blobs (a page's Files), read whole first where nothing reads them in slices.
+  const blobs = tree.map((e) => (e.folder ? e : { path: e.path, data: new Blob([e.data]) }));
+  assert.throws(() => quodrel.create(blobs), (e) => e.code === ERROR.ARGUMENT);
+  const fromBlobs = await quodrel.createAsync(blobs);
+  assert.ok(Buffer.from(fromBlobs.bytes).equals(Buffer.from(nativeArchive)));
   // Chunk by chunk, to a stream of the caller's.
   const chunks = [];
   assert.equal(quodrel.create(tree, { onChunk: (c) => chunks.push(c) }).bytes, null);
