@@ -84,7 +84,7 @@ export declare class Quodrel {
   readonly version: number;
   open(source: Uint8Array | ArrayBuffer | Reader, options?: OpenOptions): Archive;
   openBlob(blob: Blob, options?: OpenOptions): Promise<Archive>;
-  openFile(file: string, options?: OpenOptions): Promise<Archive>;
+  openFile(file: string | number | { fd: number }, options?: OpenOptions): Promise<Archive>;
   create(entries: ListedEntry[], options?: CreateOptions): {
     bytes: Uint8Array | null;
     complete: boolean;

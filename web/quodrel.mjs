@@ -168,16 +168,24 @@ export class Quodrel {
 
   // Runs an operation that tells events: `run(options)` gives its quodrel_error.
   // Returns the error and the words told; `onEvent(event)` returning true cancels.
+  // What `onEvent` throws cancels the operation (an exception must not unwind through
+  // the library), and is thrown again once it has returned.
   operation(onEvent, run) {
     const told = [];
+    let thrown = null;
     const listener = {
       onEvent: (at) => {
         const event = this.event(at);
         told.push(event.text);
-        return onEvent ? onEvent(event) === true : false;
+        try {
+          return onEvent ? onEvent(event) === true : false;
+        } catch (error) {
+          thrown ??= { error };
+          return true;
+        }
       },
     };
-    return this.withCallbacks(listener, (context) => {
+    const result = this.withCallbacks(listener, (context) => {
       const options = this.options(context);
       try {
         return { code: run(options), text: told.join('') };
@@ -185,6 +193,8 @@ export class Quodrel {
         this.x.free(options);
       }
     });
+    if (thrown) throw thrown.error;
+    return result;
   }
 
   // Opens an archive: its bytes (Uint8Array or ArrayBuffer, copied into the module),
@@ -244,11 +254,14 @@ export class Quodrel {
     return this.open(new Uint8Array(await blob.arrayBuffer()), { ...options, name });
   }
 
-  // Opens the archive at `file` (Node): read through its descriptor as it is asked
-  // for, never read whole; the file is closed with the archive.
+  // Opens the archive at `file` (Node): a path, a descriptor or a FileHandle, read
+  // through its descriptor as it is asked for, never read whole. A file opened here
+  // is closed with the archive; one the caller gave stays the caller's.
   async openFile(file, options = {}) {
     const fs = await import('node:fs');
-    const fd = fs.openSync(file, 'r');
+    const given = typeof file === 'number' ? file : typeof file?.fd === 'number' ? file.fd : null;
+    const fd = given ?? fs.openSync(file, 'r');
+    const owned = given === null;
     try {
       const { size } = fs.fstatSync(fd);
       const archive = this.open({
@@ -257,15 +270,15 @@ export class Quodrel {
           const bytes = new Uint8Array(length);
           return bytes.subarray(0, fs.readSync(fd, bytes, 0, length, offset));
         },
-      }, { name: String(file), ...options });
+      }, { name: owned ? String(file) : 'archive', ...options });
       const release = archive.release;
       archive.release = () => {
         release();
-        fs.closeSync(fd);
+        if (owned) fs.closeSync(fd);
       };
       return archive;
     } catch (error) {
-      fs.closeSync(fd);
+      if (owned) fs.closeSync(fd);
       throw error;
     }
   }
@@ -294,12 +307,18 @@ export class Quodrel {
     const strings = [];
     const sources = [];
     const chunks = [];
+    let thrown = null; // what onChunk threw: the writer failed, and it is thrown again
     const writer = {
       write: (data, size) => {
         const chunk = this.bytes().slice(data, data + size);
-        if (onChunk) onChunk(chunk);
-        else chunks.push(chunk);
-        return 0;
+        try {
+          if (onChunk) onChunk(chunk);
+          else chunks.push(chunk);
+          return 0;
+        } catch (error) {
+          thrown ??= { error };
+          return 1;
+        }
       },
     };
     try {
@@ -325,6 +344,7 @@ export class Quodrel {
       const result = this.withCallbacks(writer, (context) =>
         this.operation(onEvent, (options) => this.x.quodrel_create_listed(table, count,
           this.reader, this.writer, context, namePtr, options)));
+      if (thrown) throw thrown.error;
       if (result.code !== ERROR.OK && result.code !== ERROR.INCOMPLETE)
         throw new QuodrelError(result.code, `${name}: ${this.errorText(result.code)}`, result.text);
       return {

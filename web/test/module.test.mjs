@@ -110,6 +110,8 @@ test('a native archive opens from memory, through a reader and from its file, li
   const opened = sources.map((source) => quodrel.open(source, { name: 'tree.dat', requireMagic: true }));
   opened.push(await quodrel.openFile(path.join(work, 'tree.dat'), { requireMagic: true }));
   opened.push(await quodrel.openBlob(new Blob([nativeArchive]), { requireMagic: true }));
+  const handle = await fs.promises.open(path.join(work, 'tree.dat'));
+  opened.push(await quodrel.openFile(handle, { requireMagic: true }));
   for (const archive of opened) {
     assert.equal(archive.hasMagic, true);
     const files = archive.entries.filter((e) => !e.folder || e.size !== 0);
@@ -127,6 +129,7 @@ test('a native archive opens from memory, through a reader and from its file, li
     archive.close();
   }
   fs.closeSync(fd);
+  await handle.close(); // still the caller's after the archive closed
 });
 
 // An archive laid out by hand: one entry of each name given, files of 4 bytes.
@@ -203,6 +206,10 @@ test('a source that fails or falls short, or a cancel, ends the creation with it
       (e) => e instanceof QuodrelError && e.code === row.code);
     if (row.cancelAt) assert.equal(events, row.cancelAt);
   }
+  // What the caller's own callbacks throw ends the call and reaches the caller as it was.
+  const thrown = new Error('from the caller');
+  for (const options of [{ onEvent: () => { throw thrown; } }, { onChunk: () => { throw thrown; } }])
+    assert.throws(() => quodrel.create(tree, options), (e) => e === thrown);
   // The module is whole after them: the next creation is as before.
   assert.ok(Buffer.from(quodrel.create(tree).bytes).equals(Buffer.from(nativeArchive)));
 });
