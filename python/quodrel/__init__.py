@@ -72,7 +72,7 @@ class ErrorCode(enum.IntEnum):
     @property
     def text(self) -> str:
         """The error in a few English words, as the library puts it."""
-        return lib.quodrel_error_text(self.value).decode()
+        return str(lib.quodrel_error_text(self.value).decode())
 
 
 class Refusal(enum.IntEnum):
@@ -94,7 +94,7 @@ class Refusal(enum.IntEnum):
     @property
     def text(self) -> str:
         """The refusal in a few English words, as the library puts it."""
-        return lib.quodrel_refusal_text(self.value).decode()
+        return str(lib.quodrel_refusal_text(self.value).decode())
 
 
 class EventKind(enum.IntEnum):
@@ -512,8 +512,8 @@ class Archive:
                 reader.callback, reader.size, None, None, flags, ctypes.byref(handle)
             )
         else:
-            self.name = os.fsdecode(source)  # type: ignore[arg-type]
-            code = lib.quodrel_open(_fs(source), flags, ctypes.byref(handle))  # type: ignore[arg-type]
+            self.name = os.fsdecode(source)
+            code = lib.quodrel_open(_fs(source), flags, ctypes.byref(handle))
         if code != ErrorCode.OK:
             raise _error(code, self.name)
         self._handle: Optional[int] = handle.value

@@ -9,6 +9,7 @@ import os
 import pathlib
 import resource
 import shutil
+import signal
 import struct
 import subprocess
 import tempfile
@@ -349,6 +350,7 @@ class Failures(Tree):
             (quodrel.LimitError, lambda: quodrel.create(self.deep_tree(), self.path("x.dat")), None),
             (quodrel.NotUpdatedError, lambda: quodrel.update(hostile, self.tree), hostile),
             (quodrel.DescriptorsError, lambda: self.with_few_descriptors(), None),
+            (quodrel.WriteError, lambda: self.with_a_full_disk(), None),
         ]
         for kind, call, path in rows:
             with self.subTest(kind=kind.__name__, path=path):
@@ -378,6 +380,18 @@ class Failures(Tree):
             quodrel.create(self.tree, self.path("x.dat"))
         finally:
             resource.setrlimit(resource.RLIMIT_NOFILE, (soft, hard))
+
+    def with_a_full_disk(self):
+        # A file size limit makes writes fail as on a full disk (with the signal it
+        # would send ignored, as the program's callers may have it).
+        old_handler = signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+        soft, hard = resource.getrlimit(resource.RLIMIT_FSIZE)
+        resource.setrlimit(resource.RLIMIT_FSIZE, (4096, hard))
+        try:
+            quodrel.create(self.tree, self.path("x.dat"))
+        finally:
+            resource.setrlimit(resource.RLIMIT_FSIZE, (soft, hard))
+            signal.signal(signal.SIGXFSZ, old_handler)
 
     def test_a_hostile_archive_is_refused_entry_by_entry(self):
         hostile = self.write("hostile.dat", hostile_archive())
