@@ -10,7 +10,11 @@
 The module stands on libquodrel.so.2 (the libquodrel2 package), or on the file the
 environment variable QUODREL_LIBRARY names. Every failure raises a subclass of
 quodrel.Error; what an operation did, refused or could not do reaches `on_event` as
-Event objects, and `on_event` returning True (or raising) cancels the operation.
+Event objects, and `on_event` returning True (or raising) cancels the operation as
+an interrupt stops the quodrel program: nothing half-written is left and an existing
+archive is kept (a cancel once the work is done, at a creation's END, changes nothing).
+Ctrl+C during a call cancels it the same way and raises KeyboardInterrupt once it has
+stopped.
 """
 
 from __future__ import annotations
@@ -19,7 +23,9 @@ import ctypes
 import enum
 import io
 import os
+import stat
 import threading
+import _thread
 from dataclasses import dataclass
 from typing import (
     IO,
@@ -31,6 +37,7 @@ from typing import (
     Optional,
     Sequence,
     Type,
+    TypeVar,
     Union,
 )
 
@@ -40,6 +47,8 @@ from ._native import NO_INDEX, lib
 __version__ = "2.1.0"
 
 PathLike = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
+_T = TypeVar("_T")
+_MOST = (1 << 64) - 1  # the largest offset, index or count the C interface takes
 Source = Union[PathLike, bytes, bytearray, memoryview, IO[bytes]]
 
 
@@ -131,12 +140,87 @@ def _text(raw: bytes) -> str:
     return raw.decode("utf-8", "surrogateescape")
 
 
+def _argument(detail: str, path: Optional[str] = None) -> "Error":
+    return _error(ErrorCode.ARGUMENT, path, detail=detail)
+
+
+def _no_nul(raw: bytes, given: Any) -> bytes:
+    # C ends a string at its first NUL: a path holding one would name another path.
+    if b"\0" in raw:
+        raise _argument(f"a path holding a NUL character: {given!r}")
+    return raw
+
+
 def _name(text: Union[str, bytes]) -> bytes:
-    return text if isinstance(text, bytes) else text.encode("utf-8", "surrogateescape")
+    """An entry's path as the library takes it: UTF-8 (a str), or bytes as they are."""
+    if isinstance(text, bytes):
+        return _no_nul(text, text)
+    if not isinstance(text, str):
+        raise _argument(f"a path is a str or bytes, not {type(text).__name__}")
+    try:
+        return _no_nul(text.encode("utf-8", "surrogateescape"), text)
+    except UnicodeEncodeError:
+        raise _argument(f"a path that UTF-8 cannot hold: {text!r}") from None
 
 
 def _fs(path: PathLike) -> bytes:
-    return os.fsencode(path)
+    """A path on disk as the system takes it."""
+    try:
+        raw = os.fsencode(path)
+    except (TypeError, UnicodeEncodeError):
+        raise _argument(f"not a path: {path!r}") from None
+    return _no_nul(raw, path)
+
+
+def _whole(value: Any, what: str, most: int = _MOST) -> int:
+    if isinstance(value, bool) or not isinstance(value, int) or not 0 <= value <= most:
+        raise _argument(f"{what} must be a whole number from 0 to {most}, not {value!r}")
+    return value
+
+
+def _off_main(call: Callable[[], _T], stop: Callable[[BaseException], None]) -> _T:
+    """Runs a library call that calls back into Python. Python runs signal handlers
+    (Ctrl+C's KeyboardInterrupt) on the main thread, at any line, also inside a
+    callback, where ctypes would swallow the exception and hand the library a garbage
+    result. So on the main thread the call runs on a thread of its own while the main
+    thread waits: an exception a handler raises there stops the call through `stop`
+    (the callbacks then cancel, or fail the read), and is raised once it has returned."""
+    if threading.current_thread() is not threading.main_thread():
+        return call()
+    outcome: List[Any] = []
+    # The worker releases `finished` once `outcome` holds its result. (A plain lock: an
+    # exception that interrupts Thread.join or Event.wait can leave them wrong: a
+    # running thread taken for ended, a condition's lock released twice.)
+    finished = _thread.allocate_lock()
+    finished.acquire()
+
+    def work() -> None:
+        try:
+            outcome.append((True, call()))
+        except BaseException as error:  # noqa: B902 - handed to the waiting thread
+            outcome.append((False, error))
+        finally:
+            finished.release()
+
+    worker = threading.Thread(target=work, name="quodrel call")
+    interrupted: Optional[BaseException] = None
+    while not outcome:
+        try:
+            if worker.ident is None:
+                worker.start()
+            finished.acquire()
+        except BaseException as error:  # noqa: B902 - a signal handler's, told to the call
+            if interrupted is None:
+                interrupted = error
+                stop(error)
+            if worker.ident is None:
+                raise  # it never started
+    if interrupted is not None:
+        raise interrupted
+    done, value = outcome[0]
+    if not done:
+        raise value
+    return value  # type: ignore[no-any-return]
 
 
 def _enum(kind: Type[enum.IntEnum], value: int) -> Any:
@@ -217,7 +301,7 @@ class Error(Exception):
             self.code = code
 
 
-class ArgumentError(Error, ValueError):
+class ArgumentError(Error, ValueError, TypeError):
     code = ErrorCode.ARGUMENT
 
 
@@ -397,10 +481,12 @@ class _Run:
     them (problems, differences, the totals). on_event returning true, or raising,
     cancels the operation; what it raised is raised again when the call returns."""
 
-    def __init__(self, on_event: Optional[OnEvent], threads: int):
-        if not isinstance(threads, int) or threads < 0:
-            raise _error(ErrorCode.ARGUMENT, None, detail=f"threads must be 0 or more, not {threads!r}")
+    def __init__(self, on_event: Optional[OnEvent], threads: int, archive: Optional["Archive"] = None):
+        _whole(threads, "threads", 0xFFFFFFFF)
+        if on_event is not None and not callable(on_event):
+            raise _argument(f"on_event must be callable, not {on_event!r}")
         self.on_event = on_event
+        self.reader = archive._reader if archive is not None else None
         self.problems: List[Event] = []
         self.differences: List[Event] = []
         self.end: Optional[Event] = None
@@ -413,6 +499,8 @@ class _Run:
 
     def _told(self, _context: Any, raw: Any) -> int:
         try:
+            if self.raised is not None or (self.reader and self.reader.interrupt):
+                return 1
             event = _event(raw.contents)
             if event.kind in (EventKind.REFUSED, EventKind.FAILED):
                 self.problems.append(event)
@@ -428,12 +516,22 @@ class _Run:
             self.raised = raised
             return 1
 
+    def stop(self, error: BaseException) -> None:
+        if self.raised is None:
+            self.raised = error
+
+    def call(self, function: Callable[[], int]) -> int:
+        """Runs the library's call with this run's callback (see _off_main)."""
+        return _off_main(function, self.stop)
+
     def summary(self) -> Summary:
         end = self.end
         return Summary(end.files, end.folders, end.bytes_done) if end else Summary(0, 0, 0)
 
     def finish(self, code: int, path: Optional[str], allowed: Sequence[int] = ()) -> Summary:
         """Raises what the operation's result says, or gives its totals."""
+        if self.reader is not None:
+            self.reader.raise_interrupt()
         if self.raised is not None:
             raise self.raised
         if code == ErrorCode.OK or code in allowed:
@@ -449,35 +547,75 @@ class _Run:
         raise error
 
 
+def _plain_file(stream: Any) -> bool:
+    """Whether the object reads a regular file through its descriptor as it is (not a
+    decompressing or otherwise transforming stream over one)."""
+    raw = stream.raw if isinstance(stream, (io.BufferedReader, io.BufferedRandom)) else stream
+    try:
+        return isinstance(raw, io.FileIO) and stat.S_ISREG(os.fstat(raw.fileno()).st_mode)
+    except (OSError, ValueError):
+        return False
+
+
 class _Reader:
-    """A binary file object as an archive: read at an offset with os.pread where the
-    object has a descriptor, else by seek and read under a lock (the library may read
-    from several threads at once)."""
+    """A binary file object as an archive. A plain file is read at offsets through a
+    descriptor of the archive's own (a copy: the caller may close theirs); anything else
+    by seek and read under a lock (the library may read from several threads at once).
+    A read that fails, or gives more than was asked or no bytes, is a failed read; an
+    interrupt (KeyboardInterrupt, SystemExit) inside one is raised after the call."""
 
     def __init__(self, stream: IO[bytes]):
         self.stream = stream
         self.lock = threading.Lock()
-        try:
-            self.fd: Optional[int] = stream.fileno()
-            os.pread(self.fd, 0, 0)
-        except (AttributeError, OSError, io.UnsupportedOperation):
-            self.fd = None
-        with self.lock:
-            self.size = stream.seek(0, io.SEEK_END)
+        self.fd: Optional[int] = None
+        self.interrupt: Optional[BaseException] = None
+        self.failure: Optional[Exception] = None
+        if _plain_file(stream):
+            self.fd = os.dup(stream.fileno())
+            self.size = os.fstat(self.fd).st_size
+        else:
+            try:
+                with self.lock:
+                    self.size = stream.seek(0, io.SEEK_END)
+            except (OSError, ValueError, AttributeError) as error:
+                raise _argument(f"the file object cannot seek ({error}): an archive is read at offsets") from None
         self.callback = _native.READ_AT(self._read_at)
 
     def _read_at(self, _context: Any, buffer: int, size: int, offset: int) -> int:
         try:
+            if self.interrupt is not None:
+                return -1
             if self.fd is not None:
-                data = os.pread(self.fd, size, offset)
+                data: Any = os.pread(self.fd, size, offset)
             else:
                 with self.lock:
                     self.stream.seek(offset)
                     data = self.stream.read(size)
-            ctypes.memmove(buffer, data, len(data))
-            return len(data)
-        except BaseException:  # noqa: B902 - the library is told the read failed
+            view = memoryview(data).cast("B")  # bytes or any bytes-like object; not a str
+            if len(view) > size:
+                raise ValueError(f"the file object gave {len(view)} bytes where {size} were asked")
+            ctypes.memmove(buffer, view.tobytes() if not isinstance(data, bytes) else data, len(view))
+            return len(view)
+        except Exception as error:  # noqa: B902 - the library is told the read failed
+            self.failure = error
             return -1
+        except BaseException as error:  # noqa: B902 - raised again after the call
+            self.interrupt = error
+            return -1
+
+    def stop(self, error: BaseException) -> None:
+        if self.interrupt is None:
+            self.interrupt = error
+
+    def raise_interrupt(self) -> None:
+        error, self.interrupt = self.interrupt, None
+        if error is not None:
+            raise error
+
+    def close(self) -> None:
+        if self.fd is not None:
+            os.close(self.fd)
+            self.fd = None
 
 
 class Archive:
@@ -490,10 +628,15 @@ class Archive:
         self._users = 0
         self._closing = False
         self._keep: Any = None
+        self._reader: Optional[_Reader] = None
+        self._handle: Optional[int] = None
         flags = 1 if require_magic else 0
         handle = _native.ARCHIVE()
         if isinstance(source, (bytes, bytearray, memoryview)):
-            view = memoryview(source).cast("B")
+            try:
+                view = memoryview(source).cast("B")
+            except TypeError as error:
+                raise _argument(f"the archive's bytes: {error}") from None
             if isinstance(source, bytes) or view.readonly:
                 data = bytes(view) if not isinstance(source, bytes) else source
                 pointer = ctypes.cast(ctypes.c_char_p(data), ctypes.c_void_p)
@@ -506,17 +649,32 @@ class Archive:
             code = lib.quodrel_open_memory(pointer, len(view), None, flags, ctypes.byref(handle))
         elif hasattr(source, "read") and hasattr(source, "seek"):
             reader = _Reader(source)  # type: ignore[arg-type]
-            self._keep = reader
+            self._reader = reader
             self.name = str(getattr(source, "name", "archive"))
-            code = lib.quodrel_open_reader(
-                reader.callback, reader.size, None, None, flags, ctypes.byref(handle)
-            )
+            try:
+                code = _off_main(
+                    lambda: int(
+                        lib.quodrel_open_reader(
+                            reader.callback, reader.size, None, None, flags, ctypes.byref(handle)
+                        )
+                    ),
+                    reader.stop,
+                )
+                reader.raise_interrupt()
+            except BaseException:
+                reader.close()
+                raise
+            if code != ErrorCode.OK:
+                reader.close()
+                failed = _error(code, self.name)
+                failed.__cause__ = reader.failure
+                raise failed
         else:
             self.name = os.fsdecode(source)
             code = lib.quodrel_open(_fs(source), flags, ctypes.byref(handle))
         if code != ErrorCode.OK:
             raise _error(code, self.name)
-        self._handle: Optional[int] = handle.value
+        self._handle = handle.value
 
     # An archive is closed only when no call on it runs: close() during a read (on
     # another thread) waits for nothing, and the last call out closes it.
@@ -537,6 +695,19 @@ class Archive:
         handle, self._handle = self._handle, None
         if handle is not None:
             lib.quodrel_close(handle)
+            if self._reader is not None:
+                self._reader.close()
+            self._keep = None  # a bytearray given is the caller's to resize again
+
+    def _reading(self, call: Callable[[], int]) -> int:
+        """A call that may read the archive: through a file object's reader, off the
+        main thread (see _off_main), with an interrupt in a read raised after it."""
+        reader = self._reader
+        if reader is None:
+            return call()
+        code = _off_main(call, reader.stop)
+        reader.raise_interrupt()
+        return code
 
     def close(self) -> None:
         with self._lock:
@@ -593,6 +764,8 @@ class Archive:
         )
 
     def __getitem__(self, index: int) -> Entry:
+        if isinstance(index, bool) or not isinstance(index, int):
+            raise _argument(f"an entry's index is a whole number, not {index!r}")
         handle = self._enter()
         try:
             count = lib.quodrel_entry_count(handle)
@@ -638,15 +811,20 @@ class Archive:
             self._leave()
 
     def _file(self, item: Union[str, bytes, Entry, int]) -> Entry:
-        if isinstance(item, Entry):
-            entry = item
-        elif isinstance(item, int):
-            entry = self[item]
-        else:
+        if isinstance(item, (Entry, int)) and not isinstance(item, bool):
+            # (an Entry as this archive has it, whatever the object says)
+            index = item.index if isinstance(item, Entry) else item
+            try:
+                entry = self[index]
+            except IndexError as error:
+                raise _argument(str(error), self.name) from None
+        elif isinstance(item, (str, bytes)):
             found = self.find(item)
             if found is None:
                 raise _error(ErrorCode.NOT_FOUND, _text(_name(item)))
             entry = found
+        else:
+            raise _argument(f"a file is named by its path, Entry or index, not {item!r}")
         if entry.is_folder:
             raise _error(ErrorCode.NOT_A_FILE, entry.path)
         return entry
@@ -655,25 +833,38 @@ class Archive:
         """Reads file bytes from `offset` into a writable buffer; returns how many
         (fewer only at the file's end)."""
         entry = self._file(item)
-        return self._read_into(entry, offset, memoryview(buffer).cast("B"))
+        try:
+            view = memoryview(buffer).cast("B")
+        except TypeError as error:
+            raise _argument(f"the buffer: {error}", entry.path) from None
+        return self._read_into(entry, offset, view)
 
-    def _read_into(self, entry: Entry, offset: int, view: memoryview) -> int:
-        if offset < 0:
-            raise _error(ErrorCode.ARGUMENT, entry.path, detail=f"a negative offset, {offset}")
-        if len(view) == 0:
-            return 0
-        if view.readonly:
-            raise _error(ErrorCode.ARGUMENT, entry.path, detail="the buffer is read-only")
-        target = (ctypes.c_char * len(view)).from_buffer(view)
+    def _read_into(self, entry: Entry, offset: int, view: Optional[memoryview]) -> int:
+        """Reads into `view` (None: reads nothing, but the library checks the entry)."""
+        _whole(offset, "the offset")
+        if view is not None and view.readonly:
+            raise _argument("the buffer is read-only", entry.path)
+        target = (ctypes.c_char * len(view)).from_buffer(view) if view else None
         got = ctypes.c_size_t(0)
         handle = self._enter()
         try:
-            code = lib.quodrel_read(handle, entry.index, offset, target, len(view), ctypes.byref(got))
+            code = self._reading(
+                lambda: int(
+                    lib.quodrel_read(
+                        handle, entry.index, offset, target, len(view) if view else 0, ctypes.byref(got)
+                    )
+                )
+            )
         finally:
             self._leave()
             del target
         if code != ErrorCode.OK:
-            raise _error(code, entry.path)
+            error = _error(code, entry.path)
+            if isinstance(error, RefusedError):
+                error.entry = entry
+            if self._reader is not None and code == ErrorCode.READ:
+                error.__cause__ = self._reader.failure
+            raise error
         return got.value
 
     def read(
@@ -683,8 +874,10 @@ class Archive:
         extraction writes it, or by Entry or index, whatever its refusal. Raises
         NotFoundError, NotAFileError, RefusedError or ReadError."""
         entry = self._file(item)
-        if offset < 0 or (size is not None and size < 0):
-            raise _error(ErrorCode.ARGUMENT, entry.path, detail="a negative offset or size")
+        _whole(offset, "the offset")
+        if size is not None:
+            _whole(size, "the size")
+        self._read_into(entry, offset, None)  # refused, or unreadable, before any memory is taken
         left = max(entry.size - offset, 0)
         want = left if size is None else min(size, left)
         buffer = bytearray(want)
@@ -697,7 +890,8 @@ class Archive:
         """A file of the archive as a readable, seekable binary file object that reads
         the archive as it goes, so a large file streams in small memory."""
         entry = self._file(item)
-        return io.BufferedReader(_EntryFile(self, entry), buffer_size)
+        self._read_into(entry, 0, None)
+        return io.BufferedReader(_EntryFile(self, entry), _whole(buffer_size, "the buffer size", 1 << 30) or 1)
 
     def check(self) -> List[Entry]:
         """The entries extraction on this system would refuse (empty: it would write
@@ -766,7 +960,11 @@ def _paths(paths: Optional[Sequence[Union[str, bytes]]]) -> Any:
         return None, 0
     if isinstance(paths, (str, bytes)):
         paths = [paths]
-    chosen = [_name(path) for path in paths]
+    try:
+        given = list(paths)
+    except TypeError:
+        raise _argument(f"paths is a list of paths, not {paths!r}") from None
+    chosen = [_name(path) for path in given]
     if not chosen:
         raise _error(ErrorCode.ARGUMENT, None, detail="no paths chosen (None extracts everything)")
     return (ctypes.c_char_p * len(chosen))(*chosen), len(chosen)
@@ -785,17 +983,25 @@ def extract(
     it; "*" and "?" match within one part). Nothing is written outside `folder` and
     nothing half-written stays. Raises IncompleteError when an entry was refused or
     not written or a path matched nothing (its `problems` say which)."""
-    run = _Run(on_event, threads)
+    run = _Run(on_event, threads, archive if isinstance(archive, Archive) else None)
     chosen, count = _paths(paths)
+    destination = _fs(folder)
     if isinstance(archive, Archive):
         handle = archive._enter()
         try:
-            code = lib.quodrel_extract_archive(handle, _fs(folder), chosen, count, ctypes.byref(run.options))
+            code = run.call(
+                lambda: int(
+                    lib.quodrel_extract_archive(handle, destination, chosen, count, ctypes.byref(run.options))
+                )
+            )
         finally:
             archive._leave()
         name = archive.name
     else:
-        code = lib.quodrel_extract(_fs(archive), _fs(folder), chosen, count, ctypes.byref(run.options))
+        source = _fs(archive)
+        code = run.call(
+            lambda: int(lib.quodrel_extract(source, destination, chosen, count, ctypes.byref(run.options)))
+        )
         name = os.fsdecode(archive)
     where = os.fsdecode(folder) if code == ErrorCode.DESTINATION else name
     return run.finish(code, where)
@@ -808,7 +1014,8 @@ def create(
     does (the same bytes), put in place only when complete. Raises IncompleteError
     when the archive was written but something was left out."""
     run = _Run(on_event, threads)
-    code = lib.quodrel_create(_fs(folder), _fs(archive), ctypes.byref(run.options))
+    source, target = _fs(folder), _fs(archive)
+    code = run.call(lambda: int(lib.quodrel_create(source, target, ctypes.byref(run.options))))
     where = os.fsdecode(folder) if code in (ErrorCode.OPEN, ErrorCode.LIMIT) else os.fsdecode(archive)
     return run.finish(code, where)
 
@@ -820,7 +1027,8 @@ def update(
     does: the folder's files replace or join the archive's, the rest stays. Raises
     NotUpdatedError (the archive left as it is) when the archive is not sound."""
     run = _Run(on_event, threads)
-    code = lib.quodrel_update(_fs(archive), _fs(folder), ctypes.byref(run.options))
+    target, source = _fs(archive), _fs(folder)
+    code = run.call(lambda: int(lib.quodrel_update(target, source, ctypes.byref(run.options))))
     where = os.fsdecode(folder) if code == ErrorCode.OPEN else os.fsdecode(archive)
     return run.finish(code, where)
 
@@ -835,15 +1043,17 @@ def compare(
     """Compares an archive with the tree below `folder` as `quodrel -d` does, writing
     nothing: the DIFFERENCE events, one per path where they differ (empty when they
     are the same). Raises IncompleteError when something could not be compared."""
-    run = _Run(on_event, threads)
     if isinstance(archive, Archive):
         opened, name = archive, archive.name
-    else:
-        opened, name = Archive(archive), os.fsdecode(archive)
+    else:  # a path, also as bytes (as extract takes it), never the archive's bytes
+        name = os.fsdecode(_fs(archive))
+        opened = Archive(name)
+    run = _Run(on_event, threads, opened)
+    source = _fs(folder)
     try:
         handle = opened._enter()
         try:
-            code = lib.quodrel_compare(handle, _fs(folder), ctypes.byref(run.options))
+            code = run.call(lambda: int(lib.quodrel_compare(handle, source, ctypes.byref(run.options))))
         finally:
             opened._leave()
     finally:

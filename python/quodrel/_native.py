@@ -72,7 +72,7 @@ class Options(Structure):
 
 
 ARCHIVE = c_void_p
-_SIGNATURES = {
+_SIGNATURES = {  # (quodrel_version first: a file without it is no libquodrel at all)
     "quodrel_version": (c_uint, []),
     "quodrel_error_text": (c_char_p, [c_int]),
     "quodrel_refusal_text": (c_char_p, [c_int]),
@@ -125,9 +125,8 @@ def _load() -> ctypes.CDLL:
         try:
             call = getattr(library, function)
         except AttributeError:
-            raise ImportError(
-                f"quodrel: {name} has no {function}: it is older than libquodrel 2.1"
-            ) from None
+            what = "is no libquodrel" if function == "quodrel_version" else "is older than libquodrel 2.1"
+            raise ImportError(f"quodrel: {name} has no {function}: it {what}") from None
         call.restype = result
         call.argtypes = arguments
     version = library.quodrel_version()

@@ -3,6 +3,7 @@ QUODREL_LIBRARY, or an unpacked package's), and against the quodrel program that
 QUODREL_EXE names: what the module gives must be what the program does."""
 
 import gc
+import gzip
 import hashlib
 import io
 import os
@@ -12,8 +13,10 @@ import shutil
 import signal
 import struct
 import subprocess
+import sys
 import tempfile
 import threading
+import time
 import unittest
 
 import quodrel
@@ -428,6 +431,160 @@ class Failures(Tree):
         self.assertEqual(raised.exception.summary, quodrel.Summary(1, 1, 3))
         self.assertEqual(sorted(os.listdir(self.path("out"))), ["ok"])
         self.assertEqual(os.listdir(self.path("out/ok")), ["fine.txt"])
+
+
+class Misuse(Tree):
+    """What a caller gets wrong, or a signal does, never acts on another path, gives
+    other bytes or crashes: it raises."""
+
+    def test_a_nul_in_a_path_is_refused_not_cut_short(self):
+        archive = quodrel.open(self.archive)
+        self.addCleanup(archive.close)
+        rows = [  # the call, what must not exist after it
+            (lambda: archive.read("a.txt\0x"), None),
+            (lambda: archive.find(b"a.txt\0x"), None),
+            (lambda: quodrel.open(self.archive + "\0x"), None),
+            (lambda: quodrel.extract(self.archive, self.path("out") + "\0x"), "out"),
+            (lambda: quodrel.extract(self.archive, self.path("chosen"), ["a.txt\0x"]), "chosen"),
+            (lambda: quodrel.create(self.tree, self.path("new.dat") + "\0x"), "new.dat"),
+            (lambda: quodrel.update(self.archive, self.tree + "\0x"), None),
+            (lambda: quodrel.compare(self.archive, self.tree + "\0x"), None),
+        ]
+        for number, (call, absent) in enumerate(rows):
+            with self.subTest(row=number):
+                with self.assertRaises(quodrel.ArgumentError) as raised:
+                    call()
+                self.assertIn("NUL", str(raised.exception))
+                if absent:
+                    self.assertFalse(os.path.exists(self.path(absent)))
+
+    def test_reads_never_give_other_bytes(self):
+        hostile = quodrel.open(
+            archive_bytes(
+                [(0, 3, 0, 0, b"good", None), (3, -5, 0, 0, b"negative", None), (3, 1000, 0, 0, b"cut", None)],
+                data=b"abcdefg",
+            )
+        )
+        archive = quodrel.open(self.archive)
+        a_txt = archive.find("a.txt")
+        forged = quodrel.Entry(a_txt.index, "a.txt", 10**9, False, quodrel.Refusal.WRITTEN)
+        rows = [  # the call, the error it raises (None: what it gives)
+            (lambda: hostile.read(1), quodrel.RefusedError, None),
+            (lambda: hostile.read(2, 2000), quodrel.RefusedError, None),
+            (lambda: hostile.open(2), quodrel.RefusedError, None),
+            (lambda: archive.read_into("a.txt", 2**64 + 1, bytearray(4)), quodrel.ArgumentError, None),
+            (lambda: archive.read(a_txt, -1), quodrel.ArgumentError, None),
+            (lambda: archive.read(2**64 + a_txt.index), quodrel.ArgumentError, None),
+            (lambda: archive.read(True), quodrel.ArgumentError, None),
+            (lambda: archive.read(1.0), quodrel.ArgumentError, None),
+            (lambda: quodrel.extract(self.archive, self.path("x"), [1]), quodrel.ArgumentError, None),
+            (lambda: quodrel.extract(self.archive, self.path("x"), on_event=1), quodrel.ArgumentError, None),
+            (lambda: archive.read(forged), None, b"hello\n"),
+            (lambda: quodrel.compare(os.fsencode(self.archive), self.tree), None, []),
+        ]
+        for number, (call, error, expected) in enumerate(rows):
+            with self.subTest(row=number):
+                if error is None:
+                    self.assertEqual(call(), expected)
+                else:
+                    self.assertRaises(error, call)
+        with self.assertRaises(quodrel.RefusedError) as raised:
+            hostile.read(2)
+        self.assertEqual(raised.exception.refusal, quodrel.Refusal.DATA_CUT_SHORT)
+        self.assertFalse(os.path.exists(self.path("x")))
+
+    def test_a_lying_reader_is_a_read_error_never_a_crash(self):
+        readers = {  # what its read(n) gives
+            "more than asked": "super().read(n) + bytes(100000)",
+            "all the rest": "super().read()",
+            "a str": "'x' * n",
+            "raises": "1 / 0",
+        }
+        for name, body in readers.items():
+            with self.subTest(reader=name):
+                code = (
+                    "import io, quodrel\n"
+                    "class Lying(io.BytesIO):\n"
+                    "    armed = False\n"
+                    f"    def read(self, n=-1): return {body} if self.armed else super().read(n)\n"
+                    f"source = Lying(open({self.archive!r}, 'rb').read())\n"
+                    "archive = quodrel.open(source)\n"
+                    "source.armed = True\n"
+                    "try: archive.read('sub/b.bin')\n"
+                    "except quodrel.ReadError: print('ReadError')\n"
+                )
+                done = subprocess.run([sys.executable, "-c", code], capture_output=True, check=False)
+                self.assertEqual((done.returncode, done.stdout), (0, b"ReadError\n"), done.stderr[-300:])
+
+    def test_a_file_object_is_read_as_it_reads(self):
+        with open(self.archive, "rb") as stream:
+            archive = quodrel.open(stream)
+        self.addCleanup(archive.close)
+        with open(self.write("other.dat", b"X" * len(self.read("tree.dat"))), "rb"):
+            # (the caller's descriptor number is free again, and taken by another file)
+            self.assertEqual(archive.read("a.txt"), b"hello\n")
+        with open(self.write("tree.dat.gz", gzip.compress(self.read("tree.dat"))), "rb") as raw:
+            with quodrel.open(gzip.open(raw)) as unpacked:
+                self.assertEqual(unpacked.read("sub/b.bin"), self.files["sub/b.bin"])
+
+    def test_an_interrupt_stops_the_call_and_is_raised(self):
+        # Ctrl+C arrives while the library works (here: sent at its first event): the
+        # call stops as a cancel does, and KeyboardInterrupt is raised when it has.
+        old = self.write("kept.dat", b"an older archive")
+
+        interrupted = threading.Event()
+
+        def handler(*_):
+            interrupted.set()
+            raise KeyboardInterrupt
+
+        # A handler runs on the main thread, at any line: never inside a callback the
+        # library made (where ctypes would swallow its exception), so no callback runs
+        # there.
+        on_main_thread = []
+
+        def interrupt_at_first_event():
+            def told(event):
+                on_main_thread.append(threading.current_thread() is threading.main_thread())
+                if event.kind == quodrel.EventKind.BEGIN:
+                    interrupted.clear()
+                    os.kill(os.getpid(), signal.SIGINT)
+                    interrupted.wait(10)  # (the main thread's handler has run)
+                    time.sleep(0.05)
+
+            return told
+
+        class Interrupting(io.BytesIO):
+            armed = False
+
+            def read(self, n=-1):
+                on_main_thread.append(threading.current_thread() is threading.main_thread())
+                if self.armed:
+                    raise KeyboardInterrupt
+                return super().read(n)
+
+        source = Interrupting(self.read("tree.dat"))
+        from_stream = quodrel.open(source)
+        self.addCleanup(from_stream.close)
+        rows = [  # what is interrupted, the folder it writes
+            (lambda: quodrel.create(self.tree, old, on_event=interrupt_at_first_event(), threads=1), None),
+            (lambda: quodrel.extract(self.archive, self.path("out1"), on_event=interrupt_at_first_event()), "out1"),
+            (lambda: from_stream.read("sub/b.bin"), None),
+            (lambda: from_stream.extract(self.path("out2"), threads=1), "out2"),
+        ]
+        self.addCleanup(signal.signal, signal.SIGINT, signal.signal(signal.SIGINT, handler))
+        for number, (call, folder) in enumerate(rows):
+            with self.subTest(row=number):
+                source.armed = number >= 2
+                with self.assertRaises(KeyboardInterrupt):
+                    call()
+                self.assertEqual(self.read("kept.dat"), b"an older archive")
+                for parent, _, names in os.walk(self.path(folder or "nothing")):
+                    for name in names:  # every file written is whole
+                        path = os.path.join(parent, name)
+                        self.assertEqual(self.read(path), self.files[os.path.relpath(path, self.path(folder))])
+        self.assertTrue(on_main_thread)
+        self.assertNotIn(True, on_main_thread)
 
 
 if __name__ == "__main__":
