@@ -68,12 +68,15 @@ install:
 	@cmake --install $(BUILD) --prefix $(PREFIX)
 	@chown --reference=$(BUILD) $(BUILD)/install_manifest.txt 2>/dev/null || true
 
-# A Debian package of the Linux program and a zip of the Windows one, in dist/.
+# The Debian packages (the programs at the program's version; the library, its
+# development files and the Python module at the library's) and a zip of the Windows
+# program, in dist/.
 DIST = dist
 package:
 	@scripts/deps.sh package
 	@$(MAKE) compile windows
 	@cd $(BUILD) && cpack -B $(abspath $(DIST)) >/dev/null
+	@cd $(BUILD) && cpack -D QUODREL_PACKAGES=library -B $(abspath $(DIST)) >/dev/null
 	@cd $(WINDOWS) && cpack -B $(abspath $(DIST)) >/dev/null
 	@rm -rf $(DIST)/_CPack_Packages
 	@ls -1 $(DIST)/*.deb $(DIST)/*.zip

@@ -23,8 +23,9 @@ package=(g++-mingw-w64-x86-64-posix dpkg-dev file lintian pkg-config libfuse3-de
 case ${1:-build} in
 build) packages=("${build[@]}") ;;
 test)
-    packages=("${build[@]}" "${package[@]}" libgtest-dev clang-format tmux python3
-        desktop-file-utils wine wine64 icoutils clang libclang-rt-dev acl groff-base "${web[@]}") ;;
+    packages=("${build[@]}" "${package[@]}" libgtest-dev clang-format tmux python3 python3-venv
+        python3-pip python3-setuptools desktop-file-utils wine wine64 icoutils clang libclang-rt-dev
+        acl groff-base "${web[@]}") ;;
 bench) packages=("${build[@]}" libarchive-tools time pkg-config libfuse3-dev fuse3 squashfuse
     squashfs-tools) ;;
 package) packages=("${build[@]}" "${package[@]}") ;;

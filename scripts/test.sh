@@ -2,10 +2,13 @@
 # Runs every part of the test suite, each whatever became of the others, then says
 # which passed and fails if any did not:
 #   native     unit tests and the end-to-end cases against the Linux program (with the
-#              default, 1 and 16 threads), terminal key waits, formatting
+#              default, 1 and 16 threads), terminal key waits, formatting, the Python
+#              module against the build
 #   Wine       the same end-to-end cases against quodrel.exe, its key waits and icon
-#   packages   the manual page, the desktop install, the Debian package and lintian
+#   packages   the manual pages, the desktop install, the Debian packages, lintian, and
+#              the Python module's tests from the unpacked packages
 #   sanitized  the native cases again with AddressSanitizer, UBSan and leak checks
+#              (not the Python module: the interpreter is not built with them)
 #   fuzzers    both libFuzzer targets for FUZZ_SECONDS (30) each
 # Usage: scripts/test.sh BUILD WINDOWS SANITIZED JOBS
 set -uo pipefail
@@ -50,7 +53,8 @@ sanitized_part() {
         >/dev/null && cmake --build "$sanitized" -j"$jobs" &&
         (cd "$sanitized" && ASAN_OPTIONS=exitcode=99:detect_leaks=1 \
             UBSAN_OPTIONS=exitcode=99:print_stacktrace=1 \
-            ctest -j"$jobs" --output-on-failure -E "key_wait|formatted|library_for_other|library_is_a|$packages_tests")
+            ctest -j"$jobs" --output-on-failure \
+            -E "key_wait|formatted|library_for_other|library_is_a|python_module|$packages_tests")
 }
 fuzz_part() { make --no-print-directory fuzz FUZZ_SECONDS="${FUZZ_SECONDS:-30}" JOBS="$jobs"; }
 

@@ -17,6 +17,14 @@ for file in bin/quodrel share/applications/quodrel.desktop \
     [ -f "$work/usr/$file" ] || fail "not installed: $file"
 done
 
+# The program runs on the shared library installed beside it: found through its
+# RUNPATH, relative to where it lies (below /usr, in the packages, there is none).
+readelf -d "$work/usr/bin/quodrel" | grep -q 'NEEDED.*libquodrel\.so\.2' ||
+    fail "the program does not use libquodrel.so.2"
+readelf -d "$work/usr/bin/quodrel" | grep -q 'RUNPATH.*\[\$ORIGIN/\.\./lib' ||
+    fail "no RUNPATH to the library: $(readelf -d "$work/usr/bin/quodrel" | grep PATH)"
+env -i "$work/usr/bin/quodrel" --version >/dev/null || fail "the installed program does not run"
+
 desktop=$work/usr/share/applications/quodrel.desktop
 if command -v desktop-file-validate >/dev/null; then
     desktop-file-validate "$desktop" || fail "the launcher does not validate"

@@ -3,19 +3,26 @@
 # with the libraries the program needs as dependencies, and, unpacked into a folder
 # of its own, the program, the launcher, the icons, the manual page, the README, the
 # changelog and the licence, nothing else; the program in it runs and its manual
-# page renders cleanly. The library's (libquodrel2) and its development files'
-# (libquodrel-dev) hold what they should. lintian finds no error in any of them.
+# page renders cleanly. The library's (libquodrel2), its development files'
+# (libquodrel-dev) and the Python module's (python3-quodrel) hold what they should,
+# at the library's version; the module's tests pass from the unpacked packages.
+# lintian finds no error and no warning in any of them.
 set -u
 build=$(realpath "$1")
+source=$(realpath "$2")
+arch=$(dpkg --print-architecture)
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
-(cd "$build" && cpack -G DEB -B "$work/pkg" >"$work/cpack.log" 2>&1) || {
-    fail "cpack"
-    sed 's/^/  | /' "$work/cpack.log"
-}
+for packages in program library; do
+    (cd "$build" && cpack -G DEB -D QUODREL_PACKAGES=$packages -B "$work/pkg" >"$work/cpack.log" 2>&1) || {
+        fail "cpack of the $packages packages"
+        sed 's/^/  | /' "$work/cpack.log"
+    }
+done
 deb=$(ls "$work"/pkg/quodrel_*.deb 2>/dev/null | head -1)
 [ -n "$deb" ] || { fail "no package made"; exit 1; }
 [ "$(basename "$deb")" = "quodrel_1.01_$(dpkg --print-architecture).deb" ] ||
@@ -27,7 +34,7 @@ field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Architecture)" = "$(dpkg --print-architecture)" ] || fail "Architecture: $(field Architecture)"
 [ "$(field Section)" = utils ] || fail "Section: $(field Section)"
 [ "$(field Maintainer)" = "Ilmaro <ilmaro@quodrel.org>" ] || fail "Maintainer: $(field Maintainer)"
-for library in libc6 libstdc++6 libgcc-s1; do
+for library in 'libquodrel2 (>= 2.1.0)' libc6 libstdc++6 libgcc-s1; do
     field Depends | grep -q "$library" || fail "Depends lacks $library: $(field Depends)"
 done
 description=$(field Description)
@@ -49,42 +56,94 @@ expected="./usr/bin/quodrel
 ./usr/share/man/man1/quodrel.1.gz"
 [ "$files" = "$expected" ] || fail "files in the package:
 $files"
-[ "$("$work/root/usr/bin/quodrel" --version)" = "Quodrel 1.01" ] || fail "the packaged program"
+readelf -d "$work/root/usr/bin/quodrel" | grep -q 'NEEDED.*libquodrel\.so\.2' ||
+    fail "the packaged program does not use libquodrel.so.2"
+readelf -d "$work/root/usr/bin/quodrel" | grep -q PATH && fail "the packaged program has a search path"
 warnings=$(zcat "$work/root/usr/share/man/man1/quodrel.1.gz" | groff -man -Tutf8 -ww -z 2>&1)
 [ -z "$warnings" ] || fail "the manual page: $warnings"
 
 zcat "$work/root/usr/share/doc/quodrel/changelog.gz" | head -1 | grep -q '^quodrel (1.01) ' ||
     fail "the changelog does not start with this version"
 
-# The library and what building against it needs.
+# The library and what building against it needs, at the library's own version, with
+# its own changelog.
 contents() { dpkg-deb -c "$1" | awk '{print $6}' | grep -v '/$' | sort | tr '\n' ' '; }
-library=$work/pkg/libquodrel2_1.01_$(dpkg --print-architecture).deb
-[ "$(contents "$library")" = "./usr/lib/libquodrel.so.2 ./usr/lib/libquodrel.so.2.1.0 ./usr/share/doc/libquodrel2/changelog.gz ./usr/share/doc/libquodrel2/copyright " ] ||
+library=$work/pkg/libquodrel2_2.1.0_$arch.deb
+[ "$(contents "$library")" = "./usr/lib/$multiarch/libquodrel.so.2 ./usr/lib/$multiarch/libquodrel.so.2.1.0 ./usr/share/doc/libquodrel2/changelog.gz ./usr/share/doc/libquodrel2/copyright " ] ||
     fail "libquodrel2 holds: $(contents "$library")"
-dpkg-deb --ctrl-tarfile "$library" | tar -xO ./shlibs | grep -qx 'libquodrel 2 libquodrel2 (>= 1.01)' ||
+dpkg-deb --ctrl-tarfile "$library" | tar -xO ./shlibs | grep -qx 'libquodrel 2 libquodrel2 (>= 2.1.0)' ||
     fail "libquodrel2 has no shlibs file"
-development=$work/pkg/libquodrel-dev_1.01_$(dpkg --print-architecture).deb
-for file in ./usr/include/quodrel/quodrel.h ./usr/lib/libquodrel.a ./usr/lib/libquodrel.so \
-    ./usr/lib/pkgconfig/quodrel.pc ./usr/lib/cmake/Quodrel/QuodrelConfig.cmake; do
+dpkg-deb --ctrl-tarfile "$library" | tar -t | grep -q 'post' && fail "libquodrel2 has maintainer scripts"
+dpkg-deb --ctrl-tarfile "$library" | tar -xO ./triggers | grep -qx 'activate-noawait ldconfig' ||
+    fail "libquodrel2 does not trigger ldconfig"
+# dpkg-gensymbols compares the symbols file with what the library exports: a
+# symbol gone or new without a line fails.
+dpkg-deb --ctrl-tarfile "$library" | tar -xO ./symbols >"$work/symbols"
+dpkg -x "$library" "$work/library"
+(cd "$work" && dpkg-gensymbols -plibquodrel2 -v2.1.0 -c4 -Isymbols -O"$work/symbols.new" \
+    -e"$work/library/usr/lib/$multiarch/libquodrel.so.2.1.0" >"$work/gensymbols.log" 2>&1) ||
+    { fail "the symbols file does not match the library:"; cat "$work/gensymbols.log"; }
+zcat "$work/library/usr/share/doc/libquodrel2/changelog.gz" | head -1 | grep -q '^libquodrel (2.1.0) ' ||
+    fail "libquodrel2's changelog is not the library's"
+development=$work/pkg/libquodrel-dev_2.1.0_$arch.deb
+for file in ./usr/include/quodrel/quodrel.h ./usr/lib/$multiarch/libquodrel.a \
+    ./usr/lib/$multiarch/libquodrel.so ./usr/lib/$multiarch/pkgconfig/quodrel.pc \
+    ./usr/lib/$multiarch/cmake/Quodrel/QuodrelConfig.cmake ./usr/share/man/man3/libquodrel.3.gz; do
     contents "$development" | grep -q "$file " || fail "libquodrel-dev lacks $file"
 done
-[ "$(dpkg-deb -f "$development" Depends)" = "libquodrel2 (= 1.01)" ] ||
+[ "$(dpkg-deb -f "$development" Depends)" = "libquodrel2 (= 2.1.0)" ] ||
     fail "libquodrel-dev depends on: $(dpkg-deb -f "$development" Depends)"
 
+# The Python module: for every architecture, on the library package.
+python=$work/pkg/python3-quodrel_2.1.0_all.deb
+[ "$(dpkg-deb -f "$python" Architecture)" = all ] || fail "python3-quodrel is not Architecture: all"
+[ "$(dpkg-deb -f "$python" Depends)" = "libquodrel2 (>= 2.1.0), python3" ] ||
+    fail "python3-quodrel depends on: $(dpkg-deb -f "$python" Depends)"
+[ "$(contents "$python")" = "./usr/lib/python3/dist-packages/quodrel/__init__.py ./usr/lib/python3/dist-packages/quodrel/_native.py ./usr/lib/python3/dist-packages/quodrel/py.typed ./usr/share/doc/python3-quodrel/changelog.gz ./usr/share/doc/python3-quodrel/copyright " ] ||
+    fail "python3-quodrel holds: $(contents "$python")"
+# Imported from the unpacked packages, finding the library as the loader does, its
+# tests pass against the packaged program.
+for package in "$library" "$python"; do dpkg -x "$package" "$work/root"; done
+(cd "$source/tests/python" && env LD_LIBRARY_PATH="$work/root/usr/lib/$multiarch" \
+    PYTHONPATH="$work/root/usr/lib/python3/dist-packages" PYTHONDONTWRITEBYTECODE=1 \
+    QUODREL_EXE="$work/root/usr/bin/quodrel" /usr/bin/python3 -m unittest test_quodrel \
+    >"$work/python.log" 2>&1) || { fail "the module's tests from the packages:"; cat "$work/python.log"; }
+(cd "$work" && env -u QUODREL_LIBRARY PYTHONPATH="$work/root/usr/lib/python3/dist-packages" \
+    /usr/bin/python3 -c 'import quodrel' 2>"$work/missing.log") &&
+    fail "the module imported without a library to load"
+grep -q 'install the libquodrel2 package' "$work/missing.log" ||
+    fail "the module did not say what is missing: $(cat "$work/missing.log")"
+# From a checkout, pip installs it into a virtual environment with the system's
+# setuptools, needing no package index (a copy, so the checkout stays clean).
+cp -r "$source/python" "$work/checkout"
+/usr/bin/python3 -m venv --system-site-packages "$work/venv" &&
+    "$work/venv/bin/pip" install --no-build-isolation --no-index "$work/checkout" >"$work/pip.log" 2>&1 ||
+    { fail "pip install from the checkout:"; cat "$work/pip.log"; }
+mkdir -p "$work/tree-for-pip" && printf 'level one' >"$work/tree-for-pip/one.txt"
+(cd "$work" && LD_LIBRARY_PATH="$work/root/usr/lib/$multiarch" "$work/venv/bin/python" -c '
+import quodrel, sys
+quodrel.create(sys.argv[1], "pip.dat")
+assert quodrel.__file__.startswith(sys.argv[2]), quodrel.__file__
+with quodrel.open("pip.dat") as archive:
+    assert archive.read("one.txt") == b"level one"
+' "$work/tree-for-pip" "$work/venv") 2>"$work/pip-run.log" || { fail "the module pip installed:"; cat "$work/pip-run.log"; }
+
 # The mount, packaged on its own where it is built: it pulls in FUSE, the program not.
-mount=$work/pkg/quodrel-mount_1.01_$(dpkg --print-architecture).deb
+mount=$work/pkg/quodrel-mount_1.01_$arch.deb
 if [ -f "$mount" ]; then
     contents "$mount" | grep -q './usr/bin/quodrel-mount ' || fail "quodrel-mount lacks its program"
     contents "$mount" | grep -q './usr/share/man/man1/quodrel-mount.1.gz ' || fail "no manual page"
     dpkg-deb -f "$mount" Depends | grep -q 'fuse3' || fail "quodrel-mount does not depend on fuse3"
+    dpkg-deb -f "$mount" Depends | grep -q 'libquodrel2 (>= 2.1.0)' ||
+        fail "quodrel-mount does not depend on the library"
 fi
 dpkg-deb -f "$deb" Depends | grep -q fuse && fail "the program's package pulls in FUSE"
 
-# Debian's own checks: any error fails, the warnings are shown.
+# Debian's own checks: any error or warning fails.
 for package in "$work"/pkg/*.deb; do
     lintian_out=$(lintian --tag-display-limit 0 "$package" 2>&1 | grep -v 'running with root privileges')
     [ -z "$lintian_out" ] || echo "$lintian_out"
-    echo "$lintian_out" | grep -q '^E: ' && fail "lintian reports errors in $(basename "$package")"
+    echo "$lintian_out" | grep -q '^[EW]: ' && fail "lintian reports errors or warnings in $(basename "$package")"
 done
 
 [ "$failures" -eq 0 ] && echo "ok: $(cd "$work/pkg" && echo *.deb)"

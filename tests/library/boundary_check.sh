@@ -25,6 +25,16 @@ def_names=$(sed -n 's/^[[:space:]]\{1,\}\(quodrel_[a-z_]*\)$/\1/p' "$source/lib/
     tr '\n' ' ')
 [ -n "$so_names" ] && [ "$so_names" = "$def_names" ] ||
     fail "libquodrel.so.2 exports $so_names; lib/quodrel.def lists $def_names"
+# The Debian symbols file names each of them with the version it came in, and the
+# manual page documents each.
+symbols_names=$(sed -n 's/^ \(quodrel_[a-z_]*\)@Base [0-9.]*$/\1/p' "$source/cmake/debian/symbols" | sort |
+    tr '\n' ' ')
+[ "$so_names" = "$symbols_names" ] ||
+    fail "libquodrel.so.2 exports $so_names; cmake/debian/symbols lists $symbols_names"
+for name in $so_names; do
+    grep -q "^\.BI\? \"\?[^\"(]*\b$name(" "$source/doc/libquodrel.3" ||
+        fail "doc/libquodrel.3 has no synopsis of $name"
+done
 
 # What it calls: nothing process-wide, nothing on the terminal, never an end.
 forbidden='umask|sigaction|signal|bsd_signal|sysv_signal|sigprocmask|sigset|raise|kill|exit|_exit|_Exit|abort|chdir|fchdir|setlocale|printf|puts|fputs|fwrite|putchar|perror|fprintf|isatty|tcsetattr|tcgetattr|SetConsoleCtrlHandler|WriteConsoleW|SetConsoleMode'

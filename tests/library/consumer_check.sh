@@ -37,11 +37,34 @@ cc "$source/examples/print_file/print_file.c" $(pkg-config --cflags --libs quodr
 check pkg-config "$work/by-pkg-config"
 readelf -d "$work/by-pkg-config" | grep -q 'NEEDED.*libquodrel.so.2' || fail "not linked to libquodrel.so.2"
 
-# CMake
-cmake -S "$source/examples/print_file" -B "$work/cmake" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null ||
-    fail "configuring with find_package(Quodrel)"
-cmake --build "$work/cmake" >/dev/null || fail "building with CMake"
-check CMake "$work/cmake/print_file"
+# pkg-config --static: a C program linked with the C compiler's driver, all static,
+# gets the C++ runtime and threads it needs from the file.
+cc "$source/examples/print_file/print_file.c" $(pkg-config --static --cflags --libs quodrel) -static \
+    -o "$work/static-by-pkg-config" >"$work/static.log" 2>&1 ||
+    { fail "building statically with pkg-config --static:"; cat "$work/static.log"; }
+check "pkg-config --static" "$work/static-by-pkg-config"
+readelf -d "$work/static-by-pkg-config" 2>/dev/null | grep -q NEEDED && fail "not a static program"
 
-[ "$failures" -eq 0 ] && echo "ok: built through pkg-config and CMake, and ran"
+# CMake: find_package(Quodrel) in a project of C alone, with the shared target and with
+# the static one (which must bring the C++ runtime and threads itself).
+for target in Quodrel::quodrel Quodrel::quodrel_static; do
+    name=${target#Quodrel::}
+    mkdir -p "$work/c-$name"
+    cat >"$work/c-$name/CMakeLists.txt" <<CMAKE
+cmake_minimum_required(VERSION 3.16)
+project(print_file C)
+find_package(Quodrel 2.1 REQUIRED)
+add_executable(print_file $source/examples/print_file/print_file.c)
+target_link_libraries(print_file PRIVATE $target)
+CMAKE
+    cmake -S "$work/c-$name" -B "$work/cmake-$name" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null ||
+        fail "configuring with find_package(Quodrel) for $target"
+    cmake --build "$work/cmake-$name" >"$work/cmake.log" 2>&1 ||
+        { fail "building with CMake and $target:"; cat "$work/cmake.log"; }
+    check "CMake $target" "$work/cmake-$name/print_file"
+done
+readelf -d "$work/cmake-quodrel_static/print_file" | grep -q 'NEEDED.*libquodrel' &&
+    fail "Quodrel::quodrel_static linked the shared library"
+
+[ "$failures" -eq 0 ] && echo "ok: built through pkg-config and CMake, shared and static, and ran"
 [ "$failures" -eq 0 ]

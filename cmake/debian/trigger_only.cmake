@@ -1,0 +1,31 @@
+# Run by cpack after it made the packages (CPACK_PACKAGE_FILES): the library's package
+# loses the postinst and postrm that only call ldconfig, which its trigger runs instead.
+# The package is unpacked and built again with the same owner and compression.
+foreach(package IN LISTS CPACK_PACKAGE_FILES)
+  get_filename_component(name "${package}" NAME)
+  if(NOT name MATCHES "^libquodrel[0-9]+_.*\\.deb$")
+    continue()
+  endif()
+  set(tree "${package}.tree")
+  file(REMOVE_RECURSE "${tree}")
+  execute_process(COMMAND dpkg-deb -R "${package}" "${tree}" RESULT_VARIABLE failed)
+  if(failed)
+    message(FATAL_ERROR "dpkg-deb -R ${package} failed")
+  endif()
+  foreach(script postinst postrm)
+    file(READ "${tree}/DEBIAN/${script}" text)
+    string(REGEX REPLACE "#[^\n]*\n|set -e\n|\n|ldconfig|if \\[ \"\\$1\" = \"[a-z]+\" \\]; then|fi" "" rest
+      "${text}")
+    string(STRIP "${rest}" rest)
+    if(NOT rest STREQUAL "")
+      message(FATAL_ERROR "${name}'s ${script} does more than call ldconfig:\n${text}")
+    endif()
+    file(REMOVE "${tree}/DEBIAN/${script}")
+  endforeach()
+  execute_process(COMMAND dpkg-deb --root-owner-group -Zxz -b "${tree}" "${package}"
+    OUTPUT_QUIET RESULT_VARIABLE failed)
+  if(failed)
+    message(FATAL_ERROR "dpkg-deb -b ${tree} failed")
+  endif()
+  file(REMOVE_RECURSE "${tree}")
+endforeach()

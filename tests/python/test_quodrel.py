@@ -1,0 +1,591 @@
+"""The Python module against the library it loads (a build tree's through
+QUODREL_LIBRARY, or an unpacked package's), and against the quodrel program that
+QUODREL_EXE names: what the module gives must be what the program does."""
+
+import gc
+import gzip
+import hashlib
+import io
+import os
+import pathlib
+import resource
+import shutil
+import signal
+import struct
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+
+import quodrel
+
+PROGRAM = os.environ["QUODREL_EXE"]
+
+
+def archive_bytes(records, count=None, data_offset=None, data=b""):
+    """An archive laid out by hand: records are (offset, size, listing, children,
+    name, name_length or None for the padded length)."""
+    table = b""
+    for offset, size, listing, children, name, length in records:
+        length = len(name) // 4 * 4 + 4 if length is None else length
+        table += struct.pack("<5i", offset, size, listing, children, length)
+        table += name.ljust(max(length, 0), b"\0")[: max(length, 0)]
+    count = len(records) if count is None else count
+    data_offset = 16 + len(table) if data_offset is None else data_offset
+    return b"CHELALIC" + struct.pack("<2i", count, data_offset) + table + data
+
+
+def hostile_archive():
+    """A folder and file extraction writes, one escaping the destination, one whose
+    data lies past the archive's end, and a clash."""
+    return archive_bytes(
+        [
+            (0, 0, 0, 1, b"ok", None),
+            (0, 3, 0, 0, b"fine.txt", None),
+            (3, 4, 0, 0, b"../evil", None),
+            (7, 1000, 0, 0, b"cut.bin", None),
+            (0, 0, 0, 0, b"ok", None),
+        ],
+        data=b"abcEVIL",
+    )
+
+
+def run(*arguments, cwd=None):
+    return subprocess.run([PROGRAM, *arguments], capture_output=True, check=False, cwd=cwd)
+
+
+def without_banner(printed):
+    """The program's output after its banner line and the blank line below it."""
+    first, blank, rest = printed.split("\n", 2)
+    assert first.startswith("Quodrel ") and blank == "", printed
+    return rest
+
+
+class Tree(unittest.TestCase):
+    """A scratch folder with a tree in it and the program's archive of that tree."""
+
+    def setUp(self):
+        self.work = tempfile.mkdtemp(prefix="quodrel-python-")
+        self.addCleanup(shutil.rmtree, self.work, True)
+        self.tree = self.path("tree")
+        self.files = {
+            "a.txt": b"hello\n",
+            "sub/b.bin": bytes(range(256)) * 300,
+            "sub/deeper/c.map": b"level",
+            "\u00e9t\u00e9/\u65e5\u672c.txt": "UTF-8 names".encode(),
+        }
+        for name, data in self.files.items():
+            self.write(os.path.join("tree", name), data)
+        os.makedirs(self.path("tree/empty folder"))
+        self.archive = self.path("tree.dat")
+        self.assertEqual(run("-c", self.tree, self.archive, "-s").returncode, 0)
+
+    def path(self, *parts):
+        return os.path.join(self.work, *parts)
+
+    def write(self, name, data):
+        os.makedirs(os.path.dirname(self.path(name)), exist_ok=True)
+        with open(self.path(name), "wb") as out:
+            out.write(data)
+        return self.path(name)
+
+    def read(self, name):
+        with open(self.path(name), "rb") as stream:
+            return stream.read()
+
+
+class Reading(Tree):
+    def test_entries_are_the_programs_listing(self):
+        listing = run("-l", self.archive).stdout.decode()
+        with quodrel.open(self.archive) as archive:
+            entries = list(archive)
+            self.assertEqual(len(archive), len(entries))
+            self.assertTrue(archive.has_magic)
+        # Every entry's path and size appear in the program's list, in its order.
+        at = 0
+        for entry in entries:
+            at = listing.index(entry.path, at)
+        files = {entry.path: entry.size for entry in entries if not entry.is_folder}
+        self.assertEqual(files, {name: len(data) for name, data in self.files.items()})
+        folders = {entry.path for entry in entries if entry.is_folder}
+        self.assertEqual(folders, {"sub", "sub/deeper", "empty folder", "\u00e9t\u00e9"})
+        self.assertFalse(any(entry.refusal for entry in entries))
+        self.assertEqual(entries[-1], quodrel.open(self.archive)[-1])
+
+    def test_every_source_reads_the_same(self):
+        data = self.read("tree.dat")
+        sources = {
+            "path": lambda: self.archive,
+            "pathlib": lambda: pathlib.Path(self.archive),
+            "bytes": lambda: data,
+            "bytearray": lambda: bytearray(data),
+            "memoryview": lambda: memoryview(data),
+            "file": lambda: open(self.archive, "rb"),  # noqa: SIM115 - the archive reads it
+            "BytesIO": lambda: io.BytesIO(data),
+        }
+        for name, make in sources.items():
+            with self.subTest(source=name):
+                source = make()
+                with quodrel.open(source) as archive:
+                    self.assertEqual([e.path for e in archive], [e.path for e in quodrel.open(data)])
+                    for path, expected in self.files.items():
+                        self.assertEqual(archive.read(path), expected)
+                if hasattr(source, "close"):
+                    source.close()
+
+    def test_reads_at_offsets(self):
+        data = self.files["sub/b.bin"]
+        rows = [  # offset, size, expected
+            (0, None, data),
+            (10, 20, data[10:30]),
+            (len(data) - 5, 100, data[-5:]),
+            (len(data), 10, b""),
+            (len(data) + 100, None, b""),
+            (7, 0, b""),
+        ]
+        with quodrel.open(self.archive) as archive:
+            for offset, size, expected in rows:
+                with self.subTest(offset=offset, size=size):
+                    self.assertEqual(archive.read("sub/b.bin", offset, size), expected)
+            buffer = bytearray(16)
+            self.assertEqual(archive.read_into("sub/b.bin", 250, buffer), 16)
+            self.assertEqual(bytes(buffer), data[250:266])
+            entry = archive.find("sub/b.bin")
+            self.assertEqual(archive.read(entry, 1, 2), archive.read(entry.index, 1, 2))
+
+    def test_file_object_reads_seeks_and_lines(self):
+        data = self.files["sub/b.bin"]
+        with quodrel.open(self.archive) as archive, archive.open("sub/b.bin") as stream:
+            self.assertTrue(stream.readable() and stream.seekable())
+            self.assertEqual(stream.name, "sub/b.bin")
+            moves = [  # offset, whence, position, read size
+                (100, io.SEEK_SET, 100, 7),
+                (-7, io.SEEK_CUR, 100, 3),
+                (-10, io.SEEK_END, len(data) - 10, 100),
+                (5, io.SEEK_END, len(data) + 5, 1),
+            ]
+            for offset, whence, position, size in moves:
+                with self.subTest(offset=offset, whence=whence):
+                    self.assertEqual(stream.seek(offset, whence), position)
+                    self.assertEqual(stream.read(size), data[position : position + size])
+            stream.seek(0)
+            self.assertEqual(stream.read(), data)
+            with self.assertRaises(ValueError):
+                stream.seek(-1)
+        with quodrel.open(self.archive) as archive:
+            with archive.open("a.txt") as text:
+                self.assertEqual(list(io.TextIOWrapper(text)), ["hello\n"])
+
+    def test_a_large_file_streams_in_flat_memory(self):
+        size = 300 << 20
+        os.makedirs(self.path("large"))
+        with open(self.path("large/zeros.bin"), "wb") as out:
+            out.truncate(size)
+        with open(self.path("large/tail.bin"), "wb") as out:
+            out.write(b"end")
+        self.assertEqual(run("-c", self.path("large"), self.path("large.dat"), "-s").returncode, 0)
+        os.remove(self.path("large/zeros.bin"))
+        gc.collect()
+        before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+        digest = hashlib.sha256()
+        with quodrel.open(self.path("large.dat")) as archive, archive.open("zeros.bin") as stream:
+            while chunk := stream.read(1 << 20):
+                digest.update(chunk)
+        grown = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before  # KiB
+        self.assertEqual(digest.hexdigest(), hashlib.sha256(bytes(size)).hexdigest())
+        self.assertLess(grown, 32 << 10, "memory grew with the file")
+
+    def test_reads_run_on_many_threads_and_close_waits_for_them(self):
+        archive = quodrel.open(self.archive)
+        failures = []
+
+        def reader():
+            try:
+                for _ in range(200):
+                    if archive.read("sub/b.bin", 3, 300) != self.files["sub/b.bin"][3:303]:
+                        failures.append("wrong bytes")
+            except quodrel.ArgumentError:
+                pass  # closed under it: refused cleanly, never a crash
+            except Exception as error:  # noqa: BLE001 - any other is a fault
+                failures.append(repr(error))
+
+        threads = [threading.Thread(target=reader) for _ in range(4)]
+        for thread in threads:
+            thread.start()
+        archive.close()
+        for thread in threads:
+            thread.join()
+        self.assertEqual(failures, [])
+        self.assertTrue(archive.closed)
+        with self.assertRaises(quodrel.ArgumentError):
+            archive.read("a.txt")
+
+
+class Operations(Tree):
+    def test_created_archives_are_the_programs_bytes(self):
+        for threads in (0, 1, 3):
+            with self.subTest(threads=threads):
+                made = self.path(f"made-{threads}.dat")
+                summary = quodrel.create(self.tree, made, threads=threads)
+                self.assertEqual(self.read(f"made-{threads}.dat"), self.read("tree.dat"))
+                self.assertEqual(summary, quodrel.Summary(len(self.files), 4, sum(map(len, self.files.values()))))
+
+    def test_event_texts_are_the_programs_output(self):
+        os.chdir(self.work)
+        self.addCleanup(os.chdir, os.path.dirname(self.work))
+        for operation, arguments in [
+            ("extract", ("-e", "tree.dat", "by-program")),
+            ("create", ("-c", "tree", "by-program.dat")),
+        ]:
+            with self.subTest(operation=operation):
+                texts = []
+                told = lambda event: texts.append(event.text)  # noqa: E731
+                if operation == "extract":
+                    quodrel.extract("tree.dat", "by-module", on_event=told, threads=1)
+                else:
+                    quodrel.create("tree", "by-program.dat", on_event=told)
+                printed = run(*arguments).stdout.decode()
+                self.assertEqual("".join(texts), without_banner(printed))
+
+    def test_extracts_all_or_chosen_entries(self):
+        rows = [  # chosen paths, the files written
+            (None, set(self.files)),
+            (["sub"], {"sub/b.bin", "sub/deeper/c.map"}),
+            (["*.txt"], {"a.txt"}),
+            (["sub/deeper/c.map", "a.txt"], {"a.txt", "sub/deeper/c.map"}),
+            ("a.txt", {"a.txt"}),
+        ]
+        for number, (chosen, expected) in enumerate(rows):
+            with self.subTest(chosen=chosen):
+                out = self.path(f"out-{number}")
+                with quodrel.open(self.archive) as archive:
+                    archive.extract(out, chosen, threads=2)
+                written = {
+                    os.path.relpath(os.path.join(folder, name), out)
+                    for folder, _, names in os.walk(out)
+                    for name in names
+                }
+                self.assertEqual(written, expected)
+                for name in written:
+                    self.assertEqual(self.read(os.path.join(f"out-{number}", name)), self.files[name])
+
+    def test_compare_and_update(self):
+        self.assertEqual(quodrel.compare(self.archive, self.tree), [])
+        self.write("tree/a.txt", b"changed")
+        self.write("tree/new.txt", b"new")
+        differences = quodrel.compare(quodrel.open(self.archive), self.tree)
+        self.assertEqual(
+            [(event.path, event.difference) for event in differences],
+            [("a.txt", quodrel.Difference.DIFFERS), ("new.txt", quodrel.Difference.ONLY_IN_FOLDER)],
+        )
+        self.assertEqual(differences[0].text, "Differs a.txt\n")
+        update_folder = self.path("update")
+        self.write("update/a.txt", b"changed")
+        self.write("update/new.txt", b"new")
+        quodrel.update(self.archive, update_folder)
+        self.assertEqual(quodrel.compare(self.archive, self.tree), [])
+        self.assertEqual(run("-c", self.tree, self.path("again.dat"), "-s").returncode, 0)
+        self.assertEqual(self.read("tree.dat"), self.read("again.dat"))
+
+    def test_on_event_cancels_and_nothing_is_lost(self):
+        old = self.write("kept.dat", b"an older archive")
+
+        class Stop(Exception):
+            pass
+
+        def raising(event):
+            if event.kind == quodrel.EventKind.ENTRY:
+                raise Stop()
+
+        rows = [  # what on_event does, what the call raises
+            (lambda event: event.kind == quodrel.EventKind.ENTRY, quodrel.CancelledError),
+            (raising, Stop),
+        ]
+        for on_event, raised in rows:
+            with self.subTest(raised=raised.__name__):
+                with self.assertRaises(raised):
+                    quodrel.create(self.tree, old, on_event=on_event)
+                self.assertEqual(self.read("kept.dat"), b"an older archive")
+                with self.assertRaises(raised):
+                    quodrel.extract(self.archive, self.path("cancelled"), on_event=on_event, threads=1)
+                written = [name for _, _, names in os.walk(self.path("cancelled")) for name in names]
+                self.assertLessEqual(len(written), 1)
+                for name in written:  # a file that is there is whole
+                    self.assertIn(name, {os.path.basename(path) for path in self.files})
+        self.assertEqual(sorted(os.listdir(self.work)), sorted(["tree", "tree.dat", "kept.dat", "cancelled"]))
+
+
+class Failures(Tree):
+    def test_every_error_is_its_own_exception(self):
+        hostile = self.write("hostile.dat", hostile_archive())
+        self.write("not-an-archive.txt", b"plain text, not an archive at all")
+        deep = [(0, 0, 0, 1, b"d", None)] * 256 + [(0, 0, 0, 0, b"d", None)]
+        failing = io.BytesIO(self.read("tree.dat"))
+        opened_failing = quodrel.open(failing)
+        failing.read = None  # every read from now on fails
+        closed = quodrel.open(self.archive)
+        closed.close()
+        with quodrel.open(self.archive) as archive:
+            pass
+        rows = [  # error class, what raises it, the path it names
+            (quodrel.ArgumentError, lambda: quodrel.create(self.tree, self.path("x.dat"), threads=-1), None),
+            (quodrel.ArgumentError, lambda: closed.read("a.txt"), self.archive),
+            (quodrel.ArgumentError, lambda: archive.entries, self.archive),
+            (quodrel.OpenError, lambda: quodrel.open(self.path("missing.dat")), self.path("missing.dat")),
+            (quodrel.OpenError, lambda: quodrel.open(self.tree), self.tree),
+            (quodrel.OpenError, lambda: quodrel.create(self.path("none"), self.path("x.dat")), self.path("none")),
+            (quodrel.TableCutShortError, lambda: quodrel.open(self.read("tree.dat")[:40]), "archive"),
+            (quodrel.BadNameLengthError, lambda: quodrel.open(archive_bytes([(0, 0, 0, 0, b"x", 300)])), None),
+            (quodrel.TooDeepError, lambda: quodrel.open(archive_bytes(deep)), None),
+            (quodrel.NotAnArchiveError, lambda: quodrel.open(self.path("not-an-archive.txt"), require_magic=True), None),
+            (quodrel.NotFoundError, lambda: quodrel.open(self.archive).read("nothing/here"), "nothing/here"),
+            (quodrel.NotAFileError, lambda: quodrel.open(self.archive).read("sub"), "sub"),
+            (quodrel.NotAFileError, lambda: quodrel.open(self.archive).open("sub/"), "sub"),
+            (quodrel.RefusedError, lambda: quodrel.open(hostile).read(3), "cut.bin"),
+            (quodrel.ReadError, lambda: opened_failing.read("a.txt"), "a.txt"),
+            (quodrel.IncompleteError, lambda: quodrel.extract(hostile, self.path("out")), hostile),
+            (quodrel.IncompleteError, lambda: quodrel.extract(self.archive, self.path("o"), ["none"]), self.archive),
+            (quodrel.CancelledError, lambda: quodrel.create(self.tree, self.path("x.dat"), on_event=bool), None),
+            (quodrel.DestinationError, lambda: quodrel.extract(self.archive, self.path("tree/a.txt/x")), None),
+            (quodrel.CreateError, lambda: quodrel.create(self.tree, self.path("no/such/x.dat")), None),
+            (quodrel.LimitError, lambda: quodrel.create(self.deep_tree(), self.path("x.dat")), None),
+            (quodrel.NotUpdatedError, lambda: quodrel.update(hostile, self.tree), hostile),
+            (quodrel.DescriptorsError, lambda: self.with_few_descriptors(), None),
+            (quodrel.WriteError, lambda: self.with_a_full_disk(), None),
+        ]
+        for kind, call, path in rows:
+            with self.subTest(kind=kind.__name__, path=path):
+                with self.assertRaises(kind) as raised:
+                    call()
+                error = raised.exception
+                self.assertIsInstance(error, quodrel.Error)
+                self.assertEqual(error.code, kind.code)
+                self.assertIn(error.code.text, str(error))
+                if path is not None:
+                    self.assertEqual(error.path, path)
+        self.assertFalse(os.path.exists(self.path("x.dat")))
+        self.assertFalse(os.path.exists(self.path("out/evil")) or os.path.exists(self.path("evil")))
+        opened_failing.close()
+
+    def deep_tree(self):
+        deep = self.path("deep", *["d" * 200] * 3)
+        os.makedirs(deep)
+        return self.path("deep")
+
+    def with_few_descriptors(self):
+        soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+        lowest_free = os.dup(0)
+        os.close(lowest_free)
+        resource.setrlimit(resource.RLIMIT_NOFILE, (lowest_free + 1, hard))  # one more file
+        try:
+            quodrel.create(self.tree, self.path("x.dat"))
+        finally:
+            resource.setrlimit(resource.RLIMIT_NOFILE, (soft, hard))
+
+    def with_a_full_disk(self):
+        # A file size limit makes writes fail as on a full disk (with the signal it
+        # would send ignored, as the program's callers may have it).
+        old_handler = signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+        soft, hard = resource.getrlimit(resource.RLIMIT_FSIZE)
+        resource.setrlimit(resource.RLIMIT_FSIZE, (4096, hard))
+        try:
+            quodrel.create(self.tree, self.path("x.dat"))
+        finally:
+            resource.setrlimit(resource.RLIMIT_FSIZE, (soft, hard))
+            signal.signal(signal.SIGXFSZ, old_handler)
+
+    def test_a_hostile_archive_is_refused_entry_by_entry(self):
+        hostile = self.write("hostile.dat", hostile_archive())
+        with quodrel.open(hostile) as archive:
+            refusals = {entry.path: entry.refusal for entry in archive}
+            self.assertEqual(
+                [(entry.path, entry.refusal) for entry in archive.check()],
+                [
+                    ("../evil", quodrel.Refusal.UNSAFE_NAME),
+                    ("cut.bin", quodrel.Refusal.DATA_CUT_SHORT),
+                    ("ok", quodrel.Refusal.NAME_CLASH),
+                ],
+            )
+            self.assertEqual(refusals["ok/fine.txt"], quodrel.Refusal.WRITTEN)
+            self.assertEqual(archive.read("ok/fine.txt"), b"abc")
+            with self.assertRaises(quodrel.RefusedError) as raised:
+                archive.find("cut.bin")
+            self.assertEqual(raised.exception.refusal, quodrel.Refusal.DATA_CUT_SHORT)
+            self.assertEqual(raised.exception.entry.index, 3)
+            self.assertIsNone(archive.find("evil"))
+        texts = []
+        with self.assertRaises(quodrel.IncompleteError) as raised:
+            quodrel.extract(hostile, self.path("out"), on_event=lambda event: texts.append(event.text))
+        printed = run("-e", "hostile.dat", "out", cwd=self.work).stdout.decode()
+        self.assertEqual("".join(texts).replace(self.work + "/", ""), without_banner(printed))
+        self.assertEqual(
+            [(event.path, event.refusal) for event in raised.exception.problems],
+            [
+                ("../evil", quodrel.Refusal.UNSAFE_NAME),
+                ("cut.bin", quodrel.Refusal.DATA_CUT_SHORT),
+                ("ok", quodrel.Refusal.NAME_CLASH),
+            ],
+        )
+        self.assertEqual(raised.exception.summary, quodrel.Summary(1, 1, 3))
+        self.assertEqual(sorted(os.listdir(self.path("out"))), ["ok"])
+        self.assertEqual(os.listdir(self.path("out/ok")), ["fine.txt"])
+
+
+class Misuse(Tree):
+    """What a caller gets wrong, or a signal does, never acts on another path, gives
+    other bytes or crashes: it raises."""
+
+    def test_a_nul_in_a_path_is_refused_not_cut_short(self):
+        archive = quodrel.open(self.archive)
+        self.addCleanup(archive.close)
+        rows = [  # the call, what must not exist after it
+            (lambda: archive.read("a.txt\0x"), None),
+            (lambda: archive.find(b"a.txt\0x"), None),
+            (lambda: quodrel.open(self.archive + "\0x"), None),
+            (lambda: quodrel.extract(self.archive, self.path("out") + "\0x"), "out"),
+            (lambda: quodrel.extract(self.archive, self.path("chosen"), ["a.txt\0x"]), "chosen"),
+            (lambda: quodrel.create(self.tree, self.path("new.dat") + "\0x"), "new.dat"),
+            (lambda: quodrel.update(self.archive, self.tree + "\0x"), None),
+            (lambda: quodrel.compare(self.archive, self.tree + "\0x"), None),
+        ]
+        for number, (call, absent) in enumerate(rows):
+            with self.subTest(row=number):
+                with self.assertRaises(quodrel.ArgumentError) as raised:
+                    call()
+                self.assertIn("NUL", str(raised.exception))
+                if absent:
+                    self.assertFalse(os.path.exists(self.path(absent)))
+
+    def test_reads_never_give_other_bytes(self):
+        hostile = quodrel.open(
+            archive_bytes(
+                [(0, 3, 0, 0, b"good", None), (3, -5, 0, 0, b"negative", None), (3, 1000, 0, 0, b"cut", None)],
+                data=b"abcdefg",
+            )
+        )
+        archive = quodrel.open(self.archive)
+        a_txt = archive.find("a.txt")
+        forged = quodrel.Entry(a_txt.index, "a.txt", 10**9, False, quodrel.Refusal.WRITTEN)
+        rows = [  # the call, the error it raises (None: what it gives)
+            (lambda: hostile.read(1), quodrel.RefusedError, None),
+            (lambda: hostile.read(2, 2000), quodrel.RefusedError, None),
+            (lambda: hostile.open(2), quodrel.RefusedError, None),
+            (lambda: archive.read_into("a.txt", 2**64 + 1, bytearray(4)), quodrel.ArgumentError, None),
+            (lambda: archive.read(a_txt, -1), quodrel.ArgumentError, None),
+            (lambda: archive.read(2**64 + a_txt.index), quodrel.ArgumentError, None),
+            (lambda: archive.read(True), quodrel.ArgumentError, None),
+            (lambda: archive.read(1.0), quodrel.ArgumentError, None),
+            (lambda: quodrel.extract(self.archive, self.path("x"), [1]), quodrel.ArgumentError, None),
+            (lambda: quodrel.extract(self.archive, self.path("x"), on_event=1), quodrel.ArgumentError, None),
+            (lambda: archive.read(forged), None, b"hello\n"),
+            (lambda: quodrel.compare(os.fsencode(self.archive), self.tree), None, []),
+        ]
+        for number, (call, error, expected) in enumerate(rows):
+            with self.subTest(row=number):
+                if error is None:
+                    self.assertEqual(call(), expected)
+                else:
+                    self.assertRaises(error, call)
+        with self.assertRaises(quodrel.RefusedError) as raised:
+            hostile.read(2)
+        self.assertEqual(raised.exception.refusal, quodrel.Refusal.DATA_CUT_SHORT)
+        self.assertFalse(os.path.exists(self.path("x")))
+
+    def test_a_lying_reader_is_a_read_error_never_a_crash(self):
+        readers = {  # what its read(n) gives
+            "more than asked": "super().read(n) + bytes(100000)",
+            "all the rest": "super().read()",
+            "a str": "'x' * n",
+            "raises": "1 / 0",
+        }
+        for name, body in readers.items():
+            with self.subTest(reader=name):
+                code = (
+                    "import io, quodrel\n"
+                    "class Lying(io.BytesIO):\n"
+                    "    armed = False\n"
+                    f"    def read(self, n=-1): return {body} if self.armed else super().read(n)\n"
+                    f"source = Lying(open({self.archive!r}, 'rb').read())\n"
+                    "archive = quodrel.open(source)\n"
+                    "source.armed = True\n"
+                    "try: archive.read('sub/b.bin')\n"
+                    "except quodrel.ReadError: print('ReadError')\n"
+                )
+                done = subprocess.run([sys.executable, "-c", code], capture_output=True, check=False)
+                self.assertEqual((done.returncode, done.stdout), (0, b"ReadError\n"), done.stderr[-300:])
+
+    def test_a_file_object_is_read_as_it_reads(self):
+        with open(self.archive, "rb") as stream:
+            archive = quodrel.open(stream)
+        self.addCleanup(archive.close)
+        with open(self.write("other.dat", b"X" * len(self.read("tree.dat"))), "rb"):
+            # (the caller's descriptor number is free again, and taken by another file)
+            self.assertEqual(archive.read("a.txt"), b"hello\n")
+        with open(self.write("tree.dat.gz", gzip.compress(self.read("tree.dat"))), "rb") as raw:
+            with quodrel.open(gzip.open(raw)) as unpacked:
+                self.assertEqual(unpacked.read("sub/b.bin"), self.files["sub/b.bin"])
+
+    def test_an_interrupt_stops_the_call_and_is_raised(self):
+        # Ctrl+C arrives while the library works (here: sent at its first event): the
+        # call stops as a cancel does, and KeyboardInterrupt is raised when it has.
+        old = self.write("kept.dat", b"an older archive")
+
+        interrupted = threading.Event()
+
+        def handler(*_):
+            interrupted.set()
+            raise KeyboardInterrupt
+
+        # A handler runs on the main thread, at any line: never inside a callback the
+        # library made (where ctypes would swallow its exception), so no callback runs
+        # there.
+        on_main_thread = []
+
+        def interrupt_at_first_event():
+            def told(event):
+                on_main_thread.append(threading.current_thread() is threading.main_thread())
+                if event.kind == quodrel.EventKind.BEGIN:
+                    interrupted.clear()
+                    os.kill(os.getpid(), signal.SIGINT)
+                    interrupted.wait(10)  # (the main thread's handler has run)
+                    time.sleep(0.05)
+
+            return told
+
+        class Interrupting(io.BytesIO):
+            armed = False
+
+            def read(self, n=-1):
+                on_main_thread.append(threading.current_thread() is threading.main_thread())
+                if self.armed:
+                    raise KeyboardInterrupt
+                return super().read(n)
+
+        source = Interrupting(self.read("tree.dat"))
+        from_stream = quodrel.open(source)
+        self.addCleanup(from_stream.close)
+        rows = [  # what is interrupted, the folder it writes
+            (lambda: quodrel.create(self.tree, old, on_event=interrupt_at_first_event(), threads=1), None),
+            (lambda: quodrel.extract(self.archive, self.path("out1"), on_event=interrupt_at_first_event()), "out1"),
+            (lambda: from_stream.read("sub/b.bin"), None),
+            (lambda: from_stream.extract(self.path("out2"), threads=1), "out2"),
+        ]
+        self.addCleanup(signal.signal, signal.SIGINT, signal.signal(signal.SIGINT, handler))
+        for number, (call, folder) in enumerate(rows):
+            with self.subTest(row=number):
+                source.armed = number >= 2
+                with self.assertRaises(KeyboardInterrupt):
+                    call()
+                self.assertEqual(self.read("kept.dat"), b"an older archive")
+                for parent, _, names in os.walk(self.path(folder or "nothing")):
+                    for name in names:  # every file written is whole
+                        path = os.path.join(parent, name)
+                        self.assertEqual(self.read(path), self.files[os.path.relpath(path, self.path(folder))])
+        self.assertTrue(on_main_thread)
+        self.assertNotIn(True, on_main_thread)
+
+
+if __name__ == "__main__":
+    unittest.main()
