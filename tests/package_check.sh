@@ -11,6 +11,8 @@ set -u
 build=$(realpath "$1")
 source=$(realpath "$2")
 arch=$(dpkg --print-architecture)
+# The library's packages carry its own version, the programs' the program's.
+version=$(sed -n 's/^set(QUODREL_LIBRARY_VERSION \([0-9.]*\)).*/\1/p' "$source/CMakeLists.txt")
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -34,7 +36,7 @@ field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Architecture)" = "$(dpkg --print-architecture)" ] || fail "Architecture: $(field Architecture)"
 [ "$(field Section)" = utils ] || fail "Section: $(field Section)"
 [ "$(field Maintainer)" = "Ilmaro <ilmaro@quodrel.org>" ] || fail "Maintainer: $(field Maintainer)"
-for library in 'libquodrel2 (>= 2.1.0)' libc6 libstdc++6 libgcc-s1; do
+for library in "libquodrel2 (>= ${version})" libc6 libstdc++6 libgcc-s1; do
     field Depends | grep -q "$library" || fail "Depends lacks $library: $(field Depends)"
 done
 description=$(field Description)
@@ -68,10 +70,10 @@ zcat "$work/root/usr/share/doc/quodrel/changelog.gz" | head -1 | grep -q '^quodr
 # The library and what building against it needs, at the library's own version, with
 # its own changelog.
 contents() { dpkg-deb -c "$1" | awk '{print $6}' | grep -v '/$' | sort | tr '\n' ' '; }
-library=$work/pkg/libquodrel2_2.1.0_$arch.deb
-[ "$(contents "$library")" = "./usr/lib/$multiarch/libquodrel.so.2 ./usr/lib/$multiarch/libquodrel.so.2.1.0 ./usr/share/doc/libquodrel2/changelog.gz ./usr/share/doc/libquodrel2/copyright " ] ||
+library=$work/pkg/libquodrel2_${version}_$arch.deb
+[ "$(contents "$library")" = "./usr/lib/$multiarch/libquodrel.so.2 ./usr/lib/$multiarch/libquodrel.so.${version} ./usr/share/doc/libquodrel2/changelog.gz ./usr/share/doc/libquodrel2/copyright " ] ||
     fail "libquodrel2 holds: $(contents "$library")"
-dpkg-deb --ctrl-tarfile "$library" | tar -xO ./shlibs | grep -qx 'libquodrel 2 libquodrel2 (>= 2.1.0)' ||
+dpkg-deb --ctrl-tarfile "$library" | tar -xO ./shlibs | grep -qx "libquodrel 2 libquodrel2 (>= ${version})" ||
     fail "libquodrel2 has no shlibs file"
 dpkg-deb --ctrl-tarfile "$library" | tar -t | grep -q 'post' && fail "libquodrel2 has maintainer scripts"
 dpkg-deb --ctrl-tarfile "$library" | tar -xO ./triggers | grep -qx 'activate-noawait ldconfig' ||
@@ -80,24 +82,24 @@ dpkg-deb --ctrl-tarfile "$library" | tar -xO ./triggers | grep -qx 'activate-noa
 # symbol gone or new without a line fails.
 dpkg-deb --ctrl-tarfile "$library" | tar -xO ./symbols >"$work/symbols"
 dpkg -x "$library" "$work/library"
-(cd "$work" && dpkg-gensymbols -plibquodrel2 -v2.1.0 -c4 -Isymbols -O"$work/symbols.new" \
-    -e"$work/library/usr/lib/$multiarch/libquodrel.so.2.1.0" >"$work/gensymbols.log" 2>&1) ||
+(cd "$work" && dpkg-gensymbols -plibquodrel2 -v${version} -c4 -Isymbols -O"$work/symbols.new" \
+    -e"$work/library/usr/lib/$multiarch/libquodrel.so.${version}" >"$work/gensymbols.log" 2>&1) ||
     { fail "the symbols file does not match the library:"; cat "$work/gensymbols.log"; }
-zcat "$work/library/usr/share/doc/libquodrel2/changelog.gz" | head -1 | grep -q '^libquodrel (2.1.0) ' ||
+zcat "$work/library/usr/share/doc/libquodrel2/changelog.gz" | head -1 | grep -q "^libquodrel (${version}) " ||
     fail "libquodrel2's changelog is not the library's"
-development=$work/pkg/libquodrel-dev_2.1.0_$arch.deb
+development=$work/pkg/libquodrel-dev_${version}_$arch.deb
 for file in ./usr/include/quodrel/quodrel.h ./usr/lib/$multiarch/libquodrel.a \
     ./usr/lib/$multiarch/libquodrel.so ./usr/lib/$multiarch/pkgconfig/quodrel.pc \
     ./usr/lib/$multiarch/cmake/Quodrel/QuodrelConfig.cmake ./usr/share/man/man3/libquodrel.3.gz; do
     contents "$development" | grep -q "$file " || fail "libquodrel-dev lacks $file"
 done
-[ "$(dpkg-deb -f "$development" Depends)" = "libquodrel2 (= 2.1.0)" ] ||
+[ "$(dpkg-deb -f "$development" Depends)" = "libquodrel2 (= ${version})" ] ||
     fail "libquodrel-dev depends on: $(dpkg-deb -f "$development" Depends)"
 
 # The Python module: for every architecture, on the library package.
-python=$work/pkg/python3-quodrel_2.1.0_all.deb
+python=$work/pkg/python3-quodrel_${version}_all.deb
 [ "$(dpkg-deb -f "$python" Architecture)" = all ] || fail "python3-quodrel is not Architecture: all"
-[ "$(dpkg-deb -f "$python" Depends)" = "libquodrel2 (>= 2.1.0), python3" ] ||
+[ "$(dpkg-deb -f "$python" Depends)" = "libquodrel2 (>= ${version}), python3" ] ||
     fail "python3-quodrel depends on: $(dpkg-deb -f "$python" Depends)"
 [ "$(contents "$python")" = "./usr/lib/python3/dist-packages/quodrel/__init__.py ./usr/lib/python3/dist-packages/quodrel/_native.py ./usr/lib/python3/dist-packages/quodrel/py.typed ./usr/share/doc/python3-quodrel/changelog.gz ./usr/share/doc/python3-quodrel/copyright " ] ||
     fail "python3-quodrel holds: $(contents "$python")"
@@ -134,7 +136,7 @@ if [ -f "$mount" ]; then
     contents "$mount" | grep -q './usr/bin/quodrel-mount ' || fail "quodrel-mount lacks its program"
     contents "$mount" | grep -q './usr/share/man/man1/quodrel-mount.1.gz ' || fail "no manual page"
     dpkg-deb -f "$mount" Depends | grep -q 'fuse3' || fail "quodrel-mount does not depend on fuse3"
-    dpkg-deb -f "$mount" Depends | grep -q 'libquodrel2 (>= 2.1.0)' ||
+    dpkg-deb -f "$mount" Depends | grep -q "libquodrel2 (>= ${version})" ||
         fail "quodrel-mount does not depend on the library"
 fi
 dpkg-deb -f "$deb" Depends | grep -q fuse && fail "the program's package pulls in FUSE"

@@ -60,7 +60,7 @@ extern "C" {
 
 /* The version of this header. Programs built against 2.x run with any 2.y, y >= x. */
 #define QUODREL_VERSION_MAJOR 2
-#define QUODREL_VERSION_MINOR 1
+#define QUODREL_VERSION_MINOR 2
 #define QUODREL_VERSION_PATCH 0
 #define QUODREL_VERSION_NUMBER                                                                     \
     (QUODREL_VERSION_MAJOR * 10000 + QUODREL_VERSION_MINOR * 100 + QUODREL_VERSION_PATCH)
@@ -474,6 +474,7 @@ typedef int (*quodrel_write)(void* context, const void* data, size_t size);
  * (QUODREL_ERROR_INCOMPLETE), as quodrel_create does. `name` is how events name the
  * archive (NULL: "archive"). Events and cancelling as quodrel_create; the threads of
  * `options` are not used. */
+/* Since 2.2. */
 QUODREL_API quodrel_error quodrel_create_listed(const quodrel_listed_entry* entries, size_t count,
                                                 quodrel_read_at read_at, quodrel_write write,
                                                 void* write_context, const char* name,

@@ -44,7 +44,7 @@ from typing import (
 from . import _native
 from ._native import NO_INDEX, lib
 
-__version__ = "2.1.0"
+__version__ = "2.2.0"
 
 PathLike = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 _T = TypeVar("_T")
