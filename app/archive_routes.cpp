@@ -6,6 +6,7 @@
 #include "console/signals.h"
 #include "console/terminal.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <vector>
 
