@@ -2,7 +2,8 @@
 # Builds the library for WebAssembly (wasm32-wasi, one thread, no exceptions, no file
 # system) with Debian's clang into OUT/quodrel.wasm: the library's own sources (the
 # list CMakeLists.txt keeps), the host bridge, the C interface, malloc and free
-# exported. Usage: web/build.sh OUT
+# exported; the page (web/index.html beside the module and the wasm) in OUT/page.
+# Usage: web/build.sh OUT
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=${1:-$root/build-web}
@@ -38,4 +39,7 @@ clang++ --target=wasm32-wasi -mexec-model=reactor -Oz -L"$llvm/lib/wasm32-wasi" 
 mkdir -p "$out/package"
 cp "$root/web/quodrel.mjs" "$root/web/quodrel.d.ts" "$root/web/package.json" "$root/LICENSE" \
     "$out/quodrel.wasm" "$out/package/"
+# The page: one HTML file beside the module and the wasm, for any static host.
+mkdir -p "$out/page"
+cp "$root/web/index.html" "$root/web/quodrel.mjs" "$out/quodrel.wasm" "$out/page/"
 echo "$out/quodrel.wasm: $(stat -c %s "$out/quodrel.wasm") bytes"
