@@ -7,15 +7,18 @@
 #   deps.sh bench      the benchmark's other tools (and the mount's, to time it)
 #   deps.sh package    the Debian package and the Windows zip
 #   deps.sh coverage   the coverage report
-#   deps.sh web        the library for WebAssembly and its JavaScript module's tests
+#   deps.sh web        the library for WebAssembly, its JavaScript module's tests and
+#                      the page's (in Chromium)
 # Installing needs root: as root it installs, with sudo it asks sudo, and otherwise
 # it says in one line what to run as root.
 set -euo pipefail
 build=(cmake make g++)
 # clang's wasm32-wasi C++ library (libc++abi and wasi-libc come with it); Node runs the
-# JavaScript module's tests (where no Node is installed yet).
-web=(clang lld libc++-dev-wasm32 libclang-rt-dev-wasm32)
+# JavaScript module's tests and drives Chromium through the page's (Node and npm only
+# where missing: a Node from another source may conflict with Debian's npm).
+web=(clang lld libc++-dev-wasm32 libclang-rt-dev-wasm32 chromium)
 command -v node >/dev/null 2>&1 || web+=(nodejs)
+command -v npm >/dev/null 2>&1 || web+=(npm)
 # libclang-rt-dev follows the release's own clang (14 on Debian 12, 19 on 13); file
 # and dpkg-dev let CPack find a package's dependencies; quodrel-mount is built on
 # libfuse3 and runs with fuse3.
@@ -27,7 +30,7 @@ test)
         python3-pip python3-setuptools desktop-file-utils wine wine64 icoutils clang libclang-rt-dev
         acl groff-base "${web[@]}") ;;
 bench) packages=("${build[@]}" libarchive-tools time pkg-config libfuse3-dev fuse3 squashfuse
-    squashfs-tools) ;;
+    squashfs-tools "${web[@]}") ;;
 package) packages=("${build[@]}" "${package[@]}") ;;
 coverage) packages=("${build[@]}" libgtest-dev gcovr) ;;
 web) packages=("${web[@]}") ;;
