@@ -95,8 +95,9 @@ demo:
 	@cmake --build $(BUILD) -j$(JOBS) --target quodrel
 	@scripts/demo.sh $(BUILD)/quodrel
 
-# Times quodrel against GNU tar, bsdtar and cp -r on a release build; writes
-# bench/RESULTS.md (the text above its table marker is kept).
+# Times quodrel against GNU tar, bsdtar and cp -r on a release build, and the page in
+# headless Chromium against it; writes bench/RESULTS.md (the text above its table
+# marker is kept).
 RELEASE = build-release
 bench:
 	@scripts/deps.sh bench
@@ -109,6 +110,9 @@ bench:
 	@bash -o pipefail -c 'bench/compare.sh $(RELEASE)/quodrel 7 | tee -a bench/table.new'
 	@echo | tee -a bench/table.new
 	@bash -o pipefail -c 'bench/update.sh $(RELEASE)/quodrel 7 | tee -a bench/table.new'
+	@echo | tee -a bench/table.new
+	@web/build.sh $(WEB) >/dev/null
+	@bash -o pipefail -c 'bench/web.sh $(RELEASE)/quodrel $(WEB) 7 | tee -a bench/table.new'
 	@{ sed -n '1,/^<!-- table -->$$/p' bench/RESULTS.md; scripts/machine.sh; echo; \
 		cat bench/table.new; } > bench/RESULTS.new
 	@mv bench/RESULTS.new bench/RESULTS.md && rm -f bench/table.new
