@@ -176,6 +176,15 @@ export class Page {
     }
   }
 
+  // Presses a key (Enter, Tab, ' ') where the focus is, as a keyboard would.
+  async press(key) {
+    const codes = { Enter: [13, 'Enter', '\r'], Tab: [9, 'Tab', ''], ' ': [32, 'Space', ' '] };
+    const [keyCode, code, text] = codes[key];
+    const common = { key, code, windowsVirtualKeyCode: keyCode, nativeVirtualKeyCode: keyCode };
+    await this.send('Input.dispatchKeyEvent', { type: 'keyDown', ...common, text });
+    await this.send('Input.dispatchKeyEvent', { type: 'keyUp', ...common });
+  }
+
   // Gives the files (paths on this machine) to the file input `selector` chooses.
   async setFiles(selector, files) {
     const { root } = await this.send('DOM.getDocument', { depth: 0 });

@@ -211,8 +211,19 @@ test('a folder chosen through the picker is packed byte-identical to -c', async 
       await writable.close();
     }
   })()`);
-  await page.evaluate('document.getElementById("choose-folder").click()');
+  // The progress bar's values, as the page sets them.
+  await page.evaluate(`window.progressSeen = [];
+    new MutationObserver(() => progressSeen.push(Number(document.getElementById('pack-progress').value)))
+      .observe(document.getElementById('pack-progress'), { attributes: true, attributeFilter: ['value'] });`);
+  // From the keyboard: the drop area takes the focus and Enter chooses a folder.
+  await page.evaluate('document.getElementById("drop").focus()');
+  await page.press('Enter');
   assert.equal(await page.until('document.body.dataset.packed'), 'complete');
+  const seen = await page.evaluate('progressSeen');
+  assert.ok(seen.length >= 2 && seen.some((v) => v > 0 && v < 1), `progress told: ${seen}`);
+  assert.deepEqual(seen.slice(1), [...seen.slice(1)].sort((a, b) => a - b));
+  assert.equal(seen.at(-1), 1);
+  assert.equal(await page.evaluate('document.activeElement.id'), 'pack-download');
   const files = tree.filter((e) => !e.folder).length;
   assert.match(await page.evaluate('document.getElementById("pack-status").textContent'),
     new RegExp(`^Packed ${files} files into tree\\.dat`));
