@@ -1,11 +1,11 @@
 // The page in headless Chromium, against the native program: a folder packed through
-// the picker byte-identical to -c, a native archive listed as -l lists it and its files
-// saved, a hostile archive's refusals as -t and -e word them, an archive unpacked into
-// a folder the picker gives as -e unpacks it, and the page from file:. The picker is
-// replaced by one that gives a folder of the origin private file system, which a test
-// can fill and read back. A screenshot of each state goes to QUODREL_SCREENSHOTS.
-// QUODREL_PAGE is the staged page (web/build.sh OUT → OUT/page), QUODREL_PROGRAM the
-// native quodrel.
+// the picker (chosen from the keyboard) byte-identical to -c, with progress; a native
+// archive listed as -l lists it and its files saved; a hostile archive, dropped on the
+// page, refused as -t and -e word it; archives unpacked into a folder the picker gives
+// as -e unpacks them; the page from file:. The picker is replaced by one that gives a
+// folder of the origin private file system, which a test can fill and read back. A
+// screenshot of each state goes to QUODREL_SCREENSHOTS. QUODREL_PAGE is the staged page
+// (web/build.sh OUT gives OUT/page), QUODREL_PROGRAM the native quodrel.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync, spawnSync } from 'node:child_process';
@@ -269,8 +269,11 @@ test('an archive unpacked through the picker holds what -e writes', async () => 
 
 test('a hostile archive\'s refusals are -t\'s and -e\'s, and only what -e writes is written', async () => {
   await page.evaluate('delete document.body.dataset.opened; delete document.body.dataset.unpacked');
-  await page.setFiles('#archive-input', [hostileArchive]);
+  // Dropped on the page, this time.
+  await page.evaluate('document.getElementById("drop").scrollIntoView()');
+  await page.dropFiles('#drop', [hostileArchive]);
   assert.equal(await page.until('document.body.dataset.opened'), 'refusals');
+  assert.match(await page.evaluate('document.getElementById("listing-caption").textContent'), /^hostile\.dat: /);
   const checked = native('-t', hostileArchive);
   assert.notEqual(checked.status, 0);
   const refusals = nativeErrors(checked.stdout + checked.stderr);
