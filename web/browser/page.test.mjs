@@ -1,5 +1,6 @@
 // The page in headless Chromium, against the native program: a folder packed through
-// the picker (chosen from the keyboard) byte-identical to -c, with progress; a native
+// the picker (chosen from the keyboard) byte-identical to -c, with progress, and one
+// given to the folder input as -c packs it without its empty folder; a native
 // archive listed as -l lists it and its files saved; a hostile archive, dropped on the
 // page, refused as -t and -e word it; archives unpacked into a folder the picker gives
 // as -e unpacks them; the page from file:. The picker is replaced by one that gives a
@@ -231,6 +232,22 @@ test('a folder chosen through the picker is packed byte-identical to -c', async 
   assert.equal(name, 'tree.dat');
   assert.ok(bytes.equals(fs.readFileSync(nativeArchive)), 'the page\'s archive differs from -c\'s');
   await shot('packed');
+});
+
+test('a folder given to the folder input is packed as -c packs it, but for empty folders', async () => {
+  // Where there is no picker the page takes a folder input's files, which hold no
+  // folder: the same tree without its empty folder is what -c must match.
+  const plain = path.join(work, 'plain');
+  fs.cpSync(treeFolder, plain, { recursive: true });
+  fs.rmdirSync(path.join(plain, 'empty'));
+  const archive = path.join(work, 'plain.dat');
+  execFileSync(program, ['-c', plain, archive, '-s'], { stdio: 'ignore' });
+  await page.evaluate('delete document.body.dataset.packed');
+  await page.setFiles('#folder-input', [plain]);
+  assert.equal(await page.until('document.body.dataset.packed'), 'complete');
+  const { name, bytes } = await download('#pack-download');
+  assert.equal(name, 'plain.dat');
+  assert.ok(bytes.equals(fs.readFileSync(archive)), 'the page\'s archive differs from -c\'s');
 });
 
 test('a native archive is listed as -l lists it, and its files saved', async () => {
