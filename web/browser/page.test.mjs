@@ -240,6 +240,8 @@ test('a folder given to the folder input is packed as -c packs it, but for empty
   const plain = path.join(work, 'plain');
   fs.cpSync(treeFolder, plain, { recursive: true });
   fs.rmdirSync(path.join(plain, 'empty'));
+  // Larger than the pieces the page gathers the archive in (16 MiB).
+  fs.writeFileSync(path.join(plain, 'large.bin'), pattern(20 << 20, 13));
   const archive = path.join(work, 'plain.dat');
   execFileSync(program, ['-c', plain, archive, '-s'], { stdio: 'ignore' });
   await page.evaluate('delete document.body.dataset.packed');
