@@ -319,3 +319,14 @@ test('a hostile archive\'s refusals are -t\'s and -e\'s, and only what -e writes
   assert.deepEqual(page.errors, []);
   await shot('hostile-unpacked');
 });
+
+test('without a folder picker (Firefox, Safari) the page offers saving files only', async () => {
+  await page.evaluate('delete window.showDirectoryPicker; delete document.body.dataset.opened');
+  await page.setFiles('#archive-input', [nativeArchive]);
+  assert.equal(await page.until('document.body.dataset.opened'), 'sound');
+  assert.deepEqual(await page.evaluate(`['unpack', 'no-picker'].map((id) => document.getElementById(id).hidden)`),
+    [true, false]);
+  const saves = await page.evaluate('document.querySelectorAll("#entries button").length');
+  assert.equal(saves, tree.filter((e) => !e.folder && e.data.length).length);
+  await shot('no-picker');
+});
