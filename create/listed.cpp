@@ -6,6 +6,7 @@
 // ends the call.
 #include "create/listed.h"
 
+#include "archive/format.h"
 #include "archive/tree.h"
 #include "create/builder.h"
 #include "create/scan.h"
@@ -71,6 +72,14 @@ void place(Tree& tree, const quodrel_listed_entry& entry, Scan& scan) {
     for (std::size_t k = 0; k + 1 < parts.size(); ++k) {
         below.append(parts[k]);
         const auto found = tree.by_path.find(below);
+        if (below.size() > kMaxPathLength) {
+            // The walk stops at this folder, whose path is too long for the format
+            // (the creation fails, as -c does): nothing below it is needed, and a long
+            // path's every prefix kept would cost memory as its square.
+            if (found == tree.by_path.end())
+                add_item(tree, parent, below, parts[k], true, nullptr);
+            return;
+        }
         if (found == tree.by_path.end()) {
             parent = add_item(tree, parent, below, parts[k], true, nullptr);
         } else if (!tree.items[found->second].folder) {

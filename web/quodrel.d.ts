@@ -1,4 +1,13 @@
-// Types of the quodrel module (quodrel.mjs).
+// Types of the quodrel module (quodrel.mjs). They name no type of the DOM's or
+// Node's, so a project of either kind compiles against them as they are.
+
+/** A Blob or File, as far as the module uses one. */
+export interface BlobLike {
+  readonly size: number;
+  readonly name?: string;
+  slice(start?: number, end?: number): BlobLike;
+  arrayBuffer(): Promise<ArrayBuffer>;
+}
 
 export declare const EVENT: Readonly<{
   BEGIN: 1; PROGRESS: 2; ENTRY: 3; REFUSED: 4; FAILED: 5; END: 6; DIFFERENCE: 7;
@@ -8,12 +17,14 @@ export declare const ERROR: Readonly<{
   OK: 0; ARGUMENT: 1; OPEN: 2; TABLE_CUT_SHORT: 3; BAD_NAME_LENGTH: 4; TOO_DEEP: 5;
   NO_MEMORY: 6; NOT_FOUND: 7; NOT_A_FILE: 8; REFUSED: 9; READ: 10; INCOMPLETE: 11;
   CANCELLED: 12; DESTINATION: 13; CREATE: 14; WRITE: 15; CHANGED: 16; LIMIT: 17;
-  NOT_AN_ARCHIVE: 18;
+  NOT_AN_ARCHIVE: 18; DESCRIPTORS: 19; DIFFERENT: 20; NOT_UPDATED: 21;
 }>;
 
 /** A call of the library that failed: `code` is its error, `text` the events' words. */
 export declare class QuodrelError extends Error {
+  constructor(code: number, message: string, text?: string);
   readonly code: number;
+  /** The program's words for it, where it has any ("ERROR! ..."). */
   readonly text: string;
 }
 
@@ -35,10 +46,11 @@ export interface QuodrelEvent {
 /** Returning true cancels the operation. */
 export type OnEvent = (event: QuodrelEvent) => boolean | void;
 
-/** Bytes given on request, synchronously: at most `length` from `offset`. */
+/** Bytes given on request, synchronously: at most `length` from `offset` (anything
+ * else, or a throw, is a failed read). `size` is a whole number of bytes. */
 export interface Reader {
   size: number;
-  read(offset: number, length: number): Uint8Array;
+  read(offset: number, length: number): Uint8Array | ArrayBuffer;
 }
 
 export interface Entry {
@@ -55,6 +67,9 @@ export interface OpenOptions {
   requireMagic?: boolean;
 }
 
+/** An open archive. A call after close() throws; close() from a callback of a call on
+ * it takes effect when that call returns. Paths are strings: a name stored as bytes
+ * that are not UTF-8 is listed with U+FFFD in their place and cannot be found by it. */
 export declare class Archive {
   readonly name: string;
   readonly hasMagic: boolean;
@@ -71,7 +86,7 @@ export declare class Archive {
 
 export type ListedEntry =
   | { path: string; folder: true }
-  | { path: string; folder?: false; data: Uint8Array | ArrayBuffer | Reader | Blob };
+  | { path: string; folder?: false; data: Uint8Array | ArrayBuffer | Reader | BlobLike };
 
 export interface CreateOptions {
   name?: string;
@@ -80,18 +95,21 @@ export interface CreateOptions {
   onChunk?: ((chunk: Uint8Array) => void) | null;
 }
 
+/** One instance of the library, made by load(). */
 export declare class Quodrel {
+  /** `module` is a compiled WebAssembly.Module of quodrel.wasm. */
+  constructor(module: object);
   readonly version: number;
   open(source: Uint8Array | ArrayBuffer | Reader, options?: OpenOptions): Archive;
-  openBlob(blob: Blob, options?: OpenOptions): Promise<Archive>;
+  openBlob(blob: BlobLike, options?: OpenOptions): Promise<Archive>;
   openFile(file: string | number | { fd: number }, options?: OpenOptions): Promise<Archive>;
-  create(entries: ListedEntry[], options?: CreateOptions): {
+  create(entries: Iterable<ListedEntry>, options?: CreateOptions): {
     bytes: Uint8Array | null;
     complete: boolean;
     text: string;
   };
   /** As create, where Blobs that no FileReaderSync reads are read whole first. */
-  createAsync(entries: ListedEntry[], options?: CreateOptions): Promise<{
+  createAsync(entries: Iterable<ListedEntry>, options?: CreateOptions): Promise<{
     bytes: Uint8Array | null;
     complete: boolean;
     text: string;
@@ -100,6 +118,8 @@ export declare class Quodrel {
   refusalText(refusal: number): string;
 }
 
+/** Loads quodrel.wasm: from beside the module by default, or from its bytes, a URL, a
+ * fetch Response, or a compiled WebAssembly.Module. */
 export declare function load(
-  source?: WebAssembly.Module | BufferSource | Response | URL | string,
+  source?: ArrayBuffer | ArrayBufferView | URL | string | { arrayBuffer(): Promise<ArrayBuffer> } | object,
 ): Promise<Quodrel>;

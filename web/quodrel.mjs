@@ -17,7 +17,7 @@ export const ERROR = Object.freeze({
   OK: 0, ARGUMENT: 1, OPEN: 2, TABLE_CUT_SHORT: 3, BAD_NAME_LENGTH: 4, TOO_DEEP: 5,
   NO_MEMORY: 6, NOT_FOUND: 7, NOT_A_FILE: 8, REFUSED: 9, READ: 10, INCOMPLETE: 11,
   CANCELLED: 12, DESTINATION: 13, CREATE: 14, WRITE: 15, CHANGED: 16, LIMIT: 17,
-  NOT_AN_ARCHIVE: 18,
+  NOT_AN_ARCHIVE: 18, DESCRIPTORS: 19, DIFFERENT: 20, NOT_UPDATED: 21,
 });
 
 const OPEN_REQUIRE_MAGIC = 1;
@@ -65,11 +65,25 @@ export class Quodrel {
       if (from === 'wasi_snapshot_preview1')
         wasi[name] = name === 'proc_exit' ? (code) => { throw new QuodrelError(-1, `exit ${code}`); }
           : () => ENOSYS;
+    // What the library calls back. Nothing may be thrown through the WebAssembly (its
+    // stack would be left as it was, and its memory with it): whatever the caller's
+    // function throws or gives that is not what was asked for becomes the library's
+    // failure value (a failed read or write, a cancel). Pointers come as signed 32-bit
+    // numbers: `>>> 0` makes those past 2 GiB what they are.
+    const guarded = (failure, call) => (...args) => {
+      try {
+        return call(...args);
+      } catch {
+        return failure;
+      }
+    };
     const host = {
-      read_at: (context, buffer, size, offset) =>
-        BigInt(this.callbacks.get(context).readAt(buffer, size, Number(offset))),
-      write: (context, data, size) => this.callbacks.get(context).write(data, size),
-      on_event: (context, event) => (this.callbacks.get(context).onEvent(event) ? 1 : 0),
+      read_at: guarded(-1n, (context, buffer, size, offset) =>
+        BigInt(this.callbacks.get(context).readAt(buffer >>> 0, size >>> 0, Number(offset)))),
+      write: guarded(1, (context, data, size) =>
+        this.callbacks.get(context).write(data >>> 0, size >>> 0)),
+      on_event: guarded(1, (context, event) =>
+        (this.callbacks.get(context).onEvent(event >>> 0) ? 1 : 0)),
     };
     this.instance = new WebAssembly.Instance(module, {
       wasi_snapshot_preview1: wasi, quodrel_host: host,
@@ -88,12 +102,25 @@ export class Quodrel {
   view() { return new DataView(this.x.memory.buffer); }
 
   alloc(size) {
-    const at = this.x.malloc(Math.max(size, 1));
+    if (!Number.isSafeInteger(size) || size < 0 || size > 0xffffffff)
+      throw new QuodrelError(ERROR.NO_MEMORY, 'out of memory');
+    const at = this.x.malloc(Math.max(size, 1)) >>> 0;
     if (!at) throw new QuodrelError(ERROR.NO_MEMORY, 'out of memory');
     return at;
   }
 
+  // A path or name for the library: a string with no NUL (C would end it there) and no
+  // lone surrogate (UTF-8 cannot hold it: it would become another name).
   string(text) {
+    if (typeof text !== 'string')
+      throw new QuodrelError(ERROR.ARGUMENT, `a path is a string, not ${typeof text}`);
+    if (text.includes('\0'))
+      throw new QuodrelError(ERROR.ARGUMENT, `a path holding a NUL character: ${JSON.stringify(text)}`);
+    try {
+      encodeURIComponent(text);
+    } catch {
+      throw new QuodrelError(ERROR.ARGUMENT, `a path with a lone surrogate: ${JSON.stringify(text)}`);
+    }
     const bytes = encoder.encode(text);
     const at = this.alloc(bytes.length + 1);
     this.bytes().set(bytes, at);
@@ -101,7 +128,8 @@ export class Quodrel {
     return at;
   }
 
-  cString(at) {
+  cString(pointer) {
+    const at = pointer >>> 0;
     const memory = this.bytes();
     let end = at;
     while (memory[end] !== 0) ++end;
@@ -121,6 +149,28 @@ export class Quodrel {
   }
 
   errorText(code) { return this.cString(this.x.quodrel_error_text(code)); }
+
+  // A failure to open `name` in the program's words ("ERROR! Entry table cut short in
+  // x.dat"): the library's text of a FAILED event about it.
+  failureText(code, name) {
+    const size = 120; // sizeof (quodrel_event) on wasm32
+    const at = this.alloc(size);
+    const path = this.string(name);
+    try {
+      this.bytes().fill(0, at, at + size);
+      const view = this.view();
+      view.setUint32(at, size, true);
+      view.setInt32(at + 4, EVENT.FAILED, true);
+      view.setInt32(at + 8, 5, true); // QUODREL_OPERATION_CHECK
+      view.setUint32(at + 12, 0xffffffff, true); // no entry
+      view.setUint32(at + 16, path, true);
+      view.setInt32(at + 36, code, true);
+      return this.written((buffer, length) => this.x.quodrel_event_text(at, buffer, length));
+    } finally {
+      this.x.free(path);
+      this.x.free(at);
+    }
+  }
   refusalText(refusal) { return this.cString(this.x.quodrel_refusal_text(refusal)); }
 
   // Runs `call(context)` with `callbacks` reachable under `context` meanwhile.
@@ -147,7 +197,8 @@ export class Quodrel {
     return at;
   }
 
-  event(at) {
+  event(pointer) {
+    const at = pointer >>> 0;
     const view = this.view();
     const path = view.getUint32(at + 16, true);
     const index = view.getUint32(at + 12, true);
@@ -175,9 +226,10 @@ export class Quodrel {
     let thrown = null;
     const listener = {
       onEvent: (at) => {
-        const event = this.event(at);
-        told.push(event.text);
+        let event;
         try {
+          event = this.event(at);
+          told.push(event.text);
           return onEvent ? onEvent(event) === true : false;
         } catch (error) {
           thrown ??= { error };
@@ -215,6 +267,8 @@ export class Quodrel {
         this.bytes().set(bytes, data);
         code = this.x.quodrel_open_memory(data, bytes.length, namePtr, flags, out);
       } else if (source && typeof source.read === 'function') {
+        if (!Number.isSafeInteger(source.size) || source.size < 0)
+          throw new QuodrelError(ERROR.ARGUMENT, `a reader's size is a whole number of bytes, not ${source.size}`);
         reader = this.nextContext++;
         this.callbacks.set(reader, readerOf(this, source.read));
         code = this.x.quodrel_open_reader(this.reader, BigInt(source.size), reader, namePtr,
@@ -222,7 +276,8 @@ export class Quodrel {
       } else {
         throw new QuodrelError(ERROR.ARGUMENT, 'open: bytes or a reader');
       }
-      if (code !== ERROR.OK) throw new QuodrelError(code, `${name}: ${this.errorText(code)}`);
+      if (code !== ERROR.OK)
+        throw new QuodrelError(code, `${name}: ${this.errorText(code)}`, this.failureText(code, name));
       const handle = this.view().getUint32(out, true);
       const opened = new Archive(this, handle, name, () => {
         if (data) this.x.free(data);
@@ -260,10 +315,23 @@ export class Quodrel {
   async openFile(file, options = {}) {
     const fs = await import('node:fs');
     const given = typeof file === 'number' ? file : typeof file?.fd === 'number' ? file.fd : null;
-    const fd = given ?? fs.openSync(file, 'r');
+    const name = given === null ? String(file) : 'archive';
+    const cannot = () => new QuodrelError(ERROR.OPEN, `${name}: ${this.errorText(ERROR.OPEN)}`,
+      this.failureText(ERROR.OPEN, options.name ?? name));
+    // As the program opens an archive: a plain file only, and never waiting (a FIFO).
+    let fd = given;
+    if (fd === null) {
+      try {
+        fd = fs.openSync(file, fs.constants.O_RDONLY | (fs.constants.O_NONBLOCK ?? 0));
+      } catch {
+        throw cannot();
+      }
+    }
     const owned = given === null;
     try {
-      const { size } = fs.fstatSync(fd);
+      const stat = fs.fstatSync(fd);
+      if (!stat.isFile()) throw cannot();
+      const { size } = stat;
       const archive = this.open({
         size,
         read: (offset, length) => {
@@ -302,6 +370,12 @@ export class Quodrel {
   // complete, text }: complete is false when something was refused (the events and
   // `text` say what). Throws a QuodrelError when no archive could be made.
   create(entries, { name = 'archive', onEvent = null, onChunk = null } = {}) {
+    if (entries === null || typeof entries !== 'object' || typeof entries[Symbol.iterator] !== 'function')
+      throw new QuodrelError(ERROR.ARGUMENT, 'create: the entries are a list (any iterable)');
+    entries = Array.from(entries);
+    for (const entry of entries)
+      if (entry === null || typeof entry !== 'object')
+        throw new QuodrelError(ERROR.ARGUMENT, `create: an entry is { path, data } or { path, folder: true }, not ${entry}`);
     const count = entries.length;
     const table = this.alloc(24 * count);
     const strings = [];
@@ -346,7 +420,8 @@ export class Quodrel {
           this.reader, this.writer, context, namePtr, options)));
       if (thrown) throw thrown.error;
       if (result.code !== ERROR.OK && result.code !== ERROR.INCOMPLETE)
-        throw new QuodrelError(result.code, `${name}: ${this.errorText(result.code)}`, result.text);
+        throw new QuodrelError(result.code, firstError(result.text)
+          ?? `${name}: ${this.errorText(result.code)}`, result.text);
       return {
         bytes: onChunk ? null : concatenate(chunks),
         complete: result.code === ERROR.OK,
@@ -360,7 +435,8 @@ export class Quodrel {
   }
 }
 
-// An open archive.
+// An open archive. Closing it while a call on it runs (from a callback of that call)
+// waits until the call has returned; any call after close is refused.
 export class Archive {
   constructor(quodrel, handle, name, release) {
     this.q = quodrel;
@@ -368,79 +444,116 @@ export class Archive {
     this.name = name;
     this.release = release;
     this.cached = null;
+    this.busy = 0;
+    this.closing = false;
   }
 
-  get hasMagic() { return this.q.x.quodrel_has_magic(this.handle) === 1; }
+  // Runs `call(handle)` with the archive kept open meanwhile.
+  use(call) {
+    if (!this.handle || this.closing)
+      throw new QuodrelError(ERROR.ARGUMENT, `${this.name}: the archive is closed`);
+    ++this.busy;
+    try {
+      return call(this.handle);
+    } finally {
+      if (--this.busy === 0 && this.closing) this.close();
+    }
+  }
+
+  get hasMagic() { return this.use((handle) => this.q.x.quodrel_has_magic(handle) === 1); }
 
   // Every entry in the archive's order: path, size, folder, and refusal (0 when
   // extraction writes it, else why not, in words too).
   get entries() {
-    if (this.cached) return this.cached;
-    const { x } = this.q;
-    const count = x.quodrel_entry_count(this.handle);
-    const entries = [];
-    for (let i = 0; i < count; ++i) {
-      const refusal = x.quodrel_entry_refusal(this.handle, i);
-      entries.push({
-        index: i,
-        path: this.q.written((buffer, size) => x.quodrel_entry_path(this.handle, i, buffer, size)),
-        size: Number(x.quodrel_entry_size(this.handle, i)),
-        folder: x.quodrel_entry_is_folder(this.handle, i) === 1,
-        refusal,
-        refusalText: refusal ? this.q.refusalText(refusal) : '',
-      });
-    }
-    this.cached = entries;
-    return entries;
+    return this.use((handle) => {
+      if (this.cached) return this.cached;
+      const { x } = this.q;
+      const count = x.quodrel_entry_count(handle) >>> 0;
+      const entries = [];
+      for (let i = 0; i < count; ++i) {
+        const refusal = x.quodrel_entry_refusal(handle, i);
+        entries.push({
+          index: i,
+          path: this.q.written((buffer, size) => x.quodrel_entry_path(handle, i, buffer, size)),
+          size: Number(x.quodrel_entry_size(handle, i)),
+          folder: x.quodrel_entry_is_folder(handle, i) === 1,
+          refusal,
+          refusalText: refusal ? this.q.refusalText(refusal) : '',
+        });
+      }
+      this.cached = entries;
+      return entries;
+    });
   }
 
   // The entry extraction writes at `path` (as quodrel_find finds it): its index.
   find(path) {
-    const { x } = this.q;
-    const wanted = this.q.string(path);
-    const out = this.q.alloc(4);
-    try {
-      const code = x.quodrel_find(this.handle, wanted, out);
-      if (code !== ERROR.OK) throw new QuodrelError(code, `${path}: ${this.q.errorText(code)}`);
-      return this.q.view().getUint32(out, true);
-    } finally {
-      x.free(wanted);
-      x.free(out);
-    }
+    return this.use((handle) => {
+      const { x } = this.q;
+      const wanted = this.q.string(path);
+      const out = this.q.alloc(4);
+      try {
+        const code = x.quodrel_find(handle, wanted, out);
+        if (code !== ERROR.OK) throw new QuodrelError(code, `${path}: ${this.q.errorText(code)}`);
+        return this.q.view().getUint32(out, true);
+      } finally {
+        x.free(wanted);
+        x.free(out);
+      }
+    });
   }
 
-  // A file's bytes, by path or index.
+  // A file's bytes, by path or index. The library checks the entry (refused, a
+  // folder) before any memory is taken for it.
   read(which) {
-    const index = typeof which === 'number' ? which : this.find(which);
-    const { x } = this.q;
-    const size = Number(x.quodrel_entry_size(this.handle, index));
-    const buffer = this.q.alloc(size);
-    const got = this.q.alloc(4);
-    try {
-      const code = x.quodrel_read(this.handle, index, 0n, buffer, size, got);
-      if (code !== ERROR.OK) throw new QuodrelError(code, `${which}: ${this.q.errorText(code)}`);
-      const n = this.q.view().getUint32(got, true);
-      return this.q.bytes().slice(buffer, buffer + n);
-    } finally {
-      x.free(buffer);
-      x.free(got);
-    }
+    return this.use((handle) => {
+      const { x } = this.q;
+      let index;
+      if (typeof which === 'string') {
+        index = this.find(which);
+      } else if (Number.isInteger(which) && which >= 0 && which < (x.quodrel_entry_count(handle) >>> 0)) {
+        index = which;
+      } else {
+        throw new QuodrelError(ERROR.ARGUMENT, `read: a path or an entry's index, not ${which}`);
+      }
+      const got = this.q.alloc(4);
+      let buffer = 0;
+      try {
+        let code = x.quodrel_read(handle, index, 0n, 0, 0, got);
+        let size = 0;
+        if (code === ERROR.OK) {
+          size = Number(x.quodrel_entry_size(handle, index));
+          buffer = this.q.alloc(size);
+          code = x.quodrel_read(handle, index, 0n, buffer, size, got);
+        }
+        if (code !== ERROR.OK) throw new QuodrelError(code, `${which}: ${this.q.errorText(code)}`);
+        const n = this.q.view().getUint32(got, true);
+        return this.q.bytes().slice(buffer, buffer + n);
+      } finally {
+        if (buffer) x.free(buffer);
+        x.free(got);
+      }
+    });
   }
 
   // What quodrel -t says of the archive: { ok, refused: [{ path, refusal }], text }.
   check({ onEvent = null } = {}) {
-    const refused = [];
-    const result = this.q.operation((event) => {
-      if (event.kind === EVENT.REFUSED) refused.push({ path: event.path, refusal: event.refusal });
-      return onEvent ? onEvent(event) : false;
-    }, (options) => this.q.x.quodrel_check(this.handle, options));
-    if (result.code === ERROR.CANCELLED)
-      throw new QuodrelError(result.code, this.q.errorText(result.code), result.text);
-    return { ok: result.code === ERROR.OK, refused, text: result.text };
+    return this.use((handle) => {
+      const refused = [];
+      const result = this.q.operation((event) => {
+        if (event.kind === EVENT.REFUSED) refused.push({ path: event.path, refusal: event.refusal });
+        return onEvent ? onEvent(event) : false;
+      }, (options) => this.q.x.quodrel_check(handle, options));
+      if (result.code === ERROR.CANCELLED)
+        throw new QuodrelError(result.code, this.q.errorText(result.code), result.text);
+      return { ok: result.code === ERROR.OK, refused, text: result.text };
+    });
   }
 
   close() {
     if (!this.handle) return;
+    this.closing = true;
+    if (this.busy) return; // the running call closes it as it returns
     this.q.x.quodrel_close(this.handle);
     this.handle = 0;
     this.release();
@@ -463,13 +576,18 @@ function sourceOf(data) {
   if (data instanceof Uint8Array)
     return { size: data.length, read: (offset, length) => data.subarray(offset, offset + length) };
   if (data instanceof ArrayBuffer) return sourceOf(new Uint8Array(data));
-  if (data && typeof data.read === 'function' && Number.isFinite(data.size)) return data;
+  if (data && typeof data.read === 'function') {
+    if (!Number.isSafeInteger(data.size) || data.size < 0)
+      throw new QuodrelError(ERROR.ARGUMENT, `a reader's size is a whole number of bytes, not ${data.size}`);
+    return data;
+  }
   if (data === undefined || data === null) return sourceOf(new Uint8Array(0));
   throw new QuodrelError(ERROR.ARGUMENT, 'a file entry needs data: bytes or a reader');
 }
 
-// The library's reader callback over `read(offset, length) -> Uint8Array`: a failure
-// (a throw) is told to the library as -1.
+// The library's reader callback over `read(offset, length) -> Uint8Array` (or an
+// ArrayBuffer): a throw, anything else (a Promise, a string, other typed arrays), or
+// more bytes than asked is a failed read, told to the library as -1.
 function readerOf(quodrel, read) {
   return {
     readAt: (buffer, size, offset) => {
@@ -479,12 +597,18 @@ function readerOf(quodrel, read) {
       } catch {
         return -1;
       }
-      if (!bytes) return -1;
-      const n = Math.min(bytes.length, size);
-      quodrel.bytes().set(bytes.subarray(0, n), buffer);
-      return bytes.length > size ? -1 : n;
+      if (bytes instanceof ArrayBuffer) bytes = new Uint8Array(bytes);
+      if (!(bytes instanceof Uint8Array) || bytes.length > size) return -1;
+      quodrel.bytes().set(bytes, buffer);
+      return bytes.length;
     },
   };
+}
+
+// The first "ERROR! " line of an operation's words, without its ending.
+function firstError(text) {
+  const at = text.indexOf('ERROR! ');
+  return at < 0 ? null : text.slice(at).split('\n')[0];
 }
 
 function concatenate(chunks) {

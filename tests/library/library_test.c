@@ -10,6 +10,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -791,6 +792,29 @@ static void test_listed_names_refused(void) {
     CHECK(quodrel_create_listed(huge, 2, read_source, write_sink, &g_sink, "h.dat",
                                 &limit_options) == QUODREL_ERROR_LIMIT &&
           g_sink.size == 0 && limit.kinds[QUODREL_EVENT_REFUSED] == 1 && file.calls == 0);
+    /* A path far past the format's limit fails as the walk of such a tree fails, at
+     * the first folder whose path is too long, without keeping every prefix of it
+     * (80 KB of path would take gigabytes). */
+    const size_t parts = 40000;
+    char* deep = malloc(2 * parts + 2);
+    for (size_t k = 0; k < parts; ++k)
+        memcpy(deep + 2 * k, "a/", 2);
+    strcpy(deep + 2 * parts, "f");
+    const quodrel_listed_entry too_deep[1] = {{deep, 0, 4, &file}};
+    struct told deep_told;
+    quodrel_options deep_options = options_for(&deep_told, 1);
+    struct rusage before, after;
+    getrusage(RUSAGE_SELF, &before);
+    memset(&g_sink, 0, sizeof g_sink);
+    CHECK(quodrel_create_listed(too_deep, 1, read_source, write_sink, &g_sink, "d.dat",
+                                &deep_options) == QUODREL_ERROR_LIMIT &&
+          g_sink.size == 0);
+    getrusage(RUSAGE_SELF, &after);
+    CHECK(after.ru_maxrss - before.ru_maxrss < 64 * 1024); /* KiB */
+    deep[511] = '\0'; /* the first folder whose path leaves no room below it, as -c names it */
+    const char* named = strstr(deep_told.text, deep);
+    CHECK(strstr(deep_told.text, "Path too long") != NULL && named != NULL && named[511] == '\n');
+    free(deep);
     /* The words are the program's, naming the path. */
     quodrel_listed_entry colon[1] = {{"a:b", 0, 4, &file}};
     struct told told;

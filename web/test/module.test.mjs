@@ -213,3 +213,72 @@ test('a source that fails or falls short, or a cancel, ends the creation with it
   // The module is whole after them: the next creation is as before.
   assert.ok(Buffer.from(quodrel.create(tree).bytes).equals(Buffer.from(nativeArchive)));
 });
+
+test('what a caller gets wrong is refused, and never leaves the module unusable', () => {
+  const bad = [ // callback results that are no bytes, each given many times over
+    'abc', [1, 2, 3], 5, Promise.resolve(encode('abc')), new DataView(new ArrayBuffer(3)),
+    new Uint16Array([0x4142, 0x4344]), encode('far more than the three bytes asked'),
+  ];
+  for (const result of bad) {
+    for (let i = 0; i < 150; ++i) {
+      assert.throws(() => quodrel.create([{ path: 'a', data: { size: 3, read: () => result } }]),
+        (e) => e instanceof QuodrelError && e.code === ERROR.OPEN);
+    }
+    assert.throws(() => quodrel.open({ size: nativeArchive.length, read: () => result }),
+      (e) => e instanceof QuodrelError);
+  }
+  const entries = [ // entry lists and paths the library cannot take as they are
+    [{ path: 'a\0evil', data: encode('x') }],
+    [{ path: 'lone\uD800', data: encode('x') }],
+    [{ path: null, data: encode('x') }],
+    [null],
+    { path: 'not a list', data: encode('x') },
+    [{ path: 'a', data: { size: 1.5, read: () => encode('x') } }],
+  ];
+  for (const list of entries) {
+    assert.throws(() => quodrel.create(list),
+      (e) => e instanceof QuodrelError && e.code === ERROR.ARGUMENT, JSON.stringify(list));
+  }
+  // Any iterable is a list.
+  const fromSet = quodrel.create(new Set(tree));
+  assert.ok(Buffer.from(fromSet.bytes).equals(Buffer.from(nativeArchive)));
+
+  const archive = quodrel.open(nativeArchive);
+  for (const which of ['alpha.txt\0zzz', NaN, 2 ** 32 + 1, undefined, -1, 1.5]) {
+    assert.throws(() => archive.read(which),
+      (e) => e instanceof QuodrelError && e.code === ERROR.ARGUMENT, String(which));
+  }
+  // A callback that closes the archive under its own call: the call ends as it would,
+  // the archive is closed after it.
+  const expected = quodrel.open(nativeArchive).check();
+  let events = 0;
+  const verdict = archive.check({ onEvent: () => { if (++events === 3) archive.close(); } });
+  assert.deepEqual(verdict, expected);
+  assert.throws(() => archive.check(), (e) => e.code === ERROR.ARGUMENT);
+  assert.throws(() => archive.entries, (e) => e.code === ERROR.ARGUMENT);
+  // And after all of it, the module still makes the program's bytes.
+  assert.ok(Buffer.from(quodrel.create(tree).bytes).equals(Buffer.from(nativeArchive)));
+});
+
+test('a refused file read by index takes no memory, and failures are in the program\'s words', async () => {
+  const hostile = handMade(['huge']);
+  new DataView(hostile.buffer).setInt32(20, 0x7fffffff, true); // its size: far past the end
+  const archive = quodrel.open(hostile);
+  const before = quodrel.x.memory.buffer.byteLength;
+  assert.throws(() => archive.read(0), (e) => e.code === ERROR.REFUSED);
+  assert.equal(quodrel.x.memory.buffer.byteLength, before);
+  archive.close();
+
+  assert.throws(() => quodrel.open(nativeArchive.subarray(0, 40), { name: 'cut.dat' }),
+    (e) => e.code === ERROR.TABLE_CUT_SHORT && e.text === 'ERROR! Entry table cut short in cut.dat\n');
+  const fifo = path.join(work, 'fifo');
+  execFileSync('mkfifo', [fifo]);
+  for (const file of [fifo, path.join(work, 'missing.dat'), work, '/dev/zero']) {
+    await assert.rejects(quodrel.openFile(file),
+      (e) => e instanceof QuodrelError && e.code === ERROR.OPEN && e.text === `ERROR! Cannot open ${file}\n`,
+      file);
+  }
+  const failing = { size: 4, read: () => { throw new Error('gone'); } };
+  assert.throws(() => quodrel.create([{ path: 'sub/source.bin', data: failing }]),
+    (e) => e.message === 'ERROR! Cannot open sub/source.bin');
+});
