@@ -50,6 +50,9 @@ failed=0
 for release in "${releases[@]}"; do
     root="$base/$release"
     echo "== $release: a minimal Debian in $root"
+    # (whatever an earlier run left mounted there first, or rm would walk into it)
+    awk -v root="$root/" 'index($2, root) == 1 {print $2}' /proc/mounts | sort -r |
+        while read -r left; do umount -l "$left"; done
     rm -rf "$root"
     start=$(date +%s)
     debootstrap --variant=minbase "$release" "$root" "$mirror" >"$base/$release.debootstrap.log" 2>&1 || {

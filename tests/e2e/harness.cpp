@@ -8,6 +8,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <iterator>
 #include <poll.h>
 #include <sstream>
 #include <stdexcept>
@@ -31,22 +32,34 @@ std::string wine_prefix() {
 namespace {
 
 // The program, where user nobody can run it: a copy in a folder of its own in /tmp,
-// as the build may lie anywhere (below /root, say, which only root may enter).
+// as the build may lie anywhere (below /root, say, which only root may enter), with
+// the shared library it runs on beside it (found there through LD_LIBRARY_PATH, its
+// RUNPATH naming the build).
+const char* const kCopied[] = {"quodrel", "libquodrel.so.2"};
+
 const std::string& reachable_binary() {
     static const std::string path = [] {
         char folder[] = "/tmp/quodrel-bin-XXXXXX";
         if (!mkdtemp(folder) || chmod(folder, 0755) != 0)
             throw std::runtime_error("a folder for the program");
-        const std::string copy = std::string(folder) + "/quodrel";
-        write_file(copy, read_file(QUODREL_BINARY));
-        if (chmod(copy.c_str(), 0755) != 0)
-            throw std::runtime_error("the program's copy");
+        const std::string binary = QUODREL_BINARY;
+        const std::string build = binary.substr(0, binary.rfind('/') + 1);
+        for (std::size_t k = 0; k < std::size(kCopied); ++k) {
+            const std::string from = k == 0 ? binary : build + kCopied[k];
+            const std::string copy = std::string(folder) + "/" + kCopied[k];
+            if (k > 0 && access(from.c_str(), F_OK) != 0)
+                continue; // a program linked statically
+            write_file(copy, read_file(from));
+            if (chmod(copy.c_str(), 0755) != 0)
+                throw std::runtime_error("the program's copy");
+        }
         static const std::string to_remove = folder;
         std::atexit([] {
-            unlink((to_remove + "/quodrel").c_str());
+            for (const char* name : kCopied)
+                unlink((to_remove + "/" + name).c_str());
             rmdir(to_remove.c_str());
         });
-        return copy;
+        return std::string(folder) + "/quodrel";
     }();
     return path;
 }
@@ -68,6 +81,10 @@ pid_t spawn(const std::vector<std::string>& args, const std::string& cwd, int ou
     setrlimit(RLIMIT_CORE, &no_core);
     if (unprivileged && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
         _exit(125);
+    if (unprivileged && !under_wine()) {
+        const std::string copy = program_for_nobody;
+        setenv("LD_LIBRARY_PATH", copy.substr(0, copy.rfind('/')).c_str(), 1);
+    }
     if (file_size_limit != 0) {
         // Writes past the limit fail as on a full disk (the signal they would raise
         // is ignored, and stays ignored in the program).
