@@ -8,7 +8,8 @@
 #   packages   the manual pages, the desktop install, the Debian packages, lintian, and
 #              the Python module's tests from the unpacked packages
 #   sanitized  the native cases again with AddressSanitizer, UBSan and leak checks
-#              (not the Python module: the interpreter is not built with them)
+#              (not the Python module, whose interpreter is not built with them, nor
+#              the WebAssembly cases, which the native part runs)
 #   fuzzers    both libFuzzer targets for FUZZ_SECONDS (30) each
 # Usage: scripts/test.sh BUILD WINDOWS SANITIZED JOBS
 set -uo pipefail
@@ -54,7 +55,7 @@ sanitized_part() {
         (cd "$sanitized" && ASAN_OPTIONS=exitcode=99:detect_leaks=1 \
             UBSAN_OPTIONS=exitcode=99:print_stacktrace=1 \
             ctest -j"$jobs" --output-on-failure \
-            -E "key_wait|formatted|library_for_other|library_is_a|python_module|$packages_tests")
+            -E "key_wait|formatted|library_for_other|library_is_a|python_module|^web_|$packages_tests")
 }
 fuzz_part() { make --no-print-directory fuzz FUZZ_SECONDS="${FUZZ_SECONDS:-30}" JOBS="$jobs"; }
 

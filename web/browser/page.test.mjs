@@ -17,6 +17,7 @@ import { pathToFileURL } from 'node:url';
 
 import { Browser } from './cdp.mjs';
 import { serve } from './serve.mjs';
+import { pattern as bytesInPattern } from '../test/pattern.mjs';
 
 const pageFolder = path.resolve(process.env.QUODREL_PAGE);
 const program = process.env.QUODREL_PROGRAM;
@@ -24,16 +25,8 @@ const shots = process.env.QUODREL_SCREENSHOTS;
 const work = fs.mkdtempSync(path.join(os.tmpdir(), 'quodrel-page-'));
 const downloads = path.join(work, 'downloads');
 
-// Bytes that differ from place to place, so a misplaced piece shows.
-function pattern(size, seed) {
-  const bytes = Buffer.alloc(size);
-  let x = seed >>> 0;
-  for (let i = 0; i < size; ++i) {
-    x = (Math.imul(x, 1103515245) + 12345) >>> 0;
-    bytes[i] = x >>> 24;
-  }
-  return bytes;
-}
+// Bytes that differ from place to place, as Buffers.
+const pattern = (size, seed) => Buffer.from(bytesInPattern(size, seed).buffer);
 
 // Nested files with UTF-8 names, an empty folder, an empty file, a 3 MiB file.
 const tree = [

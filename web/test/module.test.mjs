@@ -12,6 +12,7 @@ import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 
 import { load, ERROR, EVENT, QuodrelError } from '../quodrel.mjs';
+import { pattern } from './pattern.mjs';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 const root = path.resolve(here, '..', '..');
@@ -22,16 +23,6 @@ const quodrel = await load(fs.readFileSync(wasm));
 const work = fs.mkdtempSync(path.join(os.tmpdir(), 'quodrel-web-'));
 process.on('exit', () => fs.rmSync(work, { recursive: true, force: true }));
 
-// Bytes that differ from place to place, so a misplaced piece shows.
-function pattern(size, seed) {
-  const bytes = new Uint8Array(size);
-  let x = seed >>> 0;
-  for (let i = 0; i < size; ++i) {
-    x = (Math.imul(x, 1103515245) + 12345) >>> 0;
-    bytes[i] = x >>> 24;
-  }
-  return bytes;
-}
 
 // The tree: nested files with UTF-8 names, an empty folder, an empty file, a 3 MiB
 // file, names that differ in case only in their order.
