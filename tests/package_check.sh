@@ -81,6 +81,9 @@ dpkg-deb --ctrl-tarfile "$library" | tar -xO ./triggers | grep -qx 'activate-noa
 # dpkg-gensymbols compares the symbols file with what the library exports: a
 # symbol gone or new without a line fails.
 dpkg-deb --ctrl-tarfile "$library" | tar -xO ./symbols >"$work/symbols"
+mkdir -p "$work/debian" # (Debian 13's dpkg-gensymbols reads a control file)
+printf 'Source: libquodrel\nMaintainer: %s\n\nPackage: libquodrel2\nArchitecture: any\n' \
+    "$(dpkg-deb -f "$library" Maintainer)" >"$work/debian/control"
 dpkg -x "$library" "$work/library"
 (cd "$work" && dpkg-gensymbols -plibquodrel2 -v${version} -c4 -Isymbols -O"$work/symbols.new" \
     -e"$work/library/usr/lib/$multiarch/libquodrel.so.${version}" >"$work/gensymbols.log" 2>&1) ||

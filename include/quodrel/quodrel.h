@@ -404,8 +404,10 @@ typedef struct quodrel_options {
     const quodrel_output_hooks* outputs;
 } quodrel_options;
 
-#define QUODREL_OPTIONS_INIT                                                                       \
-    { sizeof(quodrel_options), 0, NULL, NULL, NULL }
+/* (laid out by hand: versions of the formatter disagree on it) */
+/* clang-format off */
+#define QUODREL_OPTIONS_INIT { sizeof(quodrel_options), 0, NULL, NULL, NULL }
+/* clang-format on */
 
 /* Extracts the archive at `archive_path` into the folder `folder` (made if missing,
  * a single level; "" means the current folder), as the quodrel program's -e does, or,

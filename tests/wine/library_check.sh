@@ -27,8 +27,9 @@ dll=$work/zip/quodrel.dll
 imports=$($mingw-objdump -p "$dll" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z' |
     sort | tr '\n' ' ')
 [ "$imports" = "kernel32.dll msvcrt.dll " ] || fail "quodrel.dll imports: $imports"
-exports=$($mingw-objdump -p "$dll" | sed -n '/Ordinal\/Name Pointer/,/^$/s/^[[:space:]]*\[ *[0-9]*\] //p' |
-    sort | tr '\n' ' ')
+# (the name is each row's last field: binutils 2.44 puts the ordinal and hint before it)
+exports=$($mingw-objdump -p "$dll" | sed -n '/Ordinal\/Name Pointer/,/^$/p' |
+    awk '$NF ~ /^quodrel_/ {print $NF}' | sort | tr '\n' ' ')
 listed=$(sed -n 's/^[[:space:]]\{1,\}\(quodrel_[a-z_]*\)$/\1/p' "$source/lib/quodrel.def" | sort |
     tr '\n' ' ')
 [ -n "$exports" ] && [ "$exports" = "$listed" ] || fail "quodrel.dll exports: $exports"
