@@ -19,7 +19,9 @@ fi
 QUODREL_WASM="$out/quodrel.wasm" QUODREL_PROGRAM="$program" node --test "$root/web/test/"
 
 # The package npm packs installs into a project, offline, and works there as imported.
-rm -rf "$out/consumer" "$out"/quodrel-*.tgz
+# npm keeps its cache and its logs in the build, not in the user's home.
+export npm_config_cache="$out/npm-cache" npm_config_update_notifier=false
+rm -rf "$out/consumer" "$out"/quodrel-*.tgz "$out/npm-cache"
 (cd "$out/package" && npm pack --silent --pack-destination "$out" >/dev/null)
 mkdir -p "$out/consumer"
 cd "$out/consumer"
