@@ -5,6 +5,7 @@
 
 #include "archive/table.h"
 #include "archive/tree.h"
+#include "create/blocks.h"
 #include "create/scan.h"
 #include "events/events.h"
 #include "platform/files.h"
@@ -44,29 +45,20 @@ struct Creation {
     std::int64_t files = 0, folders = 0, bytes = 0, bytes_done = 0;
 };
 
-// Gathers the header and the entry table into blocks, so that many small writes
-// (records, names) become few.
-class BlockWriter : public ByteSink {
+// Writes the header and the entry table into the archive's file from its start, in
+// blocks.
+class BlockWriter final : public BlockSink {
 public:
-    explicit BlockWriter(int archive) : archive_(archive) { block_.reserve(transfer::kCopyBlock); }
+    explicit BlockWriter(int archive) : archive_(archive) {}
 
-    bool write(const void* data, std::size_t size) override {
-        const auto* bytes = static_cast<const char*>(data);
-        block_.insert(block_.end(), bytes, bytes + size);
-        return block_.size() < transfer::kCopyBlock || flush();
-    }
-
-    bool flush() {
-        const bool written =
-            platform::write_all_at(archive_, block_.data(), block_.size(), position_);
-        position_ += block_.size();
-        block_.clear();
+private:
+    bool send(const char* data, std::size_t size) override {
+        const bool written = platform::write_all_at(archive_, data, size, position_);
+        position_ += size;
         return written;
     }
 
-private:
     int archive_;
-    std::vector<char> block_;
     std::uint64_t position_ = 0;
 };
 

@@ -8,6 +8,7 @@
 
 #include "archive/format.h"
 #include "archive/tree.h"
+#include "create/blocks.h"
 #include "create/builder.h"
 #include "create/scan.h"
 #include "transfer/copy.h"
@@ -129,41 +130,23 @@ std::int32_t add_folder(Scan& scan, const Tree& tree, std::size_t folder,
     return count;
 }
 
-// Gathers what is written into blocks for the caller's writer, so that many small
-// writes (records, names, small files) become few calls.
-class CallerSink : public ByteSink {
+// The archive in blocks to the caller's writer; nothing more once it has failed.
+class CallerSink final : public BlockSink {
 public:
-    CallerSink(quodrel_write write, void* context) : write_(write), context_(context) {
-        block_.reserve(transfer::kCopyBlock);
-    }
-
-    bool write(const void* data, std::size_t size) override {
-        const auto* bytes = static_cast<const char*>(data);
-        while (size > 0) {
-            const std::size_t n = std::min(size, transfer::kCopyBlock - block_.size());
-            block_.insert(block_.end(), bytes, bytes + n);
-            bytes += n;
-            size -= n;
-            if (block_.size() == transfer::kCopyBlock && !flush())
-                return false;
-        }
-        return true;
-    }
-
-    bool flush() {
-        if (!block_.empty() && error_ == 0)
-            error_ = write_(context_, block_.data(), block_.size());
-        block_.clear();
-        return error_ == 0;
-    }
+    CallerSink(quodrel_write write, void* context) : write_(write), context_(context) {}
 
     // What the writer returned when it failed (0 while it has not).
     int error() const { return error_; }
 
 private:
+    bool send(const char* data, std::size_t size) override {
+        if (error_ == 0)
+            error_ = write_(context_, data, size);
+        return error_ == 0;
+    }
+
     quodrel_write write_;
     void* context_;
-    std::vector<char> block_;
     int error_ = 0;
 };
 

@@ -476,6 +476,11 @@ def _event(raw: "_native.Event") -> Event:
 OnEvent = Callable[[Event], Optional[bool]]
 
 
+# The events an operation's result is made of, made into Events even when no on_event
+# wants them.
+_KEPT = frozenset((EventKind.REFUSED, EventKind.FAILED, EventKind.DIFFERENCE, EventKind.END))
+
+
 class _Run:
     """One operation's events: handed to on_event, and kept where the result needs
     them (problems, differences, the totals). on_event returning true, or raising,
@@ -501,7 +506,10 @@ class _Run:
         try:
             if self.raised is not None or (self.reader and self.reader.interrupt):
                 return 1
-            event = _event(raw.contents)
+            told = raw.contents
+            if self.on_event is None and told.kind not in _KEPT:
+                return 0  # (progress and entries: one of each per entry, wanted by no one)
+            event = _event(told)
             if event.kind in (EventKind.REFUSED, EventKind.FAILED):
                 self.problems.append(event)
             elif event.kind == EventKind.DIFFERENCE:
