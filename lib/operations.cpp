@@ -121,6 +121,11 @@ using namespace quodrel;
 
 extern "C" {
 
+void quodrel_options_init(quodrel_options* options) {
+    if (options)
+        *options = quodrel_options QUODREL_OPTIONS_INIT;
+}
+
 quodrel_error quodrel_extract(const char* archive_path, const char* folder,
                               const char* const* paths, size_t path_count,
                               const quodrel_options* options) {

@@ -47,6 +47,7 @@ const char* quodrel_error_text(quodrel_error error) {
     case QUODREL_ERROR_DESCRIPTORS: return "too few files may be open at once";
     case QUODREL_ERROR_DIFFERENT: return "the archive and the folder differ";
     case QUODREL_ERROR_NOT_UPDATED: return "not updated";
+    case QUODREL_ERROR_LOCKED: return "another run is replacing the archive";
     }
     return "unknown error";
 }

@@ -60,7 +60,7 @@ extern "C" {
 
 /* The version of this header. Programs built against 2.x run with any 2.y, y >= x. */
 #define QUODREL_VERSION_MAJOR 2
-#define QUODREL_VERSION_MINOR 2
+#define QUODREL_VERSION_MINOR 3
 #define QUODREL_VERSION_PATCH 0
 #define QUODREL_VERSION_NUMBER                                                                     \
     (QUODREL_VERSION_MAJOR * 10000 + QUODREL_VERSION_MINOR * 100 + QUODREL_VERSION_PATCH)
@@ -98,8 +98,11 @@ typedef enum quodrel_error {
                                       files) for the operation to start: nothing was done */
     QUODREL_ERROR_DIFFERENT,       /* quodrel_compare: the archive and the folder differ
                                       (its events say where) */
-    QUODREL_ERROR_NOT_UPDATED      /* quodrel_update: the archive is not sound (damage, or
+    QUODREL_ERROR_NOT_UPDATED,     /* quodrel_update: the archive is not sound (damage, or
                                       an entry extraction refuses), so it is left as it is */
+    /* Since 2.3: */
+    QUODREL_ERROR_LOCKED           /* another run is replacing the archive (it holds the
+                                      archive's lock): nothing was done, nothing waited for */
 } quodrel_error;
 
 /* The error in a few words, in English; never NULL, valid for ever. */
@@ -408,6 +411,12 @@ typedef struct quodrel_options {
 /* clang-format off */
 #define QUODREL_OPTIONS_INIT { sizeof(quodrel_options), 0, NULL, NULL, NULL }
 /* clang-format on */
+
+/* Sets *options to what QUODREL_OPTIONS_INIT gives, for callers that cannot use C's
+ * macros (a foreign function interface): `size` as this header's, the rest zero.
+ * NULL is allowed and does nothing. */
+/* Since 2.3. */
+QUODREL_API void quodrel_options_init(quodrel_options* options);
 
 /* Extracts the archive at `archive_path` into the folder `folder` (made if missing,
  * a single level; "" means the current folder), as the quodrel program's -e does, or,
