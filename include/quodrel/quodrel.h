@@ -101,8 +101,8 @@ typedef enum quodrel_error {
     QUODREL_ERROR_NOT_UPDATED,     /* quodrel_update: the archive is not sound (damage, or
                                       an entry extraction refuses), so it is left as it is */
     /* Since 2.3: */
-    QUODREL_ERROR_LOCKED           /* another run is replacing the archive (it holds the
-                                      archive's lock): nothing was done, nothing waited for */
+    QUODREL_ERROR_LOCKED /* another run is replacing the archive (it holds the
+                            archive's lock): nothing was done, nothing waited for */
 } quodrel_error;
 
 /* The error in a few words, in English; never NULL, valid for ever. */
