@@ -12,7 +12,9 @@ build=$(realpath "$1")
 source=$(realpath "$2")
 arch=$(dpkg --print-architecture)
 # The library's packages carry its own version, the programs' the program's.
-version=$(sed -n 's/^set(QUODREL_LIBRARY_VERSION \([0-9.]*\)).*/\1/p' "$source/CMakeLists.txt")
+# (its one source is the header, as for CMake)
+version=$(sed -n 's/^#define QUODREL_VERSION_\(MAJOR\|MINOR\|PATCH\) \([0-9]*\)$/\2/p' \
+    "$source/include/quodrel/quodrel.h" | paste -sd.)
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
