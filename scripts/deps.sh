@@ -28,7 +28,7 @@ build) packages=("${build[@]}") ;;
 test)
     packages=("${build[@]}" "${package[@]}" libgtest-dev clang-format tmux python3 python3-venv
         python3-pip python3-setuptools desktop-file-utils wine wine64 icoutils clang libclang-rt-dev
-        acl groff-base "${web[@]}") ;;
+        acl groff-base shared-mime-info libglib2.0-bin xdg-utils "${web[@]}") ;;
 bench) packages=("${build[@]}" libarchive-tools time pkg-config libfuse3-dev fuse3 squashfuse
     squashfs-tools "${web[@]}") ;;
 package) packages=("${build[@]}" "${package[@]}") ;;
