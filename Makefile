@@ -82,8 +82,9 @@ package:
 	@cd $(BUILD) && cpack -B $(abspath $(DIST)) >/dev/null
 	@cd $(BUILD) && cpack -D QUODREL_PACKAGES=library -B $(abspath $(DIST)) >/dev/null
 	@cd $(WINDOWS) && cpack -B $(abspath $(DIST)) >/dev/null
+	@cp $(WINDOWS)/quodrel-*-setup.exe $(DIST)/
 	@rm -rf $(DIST)/_CPack_Packages
-	@ls -1 $(DIST)/*.deb $(DIST)/*.zip
+	@ls -1 $(DIST)/*.deb $(DIST)/*.zip $(DIST)/*-setup.exe
 
 # Every part of the suite (native, Wine, packages, sanitized, fuzzers) runs whatever
 # became of the others; a summary names the parts that failed (scripts/test.sh).
