@@ -13,8 +13,9 @@ add_custom_command(OUTPUT ${QUODREL_INSTALLER}
   COMMAND ${CMAKE_COMMAND} -E make_directory ${payload}
   COMMAND ${CMAKE_STRIP} -o ${payload}/quodrel.exe $<TARGET_FILE:quodrel>
   COMMAND ${CMAKE_STRIP} -o ${payload}/quodrel.dll $<TARGET_FILE:quodrel_shared>
-  # -WX: a warning fails the build; -V2: only warnings and errors are printed.
-  COMMAND ${MAKENSIS} -V2 -WX -DVERSION=${QUODREL_VERSION} -DPROGRAM_DIR=${payload}
+  # -V2: only warnings and errors are printed (not failing the build: NSIS releases
+  # differ in what they warn of).
+  COMMAND ${MAKENSIS} -V2 -DVERSION=${QUODREL_VERSION} -DPROGRAM_DIR=${payload}
     -DSOURCE=${CMAKE_CURRENT_SOURCE_DIR} -DOUTFILE=${QUODREL_INSTALLER}
     ${CMAKE_CURRENT_SOURCE_DIR}/res/quodrel.nsi
   DEPENDS res/quodrel.nsi res/quodrel.ico README.md LICENSE quodrel quodrel_shared

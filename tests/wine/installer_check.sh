@@ -59,8 +59,9 @@ snapshot() { # NAME
         sed -e '/^#time=/d' -e 's/^\(\[.*\]\) [0-9]*$/\1/' "$WINEPREFIX/$hive.reg" >"$work/$1.$hive"
     done
 }
-added() { diff "$work/$1.$3" "$work/$2.$3" | sed -n 's/^> //p' | grep -v '^$' | sort; }
-removed() { diff "$work/$1.$3" "$work/$2.$3" | sed -n 's/^< //p' | grep -v '^$' | sort; }
+# (in the order of the file: each key followed by its values, as Wine sorts them)
+added() { diff "$work/$1.$3" "$work/$2.$3" | sed -n 's/^> //p' | grep -v '^$'; }
+removed() { diff "$work/$1.$3" "$work/$2.$3" | sed -n 's/^< //p' | grep -v '^$'; }
 snapshot before
 for hive in user system; do
     grep -qi 'quodrel\|PendingFileRename' "$work/before.$hive" && fail "the new prefix has Quodrel in $hive.reg"
@@ -79,7 +80,7 @@ f $user/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Quodrel.lnk"
 expected_values() { # VERSION: the registry's lines, as Wine saves them
     local regdir line
     regdir=$(printf '%s' "$dir" | sed 's/\\/\\\\/g')
-    while IFS= read -r line; do echo "${line//DIR/"$regdir"}"; done <<EOF | sort
+    while IFS= read -r line; do echo "${line//DIR/"$regdir"}"; done <<EOF
 [Software\\\\Classes\\\\Directory\\\\shell\\\\Quodrel.Pack]
 @="Pack into a .dat archive (Quodrel)"
 "Icon"="DIR\\\\quodrel.exe,0"
@@ -133,6 +134,10 @@ check_gone() { # LABEL SNAPSHOT
 wine "$setup" /S || fail "the silent install failed"
 snapshot installed
 check_installed "install" "$version" installed
+echo "The install made these files and folders:"
+added before installed files | sed 's/^/  /'
+echo "and these registry keys and values (HKCU):"
+added before installed user | sed 's/^/  /'
 
 # The right-click commands, each run as Explorer runs it (run_command.exe reads the
 # command from the registry and puts the item's path for %1), beside the command
