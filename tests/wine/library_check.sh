@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The library for Windows programs, as a user of the zip builds against it: quodrel.dll
 # imports only Windows' own DLLs and exports exactly the interface (lib/quodrel.def);
-# examples/print_file, built with mingw-w64 against the import library the zip holds
+# examples/print_file, as the zip holds it, built with mingw-w64 against the import library the zip holds
 # and against one made from the export list (as other linkers' users make theirs),
 # runs under Wine with the DLL beside it.
 #   library_check.sh WINDOWS_BUILD SOURCE WINE_PREFIX LINUX_QUODREL
@@ -19,7 +19,8 @@ mingw=x86_64-w64-mingw32
 
 # What the zip holds for programs of their own.
 cmake --install "$build" --prefix "$work/zip" --component development >/dev/null || fail "install"
-for file in quodrel.dll lib/libquodrel.dll.a lib/quodrel.def lib/libquodrel.a include/quodrel/quodrel.h; do
+for file in quodrel.dll lib/libquodrel.dll.a lib/quodrel.def lib/libquodrel.a include/quodrel/quodrel.h \
+    examples/print_file/print_file.c; do
     [ -f "$work/zip/$file" ] || fail "the zip lacks $file"
 done
 dll=$work/zip/quodrel.dll
@@ -39,7 +40,12 @@ mkdir -p "$work/tree/maps"
 printf 'level one' > "$work/tree/maps/level1.map"
 "$native" -c "$work/tree" "$work/maps.dat" -s >/dev/null || fail "packing"
 
-example=$source/examples/print_file/print_file.c
+# (the example's source as the zip holds it: the README's commands compile it)
+cmp -s "$work/zip/examples/print_file/print_file.c" "$source/examples/print_file/print_file.c" ||
+    fail "the zip's print_file.c is not examples/print_file/print_file.c"
+[ "$(cd "$work/zip/examples" && find . -type f)" = ./print_file/print_file.c ] ||
+    fail "the zip's examples: $(cd "$work/zip/examples" && find . -type f)"
+example=$work/zip/examples/print_file/print_file.c
 mkdir "$work/run"
 cp "$dll" "$work/run/"
 $mingw-gcc -DQUODREL_SHARED -I"$work/zip/include" "$example" -L"$work/zip/lib" -lquodrel \
