@@ -33,7 +33,10 @@ constexpr const char* kUsage =
     "entries extraction would write; what it would refuse is named in ERROR! lines\n"
     "and left out, and the mount stands without it.\n\n"
     "  -f          stay in the foreground (Ctrl+C unmounts)\n"
-    "  -o OPTIONS  mount options, such as allow_other (other users may look too)\n\n"
+    "  -o OPTIONS  mount options, such as allow_other (other users may look too);\n"
+    "              the others it knows: allow_root, default_permissions,\n"
+    "              auto_unmount, max_read=N, fsname=NAME, subtype=NAME, ro,\n"
+    "              nosuid, nodev, noexec, noatime, suid, dev, exec, atime\n\n"
     "Unmount with: fusermount3 -u MOUNTPOINT\n"
     "Exit status: 0 mounted (and, with -f, unmounted again), 1 no mount was made (an\n"
     "ERROR! line says why), 2 the arguments fit no route.\n";
