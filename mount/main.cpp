@@ -52,6 +52,10 @@ std::string printable(const std::string& path) {
     return text;
 }
 
+// The session the program started leaves to its daemon as it is: unmounting, which
+// frees the rest of it, is the daemon's.
+struct fuse_session* g_daemons = nullptr;
+
 // Serves the mount until it is unmounted or a signal ends it (0), or the kernel's
 // device fails (an error below 0).
 int serve(quodrel::mount::Mounted& mounted) {
@@ -127,8 +131,10 @@ int main(int argc, char** argv) {
         bool daemon_side = false;
         const bool served = daemon.leave(daemon_side);
         if (!daemon_side) {
-            if (served)
+            if (served) {
+                g_daemons = mounted.session;
                 return kExitOk; // the mount stands; the daemon serves it
+            }
             fuse_session_unmount(mounted.session);
             fuse_session_destroy(mounted.session);
             write_out(cannot_mount);
