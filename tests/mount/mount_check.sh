@@ -131,14 +131,16 @@ fusermount3 -u m
 mounted=()
 
 # What cannot be mounted is refused, and nothing is mounted: damage, a mount point
-# that is no folder (status 1, with why), a mount that would be writable (the usage
-# text, status 2).
+# that is no folder (status 1, with why), a mount that would be writable, an option it
+# does not know or one without its value (the usage text, status 2, and nothing of
+# libfuse's on standard error).
 head -c 40 tree.dat > damaged.dat
 touch plain-file
 usage=$("$mount" --help)
 while IFS='|' read -r args want_status want_out; do
-    out=$(eval "\"\$mount\" $args")
+    out=$(eval "\"\$mount\" $args" 2>err)
     status=$?
+    [ -s err ] && fail "$args: said on standard error $(cat err)"
     [ "$status" = "$want_status" ] || fail "$args: status $status"
     [ "$out" = "$(eval "printf '%s' \"$want_out\"")" ] || fail "$args: said $out"
     for point in m plain-file; do
@@ -152,40 +154,147 @@ tree.dat no-such-folder|1|ERROR! Cannot mount no-such-folder
 -o ro,rw tree.dat m|2|$usage
 -orw,allow_other tree.dat m|2|$usage
 -o 'r\w' tree.dat m|2|$usage
+-o foo=bar tree.dat m|2|$usage
+-o allow_other,nonempty tree.dat m|2|$usage
+-o max_read=many tree.dat m|2|$usage
+tree.dat m -o|2|$usage
+-x tree.dat m|2|$usage
 ROWS
 
-# A foreground mount ends with status 0 when unmounted, by SIGTERM (a background job
-# of a script ignores SIGINT; from a terminal Ctrl+C ends it alike) or by fusermount3.
-for how in signal fusermount; do
-    "$mount" -f hostile.dat m >/dev/null &
+# The options it knows, as --help names them, are libfuse's to take: each mounts.
+known=$("$mount" --help | sed -n '/^  -o OPTIONS/,/^$/p' |
+    sed 's/.*such as \([a-z_]*\) .*/\1,/; s/.*the others it knows://' | tr -d ' \n' |
+    sed 's/=N,/=4096,/; s/=NAME/=maps/g')
+IFS=, read -ra options <<<"$known"
+[ "${#options[@]}" -ge 10 ] || fail "--help names the options $known"
+for option in "${options[@]}"; do
+    out=$("$mount" -o "$option" hostile.dat m 2>&1)
+    status=$?
+    [ "$status" = 0 ] && cmp -s m/ok hostile-out/ok || fail "-o $option: status $status, said $out"
+    fusermount3 -u m 2>/dev/null
+done
+
+# A foreground mount ends with status 0 when unmounted: by fusermount3, or by any
+# signal that ends a process by default (Ctrl+C, Ctrl+\ from a terminal, kill), sent
+# to it while it serves; the folder is then unmounted, never left to say "Transport
+# endpoint is not connected". (A background job of a script ignores SIGINT and
+# SIGQUIT, and so would the mount: they are put back to their defaults, as a terminal
+# has them.) A fault signal sent by another process ends it alike.
+for how in TERM INT HUP QUIT USR1 USR2 ALRM VTALRM PROF PWR XCPU RTMIN RTMIN+3 RTMAX SEGV \
+    fusermount; do
+    env --default-signal "$mount" -f hostile.dat m >/dev/null &
     runner=$!
     for _ in $(seq 100); do [ -e m/ok ] && break; sleep 0.05; done
     [ -e m/ok ] || fail "$how: no foreground mount"
-    if [ "$how" = signal ]; then kill -TERM $runner; else fusermount3 -u m; fi
+    if [ "$how" = fusermount ]; then fusermount3 -u m; else kill -s "$how" $runner; fi
     wait $runner
     status=$?
     [ "$status" = 0 ] || fail "$how: unmounted with status $status"
-    [ -z "$(ls m 2>/dev/null)" ] || fail "$how: still mounted"
+    listed=$(ls m 2>&1)
+    [ -z "$listed" ] || fail "$how: left the mount point: $listed"
+    grep -q " $work/m fuse" /proc/mounts && fail "$how: still mounted" && fusermount3 -u m
 done
 
-# The background mount of a relative mount point ends cleanly on SIGTERM (it unmounts
-# that folder, not one of the name below /); -o max_read= is taken; with too few
-# descriptors to go to the background it says so, rather than hold the caller's
-# output open.
-"$mount" -o max_read=65536 hostile.dat m >/dev/null || fail "max_read: not mounted"
-cmp -s m/ok hostile-out/ok || fail "max_read: the file reads otherwise"
-kill -TERM "$(pgrep -n -f "$mount -o max_read=65536 hostile.dat m")"
-for _ in $(seq 100); do grep -q " $work/m fuse" /proc/mounts || break; sleep 0.05; done
-grep -q " $work/m fuse" /proc/mounts && fail "SIGTERM left the mount" && fusermount3 -u m
+# The background mount of a relative mount point ends cleanly on those signals too (it
+# unmounts that folder, not one of the name below /); -o max_read= is taken.
+for how in TERM QUIT USR1 RTMIN+1; do
+    "$mount" -o max_read=65536 hostile.dat m >/dev/null || fail "max_read: not mounted"
+    cmp -s m/ok hostile-out/ok || fail "max_read: the file reads otherwise"
+    kill -s "$how" "$(pgrep -n -f "$mount -o max_read=65536 hostile.dat m")"
+    for _ in $(seq 100); do grep -q " $work/m fuse" /proc/mounts || break; sleep 0.05; done
+    grep -q " $work/m fuse" /proc/mounts && fail "$how left the mount" && fusermount3 -u m
+    listed=$(ls m 2>&1)
+    [ -z "$listed" ] || fail "$how left the mount point: $listed"
+done
+
+# With too few descriptors to mount, or to go to the background, it says so (rather
+# than let libfuse fail, or hold the caller's output open), and mounts nothing; with
+# enough (the three standard ones, the archive, the background's null device and pipe,
+# and three for libfuse as it mounts: the device, and fusermount3's socket pair where
+# it mounts through it) it mounts.
 # (Not under the sanitizers: their own checks open descriptors, and fail without.)
 if [ -z "${ASAN_OPTIONS:-}" ]; then
-    (ulimit -n 5; timeout 20 "$mount" hostile.dat m >few.out 2>/dev/null)
-    status=$?
-    out=$(cat few.out)
-    [ "$status" = 1 ] && [ "$out" = "$(printf 'ERROR! Unsafe name ..\nERROR! Data cut short for far\nERROR! Too few open files allowed for m')" ] ||
-        fail "few descriptors: status $status, said $out"
-    grep -q " $work/m fuse" /proc/mounts && fail "few descriptors: mounted" && fusermount3 -u m
+    few="ERROR! Unsafe name ..
+ERROR! Data cut short for far
+ERROR! Too few open files allowed for m"
+    while read -r limit how want_status; do
+        foreground=()
+        [ "$how" = -f ] && foreground=(-f)
+        (
+            # Only the standard descriptors open, whatever this script was given.
+            for open in /proc/$BASHPID/fd/*; do
+                [ "${open##*/}" -gt 2 ] && eval "exec ${open##*/}>&-"
+            done
+            exec >few.out 2>few.err
+            ulimit -n "$limit"
+            exec timeout 20 "$mount" "${foreground[@]}" hostile.dat m
+        ) &
+        runner=$!
+        if [ "$want_status" = 0 ]; then
+            for _ in $(seq 100); do [ -e m/ok ] && break; sleep 0.05; done
+            cmp -s m/ok hostile-out/ok || fail "$limit descriptors $how: the file reads otherwise"
+            fusermount3 -u m
+        fi
+        wait $runner
+        status=$?
+        out=$(cat few.out)
+        if [ "$want_status" = 0 ]; then
+            [ "$status" = 0 ] && [ "$out" = "$(printf '%s' "$few" | head -2)" ] ||
+                fail "$limit descriptors $how: status $status, said $out"
+        else
+            [ "$status" = 1 ] && [ "$out" = "$few" ] && [ ! -s few.err ] ||
+                fail "$limit descriptors $how: status $status, said $out $(cat few.err)"
+        fi
+        grep -q " $work/m fuse" /proc/mounts && fail "$limit descriptors: mounted" && fusermount3 -u m
+    done <<'ROWS'
+5 -f 1
+6 -f 1
+5 background 1
+7 background 1
+9 background 1
+7 -f 0
+10 background 0
+ROWS
 fi
+
+# A walk that reads no file (find) is handed nothing ahead: of an archive of 4,000
+# small files in 40 folders, the daemon reads a small part (the kernel's requests, and
+# no file's bytes), where it once read all of it. Reading one file of a folder hands
+# the kernel its others.
+mkdir many
+for d in $(seq 40); do
+    mkdir many/d$d
+    head -c $((100 * 8192)) /dev/urandom | (cd many/d$d && split -b 8192 -a 2 - f)
+done
+"$quodrel" -c many many.dat -s >/dev/null
+archive_size=$(stat -c %s many.dat)
+"$mount" -f many.dat m >/dev/null &
+runner=$!
+for _ in $(seq 100); do [ -e m/d1 ] && break; sleep 0.05; done
+read_bytes() { awk '/^rchar:/ {print $2}' "/proc/$runner/io"; }
+# Waits until the daemon has stopped reading (for what it does on a thread of its own).
+settle() {
+    local before
+    before=$(read_bytes)
+    while sleep 0.2 && [ "$(read_bytes)" != "$before" ]; do before=$(read_bytes); done
+}
+before=$(read_bytes)
+[ "$(find m | wc -l)" = 4041 ] || fail "find: $(find m | wc -l) entries"
+settle
+walked=$(($(read_bytes) - before))
+[ $((walked * 20)) -lt "$archive_size" ] ||
+    fail "a find had the daemon read $walked bytes of a $archive_size-byte archive"
+before=$(read_bytes)
+cmp -s m/d7/faa many/d7/faa || fail "ahead: the first file read"
+for _ in $(seq 200); do
+    [ $(($(read_bytes) - before)) -ge $((100 * 8192)) ] && break
+    sleep 0.05
+done
+[ $(($(read_bytes) - before)) -ge $((100 * 8192)) ] ||
+    fail "reading one file handed on $(($(read_bytes) - before)) bytes of its folder's 819200"
+diff -r m/d7 many/d7 >/dev/null || fail "ahead: the files handed on read otherwise"
+fusermount3 -u m
+wait $runner
 
 # An archive written over in place while mounted (cp over it) is found out at the next
 # read that reaches the mount: told once, and from then on every read fails, also of a
