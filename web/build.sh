@@ -30,7 +30,7 @@ clang "${target[@]}" -std=c11 -Wall -Wextra -Werror -c "$root/web/bridge.c" -o "
 objects+=("$out/objects/bridge.o")
 exports=()
 for name in $(grep -oE 'quodrel_[a-z_]+' "$root/lib/quodrel.def") quodrel_web_reader \
-    quodrel_web_writer quodrel_web_listener malloc free; do
+    quodrel_web_writer quodrel_web_listener quodrel_web_options_size quodrel_web_event_size malloc free; do
     exports+=("-Wl,--export=$name")
 done
 clang++ --target=wasm32-wasi -mexec-model=reactor -Oz -L"$llvm/lib/wasm32-wasi" "${objects[@]}" \
