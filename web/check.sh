@@ -59,9 +59,14 @@ console.log("the package ships its README, version", manifest.version);
 # closes an archive, misuse is refused.
 tsc=$("$root/web/tools/install.sh" "$out")/node_modules/.bin/tsc
 cp "$root/web/test/consumer.ts" .
-"$tsc" --strict --noEmit --target es2022 --module nodenext --moduleResolution nodenext \
-    --lib es2022,esnext.disposable --types '' consumer.ts
-"$tsc" --strict --noEmit --target es2022 --module nodenext --moduleResolution nodenext \
-    --lib es2022 --types '' node_modules/quodrel/quodrel.d.ts
+for lib in '"es2022", "esnext.disposable"' '"es2022"'; do
+    file=consumer.ts
+    [[ $lib == *disposable* ]] || file=node_modules/quodrel/quodrel.d.ts
+    cat >tsconfig.json <<EOF
+{ "compilerOptions": { "strict": true, "noEmit": true, "target": "es2022", "module": "nodenext",
+  "moduleResolution": "nodenext", "lib": [$lib], "types": [] }, "files": ["$file"] }
+EOF
+    "$tsc" -p .
+done
 echo "the types compile, with and without Symbol.dispose in the language"
 

@@ -19,8 +19,11 @@ const quodrel = await load();
   // @ts-expect-error: the bytes or a reader, not a path
   quodrel.open('maps.dat');
 }
-try {
-  await quodrel.openFile('maps.dat');
-} catch (error) {
-  if (error instanceof QuodrelError) console.log(error.code, error.text);
+export async function opened(path: string): Promise<number | string> {
+  try {
+    return (await quodrel.openFile(path)).entries.length;
+  } catch (error) {
+    if (error instanceof QuodrelError) return `${error.code}: ${error.text}`;
+    throw error;
+  }
 }
