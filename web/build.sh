@@ -47,7 +47,9 @@ cp "$root/web/quodrel.mjs" "$root/web/quodrel.d.ts" "$root/web/README.md" "$root
 sed "s/^  \"name\": \"quodrel\",$/&\n  \"version\": \"$version\",/" "$root/web/package.json" \
     >"$out/package/package.json"
 grep -q "\"version\": \"$version\"" "$out/package/package.json"
-# The page: one HTML file beside the module and the wasm, for any static host.
+# The page: its HTML, its scripts, the module and the wasm, static files for any host.
+rm -rf "$out/page"
 mkdir -p "$out/page"
-cp "$root/web/index.html" "$root/web/quodrel.mjs" "$out/quodrel.wasm" "$out/page/"
+cp "$root/web/index.html" "$root/web/page.mjs" "$root/web/worker.mjs" "$root/web/tree.mjs" \
+    "$root/web/look.mjs" "$root/web/quodrel.mjs" "$out/quodrel.wasm" "$out/page/"
 echo "$out/quodrel.wasm: $(stat -c %s "$out/quodrel.wasm") bytes"
