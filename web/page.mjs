@@ -148,10 +148,14 @@ let browse;
 let work;
 let chunks = [];
 let pending = 0;
+let listedFiles = 0; // the files of the folder being packed
 const workEvents = {
   progress: ({ done, total }) => setProgress(done, total),
   refused: ({ text }) => message(text),
-  listed: ({ files, bytes }) => { $('progress-text').textContent = `${plural(files, 'file', 'files')}, ${bytesText(bytes)}`; },
+  listed: ({ files, bytes }) => {
+    listedFiles = files;
+    $('progress-text').textContent = `${plural(files, 'file', 'files')}, ${bytesText(bytes)}`;
+  },
   chunk: ({ chunk }) => {
     // The archive's pieces go into a Blob every 16 MiB, which the browser may keep out
     // of the page's memory, rather than piling up as buffers until the end.
@@ -267,9 +271,8 @@ function pack(name, source) {
     const file = takeChunks(name);
     const seconds = ((performance.now() - started) / 1000).toFixed(1);
     offer(file, name, `Save ${name} (${bytesText(file.size)})`);
-    const files = (result.text.match(/\((\d+) files?\)/) ?? [])[1] ?? '';
     statusText(result.complete
-      ? `Packed ${files ? plural(Number(files), 'file', 'files') : 'the folder'} into ${name} in ${seconds} s.`
+      ? `Packed ${plural(listedFiles, 'file', 'files')} into ${name} in ${seconds} s.`
       : `Packed ${name}, but some entries were refused (listed below).`);
     document.body.dataset.packed = result.complete ? 'complete' : 'incomplete';
     $('download').focus();
@@ -783,12 +786,9 @@ $('choose-archive').addEventListener('click', () => $('archive-input').click());
 // A folder input's Files go to the Worker as they are: their paths and sizes are read
 // there.
 $('folder-input').addEventListener('change', (event) => {
-  const { files } = event.target;
-  if (files.length) {
-    const root = files[0].webkitRelativePath.split('/')[0];
-    pack(`${root}.dat`, { files });
-  }
+  const files = [...event.target.files]; // emptying the input empties its FileList
   event.target.value = '';
+  if (files.length) pack(`${files[0].webkitRelativePath.split('/')[0]}.dat`, { files });
 });
 $('archive-input').addEventListener('change', (event) => {
   const file = event.target.files[0];

@@ -36,32 +36,36 @@ function progress(total) {
   };
 }
 
-// A reader over a File that counts what it gives. The byte past a file's end that
-// the library asks for (to see whether it grew) is not read: a File is a snapshot,
-// which fails to read if the file changed since.
-function fileReader(file, counter) {
-  const sync = new FileReaderSync();
+// A reader that counts what it gives, reading ahead: the library asks for 64 KiB at a
+// time, and each read of a File is a round trip to the browser, so 4 MiB are read at
+// once and given out piece by piece. The byte past a file's end that the library asks
+// for (to see whether it grew) is not read: a File is a snapshot, which fails to read
+// if the file changed since.
+const AHEAD = 4 << 20;
+function counted(reader, counter) {
+  let start = 0;
+  let window = new Uint8Array(0);
   return {
-    size: file.size,
+    size: reader.size,
     read(offset, length) {
-      if (offset >= file.size) return new Uint8Array(0);
-      const bytes = new Uint8Array(sync.readAsArrayBuffer(file.slice(offset, offset + length)));
+      if (offset >= reader.size) return new Uint8Array(0);
+      if (offset < start || offset + length > start + window.length) {
+        start = offset;
+        window = reader.read(offset, Math.min(Math.max(length, AHEAD), reader.size - offset));
+      }
+      const bytes = window.subarray(offset - start, offset - start + length);
       counter.add(bytes.length);
       return bytes;
     },
   };
 }
 
-function counted(reader, counter) {
-  return {
-    size: reader.size,
-    read(offset, length) {
-      if (offset >= reader.size) return new Uint8Array(0);
-      const bytes = reader.read(offset, length);
-      counter.add(bytes.length);
-      return bytes;
-    },
-  };
+function fileReader(file, counter) {
+  const sync = new FileReaderSync();
+  return counted({
+    size: file.size,
+    read: (offset, length) => new Uint8Array(sync.readAsArrayBuffer(file.slice(offset, offset + length))),
+  }, counter);
 }
 
 function bytesReader(bytes, counter) {
@@ -305,11 +309,14 @@ const operations = {
         }
         const cut = entry.path.lastIndexOf('/');
         const parent = await folderOf(cut < 0 ? '' : entry.path.slice(0, cut));
-        const handle = await parent.getFileHandle(entry.path.slice(cut + 1), { create: true });
+        const name = entry.path.slice(cut + 1);
+        const existed = await parent.getFileHandle(name).then(() => true, () => false);
+        const handle = await parent.getFileHandle(name, { create: true });
         const writable = await handle.createWritable();
         for (let at = 0; at < entry.size; at += 4 << 20) {
           if (cancelled) {
             await writable.abort();
+            if (!existed) await parent.removeEntry(name).catch(() => {});
             return { cancelled: true, written, refused };
           }
           const piece = opened.read(entry.index, { offset: at, length: 4 << 20 });
