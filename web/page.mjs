@@ -21,7 +21,9 @@ function pathNode(path) {
   span.className = 'path';
   const parts = path.split('/');
   parts.forEach((part, i) => {
-    span.append(i < parts.length - 1 ? `${part}/` : part);
+    const name = document.createElement('span');
+    name.textContent = i < parts.length - 1 ? `${part}/` : part;
+    span.append(name);
     if (i < parts.length - 1) span.append(document.createElement('wbr'));
   });
   return span;
@@ -605,24 +607,18 @@ function addItems(folder, items) {
     ? `; ${plural(clashes.length + refused.length, 'was', 'were')} left out (listed above)` : ''}.`, chosen());
 }
 
-let addTarget = null;
-$('add-files-button').addEventListener('click', () => {
-  addTarget = folderChosen();
-  $('add-files').click();
-});
-$('add-folder-button').addEventListener('click', () => {
-  addTarget = folderChosen();
-  $('add-folder').click();
-});
+// Added into the folder chosen, or the folder of the file chosen.
+$('add-files-button').addEventListener('click', () => $('add-files').click());
+$('add-folder-button').addEventListener('click', () => $('add-folder').click());
 $('add-files').addEventListener('change', (event) => {
   const files = [...event.target.files];
   event.target.value = '';
-  if (files.length && shown) addItems(addTarget ?? shown.tree.root, files.map((file) => ({ path: file.name, file })));
+  if (files.length && shown) addItems(folderChosen(), files.map((file) => ({ path: file.name, file })));
 });
 $('add-folder').addEventListener('change', (event) => {
   const files = [...event.target.files];
   event.target.value = '';
-  if (files.length && shown) addItems(addTarget ?? shown.tree.root, files.map((file) => ({ path: file.webkitRelativePath, file })));
+  if (files.length && shown) addItems(folderChosen(), files.map((file) => ({ path: file.webkitRelativePath, file })));
 });
 $('replace').addEventListener('click', () => $('replace-file').click());
 $('replace-file').addEventListener('change', (event) => {
@@ -820,16 +816,16 @@ async function listEntry(directory, prefix, out) {
   return out;
 }
 
-// What was dropped: a folder handle (walked in the Worker), a folder entry, or files.
+// What was dropped: a folder handle (walked in the Worker), a folder entry, or files;
+// all taken from the items at once, which are gone after the drop event.
 async function dropped(dataTransfer) {
-  const items = [...dataTransfer.items].filter((item) => item.kind === 'file');
-  const out = [];
-  for (const item of items) {
-    const handle = await item.getAsFileSystemHandle?.().catch(() => null);
-    const entry = item.webkitGetAsEntry?.();
-    out.push({ handle, entry, file: item.getAsFile() });
-  }
-  return out;
+  const items = [...dataTransfer.items].filter((item) => item.kind === 'file').map((item) => ({
+    handle: item.getAsFileSystemHandle?.().catch(() => null) ?? null,
+    entry: item.webkitGetAsEntry?.() ?? null,
+    file: item.getAsFile(),
+  }));
+  for (const item of items) item.handle = await item.handle;
+  return items;
 }
 
 const dropOn = (event) => {
