@@ -171,7 +171,7 @@ function refusalWords(entries, lines) {
     if (!entry.refusal) continue;
     if (entry.refusal === 7 /* inside a refused folder */) {
       const folder = folders.findLast((f) => entry.path.startsWith(`${f.path}/`));
-      words.set(entry.index, folder ? `Inside ${folder.path}/, refused: ${words.get(folder.index)}`
+      words.set(entry.index, folder ? `In ${folder.path}/, which is refused: ${folder.refusalText}`
         : `ERROR! ${entry.refusalText} ${entry.path}`);
       continue;
     }
