@@ -506,6 +506,7 @@ let previewed = 0;
 let previewUrl = '';
 async function showPreview(node) {
   const token = ++previewed;
+  delete document.body.dataset.preview;
   const body = $('preview-body');
   if (previewUrl) URL.revokeObjectURL(previewUrl);
   previewUrl = '';
