@@ -14,21 +14,34 @@ export function badName(name) {
 }
 
 export class Node {
-  constructor(name, folder, parent) {
+  constructor(name, folder, parent, index = -1, size = 0) {
     this.name = name;
     this.folder = folder;
     this.parent = parent;
     this.children = folder ? [] : null;
     this.expanded = false;
-    this.index = -1; // the entry in the opened archive, or -1
-    this.size = 0; // a file's bytes
-    this.source = null; // a file's: { index } in the opened archive, or { file } (a File)
+    this.index = index; // the entry in the opened archive, or -1
+    this.size = size; // a file's bytes
+    this.file = null; // a File that gives its bytes in place of the archive's
     this.refusal = 0;
     this.words = ''; // why extraction refuses it, in the program's words
     this.mark = ''; // 'added', 'replaced' or 'renamed'
     this.files = 0; // a folder's files and their bytes, all levels down
     this.bytes = 0;
-    this.lower = name.toLowerCase();
+    this.lowered = null;
+  }
+
+  // Where a file's bytes come from: { index } of the opened archive, or { file }.
+  get source() { return this.file ? { file: this.file } : { index: this.index }; }
+
+  set source(source) {
+    this.file = source.file ?? null;
+    if (!this.file) this.index = source.index;
+  }
+
+  get lower() {
+    this.lowered ??= this.name.toLowerCase();
+    return this.lowered;
   }
 
   get path() {
@@ -47,7 +60,7 @@ export class Node {
 
   setName(name) {
     this.name = name;
-    this.lower = name.toLowerCase();
+    this.lowered = null;
   }
 }
 
@@ -60,29 +73,29 @@ export class Tree {
     this.root.expanded = true;
     this.undos = [];
     this.refused = 0;
+    this.folderAt = new Map([['', this.root]]);
     if (entries) this.fill(entries);
     this.count();
   }
 
-  fill({ paths, sizes, folders, refusals, words }) {
-    const folderAt = new Map([['', this.root]]);
-    for (let i = 0; i < paths.length; ++i) {
+  // Adds entries `from` to `to` (all by default): a page adds many in slices, so that
+  // it is never held long.
+  fill({ paths, sizes, folders, refusals, words }, from = 0, to = paths.length) {
+    const { folderAt } = this;
+    for (let i = from; i < to; ++i) {
       const path = paths[i];
       const cut = path.lastIndexOf('/');
       // An entry whose folder is no folder entry (a hostile name) stands at the root
       // under its whole path.
       const parent = cut > 0 ? folderAt.get(path.slice(0, cut)) : this.root;
       const name = parent && cut > 0 ? path.slice(cut + 1) : path;
-      const node = new Node(name, folders[i] === 1, parent ?? this.root);
-      node.index = i;
-      node.size = sizes[i];
-      node.refusal = refusals[i];
-      if (node.refusal) {
+      const node = new Node(name, folders[i] === 1, parent ?? this.root, i, sizes[i]);
+      if (refusals[i]) {
+        node.refusal = refusals[i];
         node.words = words.get(i) ?? '';
         ++this.refused;
       }
-      if (!node.folder) node.source = { index: i };
-      else if (!folderAt.has(path)) folderAt.set(path, node);
+      if (node.folder && !folderAt.has(path)) folderAt.set(path, node);
       node.parent.children.push(node);
     }
   }

@@ -9,6 +9,7 @@ let lib = null;
 let quodrel = null;
 let archive = null; // the archive shown (the browsing Worker)
 let cancelled = false; // the page asked an unpacking to stop
+let taken = []; // a folder input's Files, handed over a few at a time
 
 const post = (message, transfer = []) => postMessage(message, transfer);
 
@@ -232,11 +233,18 @@ const operations = {
     return { bytes, transfer: [bytes.buffer] };
   },
 
-  // Packs a folder: a directory handle (walked here), a folder input's Files, or a
-  // list the page made ({ path, folder } or { path, file }).
-  async pack({ handle, files, entries, name }) {
+  take({ files }) {
+    taken.push(...files);
+  },
+
+  // Packs a folder: a directory handle (walked here), a folder input's Files (taken
+  // before), or a list the page made ({ path, folder } or { path, file }).
+  async pack({ handle, entries, name }) {
     if (handle) entries = await listHandle(handle, '', []);
-    if (files) ({ entries } = listFiles(files));
+    if (!entries) {
+      ({ entries } = listFiles(taken));
+      taken = [];
+    }
     const total = entries.reduce((n, e) => n + (e.file ? e.file.size : 0), 0);
     const counter = progress(total);
     post({ type: 'listed', files: entries.filter((e) => e.file).length, bytes: total });
