@@ -317,6 +317,7 @@ async function show(file, { quiet = false } = {}) {
   if (!quiet) {
     $('messages').replaceChildren();
     $('messages').hidden = true;
+    $('download').hidden = true; // it offers an archive no longer shown
     statusText(`Opening ${file.name}…`);
   }
   await browse.ready;

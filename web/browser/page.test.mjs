@@ -697,3 +697,43 @@ test('the page\'s thread reads no File of a folder given to its input; a phone\'
   await shot('phone-tree', { phone: true });
   await page.emulate({ viewport: { width: 1100, height: 1000 }, userAgent: await browser.userAgent() });
 });
+
+test('the README\'s pictures: a tree with a picture shown and a change being saved, desktop and phone', async () => {
+  if (!shots) return;
+  // A tree of the example's kind, with a picture drawn by the browser and a large
+  // file, so that saving takes long enough to be seen.
+  const picture = Buffer.from(await $eval(`(async () => {
+    const canvas = new OffscreenCanvas(320, 200);
+    const g = canvas.getContext('2d');
+    for (let y = 0; y < 10; ++y) for (let x = 0; x < 16; ++x) {
+      g.fillStyle = (x * 7 + y * 3) % 5 < 2 ? '#3a7d44' : (x + y) % 7 === 0 ? '#2f6fb0' : '#d9c27a';
+      g.fillRect(x * 20, y * 20, 20, 20);
+    }
+    return base64(new Uint8Array(await (await canvas.convertToBlob({ type: 'image/png' })).arrayBuffer()));
+  })()`), 'base64');
+  const folder = path.join(work, 'maps');
+  fs.cpSync(new URL('../../examples/tree', import.meta.url), folder, { recursive: true });
+  writeTree(folder, [{ path: 'maps/overview.png', data: picture }, { path: 'music/theme.ogg', data: pattern(3 << 20, 5) }]);
+  fs.truncateSync(fs.openSync(path.join(folder, 'maps', 'terrain.bin'), 'w'), 768 << 20);
+  const archive = pack(folder, path.join(work, 'maps.dat'));
+  const extra = writeTree(path.join(work, 'maps-extra'), [{ path: 'level3.map', data: Buffer.from('new level\n') }]);
+  for (const phone of [false, true]) {
+    if (phone) await page.emulate(puppeteer.KnownDevices['Pixel 5']);
+    assert.equal(await openInPage(archive), 'sound');
+    await page.focus('#tree');
+    await press('Home', 'ArrowRight', 'ArrowDown');
+    await setFiles('#add-files', [path.join(extra, 'level3.map')]);
+    for (let i = 0; i < 10 && await activeRow() !== 'maps/overview.png'; ++i) await press('ArrowDown');
+    await until(`document.body.dataset.preview === 'image' && document.querySelector('#preview-body img').complete`);
+    await $eval(`(async () => {
+      const root = await navigator.storage.getDirectory();
+      window.showSaveFilePicker = async () => root.getFileHandle('maps-saved.dat', { create: true });
+    })()`);
+    await page.click('#save-archive');
+    await until(`document.getElementById('progress').value > 0.15`, 120000);
+    await page.screenshot({ path: path.join(shots, phone ? 'doc-phone.png' : 'doc-desktop.png'), fullPage: true });
+    await page.click('#cancel');
+    await until('!document.body.dataset.busy');
+  }
+  await page.emulate({ viewport: { width: 1100, height: 1000 }, userAgent: await browser.userAgent() });
+});
