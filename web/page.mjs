@@ -313,7 +313,19 @@ function openArchive(file) {
   schedule(`open ${file.name}`, () => show(file));
 }
 
+// Whether the archive shown may give way to another: its changes saved, or given up
+// by the user.
+function mayLeave() {
+  const tree = shown?.tree;
+  return !tree?.unsaved
+    || window.confirm(`${tree.name} has changes that are not saved. Give them up and show another archive?`);
+}
+
 async function show(file, { quiet = false } = {}) {
+  if (!mayLeave()) {
+    statusText(`${file.name} was not opened: the changes to ${shown.tree.name} are kept.`);
+    return;
+  }
   if (!quiet) {
     $('messages').replaceChildren();
     $('messages').hidden = true;
@@ -732,6 +744,7 @@ $('save-archive').addEventListener('click', async () => {
     const made = takeChunks(name);
     try {
       const where = await put(made, name, target, job);
+      tree.saved();
       offer(made, name, `Save ${name} again (${bytesText(made.size)})`);
       statusText(`${result.complete ? 'Saved' : 'Saved, but with entries left out (listed below),'} ${name} (${bytesText(made.size)}) ${where}.`);
       document.body.dataset.saved = result.complete ? 'complete' : 'incomplete';

@@ -72,6 +72,7 @@ export class Tree {
     this.root = new Node('', true, null);
     this.root.expanded = true;
     this.undos = [];
+    this.savedAt = undefined; // the change the last archive saved was made after
     this.refused = 0;
     this.folderAt = new Map([['', this.root]]);
     if (entries) this.fill(entries);
@@ -266,6 +267,11 @@ export class Tree {
   get changed() {
     return this.undos.length > 0;
   }
+
+  // Whether there are changes that no saved archive holds.
+  get unsaved() { return this.undos.length > 0 && this.undos.at(-1) !== this.savedAt; }
+
+  saved() { this.savedAt = this.undos.at(-1); }
 
   // What an archive of the tree is made from: { path, folder: true } for each folder,
   // { path, size, source } for each file, in the tree's order.

@@ -165,6 +165,12 @@ before(async () => {
   await page.evaluateOnNewDocument(inPage);
   page.errors = [];
   page.on('pageerror', (error) => page.errors.push(error.message));
+  // Showing another archive over unsaved changes asks first: the tests give them up.
+  page.dialogs = [];
+  page.on('dialog', (dialog) => {
+    page.dialogs.push(dialog.message());
+    dialog.accept();
+  });
 });
 
 after(async () => {
@@ -739,5 +745,8 @@ test('Cancel while a changed archive is saved leaves the picked file as it was (
       .getFileHandle('maps-saved.dat')).getFile()).size)()`), 0);
     await until('!document.body.dataset.busy');
   }
+  // The second opening asked before giving up the first one's unsaved change.
+  assert.deepEqual(page.dialogs.slice(-1),
+    ['maps.dat has changes that are not saved. Give them up and show another archive?']);
   await page.emulate({ viewport: { width: 1100, height: 1000 }, userAgent: await browser.userAgent() });
 });

@@ -76,12 +76,15 @@ test('changes are made as -u lays a folder over an archive, and undone in turn',
   }
   tree.undo();
   assert.deepEqual(tree.listed(), before);
-  assert.equal(tree.canUndo, false);
-  // Replacing a file, then undoing it.
+  assert.deepEqual([tree.canUndo, tree.unsaved], [false, false]);
+  // Replacing a file, saved, then undoing it.
   tree.replace(a, file('new', 11));
+  assert.equal(tree.unsaved, true);
+  tree.saved();
+  assert.equal(tree.unsaved, false);
   assert.deepEqual([a.size, a.mark, a.source.file.name, tree.root.bytes], [11, 'replaced', 'new', 17]);
   tree.undo();
-  assert.deepEqual([a.size, a.mark, a.source, tree.root.bytes], [3, '', { index: 0 }, 9]);
+  assert.deepEqual([a.size, a.mark, a.source, tree.root.bytes, tree.unsaved], [3, '', { index: 0 }, 9, false]);
   assert.deepEqual(['', '.', 'ok', 'a:b', 'é'.repeat(128)].map(badName),
     ['a name cannot be empty', '"." names no entry', '', 'a name cannot hold /, \\, : or NUL', 'a name is at most 255 bytes']);
 });
