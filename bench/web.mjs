@@ -2,9 +2,10 @@
 // puppeteer-core). Prints one JSON line of millisecond lists (one warm-up run each is
 // left out) and checks that every archive made is the one expected.
 //
-//   node bench/web.mjs node WASM TREE ARCHIVE RUNS
+//   node bench/web.mjs node WASM TREE ARCHIVE RUNS PROGRAM
 //     creating TREE's archive in Node from a list in memory (every file's bytes read
-//     first), with ARCHIVE the native program's archive of it: { create: [...] }
+//     first), with ARCHIVE the native program's archive of it, each run paired with
+//     PROGRAM's -c of TREE with one thread: { create: [...], native: [...] }
 //   node bench/web.mjs page TOOLS PAGE WORK RUNS
 //     in the page, with WORK holding small/ (a tree), small.dat (its archive),
 //     files/ (10,000 small files), many.dat (100,000 entries), big.dat (1 GiB) and
@@ -12,7 +13,9 @@
 //     memory: packing small/ from memory (its files already in the page);
 //     files, floor: packing files/ given to the folder input, and reading those same
 //     Files in a Worker only (the browser's floor), both from the input's change;
-//     filesTask: the longest task of the page's thread while it packs them;
+//     filesTask, floorTask: the longest task of the page's thread while it packs
+//     them, and while the floor reads them (Chromium's delivery of the Files counts
+//     in both);
 //     many, manyTask: opening many.dat until its tree shows, and the longest task;
 //     save: big.dat opened, changed.bin added, Save archive until the file is written.
 import crypto from 'node:crypto';
@@ -39,21 +42,31 @@ function walk(folder, prefix = '', out = []) {
 }
 
 if (mode === 'node') {
-  const [wasm, tree, archive, runs] = args;
+  const [wasm, tree, archive, runs, program] = args;
+  const { spawnSync } = await import('node:child_process');
+  const again = path.join(path.dirname(archive), 'again.dat');
   const here = path.dirname(fileURLToPath(import.meta.url));
   const { load } = await import(path.join(here, '..', 'web', 'quodrel.mjs'));
   const quodrel = await load(fs.readFileSync(wasm));
   const entries = walk(tree);
   for (const e of entries) if (!e.folder) e.data = fs.readFileSync(path.join(tree, e.path));
   const create = [];
+  const native = [];
   let made;
   for (let i = 0; i <= Number(runs); ++i) {
-    const start = performance.now();
+    let start = performance.now();
+    spawnSync(program, ['-c', tree, again, '-s'], { env: { ...process.env, QUODREL_THREADS: '1' }, stdio: 'ignore' });
+    const programMs = performance.now() - start;
+    fs.rmSync(again);
+    start = performance.now();
     made = quodrel.create(entries, { name: 'small.dat' }).bytes;
-    if (i > 0) create.push(performance.now() - start);
+    if (i > 0) {
+      create.push(performance.now() - start);
+      native.push(programMs);
+    }
   }
   if (digest(made) !== digest(fs.readFileSync(archive))) throw new Error('Node\'s archive differs from the program\'s');
-  console.log(JSON.stringify({ create, entries: entries.length }));
+  console.log(JSON.stringify({ create, native, entries: entries.length }));
   process.exit(0);
 }
 
@@ -127,6 +140,7 @@ try {
   result.files = [];
   result.floor = [];
   result.filesTask = [];
+  result.floorTask = [];
   for (let i = 0; i <= Number(runs); ++i) {
     // The floor, from the change of an input of its own.
     await evaluate(`window.floorInput?.remove();
@@ -138,8 +152,10 @@ try {
         floorWorker.postMessage([...floorInput.files]);
       });
       window.floor = 0;`);
+    await evaluate('window.longest = 0');
     await (await page.$('body > input:last-of-type')).uploadFile(at('files'));
     await until('window.floor > 0');
+    const floorTask = await evaluate('longest');
     await evaluate('delete document.body.dataset.packed; window.longest = 0');
     await input.uploadFile(at('files'));
     await until('document.body.dataset.packed === "complete" && !document.body.dataset.busy');
@@ -147,6 +163,7 @@ try {
       result.floor.push(await evaluate('floor'));
       result.files.push(await evaluate('packed - changed'));
       result.filesTask.push(await evaluate('longest'));
+      result.floorTask.push(floorTask);
     }
   }
   const offered = await evaluate(`(async () => {

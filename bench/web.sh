@@ -70,15 +70,17 @@ native_create=$(IFS=,; echo "${create[*]}" | median)
 native_list=$(IFS=,; echo "${list[*]}" | median)
 native_update=$(IFS=,; echo "${update[*]}" | median)
 
-node_json=$(node "$here/web.mjs" node "$web/quodrel.wasm" "$shm/small" "$shm/small.dat" "$runs")
+node_json=$(node "$here/web.mjs" node "$web/quodrel.wasm" "$shm/small" "$shm/small.dat" "$runs" "$bin")
 page_json=$(node "$here/web.mjs" page "$tools" "$web/page" "$shm" "$runs")
 m() { node -e 'const [json, key] = process.argv.slice(1); const a = JSON.parse(json)[key];
   console.log([...a].sort((x, y) => x - y)[Math.floor((a.length - 1) / 2)].toFixed(1));' "$1" "$2"; }
 node_create=$(m "$node_json" create)
+node_native=$(m "$node_json" native)
 page_memory=$(m "$page_json" memory)
 page_files=$(m "$page_json" files)
 page_floor=$(m "$page_json" floor)
 files_task=$(m "$page_json" filesTask)
+floor_task=$(m "$page_json" floorTask)
 page_many=$(m "$page_json" many)
 many_task=$(m "$page_json" manyTask)
 page_save=$(m "$page_json" save)
@@ -91,11 +93,11 @@ echo "In headless Chromium $(chromium --version 2>/dev/null | grep -oE '[0-9]+(\
 echo
 echo '| workload | operation | quodrel ms (1 thread) | JavaScript ms | JavaScript / quodrel |'
 echo '|---|---|---|---|---|'
-echo "| small | create from a list in memory, in Node | $native_create | $node_create | $(ratio "$node_create" "$native_create") |"
+echo "| small | create from a list in memory, in Node (paired runs) | $node_native | $node_create | $(ratio "$node_create" "$node_native") |"
 echo "| small | create from memory, in the page | $native_create | $page_memory | $(ratio "$page_memory" "$native_create") |"
 echo "| 100,000 entries | open until the page's tree shows (quodrel: -l); longest task $many_task ms | $native_list | $page_many | $(ratio "$page_many" "$native_list") |"
 echo "| 1 GiB | a 1 MiB file added and the archive saved (quodrel: -u) | $native_update | $page_save | $(ratio "$page_save" "$native_update") |"
 echo
 echo '| workload | operation | browser floor ms (reading the Files) | page ms | page / floor |'
 echo '|---|---|---|---|---|'
-echo "| 10,000 small files | packed from the folder input; the page's longest task $files_task ms | $page_floor | $page_files | $(ratio "$page_files" "$page_floor") |"
+echo "| 10,000 small files | packed from the folder input; the page's longest task $files_task ms (the floor's: $floor_task ms) | $page_floor | $page_files | $(ratio "$page_files" "$page_floor") |"
