@@ -19,6 +19,12 @@ quodrel_read_at quodrel_web_reader(void) { return quodrel_host_read_at; }
 quodrel_write quodrel_web_writer(void) { return quodrel_host_write; }
 quodrel_on_event quodrel_web_listener(void) { return quodrel_host_on_event; }
 
+/* The sizes of the structs the host lays out in the module's memory: quodrel_options
+ * (set by quodrel_options_init, then given a listener) and quodrel_event (the failure
+ * whose words the host asks for). */
+size_t quodrel_web_options_size(void) { return sizeof(quodrel_options); }
+size_t quodrel_web_event_size(void) { return sizeof(quodrel_event); }
+
 _Static_assert(sizeof(void*) == 4 && sizeof(size_t) == 4, "wasm32");
 _Static_assert(offsetof(quodrel_listed_entry, path) == 0 &&
                    offsetof(quodrel_listed_entry, is_folder) == 4 &&
@@ -29,7 +35,7 @@ _Static_assert(offsetof(quodrel_listed_entry, path) == 0 &&
 _Static_assert(offsetof(quodrel_options, threads) == 4 &&
                    offsetof(quodrel_options, on_event) == 8 &&
                    offsetof(quodrel_options, context) == 12 &&
-                   offsetof(quodrel_options, outputs) == 16 && sizeof(quodrel_options) == 20,
+                   offsetof(quodrel_options, outputs) == 16,
                "quodrel_options as the host writes it");
 _Static_assert(offsetof(quodrel_event, kind) == 4 && offsetof(quodrel_event, index) == 12 &&
                    offsetof(quodrel_event, path) == 16 && offsetof(quodrel_event, bytes) == 24 &&

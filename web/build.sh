@@ -30,16 +30,26 @@ clang "${target[@]}" -std=c11 -Wall -Wextra -Werror -c "$root/web/bridge.c" -o "
 objects+=("$out/objects/bridge.o")
 exports=()
 for name in $(grep -oE 'quodrel_[a-z_]+' "$root/lib/quodrel.def") quodrel_web_reader \
-    quodrel_web_writer quodrel_web_listener malloc free; do
+    quodrel_web_writer quodrel_web_listener quodrel_web_options_size quodrel_web_event_size malloc free; do
     exports+=("-Wl,--export=$name")
 done
 clang++ --target=wasm32-wasi -mexec-model=reactor -Oz -L"$llvm/lib/wasm32-wasi" "${objects[@]}" \
     "${exports[@]}" -Wl,--export-table -Wl,--strip-all -Wl,--gc-sections -o "$out/quodrel.wasm"
-# The JavaScript module's package, as npm packs it: the module, its types and the wasm.
+# The JavaScript module's package, as npm packs it: the module, its types, the wasm and
+# its README; its version is the library's, from the header (its one source).
+version=$(for part in MAJOR MINOR PATCH; do
+    sed -n "s/^#define QUODREL_VERSION_$part \([0-9]*\)$/\1/p" "$root/include/quodrel/quodrel.h"
+done | paste -sd.)
+[[ $version =~ ^[0-9]+\.[0-9]+\.[0-9]+$ ]] || { echo "no version in quodrel.h: $version" >&2; exit 1; }
 mkdir -p "$out/package"
-cp "$root/web/quodrel.mjs" "$root/web/quodrel.d.ts" "$root/web/package.json" "$root/LICENSE" \
+cp "$root/web/quodrel.mjs" "$root/web/quodrel.d.ts" "$root/web/README.md" "$root/LICENSE" \
     "$out/quodrel.wasm" "$out/package/"
-# The page: one HTML file beside the module and the wasm, for any static host.
+sed "s/^  \"name\": \"quodrel\",$/&\n  \"version\": \"$version\",/" "$root/web/package.json" \
+    >"$out/package/package.json"
+grep -q "\"version\": \"$version\"" "$out/package/package.json"
+# The page: its HTML, its scripts, the module and the wasm, static files for any host.
+rm -rf "$out/page"
 mkdir -p "$out/page"
-cp "$root/web/index.html" "$root/web/quodrel.mjs" "$out/quodrel.wasm" "$out/page/"
+cp "$root/web/index.html" "$root/web/page.mjs" "$root/web/worker.mjs" "$root/web/tree.mjs" \
+    "$root/web/look.mjs" "$root/web/quodrel.mjs" "$out/quodrel.wasm" "$out/page/"
 echo "$out/quodrel.wasm: $(stat -c %s "$out/quodrel.wasm") bytes"

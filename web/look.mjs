@@ -1,0 +1,42 @@
+// How the page shows a file's first bytes: as text (UTF-8), as an image (by its first
+// bytes: PNG, JPEG, GIF, WebP, BMP) or as hex. No other type is ever given to the
+// browser to show: an HTML or SVG file is text here, never a document (a blob: address
+// has the page's origin, so a document there could act as the page).
+
+const IMAGES = [
+  ['image/png', [0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a]],
+  ['image/jpeg', [0xff, 0xd8, 0xff]],
+  ['image/gif', [0x47, 0x49, 0x46, 0x38]],
+  ['image/bmp', [0x42, 0x4d]],
+];
+
+// The image type the bytes start as, or ''.
+export function imageType(bytes) {
+  for (const [type, magic] of IMAGES) if (magic.every((b, i) => bytes[i] === b)) return type;
+  const ascii = (at, text) => [...text].every((c, i) => bytes[at + i] === c.charCodeAt(0));
+  if (ascii(0, 'RIFF') && ascii(8, 'WEBP')) return 'image/webp';
+  return '';
+}
+
+// The bytes as text when they are UTF-8 without NUL (a character cut at their end, as
+// a file's first bytes may cut one, is left out), else null.
+export function asText(bytes) {
+  if (bytes.includes(0)) return null;
+  try {
+    return new TextDecoder('utf-8', { fatal: true }).decode(bytes, { stream: true });
+  } catch {
+    return null;
+  }
+}
+
+// Lines of 16 bytes: the offset, the bytes in hex, and those that are printable ASCII.
+export function hex(bytes) {
+  const lines = [];
+  for (let at = 0; at < bytes.length; at += 16) {
+    const row = bytes.subarray(at, at + 16);
+    const codes = [...row].map((b) => b.toString(16).padStart(2, '0')).join(' ');
+    const chars = [...row].map((b) => (b >= 0x20 && b < 0x7f ? String.fromCharCode(b) : '.')).join('');
+    lines.push(`${at.toString(16).padStart(8, '0')}  ${codes.padEnd(47)}  ${chars}`);
+  }
+  return lines.join('\n');
+}
