@@ -185,8 +185,14 @@ TEST(ArchiveBeside, TrailingSeparatorsGoButARootKeepsOne) {
         EXPECT_TRUE(ends_in_dots_part(dots, false)) << dots;
     for (const char* named : {"maps", "...", ".maps", "maps.", "/", "", "maps\\."})
         EXPECT_FALSE(ends_in_dots_part(named, false)) << named;
-    EXPECT_TRUE(ends_in_dots_part("maps\\.", true));
-    EXPECT_TRUE(ends_in_dots_part("C:\\maps\\..\\", true));
+    // Under the Windows rules also a drive's current folder and its parent, typed as
+    // "C:", "C:." and "C:..", but not the drive's root nor a name in its current folder.
+    for (const char* dots : {"maps\\.", "C:\\maps\\..\\", "C:", "c:.", "C:..", "C:..\\", "z:./"})
+        EXPECT_TRUE(ends_in_dots_part(dots, true)) << dots;
+    for (const char* named : {"C:\\", "C:/", "C:maps", "C:...", "1:", ":", "C", "C:\\maps"})
+        EXPECT_FALSE(ends_in_dots_part(named, true)) << named;
+    EXPECT_FALSE(ends_in_dots_part("C:", false));
+    EXPECT_FALSE(ends_in_dots_part("C:..", false));
 }
 
 } // namespace
