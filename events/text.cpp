@@ -143,6 +143,13 @@ std::string printable(std::string_view name) {
     };
     for (std::size_t at = 0; at < name.size();) {
         const std::size_t start = at;
+        // Most names are plain ASCII: taken as they are, a run at a time.
+        while (at < name.size() && name[at] >= 0x20 && name[at] < 0x7f)
+            ++at;
+        if (at > start) {
+            out.append(name.substr(start, at - start));
+            continue;
+        }
         const std::uint32_t code = rules::decode_utf8(name, at);
         if (code == '\t')
             out += "\\t";
