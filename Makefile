@@ -58,7 +58,9 @@ coverage:
 		--exclude-unreachable-branches --exclude-throw-branches \
 		--print-summary --txt $(COVERAGE)/coverage.txt | tail -3
 
-# The program on the PATH, with a desktop launcher and its icon (PREFIX=/usr/local).
+# The program on the PATH, with a desktop launcher and its icon (PREFIX=/usr/local), and
+# the archive type; the databases of types and launchers are brought up to date, as
+# the packages' triggers do.
 # Installs what `make` built and builds nothing, so `make && sudo make install` leaves
 # the build folder its owner's (the install list CMake writes there is given back).
 PREFIX ?= /usr/local
@@ -67,10 +69,12 @@ install:
 		{ echo "Nothing built yet: run make first (as yourself), then make install."; exit 1; }
 	@cmake --install $(BUILD) --prefix $(PREFIX)
 	@chown --reference=$(BUILD) $(BUILD)/install_manifest.txt 2>/dev/null || true
+	@! command -v update-mime-database >/dev/null || update-mime-database $(PREFIX)/share/mime
+	@! command -v update-desktop-database >/dev/null || update-desktop-database -q $(PREFIX)/share/applications
 
 # The Debian packages (the programs at the program's version; the library, its
-# development files and the Python module at the library's) and a zip of the Windows
-# program, in dist/.
+# development files and the Python module at the library's), a zip of the Windows
+# program and its installer, in dist/.
 DIST = dist
 package:
 	@scripts/deps.sh package
@@ -78,8 +82,9 @@ package:
 	@cd $(BUILD) && cpack -B $(abspath $(DIST)) >/dev/null
 	@cd $(BUILD) && cpack -D QUODREL_PACKAGES=library -B $(abspath $(DIST)) >/dev/null
 	@cd $(WINDOWS) && cpack -B $(abspath $(DIST)) >/dev/null
+	@cp $(WINDOWS)/quodrel-*-setup.exe $(DIST)/
 	@rm -rf $(DIST)/_CPack_Packages
-	@ls -1 $(DIST)/*.deb $(DIST)/*.zip
+	@ls -1 $(DIST)/*.deb $(DIST)/*.zip $(DIST)/*-setup.exe
 
 # Every part of the suite (native, Wine, packages, sanitized, fuzzers) runs whatever
 # became of the others; a summary names the parts that failed (scripts/test.sh).

@@ -21,14 +21,14 @@ command -v node >/dev/null 2>&1 || web+=(nodejs)
 command -v npm >/dev/null 2>&1 || web+=(npm)
 # libclang-rt-dev follows the release's own clang (14 on Debian 12, 19 on 13); file
 # and dpkg-dev let CPack find a package's dependencies; quodrel-mount is built on
-# libfuse3 and runs with fuse3.
-package=(g++-mingw-w64-x86-64-posix dpkg-dev file lintian pkg-config libfuse3-dev fuse3)
+# libfuse3 and runs with fuse3; NSIS's makensis builds the Windows installer.
+package=(g++-mingw-w64-x86-64-posix dpkg-dev file lintian pkg-config libfuse3-dev fuse3 nsis)
 case ${1:-build} in
 build) packages=("${build[@]}") ;;
 test)
     packages=("${build[@]}" "${package[@]}" libgtest-dev clang-format tmux python3 python3-venv
         python3-pip python3-setuptools desktop-file-utils wine wine64 icoutils clang libclang-rt-dev
-        acl groff-base "${web[@]}") ;;
+        acl groff-base shared-mime-info libglib2.0-bin xdg-utils "${web[@]}") ;;
 bench) packages=("${build[@]}" libarchive-tools time pkg-config libfuse3-dev fuse3 squashfuse
     squashfs-tools "${web[@]}") ;;
 package) packages=("${build[@]}" "${package[@]}") ;;

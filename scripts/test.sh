@@ -4,7 +4,8 @@
 #   native     unit tests and the end-to-end cases against the Linux program (with the
 #              default, 1 and 16 threads), terminal key waits, formatting, the Python
 #              module against the build
-#   Wine       the same end-to-end cases against quodrel.exe, its key waits and icon
+#   Wine       the same end-to-end cases against quodrel.exe, its key waits and icon,
+#              and its installer (in a Wine prefix of its own)
 #   packages   the manual pages, the desktop install, the Debian packages, lintian, and
 #              the Python module's tests from the unpacked packages
 #   sanitized  the native cases again with AddressSanitizer, UBSan and leak checks

@@ -11,8 +11,9 @@ set -u
 build=$(realpath "$1")
 source=$(realpath "$2")
 arch=$(dpkg --print-architecture)
-# The library's packages carry its own version, the programs' the program's.
-version=$(sed -n 's/^set(QUODREL_LIBRARY_VERSION \([0-9.]*\)).*/\1/p' "$source/CMakeLists.txt")
+# The library's packages carry its own version (its header's), the programs' the program's.
+header_number() { sed -n "s/^#define QUODREL_VERSION_$1 \([0-9]*\)$/\1/p" "$source/include/quodrel/quodrel.h"; }
+version=$(header_number MAJOR).$(header_number MINOR).$(header_number PATCH)
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -9,10 +9,11 @@
  * is in the ANSI code page (where a name with an accent is not UTF-8, and a Japanese
  * one cannot be spelled at all): so this program takes its arguments in UTF-16
  * through wmain (mingw-w64 builds it with -municode) and hands them over in UTF-8.
- * From quodrel's Windows zip, against quodrel.dll, or all static:
- *     gcc -municode -DQUODREL_SHARED -Iinclude print_file.c -Llib -lquodrel -o print_file.exe
- *     gcc -municode -Iinclude print_file.c -Llib -l:libquodrel.a -static -lstdc++ -lpthread
- *         -o print_file.exe */
+ * In the folder of quodrel's Windows zip, against quodrel.dll, or all static:
+ *     gcc -municode -DQUODREL_SHARED -Iinclude examples/print_file/print_file.c -Llib
+ *         -lquodrel -o print_file.exe
+ *     gcc -municode -Iinclude examples/print_file/print_file.c -Llib -l:libquodrel.a
+ *         -static -lstdc++ -lpthread -o print_file.exe */
 #include <quodrel/quodrel.h>
 
 #include <stdio.h>

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # The library for Windows programs, as a user of the zip builds against it: quodrel.dll
 # imports only Windows' own DLLs and exports exactly the interface (lib/quodrel.def);
-# examples/print_file, built with mingw-w64 as the README says (wmain, -municode)
-# against the import library the zip holds, against one made from the export list (as
-# other linkers' users make theirs), and statically (needing no DLL at all), runs
-# under Wine on an archive named café.dat and prints a file's bytes as they are.
+# examples/print_file, as the zip holds it, built with mingw-w64 as the README says
+# (wmain, -municode) against the import library the zip holds, against one made from
+# the export list (as other linkers' users make theirs), and statically (needing no DLL
+# at all), runs under Wine on an archive named café.dat and prints a file's bytes as
+# they are.
 #   library_check.sh WINDOWS_BUILD SOURCE WINE_PREFIX LINUX_QUODREL
 set -u
 build=$(realpath "$1")
@@ -20,7 +21,8 @@ mingw=x86_64-w64-mingw32
 
 # What the zip holds for programs of their own.
 cmake --install "$build" --prefix "$work/zip" --component development >/dev/null || fail "install"
-for file in quodrel.dll lib/libquodrel.dll.a lib/quodrel.def lib/libquodrel.a include/quodrel/quodrel.h; do
+for file in quodrel.dll lib/libquodrel.dll.a lib/quodrel.def lib/libquodrel.a include/quodrel/quodrel.h \
+    examples/print_file/print_file.c; do
     [ -f "$work/zip/$file" ] || fail "the zip lacks $file"
 done
 dll=$work/zip/quodrel.dll
@@ -41,7 +43,12 @@ printf 'level one' > "$work/tree/maps/level1.map"
 printf 'one\ntwo\n' > "$work/tree/maps/lines.txt"
 "$native" -c "$work/tree" "$work/café.dat" -s >/dev/null || fail "packing"
 
-example=$source/examples/print_file/print_file.c
+# (the example's source as the zip holds it: the README's commands compile it)
+cmp -s "$work/zip/examples/print_file/print_file.c" "$source/examples/print_file/print_file.c" ||
+    fail "the zip's print_file.c is not examples/print_file/print_file.c"
+[ "$(cd "$work/zip/examples" && find . -type f)" = ./print_file/print_file.c ] ||
+    fail "the zip's examples: $(cd "$work/zip/examples" && find . -type f)"
+example=$work/zip/examples/print_file/print_file.c
 zip=$work/zip
 mkdir "$work/run" "$work/static"
 cp "$dll" "$work/run/"
