@@ -71,9 +71,17 @@ bool ends_in_dots_part(const std::string& folder, bool windows_rules) {
     if (end == std::string::npos)
         return false; // a root, or nothing
     const std::size_t cut = folder.find_last_of(separators, end);
-    const std::string last = folder.substr(cut == std::string::npos ? 0 : cut + 1,
-                                           end - (cut == std::string::npos ? 0 : cut + 1) + 1);
-    return last == "." || last == "..";
+    std::size_t start = cut == std::string::npos ? 0 : cut + 1;
+    // "X:", "X:." and "X:.." name drive X's current folder or its parent ("X:\" is a
+    // root, named as it is).
+    const char drive = static_cast<char>(folder[0] | 0x20); // lower case, for a letter
+    const bool root = end == 1 && folder.size() > 2;
+    const bool drive_relative = windows_rules && cut == std::string::npos && end >= 1 &&
+                                folder[1] == ':' && drive >= 'a' && drive <= 'z' && !root;
+    if (drive_relative)
+        start = 2;
+    const std::string last = folder.substr(start, end + 1 - start);
+    return (drive_relative && last.empty()) || last == "." || last == "..";
 }
 
 int wait_for_key() {
@@ -181,17 +189,20 @@ int route(const std::vector<std::string>& args, unsigned threads,
         return kExitUsage;
     }
     if (console::opens_as_file(path)) {
-        if (!has_archive_suffix(path)) {
+        // What is made is named after the file's own name, not a short alias of it.
+        const std::string named = console::with_long_name(path);
+        if (!has_archive_suffix(named)) {
             print_usage();
             return kExitUsage;
         }
         return wait_after(
-            extract_route(path, path.substr(0, path.size() - 4), nullptr, threads, outputs));
+            extract_route(path, named.substr(0, named.size() - 4), nullptr, threads, outputs));
     }
-    // "." or ".." as its last part names the folder only once resolved: its archive is
-    // named after the folder, beside it, never "..dat" inside it.
-    const std::string folder =
-        ends_in_dots_part(path, console::kWindows) ? console::resolved(path) : path;
+    // "." or ".." as its last part (or a drive's current folder, "C:") names the folder
+    // only once resolved: its archive is named after the folder (its own name, not a
+    // short alias of it), beside it, never "..dat" or ".dat" inside it.
+    const std::string folder = console::with_long_name(
+        ends_in_dots_part(path, console::kWindows) ? console::resolved(path) : path);
     return wait_after(
         create_route(path, archive_path_beside(folder, console::kWindows), threads, outputs));
 }

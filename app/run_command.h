@@ -40,8 +40,9 @@ int wait_for_key();
 std::string archive_path_beside(const std::string& folder, bool windows_rules);
 
 // Whether a folder's path ends in a "." or ".." part ("src/..", "."; with the Windows
-// rules also "src\\."), which names the folder only as resolved: such a folder's
-// archive is named after the folder the path resolves to, not after the dots.
+// rules also "src\\.", and "C:", "C:." or "C:..", drive C's current folder or its
+// parent), which names the folder only as resolved: such a folder's archive is named
+// after the folder the path resolves to, not after the dots or the drive.
 bool ends_in_dots_part(const std::string& folder, bool windows_rules);
 
 // Whether a dropped path names an archive: its last four characters are ".dat" in

@@ -24,4 +24,9 @@ bool exists(const std::string& path);
 // resolved; on POSIX systems links too); `path` itself where it cannot be resolved.
 std::string resolved(const std::string& path);
 
+// `path` with its last part as the file or folder there names itself: on Windows a
+// short (8.3) alias becomes the long name it stands for ("MYLO~OU1.DAT" the file
+// "My long archive.dat"); elsewhere, or where nothing is there, `path` as it is.
+std::string with_long_name(const std::string& path);
+
 } // namespace quodrel::console

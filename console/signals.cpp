@@ -30,6 +30,11 @@ void nap();
 [[noreturn]] void end_by(int signal);
 // Removes every guarded output (below).
 void sweep();
+// For a handler: when the thread it runs on was in the middle of creating an output,
+// true once the signal is kept for on_created to act on (`may_return`: the handler may
+// return to that thread, which a fault of the thread's own forbids); false when the
+// handler is to sweep now.
+bool defer_while_this_thread_creates(int signal, bool may_return);
 } // namespace cleanup
 
 namespace {
@@ -54,6 +59,10 @@ std::atomic<int> g_pending_signal{0};
 // this before it looks at the slots, so one of the two always sees the other.
 std::atomic<bool> g_ending{false};
 std::once_flag g_installed;
+// The slot this thread announced its latest output in: a handler, which may run on any
+// thread, knows by it whether its own thread was creating a file (a plain integer in
+// the program's own thread-local storage, which a handler may read).
+thread_local unsigned t_slot = ~0u;
 
 void on_begin(void*, unsigned thread, int folder, const char* name) {
     const std::size_t length = std::strlen(name);
@@ -62,6 +71,7 @@ void on_begin(void*, unsigned thread, int folder, const char* name) {
     Slot& it = g_slots[thread];
     it.folder = folder;
     std::memcpy(it.name, name, length + 1);
+    t_slot = thread;
     it.state.store(kOpening);
     if (g_ending.load()) {
         it.state.store(kFree); // the run is ending: this file is never made
@@ -117,14 +127,17 @@ void sweep() {
     }
 }
 
-// For a POSIX handler on the main thread: when the main thread itself was in the
-// middle of creating an output, the signal is kept for on_created to act on, and true
-// is returned.
-bool defer_while_main_creates(int signal) {
-    if (g_slot_count == 0 || g_slots[0].state.load() != kOpening)
+bool defer_while_this_thread_creates(int signal, bool may_return) {
+    if (t_slot >= g_slot_count || g_slots[t_slot].state.load() != kOpening)
         return false;
-    g_pending_signal.store(signal);
-    return true;
+    if (may_return) {
+        g_pending_signal.store(signal);
+        return true;
+    }
+    // This thread never goes on to tell whether its file was made: the sweep must not
+    // wait for it, and cannot tell whether what is there is this run's own.
+    g_slots[t_slot].state.store(kFree);
+    return false;
 }
 
 } // namespace cleanup

@@ -1,10 +1,12 @@
 // Clean-up when the run is ended from outside (any signal that ends a process by
-// default: an interrupt, termination, hang-up, Ctrl+\, a timer, a user signal; on
-// Windows Ctrl+C, Ctrl+Break or a closing console): no half-written
-// output is left behind. The library tells, through the hooks given here, which file
-// each of its threads is creating and when it is complete; the handlers remove what is
-// not. Telling costs no system call: each thread has a slot of its own, allocated when
-// the handlers are installed, and the handlers read only those.
+// default and can be caught: an interrupt, termination, hang-up, Ctrl+\, a timer, a
+// user or real-time signal, a fault sent by kill; on Windows Ctrl+C, Ctrl+Break or a
+// closing console): no half-written output is left behind. A fault reaches whichever
+// thread takes it, one of the library's too, and is handled there. The library tells,
+// through the hooks given here, which file each of its threads is creating and when it
+// is complete; the handlers remove what is not. Telling costs no system call: each
+// thread has a slot of its own, allocated when the handlers are installed, and the
+// handlers read only those.
 #pragma once
 
 #include "quodrel/quodrel.h"

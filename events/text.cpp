@@ -1,5 +1,7 @@
 #include "events/text.h"
 
+#include "rules/utf8.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -23,6 +25,14 @@ std::string format(const char* pattern, ...) {
     va_end(args);
     longer.pop_back();
     return longer;
+}
+
+// Characters that reorder what a terminal shows around them (the bidirectional
+// controls: marks, embeddings, overrides and isolates), so that a listed name could
+// show as another.
+bool is_bidi_control(std::uint32_t code) {
+    return code == 0x061c || code == 0x200e || code == 0x200f ||
+           (code >= 0x202a && code <= 0x202e) || (code >= 0x2066 && code <= 0x2069);
 }
 
 long long wide(std::int64_t value) { return static_cast<long long>(value); }
@@ -131,23 +141,31 @@ std::string printable(std::string_view name) {
                                static_cast<char>('0' + (byte & 7))};
         out.append(digits, sizeof digits);
     };
-    for (std::size_t i = 0; i < name.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(name[i]);
-        const auto next = i + 1 < name.size() ? static_cast<unsigned char>(name[i + 1]) : 0;
-        if (byte == '\t')
+    for (std::size_t at = 0; at < name.size();) {
+        const std::size_t start = at;
+        // Most names are plain ASCII: taken as they are, a run at a time.
+        while (at < name.size() && name[at] >= 0x20 && name[at] < 0x7f)
+            ++at;
+        if (at > start) {
+            out.append(name.substr(start, at - start));
+            continue;
+        }
+        const std::uint32_t code = rules::decode_utf8(name, at);
+        if (code == '\t')
             out += "\\t";
-        else if (byte == '\n')
+        else if (code == '\n')
             out += "\\n";
-        else if (byte == '\r')
+        else if (code == '\r')
             out += "\\r";
-        else if ((byte >= 0x01 && byte < 0x20) || byte == 0x7f)
-            octal(byte);
-        else if (byte == 0xc2 && next >= 0x80 && next <= 0x9f) {
-            octal(byte); // a C1 control: both of its bytes
-            octal(next);
-            ++i;
+        else if (code == rules::kNotUtf8 || (code >= 0x01 && code < 0x20) ||
+                 (code >= 0x7f && code <= 0x9f) || is_bidi_control(code)) {
+            // Every byte of it: a control a terminal would obey (C0, DEL, C1), a byte
+            // that is no part of a UTF-8 character (a terminal may take 0x9B for CSI),
+            // or a character that reorders the line.
+            for (std::size_t i = start; i < at; ++i)
+                octal(static_cast<unsigned char>(name[i]));
         } else
-            out += static_cast<char>(byte);
+            out.append(name.substr(start, at - start));
     }
     return out;
 }

@@ -14,6 +14,8 @@ struct Description {
     bool regular = false;
     bool link = false;
     bool other_name = false; // the name led to a file whose own name is another
+    int kept = 0;            // why the system keeps this plain file from being replaced
+                             // (its error number: a read-only file on Windows), or 0
     FileId id;
 };
 
@@ -113,7 +115,9 @@ Output create_output(const Folder& folder, const std::string& name, const FileId
     os::Description it;
     if (os::last_error_was_exists() && os::describe_in(folder, name, it)) {
         out.other_name = it.other_name;
-        if (it.regular && !it.link && !(it.id == keep)) {
+        if (it.kept != 0)
+            out.error = it.kept; // kept as it is, as the system would refuse to replace it
+        else if (it.regular && !it.link && !(it.id == keep)) {
             out.existed = true;
             out.id = it.id;
         }

@@ -149,7 +149,8 @@ struct Output {
 
 // Creates the new file `name` in `folder` for writing. Where a plain file of that name
 // exists already (not `keep`), it is left as it is and told; anything else there (a
-// link, a folder) fails.
+// link, a folder, a file the system keeps from being replaced: read-only on Windows)
+// fails.
 Output create_output(const Folder& folder, const std::string& name, const FileId& keep,
                      bool want_id);
 

@@ -20,7 +20,10 @@ std::string as_windows_reads(std::string_view path) {
     if (is_extended_form(path))
         return std::string(path);
     const std::size_t cut = path.find_last_of("/\\");
-    const std::size_t start = cut == std::string_view::npos ? 0 : cut + 1;
+    // "X:name" is name in drive X's current folder: the drive is no part of it.
+    const bool drive_relative =
+        cut == std::string_view::npos && path.size() >= 2 && is_letter(path[0]) && path[1] == ':';
+    const std::size_t start = cut != std::string_view::npos ? cut + 1 : drive_relative ? 2 : 0;
     const std::size_t keep = path.substr(start).find_last_not_of(". ");
     if (keep == std::string_view::npos)
         return std::string(path);

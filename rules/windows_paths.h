@@ -30,9 +30,10 @@ std::string with_backslashes(std::string_view path);
 std::string extended_form(std::string_view full_path);
 
 // A typed path with its last part as Windows reads it: trailing dots and blanks
-// dropped ("ref.dat." and "ref.dat " name ref.dat, "src." names src). A part that is
-// ".", "..", or dots and blanks alone, and a path in the extended-length form, which
-// Windows takes literally, stay as they are.
+// dropped ("ref.dat." and "ref.dat " name ref.dat, "src." names src, "C:src." names
+// src in drive C's current folder). A part that is ".", "..", or dots and blanks alone
+// ("C:.." is the parent of drive C's current folder), and a path in the
+// extended-length form, which Windows takes literally, stay as they are.
 std::string as_windows_reads(std::string_view path);
 
 // What the program makes of something already where it would make a folder or write

@@ -362,9 +362,13 @@ QUODREL_API size_t quodrel_event_text(const quodrel_event* event, char* buffer, 
 
 /* `name` (a name or path, from an archive, a tree or a user) as the quodrel program
  * prints every name and path: the control bytes a terminal would obey (0x01-0x1F,
- * 0x7F, and the C1 controls U+0080-U+009F in UTF-8) escaped as "\t", "\n", "\r" or a
- * backslash and three octal digits; everything else as it is. Written as
- * quodrel_event_text writes; returns the whole length. */
+ * 0x7F, and the C1 controls U+0080-U+009F in UTF-8), every byte that is no part of
+ * well-formed UTF-8, and the bidirectional controls (U+061C, U+200E, U+200F,
+ * U+202A-U+202E, U+2066-U+2069) escaped byte by byte as "\t", "\n", "\r" or a
+ * backslash and three octal digits ("\233"); everything else as it is. (On Windows
+ * the library gives a name an older program stored in the ANSI code page as the
+ * UTF-8 of its characters, which stay readable.) Written as quodrel_event_text
+ * writes; returns the whole length. */
 QUODREL_API size_t quodrel_printable(const char* name, char* buffer, size_t size);
 
 /* ------------------------------------------------------------------------------

@@ -4,9 +4,11 @@
 #include "support/archive_writer.h"
 
 #include <csignal>
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <random>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -160,25 +162,30 @@ TEST(Hostile, DataOutsideTheArchiveLeavesNoFile) {
     EXPECT_EQ(tree(dir / "out"), "f /good abc\n");
 }
 
+// The same words on Windows, where the link to a file is no reparse point under Wine.
 TEST(Hostile, LinksInTheDestinationAreNotWrittenThrough) {
-    SKIP_UNDER_WINE("symbolic links");
     TempDir dir;
     make_dirs(dir / "elsewhere");
     make_dirs(dir / "out");
     ASSERT_EQ(symlink("../elsewhere", (dir / "out/sub").c_str()), 0);
     write_file(dir / "elsewhere/target", "keep");
     ASSERT_EQ(symlink("../elsewhere/target", (dir / "out/file").c_str()), 0);
+    write_file(dir / "out/kept", "kept");
+    ASSERT_EQ(symlink("kept", (dir / "out/sibling").c_str()), 0);
     const Result run = extract(dir, ArchiveWriter()
                                         .dir("sub", 1)
                                         .file("x", "bad")
                                         .file("file", "bad")
+                                        .file("sibling", "bad")
                                         .file("ok", "good")
                                         .bytes());
-    EXPECT_EQ(run.out, kHead + "4 files, data offset 116\n"
+    EXPECT_EQ(run.out, kHead + "5 files, data offset 144\n"
                                ".ERROR! Cannot create out/sub\n"
                                "..ERROR! Cannot create out/file\n"
+                               ".ERROR! Cannot create out/sibling\n"
                                ".\nDone\n");
     EXPECT_EQ(tree(dir / "elsewhere"), "f /target keep\n");
+    EXPECT_EQ(read_file(dir / "out/kept"), "kept");
     EXPECT_EQ(read_file(dir / "out/ok"), "good");
 }
 
@@ -203,8 +210,32 @@ TEST(Hostile, HardLinksInTheDestinationAreReplacedNotWrittenThrough) {
     EXPECT_EQ(read_file(dir / "out/shared"), "new");
 }
 
-// Every signal that ends a process by default ends an extraction as an interrupt
-// does: the file being written is removed, and the status says which signal it was.
+// The threads of a running process but its first: the ones an operation started.
+std::vector<int> other_threads_of(int pid) {
+    std::vector<int> threads;
+    DIR* tasks = opendir(("/proc/" + std::to_string(pid) + "/task").c_str());
+    while (const dirent* task = tasks ? readdir(tasks) : nullptr)
+        if (const int tid = std::atoi(task->d_name); tid > 0 && tid != pid)
+            threads.push_back(tid);
+    if (tasks)
+        closedir(tasks);
+    return threads;
+}
+
+// Sends `signal` to the process, or with `to_a_worker` to one of the threads an
+// operation started (the faults are the signals those threads take): false when it
+// has none.
+bool send(int pid, int signal, bool to_a_worker) {
+    if (!to_a_worker)
+        return kill(pid, signal) == 0;
+    const std::vector<int> threads = other_threads_of(pid);
+    return !threads.empty() && syscall(SYS_tgkill, pid, threads.back(), signal) == 0;
+}
+
+// Every signal that ends a process by default and can be caught ends an extraction as
+// an interrupt does: the file being written is removed, and the status says which
+// signal it was. The faults sent by kill too, also to a thread the operation started,
+// where the clean-up runs on that thread.
 TEST(Hostile, EverySignalThatEndsAProcessLeavesNoHalfFile) {
     SKIP_UNDER_WINE("POSIX signals");
     TempDir dir(is_dir("/dev/shm") ? "/dev/shm" : "/tmp");
@@ -214,9 +245,22 @@ TEST(Hostile, EverySignalThatEndsAProcessLeavesNoHalfFile) {
     big.size = 1 << 30;
     write_file(dir / "h.dat", ArchiveWriter().record(big).bytes());
     ASSERT_EQ(truncate((dir / "h.dat").c_str(), 16 + 20 + 4 + (1LL << 30)), 0);
+    struct Sent {
+        int signal;
+        bool to_a_worker;
+    };
+    std::vector<Sent> rows;
+    for (const int signal :
+         {SIGHUP,  SIGINT,  SIGQUIT, SIGTERM, SIGUSR1,  SIGUSR2,      SIGALRM,  SIGVTALRM,
+          SIGPROF, SIGXCPU, SIGPOLL, SIGPWR,  SIGRTMIN, SIGRTMIN + 1, SIGRTMAX, SIGSTKFLT,
+          SIGSYS,  SIGTRAP, SIGABRT, SIGBUS,  SIGFPE,   SIGILL,       SIGSEGV})
+        rows.push_back({signal, false});
+    for (const int fault : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS})
+        rows.push_back({fault, true});
     int interrupted = 0;
-    for (const int signal : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM,
-                             SIGPROF, SIGXCPU, SIGPOLL, SIGPWR}) {
+    for (const Sent& row : rows) {
+        const std::string what =
+            strsignal(row.signal) + std::string(row.to_a_worker ? " to a worker" : "");
         ASSERT_EQ(std::system(("rm -rf '" + (dir / "out") + "'").c_str()), 0);
         const int pid = start_quodrel({"-e", "h.dat", "out", "-s"}, dir.path());
         for (int i = 0;
@@ -224,52 +268,65 @@ TEST(Hostile, EverySignalThatEndsAProcessLeavesNoHalfFile) {
              ++i)
             usleep(500);
         usleep(20000); // well into the copy
-        kill(pid, signal);
+        const bool sent = send(pid, row.signal, row.to_a_worker);
+        if (!sent)
+            kill(pid, SIGKILL); // no worker (one thread): nothing to try
         int status = 0;
         waitpid(pid, &status, 0);
-        if (WIFEXITED(status))
-            continue; // the copy ended before the signal came
+        if (!sent || WIFEXITED(status))
+            continue; // no worker to send it to, or the copy ended before the signal came
         ++interrupted;
-        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << strsignal(signal);
-        EXPECT_EQ(paths_below(dir / "out"), std::vector<std::string>{}) << strsignal(signal);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == row.signal) << what;
+        EXPECT_EQ(paths_below(dir / "out"), std::vector<std::string>{}) << what;
     }
-    EXPECT_GT(interrupted, 6);
+    EXPECT_GT(interrupted, 12);
 }
 
 // Files of every size are guarded: however the signal falls, each file left is whole.
+// Many tiny files keep the threads creating files most of the time, so that a signal
+// often finds one in the middle of that.
 TEST(Hostile, InterruptedExtractionOfManyFilesLeavesOnlyWholeOnes) {
     SKIP_UNDER_WINE("POSIX signals");
     TempDir dir(is_dir("/dev/shm") ? "/dev/shm" : "/tmp");
-    constexpr int kFiles = 400;
-    constexpr std::int64_t kSize = 900 << 10;
-    ArchiveWriter writer;
-    for (int i = 0; i < kFiles; ++i) {
-        TestRecord file;
-        file.name = "f" + std::to_string(1000 + i);
-        file.offset = i * kSize;
-        file.size = kSize;
-        writer.record(file);
-    }
-    const std::string head = writer.bytes();
-    write_file(dir / "h.dat", head);
-    ASSERT_EQ(truncate((dir / "h.dat").c_str(), static_cast<off_t>(head.size() + kFiles * kSize)),
-              0);
+    const struct {
+        int files;
+        std::int64_t size;
+    } loads[] = {{400, 900 << 10}, {20000, 1}};
     int interrupted = 0;
-    for (int round = 0; round < 6; ++round) {
-        ASSERT_EQ(std::system(("rm -rf '" + (dir / "out") + "'").c_str()), 0);
-        const int pid = start_quodrel({"-e", "h.dat", "out", "-s"}, dir.path());
-        for (int i = 0; i < 20000 && paths_below(dir / "out").size() < 10u + 20u * round; ++i)
-            usleep(200);
-        kill(pid, SIGTERM);
-        int status = 0;
-        waitpid(pid, &status, 0);
-        if (!WIFSIGNALED(status))
-            continue; // it ended before the signal came
-        ++interrupted;
-        for (const std::string& path : paths_below(dir / "out")) {
-            struct stat st;
-            ASSERT_EQ(stat((dir / ("out" + path)).c_str(), &st), 0);
-            EXPECT_EQ(st.st_size, kSize) << path << " in round " << round;
+    for (const auto& load : loads) {
+        ArchiveWriter writer;
+        for (int i = 0; i < load.files; ++i) {
+            TestRecord file;
+            file.name = "f" + std::to_string(100000 + i);
+            file.offset = i * load.size;
+            file.size = load.size;
+            writer.record(file);
+        }
+        const std::string head = writer.bytes();
+        write_file(dir / "h.dat", head);
+        ASSERT_EQ(truncate((dir / "h.dat").c_str(),
+                           static_cast<off_t>(head.size() + load.files * load.size)),
+                  0);
+        for (int round = 0; round < 8; ++round) {
+            ASSERT_EQ(std::system(("rm -rf '" + (dir / "out") + "'").c_str()), 0);
+            const int pid = start_quodrel({"-e", "h.dat", "out", "-s"}, dir.path());
+            const std::size_t written = static_cast<std::size_t>(load.files / 40 * (round + 1));
+            for (int i = 0; i < 20000 && paths_below(dir / "out").size() < written; ++i)
+                usleep(200);
+            // Half of them a fault sent to a thread the operation started, which may be
+            // in the middle of creating a file: the clean-up runs on that very thread.
+            if (round % 2 == 0 || !send(pid, SIGSEGV, true))
+                kill(pid, SIGTERM);
+            int status = 0;
+            waitpid(pid, &status, 0);
+            if (!WIFSIGNALED(status))
+                continue; // it ended before the signal came
+            ++interrupted;
+            for (const std::string& path : paths_below(dir / "out")) {
+                struct stat st;
+                ASSERT_EQ(stat((dir / ("out" + path)).c_str(), &st), 0);
+                EXPECT_EQ(st.st_size, load.size) << path << " in round " << round;
+            }
         }
     }
     if (interrupted == 0)

@@ -190,6 +190,55 @@ TEST(Pressure, NamesNeverTalkToTheTerminal) {
         EXPECT_EQ(quodrel(row.args, dir.path()).out, row.out) << row.args[1];
 }
 
+// Bytes that are no part of UTF-8 (a lone 0x9B is CSI to some terminals) and the
+// characters that reorder a line (a listed "evil<U+202E>txt.exe" would show as
+// "evilexe.txt") print as escapes too. Windows reads a name that is not UTF-8 in its
+// ANSI code page, 1252 here, where it is readable: it prints as its characters there.
+TEST(Pressure, BytesThatAreNoUtf8AndBidirectionalControlsPrintEscaped) {
+    TestRecord outside;
+    outside.name = "\x9b[2J";
+    outside.offset = 1 << 30;
+    outside.size = 1;
+    TempDir dir;
+    write_file(dir / "a.dat", ArchiveWriter()
+                                  .file("csi\x9b"
+                                        "31m",
+                                        "1")
+                                  .file("caf\xe9", "2")
+                                  .file("evil\xe2\x80\xae"
+                                        "txt.exe",
+                                        "3")
+                                  .file("iso\xe2\x81\xa6x", "4")
+                                  .record(outside)
+                                  .bytes());
+    const bool wine = under_wine();
+    const std::string csi = wine ? "\xe2\x80\xba" : "\\233"; // U+203A in code page 1252
+    EXPECT_EQ(quodrel({"-l", "a.dat"}, dir.path()).out,
+              "         1 csi" + csi + "31m\n" + "         1 caf" + (wine ? "\xc3\xa9" : "\\351") +
+                  "\n"
+                  "         1 evil\\342\\200\\256txt.exe\n"
+                  "         1 iso\\342\\201\\246x\n"
+                  "         1 " +
+                  csi + "[2J\n5 files, 0 directories, 5 bytes\n");
+    Result run = quodrel({"-e", "a.dat", "out", "-s"}, dir.path());
+    EXPECT_EQ(run.out, "Extracting a.dat\n5 files, data offset 164\n....."
+                       "ERROR! Data cut short for out/" +
+                           csi + "[2J\n\nDone\n");
+    EXPECT_EQ(read_file(dir / "out/evil\xe2\x80\xaetxt.exe"), "3");
+    if (wine)
+        return; // what follows has names Windows gives only as UTF-8
+    EXPECT_EQ(read_file(dir / "out/csi\x9b"
+                              "31m"),
+              "1");
+    write_file(dir / "out/new\x9b\xe2\x80\x8f", "new");
+    run = quodrel({"-d", "a.dat", "out"}, dir.path());
+    EXPECT_EQ(run.out, "ERROR! Data cut short for \\233[2J\n"
+                       "Only in the folder new\\233\\342\\200\\217\n"
+                       "1 differences; 4 files and 0 directories in both\n");
+    EXPECT_EQ(quodrel({"-l", "x\x9b\xe2\x80\xad.dat"}, dir.path()).out,
+              "ERROR! Cannot open x\\233\\342\\200\\255.dat\n");
+}
+
 // A file size limit (ulimit -f) makes a write fail as a full disk does: told as the
 // write error it is, with no file cut short and no temporary file left, and the earlier
 // file or archive kept.

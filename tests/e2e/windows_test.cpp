@@ -492,6 +492,58 @@ TEST_F(Windows, EveryPathFormWindowsAccepts) {
     EXPECT_EQ(quodrel({"-c", "src", "x8.dat.", "-s"}, dir / "work").status, 1);
 }
 
+// A drive's current folder dropped as "C:" or "C:.", and its parent as "C:..", is packed
+// under the folder's own name beside it, never into ".dat" inside it; a short (8.3)
+// name dropped is named after the long name it stands for, as the output is.
+TEST_F(Windows, DroppedDriveFormsAndShortNamesAreNamedAfterTheFolder) {
+    TempDir dir(drive_c());
+    make_dirs(dir / "work/inner");
+    write_file(dir / "work/inner/a.txt", "a");
+    write_file(dir / "work/b.txt", "b");
+    ASSERT_EQ(native_quodrel({"-c", "work", "work.linux", "-s"}, dir.path()).status, 0);
+    ASSERT_EQ(native_quodrel({"-c", "work/inner", "inner.linux", "-s"}, dir.path()).status, 0);
+    const std::string work = c_drive(dir) + "\\work";
+    const struct {
+        const char* dropped;
+        std::string out;
+    } drops[] = {
+        {"C:..", "Creating " + work + ".dat (3 files)\n...\nDone\n"},
+        {"C:", "Creating " + work + "\\inner.dat (1 files)\n.\nDone\n"},
+        {"c:.", "Creating " + work + "\\inner.dat (1 files)\n.\nDone\n"},
+    };
+    for (const auto& row : drops) {
+        const Result run = quodrel({row.dropped}, dir / "work/inner");
+        EXPECT_EQ(run.out, kBanner + row.out + kPress) << row.dropped;
+        EXPECT_EQ(run.status, 0) << row.dropped;
+    }
+    EXPECT_EQ(read_file(dir / "work.dat"), read_file(dir / "work.linux"));
+    EXPECT_EQ(read_file(dir / "work/inner.dat"), read_file(dir / "inner.linux"));
+    EXPECT_EQ(paths_below(dir / "work"),
+              (std::vector<std::string>{"/b.txt", "/inner", "/inner.dat", "/inner/a.txt"}));
+
+    // Short names, of an archive and of a folder.
+    TempDir names;
+    make_dirs(names / "Long Folder Name");
+    write_file(names / "Long Folder Name/x.txt", "x");
+    write_file(names / "My long archive.dat", ArchiveWriter().file("a.txt", "a").bytes());
+    const std::string archive_alias = alias_of(names.path(), "My long archive.dat");
+    const std::string folder_alias = alias_of(names.path(), "Long Folder Name");
+    ASSERT_NE(archive_alias.find('~'), std::string::npos) << archive_alias;
+    ASSERT_NE(folder_alias.find('~'), std::string::npos) << folder_alias;
+    Result run = quodrel({archive_alias}, names.path());
+    EXPECT_EQ(run.out, kBanner + "Extracting " + archive_alias +
+                           "\n1 files, data offset 44\n.\nDone\n" + kPress);
+    EXPECT_EQ(tree(names / "My long archive"), "f /a.txt a\n");
+    run = quodrel({folder_alias + "\\"}, names.path());
+    EXPECT_EQ(run.out, kBanner + "Creating Long Folder Name.dat (1 files)\n.\nDone\n" + kPress);
+    EXPECT_EQ(read_file(names / "Long Folder Name.dat"),
+              ArchiveWriter().file("x.txt", "x").bytes());
+    EXPECT_EQ(paths_below(names.path()),
+              (std::vector<std::string>{"/Long Folder Name", "/Long Folder Name.dat",
+                                        "/Long Folder Name/x.txt", "/My long archive",
+                                        "/My long archive.dat", "/My long archive/a.txt"}));
+}
+
 // A source reached through the device form "\\.\" is resolved once to the literal
 // form: names below it are never normalised, so "save." and the folder "proj." are
 // packed with their own bytes, as on Linux, not with those of "save" and "proj".

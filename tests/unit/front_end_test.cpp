@@ -29,8 +29,10 @@ TEST(Progress, DotsForEveryTableSize) {
     EXPECT_FALSE(progress_dot_due(120, 1));
 }
 
-// Every byte a terminal would obey is escaped, and nothing else: the C0 controls (three
-// by name), DEL, and the C1 controls as UTF-8 encodes them.
+// Every byte a terminal would obey, or could use to show another name, is escaped, and
+// nothing else: the C0 controls (three by name), DEL, the C1 controls as UTF-8 encodes
+// them, every byte that is no part of a well-formed UTF-8 character, and the
+// bidirectional controls.
 TEST(Printing, ControlBytesAreEscapedEverythingElseStays) {
     const std::pair<std::string, std::string> rows[] = {
         {"plain name.txt", "plain name.txt"},
@@ -40,10 +42,32 @@ TEST(Printing, ControlBytesAreEscapedEverythingElseStays) {
         {"esc\x1b[31m", "esc\\033[31m"},
         {"del\x7f", "del\\177"},
         {"c1 \xc2\x80 \xc2\x9b \xc2\x9f", "c1 \\302\\200 \\302\\233 \\302\\237"},
-        {"nbsp \xc2\xa0 \xc2\x7f", "nbsp \xc2\xa0 \xc2\\177"},
+        {"nbsp \xc2\xa0 \xc2\x7f", "nbsp \xc2\xa0 \\302\\177"},
         {"caf\xc3\xa9 \xe6\x97\xa5 \xf0\x9f\x93\x81", "caf\xc3\xa9 \xe6\x97\xa5 \xf0\x9f\x93\x81"},
         {"back\\slash/and/slash", "back\\slash/and/slash"},
-        {"lone \xc2", "lone \xc2"},
+        // No part of UTF-8: a lone CSI, Latin-1, a start cut short, overlong forms, a
+        // surrogate, past U+10FFFF, bytes UTF-8 never holds.
+        {"csi\x9b"
+         "31m",
+         "csi\\23331m"},
+        {"caf\xe9", "caf\\351"},
+        {"lone \xc2", "lone \\302"},
+        {"cut \xe6\x97x \xf0\x9f\x93", "cut \\346\\227x \\360\\237\\223"},
+        {"overlong \xc0\xaf \xe0\x80\xaf", "overlong \\300\\257 \\340\\200\\257"},
+        {"surrogate \xed\xa0\x80", "surrogate \\355\\240\\200"},
+        {"past \xf4\x90\x80\x80", "past \\364\\220\\200\\200"},
+        {"\xfe\xff\x80", "\\376\\377\\200"},
+        // The bidirectional controls, and their neighbours, which stay.
+        {"evil\xe2\x80\xae"
+         "txt.exe",
+         "evil\\342\\200\\256txt.exe"},
+        {"\xe2\x80\x8e \xe2\x80\x8f \xe2\x80\xaa \xe2\x80\xab \xe2\x80\xac \xe2\x80\xad",
+         "\\342\\200\\216 \\342\\200\\217 \\342\\200\\252 \\342\\200\\253 \\342\\200\\254 "
+         "\\342\\200\\255"},
+        {"\xe2\x81\xa6 \xe2\x81\xa7 \xe2\x81\xa8 \xe2\x81\xa9 \xd8\x9c",
+         "\\342\\201\\246 \\342\\201\\247 \\342\\201\\250 \\342\\201\\251 \\330\\234"},
+        {"\xe2\x80\x8d \xe2\x80\xa9 \xe2\x80\xaf \xe2\x81\xa5 \xe2\x81\xaa \xd8\x9b",
+         "\xe2\x80\x8d \xe2\x80\xa9 \xe2\x80\xaf \xe2\x81\xa5 \xe2\x81\xaa \xd8\x9b"},
     };
     for (const auto& [name, printed] : rows)
         EXPECT_EQ(printable(name), printed) << printed;
@@ -161,8 +185,14 @@ TEST(ArchiveBeside, TrailingSeparatorsGoButARootKeepsOne) {
         EXPECT_TRUE(ends_in_dots_part(dots, false)) << dots;
     for (const char* named : {"maps", "...", ".maps", "maps.", "/", "", "maps\\."})
         EXPECT_FALSE(ends_in_dots_part(named, false)) << named;
-    EXPECT_TRUE(ends_in_dots_part("maps\\.", true));
-    EXPECT_TRUE(ends_in_dots_part("C:\\maps\\..\\", true));
+    // Under the Windows rules also a drive's current folder and its parent, typed as
+    // "C:", "C:." and "C:..", but not the drive's root nor a name in its current folder.
+    for (const char* dots : {"maps\\.", "C:\\maps\\..\\", "C:", "c:.", "C:..", "C:..\\", "z:./"})
+        EXPECT_TRUE(ends_in_dots_part(dots, true)) << dots;
+    for (const char* named : {"C:\\", "C:/", "C:maps", "C:...", "1:", ":", "C", "C:\\maps"})
+        EXPECT_FALSE(ends_in_dots_part(named, true)) << named;
+    EXPECT_FALSE(ends_in_dots_part("C:", false));
+    EXPECT_FALSE(ends_in_dots_part("C:..", false));
 }
 
 } // namespace

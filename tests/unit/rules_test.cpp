@@ -59,6 +59,13 @@ TEST(WindowsPaths, WhatWindowsResolvedBecomesOneExtendedPath) {
         {"a/. .", "a/. ."},
         {"\\\\?\\C:\\x.", "\\\\?\\C:\\x."},
         {"plain", "plain"},
+        // A drive's current folder and its parent; a name in it, read as any.
+        {"C:", "C:"},
+        {"C:.", "C:."},
+        {"C:..", "C:.."},
+        {"c:. .", "c:. ."},
+        {"C:src. ", "C:src"},
+        {"C:..\\src.", "C:..\\src"},
     };
     for (const auto& row : typed)
         EXPECT_EQ(as_windows_reads(row.typed), row.read) << row.typed;

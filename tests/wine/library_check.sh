@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The library for Windows programs, as a user of the zip builds against it: quodrel.dll
 # imports only Windows' own DLLs and exports exactly the interface (lib/quodrel.def);
-# examples/print_file, as the zip holds it, built with mingw-w64 against the import library the zip holds
-# and against one made from the export list (as other linkers' users make theirs),
-# runs under Wine with the DLL beside it.
+# examples/print_file, as the zip holds it, built with mingw-w64 as the README says
+# (wmain, -municode) against the import library the zip holds, against one made from
+# the export list (as other linkers' users make theirs), and statically (needing no DLL
+# at all), runs under Wine on an archive named café.dat and prints a file's bytes as
+# they are.
 #   library_check.sh WINDOWS_BUILD SOURCE WINE_PREFIX LINUX_QUODREL
 set -u
 build=$(realpath "$1")
@@ -35,10 +37,11 @@ listed=$(sed -n 's/^[[:space:]]\{1,\}\(quodrel_[a-z_]*\)$/\1/p' "$source/lib/quo
     tr '\n' ' ')
 [ -n "$exports" ] && [ "$exports" = "$listed" ] || fail "quodrel.dll exports: $exports"
 
-# An archive to read, made by the Linux program.
+# An archive to read, made by the Linux program, under a name beyond ASCII.
 mkdir -p "$work/tree/maps"
 printf 'level one' > "$work/tree/maps/level1.map"
-"$native" -c "$work/tree" "$work/maps.dat" -s >/dev/null || fail "packing"
+printf 'one\ntwo\n' > "$work/tree/maps/lines.txt"
+"$native" -c "$work/tree" "$work/café.dat" -s >/dev/null || fail "packing"
 
 # (the example's source as the zip holds it: the README's commands compile it)
 cmp -s "$work/zip/examples/print_file/print_file.c" "$source/examples/print_file/print_file.c" ||
@@ -46,22 +49,38 @@ cmp -s "$work/zip/examples/print_file/print_file.c" "$source/examples/print_file
 [ "$(cd "$work/zip/examples" && find . -type f)" = ./print_file/print_file.c ] ||
     fail "the zip's examples: $(cd "$work/zip/examples" && find . -type f)"
 example=$work/zip/examples/print_file/print_file.c
-mkdir "$work/run"
+zip=$work/zip
+mkdir "$work/run" "$work/static"
 cp "$dll" "$work/run/"
-$mingw-gcc -DQUODREL_SHARED -I"$work/zip/include" "$example" -L"$work/zip/lib" -lquodrel \
+# Against quodrel.dll, beside it.
+$mingw-gcc -municode -DQUODREL_SHARED -I"$zip/include" "$example" -L"$zip/lib" -lquodrel \
     -o "$work/run/by-import-library.exe" || fail "building against libquodrel.dll.a"
-$mingw-dlltool -d "$work/zip/lib/quodrel.def" -l "$work/quodrel.lib" || fail "dlltool"
-$mingw-gcc -DQUODREL_SHARED -I"$work/zip/include" "$example" "$work/quodrel.lib" \
+$mingw-dlltool -d "$zip/lib/quodrel.def" -l "$work/quodrel.lib" || fail "dlltool"
+$mingw-gcc -municode -DQUODREL_SHARED -I"$zip/include" "$example" "$work/quodrel.lib" \
     -o "$work/run/by-def.exe" || fail "building against an import library made from quodrel.def"
-for program in by-import-library by-def; do
-    exe=$work/run/$program.exe
-    $mingw-objdump -p "$exe" | grep -q 'DLL Name: quodrel.dll' || fail "$program: quodrel.dll not imported"
-    out=$(cd "$work" && wine "$exe" maps.dat 'MAPS\level1.map' 2>"$work/err")
+# All static, in a folder without the DLL: the static library by its file name
+# (-lquodrel alone finds the import library first) or by its path.
+$mingw-gcc -municode -I"$zip/include" "$example" -L"$zip/lib" -l:libquodrel.a -static -lstdc++ \
+    -lpthread -o "$work/static/by-name.exe" || fail "building with -l:libquodrel.a -static"
+$mingw-gcc -municode -I"$zip/include" "$example" "$zip/lib/libquodrel.a" -static -lstdc++ \
+    -lpthread -o "$work/static/by-path.exe" || fail "building with lib/libquodrel.a -static"
+for exe in "$work"/run/*.exe "$work"/static/*.exe; do
+    program=$(basename "$(dirname "$exe")")/$(basename "$exe" .exe)
+    imports=$($mingw-objdump -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z' |
+        sort | tr '\n' ' ')
+    case $program in
+    run/*) [ "$imports" = "kernel32.dll msvcrt.dll quodrel.dll " ] || fail "$program imports: $imports" ;;
+    *) [ "$imports" = "kernel32.dll msvcrt.dll " ] || fail "$program imports: $imports" ;;
+    esac
+    out=$(cd "$work" && wine "$exe" café.dat 'MAPS\level1.map' 2>"$work/err")
     [ "$out" = "level one" ] || fail "$program: printed '$out' ($(cat "$work/err"))"
-    (cd "$work" && wine "$exe" maps.dat maps/none 2>"$work/err" >/dev/null) && fail "$program: no error"
+    (cd "$work" && wine "$exe" café.dat maps/lines.txt >"$work/lines" 2>"$work/err")
+    cmp -s "$work/lines" "$work/tree/maps/lines.txt" ||
+        fail "$program: printed $(od -c "$work/lines" | head -2) ($(cat "$work/err"))"
+    (cd "$work" && wine "$exe" café.dat maps/none 2>"$work/err" >/dev/null) && fail "$program: no error"
     [ "$(tr -d '\r' < "$work/err")" = "maps/none: not in the archive" ] ||
         fail "$program: said $(cat "$work/err")"
 done
 
-[ "$failures" -eq 0 ] && echo "ok: quodrel.dll imports Windows' own DLLs, exports the interface, and C programs built against it run"
+[ "$failures" -eq 0 ] && echo "ok: quodrel.dll imports Windows' own DLLs, exports the interface, and C programs built against it and statically run"
 [ "$failures" -eq 0 ]
