@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The Debian packages CPack makes of the build. The program's: a sane control file
 # with the libraries the program needs as dependencies, and, unpacked into a folder
-# of its own, the program, the launcher, the icons, the manual page, the README, the
-# changelog and the licence, nothing else; the program in it runs and its manual
-# page renders cleanly. The library's (libquodrel2), its development files'
+# of its own, the program, the launcher, the icons, the archive type, the manual page,
+# the README, the changelog and the licence, nothing else, and no maintainer script;
+# the program in it runs and its manual page renders cleanly. The library's (libquodrel2), its development files'
 # (libquodrel-dev) and the Python module's (python3-quodrel) hold what they should,
 # at the library's version; the module's tests pass from the unpacked packages.
 # lintian finds no error and no warning in any of them.
@@ -56,9 +56,16 @@ expected="./usr/bin/quodrel
 ./usr/share/icons/hicolor/16x16/apps/quodrel.png
 ./usr/share/icons/hicolor/32x32/apps/quodrel.png
 ./usr/share/icons/hicolor/48x48/apps/quodrel.png
-./usr/share/man/man1/quodrel.1.gz"
+./usr/share/man/man1/quodrel.1.gz
+./usr/share/mime/packages/quodrel.xml"
 [ "$files" = "$expected" ] || fail "files in the package:
 $files"
+# The archive type: shared-mime-info's trigger updates the database, so the package has
+# no maintainer script of its own.
+cmp -s "$work/root/usr/share/mime/packages/quodrel.xml" "$source/res/quodrel-mime.xml" ||
+    fail "the package's quodrel.xml is not res/quodrel-mime.xml"
+scripts=$(dpkg-deb --ctrl-tarfile "$deb" | tar -t | grep -E 'preinst|postinst|prerm|postrm')
+[ -z "$scripts" ] || fail "quodrel has maintainer scripts: $scripts"
 readelf -d "$work/root/usr/bin/quodrel" | grep -q 'NEEDED.*libquodrel\.so\.2' ||
     fail "the packaged program does not use libquodrel.so.2"
 readelf -d "$work/root/usr/bin/quodrel" | grep -q PATH && fail "the packaged program has a search path"
