@@ -52,6 +52,10 @@ def hostile_archive():
     )
 
 
+def cancel(_event):
+    return quodrel.CANCEL
+
+
 def run(*arguments, cwd=None):
     return subprocess.run([PROGRAM, *arguments], capture_output=True, check=False, cwd=cwd)
 
@@ -119,21 +123,28 @@ class Reading(Tree):
         sources = {
             "path": lambda: self.archive,
             "pathlib": lambda: pathlib.Path(self.archive),
+            "bytes path": lambda: os.fsencode(self.archive),
+            "descriptor": lambda: os.open(self.archive, os.O_RDONLY),
+            "file": lambda: open(self.archive, "rb"),  # noqa: SIM115 - the archive reads it
+            "BytesIO": lambda: io.BytesIO(data),
             "bytes": lambda: data,
             "bytearray": lambda: bytearray(data),
             "memoryview": lambda: memoryview(data),
-            "file": lambda: open(self.archive, "rb"),  # noqa: SIM115 - the archive reads it
-            "BytesIO": lambda: io.BytesIO(data),
         }
         for name, make in sources.items():
             with self.subTest(source=name):
                 source = make()
-                with quodrel.open(source) as archive:
-                    self.assertEqual([e.path for e in archive], [e.path for e in quodrel.open(data)])
+                opening = quodrel.open_bytes if isinstance(source, (bytes, bytearray, memoryview)) else quodrel.open
+                if name == "bytes path":
+                    opening = quodrel.open
+                with opening(source) as archive:
+                    self.assertEqual([e.path for e in archive], [e.path for e in quodrel.open_bytes(data)])
                     for path, expected in self.files.items():
                         self.assertEqual(archive.read(path), expected)
                 if hasattr(source, "close"):
                     source.close()
+                elif isinstance(source, int):
+                    os.close(source)  # (the archive read a copy of it)
 
     def test_reads_at_offsets(self):
         data = self.files["sub/b.bin"]
@@ -261,7 +272,7 @@ class Operations(Tree):
             with self.subTest(chosen=chosen):
                 out = self.path(f"out-{number}")
                 with quodrel.open(self.archive) as archive:
-                    archive.extract(out, chosen, threads=2)
+                    quodrel.extract(archive, out, chosen, threads=2)
                 written = {
                     os.path.relpath(os.path.join(folder, name), out)
                     for folder, _, names in os.walk(out)
@@ -300,7 +311,7 @@ class Operations(Tree):
                 raise Stop()
 
         rows = [  # what on_event does, what the call raises
-            (lambda event: event.kind == quodrel.EventKind.ENTRY, quodrel.CancelledError),
+            (lambda event: quodrel.CANCEL if event.kind == quodrel.EventKind.ENTRY else None, quodrel.CancelledError),
             (raising, Stop),
         ]
         for on_event, raised in rows:
@@ -336,9 +347,9 @@ class Failures(Tree):
             (quodrel.OpenError, lambda: quodrel.open(self.path("missing.dat")), self.path("missing.dat")),
             (quodrel.OpenError, lambda: quodrel.open(self.tree), self.tree),
             (quodrel.OpenError, lambda: quodrel.create(self.path("none"), self.path("x.dat")), self.path("none")),
-            (quodrel.TableCutShortError, lambda: quodrel.open(self.read("tree.dat")[:40]), "archive"),
-            (quodrel.BadNameLengthError, lambda: quodrel.open(archive_bytes([(0, 0, 0, 0, b"x", 300)])), None),
-            (quodrel.TooDeepError, lambda: quodrel.open(archive_bytes(deep)), None),
+            (quodrel.TableCutShortError, lambda: quodrel.open_bytes(self.read("tree.dat")[:40]), "archive"),
+            (quodrel.BadNameLengthError, lambda: quodrel.open_bytes(archive_bytes([(0, 0, 0, 0, b"x", 300)])), None),
+            (quodrel.TooDeepError, lambda: quodrel.open_bytes(archive_bytes(deep)), None),
             (quodrel.NotAnArchiveError, lambda: quodrel.open(self.path("not-an-archive.txt"), require_magic=True), None),
             (quodrel.NotFoundError, lambda: quodrel.open(self.archive).read("nothing/here"), "nothing/here"),
             (quodrel.NotAFileError, lambda: quodrel.open(self.archive).read("sub"), "sub"),
@@ -347,7 +358,7 @@ class Failures(Tree):
             (quodrel.ReadError, lambda: opened_failing.read("a.txt"), "a.txt"),
             (quodrel.IncompleteError, lambda: quodrel.extract(hostile, self.path("out")), hostile),
             (quodrel.IncompleteError, lambda: quodrel.extract(self.archive, self.path("o"), ["none"]), self.archive),
-            (quodrel.CancelledError, lambda: quodrel.create(self.tree, self.path("x.dat"), on_event=bool), None),
+            (quodrel.CancelledError, lambda: quodrel.create(self.tree, self.path("x.dat"), on_event=cancel), None),
             (quodrel.DestinationError, lambda: quodrel.extract(self.archive, self.path("tree/a.txt/x")), None),
             (quodrel.CreateError, lambda: quodrel.create(self.tree, self.path("no/such/x.dat")), None),
             (quodrel.LimitError, lambda: quodrel.create(self.deep_tree(), self.path("x.dat")), None),
@@ -459,7 +470,7 @@ class Misuse(Tree):
                     self.assertFalse(os.path.exists(self.path(absent)))
 
     def test_reads_never_give_other_bytes(self):
-        hostile = quodrel.open(
+        hostile = quodrel.open_bytes(
             archive_bytes(
                 [(0, 3, 0, 0, b"good", None), (3, -5, 0, 0, b"negative", None), (3, 1000, 0, 0, b"cut", None)],
                 data=b"abcdefg",
@@ -570,7 +581,7 @@ class Misuse(Tree):
             (lambda: quodrel.create(self.tree, old, on_event=interrupt_at_first_event(), threads=1), None),
             (lambda: quodrel.extract(self.archive, self.path("out1"), on_event=interrupt_at_first_event()), "out1"),
             (lambda: from_stream.read("sub/b.bin"), None),
-            (lambda: from_stream.extract(self.path("out2"), threads=1), "out2"),
+            (lambda: from_stream.extractall(self.path("out2"), threads=1), "out2"),
         ]
         self.addCleanup(signal.signal, signal.SIGINT, signal.signal(signal.SIGINT, handler))
         for number, (call, folder) in enumerate(rows):
