@@ -151,7 +151,8 @@ class Archive:
             code = lib.quodrel_open_memory(pointer, len(view), None, flags, ctypes.byref(handle))
         elif isinstance(source, (bytearray, memoryview)):
             raise argument(
-                "an archive's bytes open with quodrel.open_bytes; open takes a path, a descriptor or a binary file object"
+                "an archive's bytes open with quodrel.open_bytes; "
+                "open takes a path, a descriptor or a binary file object"
             )
         elif (isinstance(source, int) and not isinstance(source, bool)) or (
             hasattr(source, "read") and hasattr(source, "seek")
