@@ -4,9 +4,11 @@
 # (debootstrap --variant=minbase, from the mirror this machine's apt uses, and no
 # other), clones
 # this checkout into it, runs the README's install line as written, then `make demo`
-# and `make test` there, then installs what `make package` makes with apt and reads an
-# archive from Python through the installed module, and prints what each step cost:
-# packages, disk and time.
+# and `make test` there, then installs the Python wheel in a virtual environment
+# (before any of the library's packages is there) and runs the module's tests from
+# it, then installs what `make package` makes with apt and reads an archive from
+# Python through the installed module, and prints what each step cost: packages,
+# disk and time.
 # Needs root, debootstrap and a few GiB of disk; takes minutes per release.
 #   scripts/fresh_check.sh [RELEASE...]     FRESH_DIR=/var/tmp/quodrel-fresh
 set -euo pipefail
@@ -97,6 +99,10 @@ for release in "${releases[@]}"; do
         step clone "git clone -q /srv/quodrel.git /root/quodrel" &&
         step demo "cd /root/quodrel && make demo" &&
         step test "cd /root/quodrel && make test" &&
+        step wheel "cd /root/quodrel && make wheel && ! dpkg -s libquodrel2 >/dev/null 2>&1 &&
+            rm -rf /tmp/wheel && python3 -m venv /tmp/wheel &&
+            /tmp/wheel/bin/pip install --no-index dist/quodrel-*.whl && cd tests/python &&
+            QUODREL_EXE=/root/quodrel/build/quodrel /tmp/wheel/bin/python -m unittest test_quodrel" &&
         step packages "cd /root/quodrel && make package && apt-get install -y ./dist/*.deb &&
             mkdir -p /tmp/py/maps && echo level > /tmp/py/maps/one && cd /tmp/py &&
             quodrel -c maps maps.dat -s && python3 -c 'import quodrel
