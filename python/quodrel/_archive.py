@@ -9,7 +9,7 @@ import io
 import os
 import stat
 import threading
-from typing import IO, Any, Callable, Dict, Iterator, List, Optional, Sequence, Union, overload
+from typing import IO, Any, Callable, Dict, Iterator, List, Optional, Sequence, Union, cast, overload
 
 from . import _native
 from ._errors import Error, NotFoundError, RefusedError, argument, error, index_error, shortly
@@ -177,9 +177,9 @@ class Archive:
                 raise
             if code != ErrorCode.OK:
                 reader.close()
-                failed = error(code, self.name)
-                failed.__cause__ = reader.failure
-                raise failed
+                unread = error(code, self.name)
+                unread.__cause__ = reader.failure
+                raise unread
         else:
             path = fs(source)
             self.name = os.fsdecode(path)
@@ -315,7 +315,7 @@ class Archive:
             return self.entries[key]
         if isinstance(key, int) and not isinstance(key, bool):
             return self._at(key)
-        return self.getinfo(key)
+        return self.getinfo(cast(Member, key))
 
     def __iter__(self) -> Iterator[Entry]:
         return iter(self.entries)

@@ -6,7 +6,7 @@ from __future__ import annotations
 
 import os
 import reprlib
-from typing import Dict, List, Optional, Sequence, Type, Union
+from typing import Any, Dict, List, Optional, Sequence, Type, Union
 
 from ._values import Entry, ErrorCode, Event, Refusal, Summary, error_text, known
 
@@ -19,6 +19,10 @@ class Error(Exception):
     `error.errno == errno.ENOENT` works), and `filename` is the path."""
 
     code: Union[ErrorCode, int] = ErrorCode.ARGUMENT
+    # (int, str and a path, or None: typed as OSError's, with which they are shared)
+    errno: Any
+    strerror: Any
+    filename: Any
 
     def __init__(
         self,

@@ -200,7 +200,7 @@ class _Listing(Interruptible):
         self.array = (_native.ListedEntry * max(len(listed), 1))()
         self.count = len(listed)
         self.failure: Optional[BaseException] = None
-        self.sink: Any = None
+        self.sink: Union[_FileSink, _StreamSink, None] = None
         try:
             for index, item in enumerate(listed):
                 try:
@@ -243,6 +243,7 @@ class _Listing(Interruptible):
         try:
             if self.interrupt is not None:
                 return errno.EINTR
+            assert self.sink is not None
             self.sink.write(memoryview((ctypes.c_char * size).from_address(data)).cast("B"))
             return 0
         except OSError as failed:
@@ -283,7 +284,8 @@ def create_listed(
         target = fs(archive) if is_path else None
         shown_name = shown(archive) if is_path else str(getattr(archive, "name", "archive"))
         try:
-            listing.sink = _FileSink(target) if target is not None else _StreamSink(archive)
+            sink: Union[_FileSink, _StreamSink] = _FileSink(target) if target is not None else _StreamSink(archive)
+            listing.sink = sink
         except OSError as failed:
             raise error(ErrorCode.CREATE, shown_name, system_error=failed.errno or 0) from failed
         label = target if target is not None else None
@@ -303,11 +305,11 @@ def create_listed(
             )
             if code in (ErrorCode.OK, ErrorCode.INCOMPLETE) and listing.interrupt is None and run.raised is None:
                 try:
-                    listing.sink.commit()
+                    sink.commit()
                 except OSError as failed:
                     raise error(ErrorCode.CREATE, shown_name, system_error=failed.errno or 0) from failed
         finally:
-            listing.sink.discard()
+            sink.discard()
         try:
             return run.finish(code, shown_name)
         except Error as failed:
