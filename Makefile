@@ -3,8 +3,8 @@ BUILD ?= build
 JOBS ?= 2
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all build compile windows web fuzz-build fuzz coverage test demo bench install package format clean \
-	fresh-check
+.PHONY: all build compile windows web fuzz-build fuzz coverage test demo bench install package wheel format \
+	clean fresh-check
 
 all: build
 
@@ -72,19 +72,29 @@ install:
 	@! command -v update-mime-database >/dev/null || update-mime-database $(PREFIX)/share/mime
 	@! command -v update-desktop-database >/dev/null || update-desktop-database -q $(PREFIX)/share/applications
 
-# The Debian packages (the programs at the program's version; the library, its
-# development files and the Python module at the library's), a zip of the Windows
-# program and its installer, in dist/.
+# The Debian packages (the programs at the program's version; the library and its
+# development files at the library's; the Python module at its own), a zip of the
+# Windows program and its installer, and the Python module's wheel, in dist/.
 DIST = dist
 package:
 	@scripts/deps.sh package
 	@$(MAKE) compile windows
 	@cd $(BUILD) && cpack -B $(abspath $(DIST)) >/dev/null
 	@cd $(BUILD) && cpack -D QUODREL_PACKAGES=library -B $(abspath $(DIST)) >/dev/null
+	@cd $(BUILD) && cpack -D QUODREL_PACKAGES=python -B $(abspath $(DIST)) >/dev/null
 	@cd $(WINDOWS) && cpack -B $(abspath $(DIST)) >/dev/null
 	@cp $(WINDOWS)/quodrel-*-setup.exe $(DIST)/
 	@rm -rf $(DIST)/_CPack_Packages
-	@ls -1 $(DIST)/*.deb $(DIST)/*.zip $(DIST)/*-setup.exe
+	@python/make_wheel.sh $(BUILD)/libquodrel.so.2 $(DIST) $(BUILD)/wheel >/dev/null
+	@ls -1 $(DIST)/*.deb $(DIST)/*.zip $(DIST)/*-setup.exe $(DIST)/*.whl
+
+# The Python module's wheel alone (dist/quodrel-VERSION-py3-none-linux_x86_64.whl),
+# carrying the library it runs on: `python3 -m venv v && v/bin/pip install dist/quodrel-*.whl`.
+wheel:
+	@scripts/deps.sh wheel
+	@cmake -S . -B $(BUILD) -DQUODREL_WERROR=ON >/dev/null
+	@cmake --build $(BUILD) -j$(JOBS) --target quodrel_shared
+	@python/make_wheel.sh $(BUILD)/libquodrel.so.2 $(DIST) $(BUILD)/wheel
 
 # Every part of the suite (native, Wine, packages, sanitized, fuzzers) runs whatever
 # became of the others; a summary names the parts that failed (scripts/test.sh).

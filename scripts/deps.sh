@@ -5,7 +5,8 @@
 #   deps.sh test       the whole test suite (unit, end-to-end native and under Wine,
 #                      terminal, fuzzing, sanitizers, packages)
 #   deps.sh bench      the benchmark's other tools (and the mount's, to time it)
-#   deps.sh package    the Debian package and the Windows zip
+#   deps.sh package    the Debian packages, the Windows zip and the Python wheel
+#   deps.sh wheel      the Python wheel alone
 #   deps.sh coverage   the coverage report
 #   deps.sh web        the library for WebAssembly, its JavaScript module's tests and
 #                      the page's (in Chromium)
@@ -23,18 +24,21 @@ command -v npm >/dev/null 2>&1 || web+=(npm)
 # and dpkg-dev let CPack find a package's dependencies; quodrel-mount is built on
 # libfuse3 and runs with fuse3; NSIS's makensis builds the Windows installer.
 package=(g++-mingw-w64-x86-64-posix dpkg-dev file lintian pkg-config libfuse3-dev fuse3 nsis)
+# pip builds the Python wheel with the system's setuptools (and, on Debian 12, wheel).
+wheel=(python3 python3-pip python3-setuptools python3-wheel)
 case ${1:-build} in
 build) packages=("${build[@]}") ;;
 test)
-    packages=("${build[@]}" "${package[@]}" libgtest-dev clang-format tmux python3 python3-venv
-        python3-pip python3-setuptools desktop-file-utils wine wine64 icoutils clang libclang-rt-dev
-        acl groff-base shared-mime-info libglib2.0-bin xdg-utils "${web[@]}") ;;
+    packages=("${build[@]}" "${package[@]}" "${wheel[@]}" libgtest-dev clang-format tmux python3-venv
+        desktop-file-utils wine wine64 icoutils clang libclang-rt-dev acl groff-base shared-mime-info
+        libglib2.0-bin xdg-utils "${web[@]}") ;;
 bench) packages=("${build[@]}" libarchive-tools time pkg-config libfuse3-dev fuse3 squashfuse
     squashfs-tools "${web[@]}") ;;
-package) packages=("${build[@]}" "${package[@]}") ;;
+package) packages=("${build[@]}" "${package[@]}" "${wheel[@]}") ;;
+wheel) packages=("${build[@]}" "${wheel[@]}") ;;
 coverage) packages=("${build[@]}" libgtest-dev gcovr) ;;
 web) packages=("${web[@]}") ;;
-*) echo "usage: deps.sh build|test|bench|package|coverage|web" >&2; exit 2 ;;
+*) echo "usage: deps.sh build|test|bench|package|wheel|coverage|web" >&2; exit 2 ;;
 esac
 missing=()
 for package in "${packages[@]}"; do

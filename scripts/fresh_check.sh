@@ -4,9 +4,11 @@
 # (debootstrap --variant=minbase, from the mirror this machine's apt uses, and no
 # other), clones
 # this checkout into it, runs the README's install line as written, then `make demo`
-# and `make test` there, then installs what `make package` makes with apt and reads an
-# archive from Python through the installed module, and prints what each step cost:
-# packages, disk and time.
+# and `make test` there, then installs the Python wheel in a virtual environment
+# (before any of the library's packages is there) and runs the module's tests from
+# it, then installs what `make package` makes with apt and reads an archive from
+# Python through the installed module, and prints what each step cost: packages,
+# disk and time.
 # Needs root, debootstrap and a few GiB of disk; takes minutes per release.
 #   scripts/fresh_check.sh [RELEASE...]     FRESH_DIR=/var/tmp/quodrel-fresh
 set -euo pipefail
@@ -93,16 +95,25 @@ for release in "${releases[@]}"; do
         summary+=("$line")
         return $status
     }
-    step first-line "$install_line" &&
+    # The steps after make test stand on its build, not on its verdict: a failing test
+    # does not hide whether the wheel and the packages install and work.
+    if step first-line "$install_line" &&
         step clone "git clone -q /srv/quodrel.git /root/quodrel" &&
-        step demo "cd /root/quodrel && make demo" &&
-        step test "cd /root/quodrel && make test" &&
+        step demo "cd /root/quodrel && make demo"; then
+        step test "cd /root/quodrel && make test" || failed=1
+        step wheel "cd /root/quodrel && make wheel && ! dpkg -s libquodrel2 >/dev/null 2>&1 &&
+            rm -rf /tmp/wheel && python3 -m venv /tmp/wheel &&
+            /tmp/wheel/bin/pip install --no-index dist/quodrel-*.whl && cd tests/python &&
+            QUODREL_EXE=/root/quodrel/build/quodrel /tmp/wheel/bin/python -m unittest test_quodrel" || failed=1
         step packages "cd /root/quodrel && make package && apt-get install -y ./dist/*.deb &&
             mkdir -p /tmp/py/maps && echo level > /tmp/py/maps/one && cd /tmp/py &&
             quodrel -c maps maps.dat -s && python3 -c 'import quodrel
 with quodrel.open(\"maps.dat\") as archive:
     assert archive.read(\"one\") == b\"level\\n\", archive.entries
 print(\"python3 reads\", archive.name)'" || failed=1
+    else
+        failed=1
+    fi
     inside "dpkg-query -W -f='\${Package} \${Version}\n' wine g++ g++-mingw-w64-x86-64-posix clang 2>/dev/null" |
         sed "s/^/   $release has /" || true
     inside "tail -12 /root/quodrel/.test-summary 2>/dev/null" || true

@@ -3,24 +3,28 @@
 # with the libraries the program needs as dependencies, and, unpacked into a folder
 # of its own, the program, the launcher, the icons, the archive type, the manual page,
 # the README, the changelog and the licence, nothing else, and no maintainer script;
-# the program in it runs and its manual page renders cleanly. The library's (libquodrel2), its development files'
-# (libquodrel-dev) and the Python module's (python3-quodrel) hold what they should,
-# at the library's version; the module's tests pass from the unpacked packages.
+# the program in it runs and its manual page renders cleanly. The library's
+# (libquodrel2) and its development files' (libquodrel-dev) hold what they should, at
+# the library's version, and the Python module's (python3-quodrel) at the module's
+# own; the module's tests pass from the unpacked packages.
 # lintian finds no error and no warning in any of them.
 set -u
 build=$(realpath "$1")
 source=$(realpath "$2")
 arch=$(dpkg --print-architecture)
-# The library's packages carry its own version (its header's), the programs' the program's.
-header_number() { sed -n "s/^#define QUODREL_VERSION_$1 \([0-9]*\)$/\1/p" "$source/include/quodrel/quodrel.h"; }
-version=$(header_number MAJOR).$(header_number MINOR).$(header_number PATCH)
+# The library's packages carry its own version (its header's), the programs' the
+# program's, the Python module's its own (python/quodrel/_version.py).
+version=$(sed -n 's/^#define QUODREL_VERSION_\(MAJOR\|MINOR\|PATCH\) \([0-9]*\)$/\2/p' \
+    "$source/include/quodrel/quodrel.h" | paste -sd.)
+python_version=$(sed -n 's/^__version__ = "\(.*\)"$/\1/p' "$source/python/quodrel/_version.py")
+python_needs=$(sed -n 's/^LIBRARY_VERSION = "\(.*\)"$/\1/p' "$source/python/quodrel/_version.py")
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
-for packages in program library; do
+for packages in program library python; do
     (cd "$build" && cpack -G DEB -D QUODREL_PACKAGES=$packages -B "$work/pkg" >"$work/cpack.log" 2>&1) || {
         fail "cpack of the $packages packages"
         sed 's/^/  | /' "$work/cpack.log"
@@ -107,13 +111,18 @@ done
 [ "$(dpkg-deb -f "$development" Depends)" = "libquodrel2 (= ${version})" ] ||
     fail "libquodrel-dev depends on: $(dpkg-deb -f "$development" Depends)"
 
-# The Python module: for every architecture, on the library package.
-python=$work/pkg/python3-quodrel_${version}_all.deb
+# The Python module: for every architecture, at its own version, on the library
+# version it needs, with its own changelog.
+python=$work/pkg/python3-quodrel_${python_version}_all.deb
 [ "$(dpkg-deb -f "$python" Architecture)" = all ] || fail "python3-quodrel is not Architecture: all"
-[ "$(dpkg-deb -f "$python" Depends)" = "libquodrel2 (>= ${version}), python3" ] ||
+[ "$(dpkg-deb -f "$python" Depends)" = "libquodrel2 (>= ${python_needs}), python3" ] ||
     fail "python3-quodrel depends on: $(dpkg-deb -f "$python" Depends)"
-[ "$(contents "$python")" = "./usr/lib/python3/dist-packages/quodrel/__init__.py ./usr/lib/python3/dist-packages/quodrel/_native.py ./usr/lib/python3/dist-packages/quodrel/py.typed ./usr/share/doc/python3-quodrel/changelog.gz ./usr/share/doc/python3-quodrel/copyright " ] ||
+modules=$(cd "$source/python" && ls quodrel/*.py | sed 's|^|./usr/lib/python3/dist-packages/|' | tr '\n' ' ')
+[ "$(contents "$python")" = "${modules}./usr/lib/python3/dist-packages/quodrel/py.typed ./usr/share/doc/python3-quodrel/changelog.gz ./usr/share/doc/python3-quodrel/copyright " ] ||
     fail "python3-quodrel holds: $(contents "$python")"
+dpkg -x "$python" "$work/python-package"
+zcat "$work/python-package/usr/share/doc/python3-quodrel/changelog.gz" | head -1 |
+    grep -q "^python3-quodrel (${python_version}) " || fail "python3-quodrel's changelog is not the module's"
 # Imported from the unpacked packages, finding the library as the loader does, its
 # tests pass against the packaged program.
 for package in "$library" "$python"; do dpkg -x "$package" "$work/root"; done

@@ -1,5 +1,6 @@
 """The C interface of libquodrel.so.2, declared for ctypes: one place that knows the
-library's names, structs and enum values. Nothing here is meant for callers."""
+library's names, structs and enum values, and where the library is loaded from.
+Nothing here is meant for callers."""
 
 from __future__ import annotations
 
@@ -18,10 +19,13 @@ from ctypes import (
     c_uint64,
     c_void_p,
 )
+from typing import List, Optional, Tuple
 
-# The oldest library with every call the module uses (quodrel_compare and
-# quodrel_update came in 2.1), as quodrel_version() numbers it.
-REQUIRED_VERSION = 20100
+from ._version import LIBRARY_VERSION
+
+# LIBRARY_VERSION as quodrel_version() numbers it.
+_MAJOR, _MINOR, _PATCH = (int(part) for part in LIBRARY_VERSION.split("."))
+REQUIRED_VERSION = _MAJOR * 10000 + _MINOR * 100 + _PATCH
 NO_INDEX = ctypes.c_size_t(-1).value
 
 if sys.platform == "win32":
@@ -59,6 +63,16 @@ class Event(Structure):
 
 ON_EVENT = CFUNCTYPE(c_int, c_void_p, POINTER(Event))
 READ_AT = CFUNCTYPE(c_int64, c_void_p, c_void_p, c_size_t, c_uint64)
+WRITE = CFUNCTYPE(c_int, c_void_p, c_void_p, c_size_t)
+
+
+class ListedEntry(Structure):
+    _fields_ = [
+        ("path", c_char_p),
+        ("is_folder", c_int),
+        ("size", c_uint64),
+        ("context", c_void_p),
+    ]
 
 
 class Options(Structure):
@@ -100,40 +114,64 @@ _SIGNATURES = {  # (quodrel_version first: a file without it is no libquodrel at
         c_int,
         [ARCHIVE, c_char_p, POINTER(c_char_p), c_size_t, POINTER(Options)],
     ),
+    "quodrel_options_init": (None, [POINTER(Options)]),
     "quodrel_create": (c_int, [c_char_p, c_char_p, POINTER(Options)]),
+    "quodrel_create_listed": (
+        c_int,
+        [POINTER(ListedEntry), c_size_t, READ_AT, WRITE, c_void_p, c_char_p, POINTER(Options)],
+    ),
     "quodrel_update": (c_int, [c_char_p, c_char_p, POINTER(Options)]),
     "quodrel_compare": (c_int, [ARCHIVE, c_char_p, POINTER(Options)]),
     "quodrel_check": (c_int, [ARCHIVE, POINTER(Options)]),
 }
 
 
-def _load() -> ctypes.CDLL:
-    """The library: the file QUODREL_LIBRARY names (a build tree's), or the system's
-    libquodrel.so.2 found as the loader finds it."""
+def _candidates() -> List[Tuple[str, str]]:
+    """Where the library is looked for, in order, each with what to say when it fails:
+    the file QUODREL_LIBRARY names (a build tree's), the copy a wheel carries beside
+    this file, then the system's, found as the loader finds it (the libquodrel2
+    package)."""
     given = os.environ.get(ENVIRONMENT)
-    name = given or _SYSTEM_NAME
-    try:
-        library = ctypes.CDLL(name)
-    except OSError as error:
-        where = (
-            f"{ENVIRONMENT} names {given!r}"
-            if given
-            else f"install the libquodrel2 package, or set {ENVIRONMENT} to the path of {_SYSTEM_NAME}"
-        )
-        raise ImportError(f"quodrel: cannot load the library {name} ({error}); {where}") from None
+    if given:
+        return [(given, f"{ENVIRONMENT} names {given!r}")]
+    found = []
+    carried = os.path.join(os.path.dirname(os.path.abspath(__file__)), _SYSTEM_NAME)
+    if os.path.exists(carried):
+        found.append((carried, "the copy the module carries"))
+    found.append(
+        (_SYSTEM_NAME, f"install the libquodrel2 package, or set {ENVIRONMENT} to the path of {_SYSTEM_NAME}")
+    )
+    return found
+
+
+def _load() -> ctypes.CDLL:
+    """The library, declared: the first of _candidates() that loads, or an ImportError
+    that says what to do."""
+    library: Optional[ctypes.CDLL] = None
+    failure = ""
+    for name, advice in _candidates():
+        try:
+            library = ctypes.CDLL(name)
+            break
+        except OSError as error:
+            failure = f"quodrel: cannot load the library {name} ({error}); {advice}"
+    if library is None:
+        raise ImportError(failure)
     for function, (result, arguments) in _SIGNATURES.items():
         try:
             call = getattr(library, function)
         except AttributeError:
-            what = "is no libquodrel" if function == "quodrel_version" else "is older than libquodrel 2.1"
+            what = (
+                "is no libquodrel" if function == "quodrel_version" else f"is older than libquodrel {LIBRARY_VERSION}"
+            )
             raise ImportError(f"quodrel: {name} has no {function}: it {what}") from None
         call.restype = result
         call.argtypes = arguments
     version = library.quodrel_version()
     if version // 10000 != REQUIRED_VERSION // 10000 or version < REQUIRED_VERSION:
         raise ImportError(
-            f"quodrel: {name} is libquodrel {version // 10000}.{version // 100 % 100}, "
-            "the module needs 2.1 or a later 2.x"
+            f"quodrel: {name} is libquodrel {version // 10000}.{version // 100 % 100}.{version % 100}, "
+            f"the module needs {LIBRARY_VERSION} or a later {_MAJOR}.x"
         )
     return library
 

@@ -2,15 +2,21 @@
 QUODREL_LIBRARY, or an unpacked package's), and against the quodrel program that
 QUODREL_EXE names: what the module gives must be what the program does."""
 
+import copy
+import ctypes
+import enum
+import errno
 import gc
 import gzip
 import hashlib
 import io
 import os
 import pathlib
+import pickle
 import resource
 import shutil
 import signal
+import stat
 import struct
 import subprocess
 import sys
@@ -50,6 +56,10 @@ def hostile_archive():
         ],
         data=b"abcEVIL",
     )
+
+
+def cancel(_event):
+    return quodrel.CANCEL
 
 
 def run(*arguments, cwd=None):
@@ -119,21 +129,28 @@ class Reading(Tree):
         sources = {
             "path": lambda: self.archive,
             "pathlib": lambda: pathlib.Path(self.archive),
+            "bytes path": lambda: os.fsencode(self.archive),
+            "descriptor": lambda: os.open(self.archive, os.O_RDONLY),
+            "file": lambda: open(self.archive, "rb"),  # noqa: SIM115 - the archive reads it
+            "BytesIO": lambda: io.BytesIO(data),
             "bytes": lambda: data,
             "bytearray": lambda: bytearray(data),
             "memoryview": lambda: memoryview(data),
-            "file": lambda: open(self.archive, "rb"),  # noqa: SIM115 - the archive reads it
-            "BytesIO": lambda: io.BytesIO(data),
         }
         for name, make in sources.items():
             with self.subTest(source=name):
                 source = make()
-                with quodrel.open(source) as archive:
-                    self.assertEqual([e.path for e in archive], [e.path for e in quodrel.open(data)])
+                opening = quodrel.open_bytes if isinstance(source, (bytes, bytearray, memoryview)) else quodrel.open
+                if name == "bytes path":
+                    opening = quodrel.open
+                with opening(source) as archive:
+                    self.assertEqual([e.path for e in archive], [e.path for e in quodrel.open_bytes(data)])
                     for path, expected in self.files.items():
                         self.assertEqual(archive.read(path), expected)
                 if hasattr(source, "close"):
                     source.close()
+                elif isinstance(source, int):
+                    os.close(source)  # (the archive read a copy of it)
 
     def test_reads_at_offsets(self):
         data = self.files["sub/b.bin"]
@@ -223,6 +240,151 @@ class Reading(Tree):
             archive.read("a.txt")
 
 
+class LikeZipfileAndTarfile(Tree):
+    """The calls zipfile.ZipFile and tarfile.TarFile share, as their documentation
+    describes them, on an archive of the tree."""
+
+    FOLDERS = ["sub/", "sub/deeper/", "empty folder/", "\u00e9t\u00e9/"]
+
+    def written(self, folder):
+        """The files below a folder, by their paths there, with their bytes."""
+        found = {}
+        for parent, _, names in os.walk(self.path(folder)):
+            for name in names:
+                path = os.path.join(parent, name)
+                found[os.path.relpath(path, self.path(folder))] = self.read(path)
+        return found
+
+    def test_names_and_infos(self):
+        with quodrel.open(self.archive) as archive:
+            names = archive.namelist()  # every member, a folder's name ending in "/"
+            self.assertEqual(sorted(names), sorted([*self.files, *self.FOLDERS]))
+            self.assertEqual(archive.getnames(), [name.rstrip("/") for name in names])
+            self.assertEqual([info.filename for info in archive.infolist()], names)
+            self.assertEqual(archive.getmembers(), archive.infolist())
+            b_bin = archive.infolist()[names.index("sub/b.bin")]
+            rows = [  # a member as it is named, its path, its size, a folder
+                ("sub/b.bin", "sub/b.bin", len(self.files["sub/b.bin"]), False),
+                (b"sub/b.bin", "sub/b.bin", len(self.files["sub/b.bin"]), False),
+                (pathlib.PurePosixPath("sub/b.bin"), "sub/b.bin", len(self.files["sub/b.bin"]), False),
+                (pathlib.PureWindowsPath("sub\\b.bin"), "sub/b.bin", len(self.files["sub/b.bin"]), False),
+                (b_bin, "sub/b.bin", len(self.files["sub/b.bin"]), False),
+                ("\u00e9t\u00e9/\u65e5\u672c.txt", "\u00e9t\u00e9/\u65e5\u672c.txt", 11, False),
+                ("sub", "sub", 0, True),
+                ("sub/deeper/", "sub/deeper", 0, True),
+            ]
+            for member, path, size, folder in rows:
+                with self.subTest(member=member):
+                    info = archive.getinfo(member)
+                    self.assertEqual((info.path, info.size, info.file_size, info.is_dir()), (path, size, size, folder))
+                    self.assertEqual((info.name, info.isdir(), info.isfile()), (path, folder, not folder))
+                    self.assertIn(member, archive)
+                    self.assertEqual(archive[member], info)
+                    self.assertEqual(archive.getmember(member), info)
+            for absent in ["nothing", "a.txt/", "sub/b", b"SUB/B.BIN", pathlib.PurePosixPath("sub/x"), ""]:
+                with self.subTest(absent=absent):
+                    with self.assertRaises(KeyError) as raised:
+                        archive.getinfo(absent)
+                    self.assertIsInstance(raised.exception, quodrel.NotFoundError)
+                    self.assertNotIn(absent, archive)
+                    self.assertRaises(KeyError, lambda: archive[absent])
+            self.assertEqual(archive[-1], archive.infolist()[-1])
+            self.assertEqual(archive[1:3], archive.infolist()[1:3])
+            with self.assertRaises(IndexError) as raised:
+                archive[len(archive)]
+            self.assertIsInstance(raised.exception, quodrel.Error)
+
+    def test_a_refused_member_is_there_and_refused(self):
+        with quodrel.open(self.write("hostile.dat", hostile_archive())) as archive:
+            self.assertEqual(archive.namelist(), ["ok/", "ok/fine.txt", "../evil", "cut.bin", "ok/"])
+            refused = [("cut.bin", quodrel.Refusal.DATA_CUT_SHORT), ("../evil", quodrel.Refusal.UNSAFE_NAME)]
+            for member, refusal in refused:
+                with self.subTest(member=member):
+                    self.assertIn(member, archive)
+                    self.assertEqual(archive.getinfo(member).refusal, refusal)
+                    with self.assertRaises(quodrel.RefusedError):
+                        archive.extract(member, self.path("out"))
+            self.assertEqual(archive.getinfo("ok").index, 0)  # the folder extraction writes
+        self.assertFalse(os.path.exists(self.path("out")))
+
+    def test_extract_and_extractall(self):
+        with quodrel.open(self.archive) as archive:
+            rows = [  # the member, the files it writes
+                ("sub/b.bin", ["sub/b.bin"]),
+                (pathlib.PurePosixPath("a.txt"), ["a.txt"]),
+                (archive.getinfo("sub/deeper/c.map"), ["sub/deeper/c.map"]),
+                ("sub", ["sub/b.bin", "sub/deeper/c.map"]),  # a folder, with all inside it
+            ]
+            for number, (member, paths) in enumerate(rows):
+                with self.subTest(member=member):
+                    out = self.path(f"one-{number}")
+                    where = archive.extract(member, out)
+                    self.assertEqual(where, os.path.join(out, archive.getinfo(member).path))
+                    self.assertEqual(self.written(f"one-{number}"), {path: self.files[path] for path in paths})
+            os.makedirs(self.path("here"))
+            os.chdir(self.path("here"))
+            self.addCleanup(os.chdir, os.path.dirname(self.work))
+            self.assertEqual(archive.extract("a.txt"), os.path.join(self.path("here"), "a.txt"))
+            self.assertEqual(self.written("here"), {"a.txt": b"hello\n"})
+            everything = quodrel.Summary(4, 4, sum(map(len, self.files.values())))
+            self.assertEqual(archive.extractall(self.path("all")), everything)
+            self.assertEqual(self.written("all"), self.files)
+            self.assertEqual(
+                archive.extractall(self.path("some"), members=["a.txt", archive.getinfo("sub/deeper")]).files, 2
+            )
+            self.assertEqual(self.written("some"), {name: self.files[name] for name in ["a.txt", "sub/deeper/c.map"]})
+            # Calls in the order of this module's older extract(folder, paths) fail
+            # loudly and write nothing.
+            for call in [
+                lambda: archive.extract(self.path("older")),
+                lambda: archive.extract(self.path("older"), ["a.txt"]),
+                lambda: archive.extractall(self.path("older"), ["a.txt", "nothing"]),
+                lambda: archive.extractall(self.path("older"), ["*.txt"]),
+            ]:
+                with self.assertRaises(KeyError):
+                    call()
+            self.assertFalse(os.path.exists(self.path("older")))
+
+    def test_open_and_extractfile(self):
+        with quodrel.open(self.archive) as archive:
+            for mode in ("r", "rb"):
+                with archive.open("sub/b.bin", mode) as stream:
+                    self.assertEqual(stream.read(), self.files["sub/b.bin"])
+            self.assertEqual(archive.extractfile("a.txt").read(), b"hello\n")
+            self.assertEqual(archive.extractfile(archive.getinfo("a.txt")).read(), b"hello\n")
+            self.assertIsNone(archive.extractfile("sub"))
+            for mode in ("w", "a", 1024):  # (1024: a buffer size where the mode now stands)
+                with self.subTest(mode=mode), self.assertRaises(quodrel.ArgumentError):
+                    archive.open("a.txt", mode)
+
+    def test_is_archive(self):
+        data = self.read("tree.dat")
+        self.write("empty", b"")
+        self.write("text.txt", b"plain text, not an archive at all")
+        rows = [  # what is asked about, the answer
+            (self.archive, True),
+            (os.fsencode(self.archive), True),
+            (pathlib.Path(self.archive), True),
+            (io.BytesIO(data), True),
+            (self.path("text.txt"), False),
+            (self.path("empty"), False),
+            (self.path("missing.dat"), False),
+            (self.tree, False),
+            (io.BytesIO(data[:40]), False),  # the magic, but its table cut short
+        ]
+        for source, answer in rows:
+            with self.subTest(source=source):
+                if isinstance(source, io.BytesIO):
+                    source.seek(3)
+                self.assertIs(quodrel.is_archive(source), answer)
+                if isinstance(source, io.BytesIO):
+                    self.assertEqual(source.tell(), 3)
+        with open(self.archive, "rb") as stream:
+            self.assertTrue(quodrel.is_archive(stream))
+            self.assertTrue(quodrel.is_archive(stream.fileno()))
+        self.assertRaises(quodrel.ArgumentError, quodrel.is_archive, 1.5)
+
+
 class Operations(Tree):
     def test_created_archives_are_the_programs_bytes(self):
         for threads in (0, 1, 3):
@@ -256,12 +418,14 @@ class Operations(Tree):
             (["*.txt"], {"a.txt"}),
             (["sub/deeper/c.map", "a.txt"], {"a.txt", "sub/deeper/c.map"}),
             ("a.txt", {"a.txt"}),
+            ([pathlib.PurePosixPath("sub/deeper"), b"a.txt"], {"a.txt", "sub/deeper/c.map"}),
+            ([quodrel.open(self.archive).getinfo("sub/b.bin")], {"sub/b.bin"}),
         ]
         for number, (chosen, expected) in enumerate(rows):
             with self.subTest(chosen=chosen):
                 out = self.path(f"out-{number}")
                 with quodrel.open(self.archive) as archive:
-                    archive.extract(out, chosen, threads=2)
+                    quodrel.extract(archive, out, chosen, threads=2)
                 written = {
                     os.path.relpath(os.path.join(folder, name), out)
                     for folder, _, names in os.walk(out)
@@ -289,6 +453,27 @@ class Operations(Tree):
         self.assertEqual(run("-c", self.tree, self.path("again.dat"), "-s").returncode, 0)
         self.assertEqual(self.read("tree.dat"), self.read("again.dat"))
 
+    def test_on_event_cancels_only_with_cancel(self):
+        # A progress bar's update() returns True when it redraws (tqdm does): that goes on.
+        class Bar:
+            count = 0
+
+            def update(self, steps=1):
+                self.count += steps
+                return True
+
+        for answer in [True, 1, "stop", object(), quodrel.CancelledError]:
+            with self.subTest(answer=answer):
+                bar = Bar()
+                summary = quodrel.extract(
+                    self.archive, self.path(f"out-{bar.count}-{id(answer)}"), on_event=lambda e: bar.update() and answer
+                )
+                self.assertEqual(summary.files, len(self.files))
+                self.assertGreater(bar.count, len(self.files))
+        with self.assertRaises(quodrel.CancelledError):
+            quodrel.extract(self.archive, self.path("cancelled"), on_event=lambda e: quodrel.CANCEL)
+        self.assertEqual(repr(quodrel.CANCEL), "quodrel.CANCEL")
+
     def test_on_event_cancels_and_nothing_is_lost(self):
         old = self.write("kept.dat", b"an older archive")
 
@@ -300,7 +485,7 @@ class Operations(Tree):
                 raise Stop()
 
         rows = [  # what on_event does, what the call raises
-            (lambda event: event.kind == quodrel.EventKind.ENTRY, quodrel.CancelledError),
+            (lambda event: quodrel.CANCEL if event.kind == quodrel.EventKind.ENTRY else None, quodrel.CancelledError),
             (raising, Stop),
         ]
         for on_event, raised in rows:
@@ -315,6 +500,101 @@ class Operations(Tree):
                 for name in written:  # a file that is there is whole
                     self.assertIn(name, {os.path.basename(path) for path in self.files})
         self.assertEqual(sorted(os.listdir(self.work)), sorted(["tree", "tree.dat", "kept.dat", "cancelled"]))
+
+
+class CreatingFromMemory(Tree):
+    """create_listed: entries given in memory make the archive -c makes of them on disk."""
+
+    def sources(self):
+        """The tree's files, each from another kind of source."""
+        kinds = [bytes, bytearray, memoryview, io.BytesIO]
+        listed = [(name, kinds[number % 4](data)) for number, (name, data) in enumerate(self.files.items())]
+        return [*listed, ("empty folder", None), ("sub", None)]
+
+    def test_listed_archives_are_the_programs_bytes(self):
+        with open(self.path("tree/sub/b.bin"), "rb") as real_file:
+            rows = {  # the entries given, where the archive goes
+                "pairs to a path": (self.sources, lambda: self.path("made.dat")),
+                "a mapping to a path": (lambda: {**self.files, "empty folder": None}, lambda: self.path("made.dat")),
+                "PurePaths and a real file": (
+                    lambda: [(pathlib.PurePosixPath(name), data) for name, data in self.files.items()]
+                    + [("sub/b.bin", real_file), ("empty folder", None)],
+                    lambda: self.path("made.dat"),
+                ),
+                "to a file object": (self.sources, io.BytesIO),
+            }
+            for name, (entries, target) in rows.items():
+                with self.subTest(name):
+                    listed = entries()
+                    if name == "PurePaths and a real file":
+                        listed = [item for item in listed if item[0] != pathlib.PurePosixPath("sub/b.bin")]
+                    archive = target()
+                    summary = quodrel.create_listed(listed, archive)
+                    made = archive.getvalue() if isinstance(archive, io.BytesIO) else self.read("made.dat")
+                    self.assertEqual(made, self.read("tree.dat"))
+                    self.assertEqual(summary, quodrel.Summary(len(self.files), 4, sum(map(len, self.files.values()))))
+
+    def test_events_and_refusals_are_the_programs(self):
+        self.write("odd/a:b", b"a name -c cannot store")
+        self.write("odd/ok", b"fine")
+        printed = run("-c", "odd", "odd.dat", cwd=self.work)
+        self.assertEqual(printed.returncode, 1)
+        expected = self.read("odd.dat")
+        os.remove(self.path("odd.dat"))
+        texts = []
+        with self.assertRaises(quodrel.IncompleteError) as raised:
+            quodrel.create_listed(
+                {"a:b": b"a name -c cannot store", "ok": b"fine"},
+                self.path("odd.dat"),
+                on_event=lambda event: texts.append(event.text),
+            )
+        self.assertEqual(self.read("odd.dat"), expected)
+        self.assertEqual([event.refusal for event in raised.exception.problems], [quodrel.Refusal.NAME_NOT_STORABLE])
+        self.assertEqual(
+            "".join(texts).replace(self.work + "/", ""),
+            without_banner(printed.stdout.decode()).replace("odd/", ""),
+        )
+
+    def test_a_failed_creation_keeps_the_archive_there(self):
+        old = self.write("kept.dat", b"an older archive")
+        os.symlink("kept.dat", self.path("link.dat"))
+
+        class Failing(io.BytesIO):
+            def read(self, size=-1):
+                raise OSError(errno.EIO, "the medium failed")
+
+        class Shrinking(io.BytesIO):  # gives 3 of its 8 bytes
+            def read(self, size=-1):
+                left = 3 - self.tell()
+                return super().read(min(size, left)) if left > 0 else b""
+
+        class Full(io.BytesIO):
+            def write(self, data):
+                raise OSError(errno.ENOSPC, "no space left")
+
+        rows = [  # the entries, where they go, on_event, the error raised, its cause
+            ([("a", Failing(b"12345"))], old, None, quodrel.OpenError, OSError),
+            ([("a", Shrinking(b"12345678"))], old, None, quodrel.ChangedError, None),
+            ([("a", b"x")], old, cancel, quodrel.CancelledError, None),
+            ([("a", b"x")], self.path("link.dat"), cancel, quodrel.CancelledError, None),
+            ([("a", b"x")], Full(), None, quodrel.WriteError, OSError),
+            ([("a", b"x")], self.path("no/such/folder.dat"), None, quodrel.CreateError, None),
+        ]
+        for entries, target, on_event, kind, cause in rows:
+            with self.subTest(kind=kind.__name__, target=target):
+                with self.assertRaises(kind) as raised:
+                    quodrel.create_listed(entries, target, on_event=on_event)
+                if cause is not None:
+                    self.assertIsInstance(raised.exception.__cause__, cause)
+                self.assertEqual(self.read("kept.dat"), b"an older archive")
+                self.assertEqual(sorted(os.listdir(self.work)), ["kept.dat", "link.dat", "tree", "tree.dat"])
+        self.assertEqual(raised.exception.errno, errno.ENOENT)
+        # Complete, it replaces the link's target, and keeps its mode.
+        os.chmod(old, 0o640)
+        quodrel.create_listed(self.sources(), self.path("link.dat"))
+        self.assertTrue(os.path.islink(self.path("link.dat")))
+        self.assertEqual(self.read("kept.dat"), self.read("tree.dat"))
+        self.assertEqual(stat.S_IMODE(os.stat(old).st_mode), 0o640)
 
 
 class Failures(Tree):
@@ -336,9 +616,9 @@ class Failures(Tree):
             (quodrel.OpenError, lambda: quodrel.open(self.path("missing.dat")), self.path("missing.dat")),
             (quodrel.OpenError, lambda: quodrel.open(self.tree), self.tree),
             (quodrel.OpenError, lambda: quodrel.create(self.path("none"), self.path("x.dat")), self.path("none")),
-            (quodrel.TableCutShortError, lambda: quodrel.open(self.read("tree.dat")[:40]), "archive"),
-            (quodrel.BadNameLengthError, lambda: quodrel.open(archive_bytes([(0, 0, 0, 0, b"x", 300)])), None),
-            (quodrel.TooDeepError, lambda: quodrel.open(archive_bytes(deep)), None),
+            (quodrel.TableCutShortError, lambda: quodrel.open_bytes(self.read("tree.dat")[:40]), "archive"),
+            (quodrel.BadNameLengthError, lambda: quodrel.open_bytes(archive_bytes([(0, 0, 0, 0, b"x", 300)])), None),
+            (quodrel.TooDeepError, lambda: quodrel.open_bytes(archive_bytes(deep)), None),
             (quodrel.NotAnArchiveError, lambda: quodrel.open(self.path("not-an-archive.txt"), require_magic=True), None),
             (quodrel.NotFoundError, lambda: quodrel.open(self.archive).read("nothing/here"), "nothing/here"),
             (quodrel.NotAFileError, lambda: quodrel.open(self.archive).read("sub"), "sub"),
@@ -347,7 +627,7 @@ class Failures(Tree):
             (quodrel.ReadError, lambda: opened_failing.read("a.txt"), "a.txt"),
             (quodrel.IncompleteError, lambda: quodrel.extract(hostile, self.path("out")), hostile),
             (quodrel.IncompleteError, lambda: quodrel.extract(self.archive, self.path("o"), ["none"]), self.archive),
-            (quodrel.CancelledError, lambda: quodrel.create(self.tree, self.path("x.dat"), on_event=bool), None),
+            (quodrel.CancelledError, lambda: quodrel.create(self.tree, self.path("x.dat"), on_event=cancel), None),
             (quodrel.DestinationError, lambda: quodrel.extract(self.archive, self.path("tree/a.txt/x")), None),
             (quodrel.CreateError, lambda: quodrel.create(self.tree, self.path("no/such/x.dat")), None),
             (quodrel.LimitError, lambda: quodrel.create(self.deep_tree(), self.path("x.dat")), None),
@@ -368,6 +648,48 @@ class Failures(Tree):
         self.assertFalse(os.path.exists(self.path("x.dat")))
         self.assertFalse(os.path.exists(self.path("out/evil")) or os.path.exists(self.path("evil")))
         opened_failing.close()
+
+    def test_errors_carry_what_the_system_said(self):
+        self.write("dat.dat", b"")
+        rows = [  # what raises, the error class, its errno, the path it names
+            (lambda: quodrel.open(self.path("missing.dat")), quodrel.OpenError, errno.ENOENT, "missing.dat"),
+            (lambda: quodrel.open(self.tree), quodrel.OpenError, errno.EISDIR, "tree"),
+            (lambda: quodrel.open(self.path("tree/a.txt/x.dat")), quodrel.OpenError, errno.ENOTDIR, "tree/a.txt/x.dat"),
+            (lambda: quodrel.create(self.path("none"), self.path("x.dat")), quodrel.OpenError, errno.ENOENT, "none"),
+            (
+                lambda: quodrel.create(self.tree, self.path("no/such/x.dat")),
+                quodrel.CreateError,
+                errno.ENOENT,
+                "no/such/x.dat",
+            ),
+            (
+                lambda: quodrel.extract(self.archive, self.path("tree/a.txt/x")),
+                quodrel.DestinationError,
+                errno.ENOTDIR,
+                "tree/a.txt/x",
+            ),
+            (
+                lambda: quodrel.extract(self.archive, self.path("no-parent/x"), ["nothing"]),
+                quodrel.DestinationError,
+                errno.ENOENT,
+                "no-parent/x",
+            ),
+            (
+                lambda: quodrel.open(self.archive).extractall(self.path("no-parent/x"), ["a.txt"]),
+                quodrel.DestinationError,
+                errno.ENOENT,
+                "no-parent/x",
+            ),
+        ]
+        for call, kind, number, path in rows:
+            with self.subTest(kind=kind.__name__, path=path):
+                with self.assertRaises(kind) as raised:
+                    call()
+                error = raised.exception
+                self.assertIsInstance(error, OSError)
+                self.assertEqual((error.errno, error.strerror), (number, os.strerror(number)))
+                self.assertEqual((error.path, error.filename), (self.path(path), self.path(path)))
+                self.assertIn(os.strerror(number), str(error))
 
     def deep_tree(self):
         deep = self.path("deep", *["d" * 200] * 3)
@@ -458,8 +780,68 @@ class Misuse(Tree):
                 if absent:
                     self.assertFalse(os.path.exists(self.path(absent)))
 
+    def test_every_misuse_raises_a_quodrel_error(self):
+        archive = quodrel.open(self.archive)
+        self.addCleanup(archive.close)
+        reading, writing = os.pipe()
+        self.addCleanup(os.close, reading)
+        self.addCleanup(os.close, writing)
+        rows = [  # the call, the built-in exception it is as well
+            (lambda: quodrel.open(bytearray(self.read("tree.dat"))), TypeError),
+            (lambda: quodrel.open(1.5), TypeError),
+            (lambda: quodrel.open(reading), ValueError),
+            (lambda: quodrel.open_bytes(self.archive), TypeError),
+            (lambda: pickle.dumps(archive), TypeError),
+            (lambda: copy.copy(archive), TypeError),
+            (lambda: archive[1.5], TypeError),
+            (lambda: archive[10**6], IndexError),
+            (lambda: 1.5 in archive, TypeError),
+            (lambda: archive.extract(1.5), TypeError),
+            (lambda: archive.extractall(self.path("x"), 7), TypeError),
+            (lambda: archive.open("a.txt", "w"), ValueError),
+            (lambda: quodrel.create_listed([("a", 1)], self.path("x.dat")), TypeError),
+            (lambda: quodrel.create_listed([("a",)], self.path("x.dat")), ValueError),
+            (lambda: quodrel.create_listed(5, self.path("x.dat")), TypeError),
+            (lambda: quodrel.create_listed({"a": b"x"}, io.StringIO()), TypeError),
+            (lambda: quodrel.create_listed({"a": open(reading, "rb", closefd=False)}, io.BytesIO()), ValueError),
+        ]
+        for number, (call, builtin) in enumerate(rows):
+            with self.subTest(row=number):
+                with self.assertRaises(quodrel.Error) as raised:
+                    call()
+                self.assertIsInstance(raised.exception, builtin)
+                self.assertLess(len(str(raised.exception)), 400)
+        with self.assertRaises(TypeError) as raised:
+            pickle.dumps(archive)
+        self.assertIn("cannot be pickled", str(raised.exception))
+        self.assertFalse(os.path.exists(self.path("x.dat")) or os.path.exists(self.path("x")))
+
+    def test_codes_a_later_library_adds_are_plain_ints(self):
+        import quodrel._errors
+        import quodrel._native
+        import quodrel._run
+
+        raw = quodrel._native.Event(size=ctypes.sizeof(quodrel._native.Event), kind=99, operation=42)
+        raw.error, raw.refusal, raw.difference, raw.path = 77, 55, 9, b"x"
+        event = quodrel._run.make_event(raw)
+        told = (event.kind, event.operation, event.error, event.refusal, event.difference)
+        self.assertEqual(told, (99, 42, 77, 55, 9))
+        self.assertFalse(any(isinstance(value, enum.Enum) for value in told))
+        unknown = quodrel._errors.error(77, "x.dat")
+        self.assertIs(type(unknown), quodrel.Error)
+        self.assertEqual((unknown.code, str(unknown)), (77, "unknown error: x.dat"))
+        locked = quodrel._errors.error(22, "x.dat")
+        self.assertIsInstance(locked, quodrel.LockedError)
+        self.assertEqual(locked.code, quodrel.ErrorCode.LOCKED)
+        self.assertEqual(str(locked), "another run is replacing the archive: x.dat")
+        # The library in use knows every code and kind the module names.
+        for code in quodrel.ErrorCode:
+            self.assertNotEqual(code.text, "unknown error", code)
+        for refusal in quodrel.Refusal:
+            self.assertNotIn("unknown", refusal.text, refusal)
+
     def test_reads_never_give_other_bytes(self):
-        hostile = quodrel.open(
+        hostile = quodrel.open_bytes(
             archive_bytes(
                 [(0, 3, 0, 0, b"good", None), (3, -5, 0, 0, b"negative", None), (3, 1000, 0, 0, b"cut", None)],
                 data=b"abcdefg",
@@ -570,7 +952,7 @@ class Misuse(Tree):
             (lambda: quodrel.create(self.tree, old, on_event=interrupt_at_first_event(), threads=1), None),
             (lambda: quodrel.extract(self.archive, self.path("out1"), on_event=interrupt_at_first_event()), "out1"),
             (lambda: from_stream.read("sub/b.bin"), None),
-            (lambda: from_stream.extract(self.path("out2"), threads=1), "out2"),
+            (lambda: from_stream.extractall(self.path("out2"), threads=1), "out2"),
         ]
         self.addCleanup(signal.signal, signal.SIGINT, signal.signal(signal.SIGINT, handler))
         for number, (call, folder) in enumerate(rows):
