@@ -302,7 +302,7 @@ function pack(name, source) {
 // ---------------------------------------------------------------------------------
 // The archive shown: its tree, the rows in view, the look inside.
 
-let shown = null; // { file, tree }
+let shown = null; // { file, tree, id }: id is the browsing Worker's number for it
 let rows = [];
 let active = -1;
 let filter = '';
@@ -350,7 +350,7 @@ async function show(file, { quiet = false } = {}) {
     await new Promise((resolve) => setTimeout(resolve, 0));
   }
   tree.count();
-  shown = { file, tree };
+  shown = { file, tree, id: opened.id };
   filter = '';
   $('filter').value = '';
   $('archive').hidden = false;
@@ -569,9 +569,10 @@ async function showPreview(node) {
     return;
   }
   $('preview-meta').textContent = `${bytesText(node.size)}${mark}.`;
+  const { file, id } = shown;
   const read = async (length) => {
     if (node.source.file) return new Uint8Array(await node.source.file.slice(0, length).arrayBuffer());
-    return (await browse.call('preview', { index: node.source.index, length })).bytes;
+    return (await browse.call('preview', { id, file, index: node.source.index, length })).bytes;
   };
   let bytes;
   try {
@@ -760,12 +761,13 @@ $('save-archive').addEventListener('click', async () => {
 $('save-file').addEventListener('click', async () => {
   const node = chosen();
   if (!node || node.folder) return;
+  const { file, id } = shown; // the archive it is in, which another may replace before its turn
   const target = await saveTarget(node.name);
   if (target === undefined) return;
   const job = {};
   schedule(`save ${node.name}`, async () => {
     const blob = node.source.file ? node.source.file
-      : new Blob([(await browse.call('read', { index: node.source.index })).bytes], { type: 'application/octet-stream' });
+      : new Blob([(await browse.call('read', { id, file, index: node.source.index })).bytes], { type: 'application/octet-stream' });
     const where = await put(blob, node.name, target, job);
     statusText(`Saved ${node.path} (${bytesText(blob.size)}) ${where}.`);
     document.body.dataset.savedFile = node.name;

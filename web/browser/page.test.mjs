@@ -193,6 +193,7 @@ const until = async (expression, timeout = 60000) => {
   return $eval(expression);
 };
 const marker = (name) => $eval(`delete document.body.dataset[${JSON.stringify(name)}]`);
+const seenIn = (texts, text) => texts.includes(text) || assert.fail(`${text} not among:\n${texts.join('\n')}`);
 const listText = () => $eval(`[...document.querySelectorAll('#messages li')].map((li) => li.textContent)`);
 // The program's refusal lines (-e prints them after its progress dots).
 const nativeErrors = (output) => output.split('\n').filter((line) => line.includes('ERROR!'))
@@ -347,18 +348,32 @@ test('a choice made while work runs waits its turn, and says so', async () => {
   const slow = path.join(work, 'slow');
   fs.mkdirSync(slow);
   fs.truncateSync(fs.openSync(path.join(slow, 'huge.bin'), 'w'), 512 << 20);
+  assert.equal(await openInPage(nativeArchive), 'sound');
+  await $eval('pickSaves()');
   await marker('packed');
+  // Every text the status was given, each as it was (several may come in one task).
   await $eval(`window.statusSeen = [];
-    new MutationObserver(() => statusSeen.push(document.getElementById('status').textContent))
-      .observe(document.getElementById('status'), { childList: true, characterData: true, subtree: true });`);
+    new MutationObserver((records) => { for (const r of records) for (const n of r.addedNodes) statusSeen.push(n.textContent); })
+      .observe(document.getElementById('status'), { childList: true });`);
   await setFiles('#folder-input', [slow]);
   await until('document.body.dataset.busy');
+  // A file of the archive shown, saved after the pack, which shows another archive:
+  // the file's own bytes all the same.
+  await page.focus('#tree');
+  await press('Home');
+  for (let i = 0; i < 10 && await activeRow() !== 'alpha.txt'; ++i) await press('ArrowDown');
+  await until(`document.getElementById('preview-path').textContent === 'alpha.txt'`);
+  await page.click('#save-file');
   await setFiles('#archive-input', [nativeArchive]);
-  assert.match(await until(`document.getElementById('queued').textContent`), /^Waiting: open tree\.dat \(after pack slow\.dat\)\.$/);
+  assert.match(await until(`document.getElementById('queued').textContent.includes('open')
+    && document.getElementById('queued').textContent`), /^Waiting: save alpha\.txt; open tree\.dat \(after pack slow\.dat\)\.$/);
   assert.equal(await until('document.body.dataset.packed', 120000), 'complete');
   await until(`document.getElementById('status').textContent.startsWith('tree.dat is sound')`);
+  assert.ok(seenIn(await $eval('statusSeen'), 'Saved alpha.txt (5 bytes) as alpha.txt.'));
+  assert.equal(await $eval(`saved('alpha.txt')`), Buffer.from('alpha').toString('base64'));
   const seen = await $eval('statusSeen');
-  assert.ok(seen.findIndex((s) => s.startsWith('Packed 1 file into slow.dat')) < seen.findIndex((s) => s.startsWith('Opening tree.dat')), seen.join('\n'));
+  assert.ok(seen.findIndex((s) => s.startsWith('Packed 1 file into slow.dat')) < seen.findIndex((s) => s.startsWith('Saved alpha.txt')), seen.join('\n'));
+  assert.ok(seen.findIndex((s) => s.startsWith('Saved alpha.txt')) < seen.findIndex((s) => s.startsWith('Opening tree.dat')), seen.join('\n'));
   assert.equal(await text('archive-heading'), 'tree.dat');
   assert.equal(await text('queued'), '');
 });
@@ -626,7 +641,8 @@ test('a hostile archive: refusals as -t words them, inside a refused folder too;
   assert.deepEqual(written, diskTree(folder));
 });
 
-test('a file that is no archive is told so, as -t tells it', async () => {
+test('a file that is no archive is told so, as -t tells it; the archive shown stays', async () => {
+  assert.equal(await openInPage(nativeArchive), 'sound');
   const files = { 'empty.dat': Buffer.alloc(0), 'zeros.dat': Buffer.alloc(16), 'picture.png': PNG };
   for (const [name, bytes] of Object.entries(files)) {
     const file = path.join(work, name);
@@ -635,6 +651,13 @@ test('a file that is no archive is told so, as -t tells it', async () => {
     assert.equal(await text('status'), `${name} cannot be opened: ERROR! Not an archive ${name}`);
     assert.equal(native('-t', file).stdout, `ERROR! Not an archive ${file}\n`);
   }
+  // The archive shown before is still there, its files read as before.
+  assert.equal(await text('archive-heading'), 'tree.dat');
+  await page.focus('#tree');
+  await press('Home');
+  for (let i = 0; i < 10 && await activeRow() !== 'alpha.txt'; ++i) await press('ArrowDown');
+  assert.equal(await until(`document.getElementById('preview-path').textContent === 'alpha.txt'
+    && document.querySelector('#preview-body :is(pre, .error)')?.textContent`), 'alpha');
 });
 
 test('unpacking writes what -e writes; a cancel leaves no file half written', async () => {
