@@ -185,11 +185,19 @@ const ready = (async () => {
   statusText(`Could not load the library: ${error.message}`);
 });
 
-function takeChunks(name) {
-  const blob = new Blob(chunks, { type: 'application/octet-stream' });
+// The archive's pieces as one File, its last byte read back first: a browser that could
+// not keep them all (its blob storage full: in Chromium's headless or incognito mode at
+// about 500 MiB) fails there, and no broken archive is offered.
+async function takeChunks(name) {
+  const file = new File(chunks, name, { type: 'application/octet-stream' });
   chunks = [];
   pending = 0;
-  return new File([blob], name, { type: 'application/octet-stream' });
+  if (file.size) {
+    await file.slice(file.size - 1).arrayBuffer().catch((error) => {
+      throw new Error(`the browser could not keep its ${bytesText(file.size)} (${error.message})`);
+    });
+  }
+  return file;
 }
 
 // Offers `blob` as a download named `name`; the link stays for saving again.
@@ -272,10 +280,12 @@ function pack(name, source) {
     statusText(`Packing ${name}…`);
     const started = performance.now();
     let result;
+    let file;
     try {
       await work.ready;
       if (source.files) await handOver(source.files);
       result = await work.call('pack', source.files ? { name } : { ...source, name });
+      file = await takeChunks(name);
     } catch (error) {
       chunks = [];
       if (error instanceof CancelledError) {
@@ -287,7 +297,6 @@ function pack(name, source) {
       document.body.dataset.packed = 'failed';
       return;
     }
-    const file = takeChunks(name);
     const seconds = ((performance.now() - started) / 1000).toFixed(1);
     offer(file, name, `Save ${name} (${bytesText(file.size)})`);
     statusText(result.complete
@@ -728,9 +737,11 @@ $('save-archive').addEventListener('click', async () => {
     statusText(`Saving ${name}…`);
     job.cancel = () => work.restart();
     let result;
+    let made;
     try {
       await work.ready;
       result = await work.call('save', { file, name, listed });
+      made = await takeChunks(name);
     } catch (error) {
       chunks = [];
       if (error instanceof CancelledError) {
@@ -742,7 +753,6 @@ $('save-archive').addEventListener('click', async () => {
       document.body.dataset.saved = 'failed';
       return;
     }
-    const made = takeChunks(name);
     try {
       const where = await put(made, name, target, job);
       tree.saved();

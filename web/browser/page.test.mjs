@@ -323,6 +323,20 @@ test('progress is told in bytes, within a big file too, and Cancel leaves no arc
   assert.ok(seen.filter((v) => v > 0 && v < 1).length >= 2, `progress told: ${seen}`);
   assert.equal(await $eval('offered()'), fs.readFileSync(pack(one, path.join(work, 'one.dat'))).toString('base64'));
 
+  // A browser that cannot keep the archive's pieces (its blob storage full, which
+  // headless Chromium is at about 500 MiB) fails to read them back: told, not offered.
+  await $eval(`document.getElementById('download').hidden = true;
+    window.realArrayBuffer = Blob.prototype.arrayBuffer;
+    Blob.prototype.arrayBuffer = function broken() {
+      return Promise.reject(new DOMException('The requested file could not be read', 'NotReadableError'));
+    };`);
+  await marker('packed');
+  await setFiles('#folder-input', [one]);
+  assert.equal(await until('document.body.dataset.packed'), 'failed');
+  await $eval('Blob.prototype.arrayBuffer = realArrayBuffer');
+  assert.equal(await text('status'), 'Could not pack one.dat: the browser could not keep its 48.0 MiB (The requested file could not be read)');
+  assert.equal(await $eval(`document.getElementById('download').hidden`), true);
+
   // 1 GiB (sparse on disk), cancelled once it is under way: no archive offered, and the
   // next work runs as before.
   const gib = path.join(work, 'gib');
@@ -347,7 +361,7 @@ test('progress is told in bytes, within a big file too, and Cancel leaves no arc
 test('a choice made while work runs waits its turn, and says so', async () => {
   const slow = path.join(work, 'slow');
   fs.mkdirSync(slow);
-  fs.truncateSync(fs.openSync(path.join(slow, 'huge.bin'), 'w'), 512 << 20);
+  fs.truncateSync(fs.openSync(path.join(slow, 'huge.bin'), 'w'), 320 << 20);
   assert.equal(await openInPage(nativeArchive), 'sound');
   await $eval('pickSaves()');
   await marker('packed');
