@@ -118,7 +118,7 @@ async function start(job) {
   $('cancel').disabled = false;
   setProgress(0, 0);
   try {
-    await job.run();
+    await job.run(job);
   } catch (error) {
     statusText(`Could not ${job.label}: ${error.message}`);
   } finally {
@@ -136,8 +136,15 @@ function setProgress(done, total) {
   $('progress-text').textContent = total ? `${bytesText(done)} of ${bytesText(total)}` : '';
 }
 
+// From the moment what a job makes is offered, it can no longer be cancelled.
+function uncancellable(job) {
+  job.cancel = null;
+  $('cancel').hidden = true;
+}
+
 $('cancel').addEventListener('click', () => {
   if (!current?.cancel) return;
+  current.cancelled = true;
   $('cancel').disabled = true;
   statusText(`Cancelling: ${current.label}…`);
   current.cancel();
@@ -242,6 +249,7 @@ async function put(blob, name, target, job) {
   const writable = await target.createWritable();
   job.cancel = () => writable.abort().catch(() => {});
   try {
+    if (job.cancelled) throw new CancelledError('cancelled'); // while the file was opened
     await writable.write(blob);
     await writable.close();
   } catch (error) {
@@ -271,7 +279,7 @@ async function handOver(files) {
 }
 
 function pack(name, source) {
-  schedule(`pack ${name}`, async () => {
+  schedule(`pack ${name}`, async (job) => {
     $('messages').replaceChildren();
     $('messages').hidden = true;
     $('download').hidden = true;
@@ -286,6 +294,7 @@ function pack(name, source) {
       if (source.files) await handOver(source.files);
       result = await work.call('pack', source.files ? { name } : { ...source, name });
       file = await takeChunks(name);
+      if (job.cancelled) throw new CancelledError('cancelled'); // while it was read back
     } catch (error) {
       chunks = [];
       if (error instanceof CancelledError) {
@@ -298,6 +307,7 @@ function pack(name, source) {
       return;
     }
     const seconds = ((performance.now() - started) / 1000).toFixed(1);
+    uncancellable(job);
     offer(file, name, `Save ${name} (${bytesText(file.size)})`);
     statusText(result.complete
       ? `Packed ${plural(listedFiles, 'file', 'files')} into ${name} in ${seconds} s.`
@@ -728,20 +738,19 @@ $('save-archive').addEventListener('click', async () => {
   const target = await saveTarget(name, { description: 'Quodrel archive', accept: { 'application/octet-stream': ['.dat'] } });
   if (target === undefined) return;
   const listed = tree.listed();
-  const job = {};
-  schedule(`save ${name}`, async () => {
+  schedule(`save ${name}`, async (job) => {
     $('messages').replaceChildren();
     $('messages').hidden = true;
     chunks = [];
     pending = 0;
     statusText(`Saving ${name}…`);
-    job.cancel = () => work.restart();
     let result;
     let made;
     try {
       await work.ready;
       result = await work.call('save', { file, name, listed });
       made = await takeChunks(name);
+      if (job.cancelled) throw new CancelledError('cancelled'); // while it was read back
     } catch (error) {
       chunks = [];
       if (error instanceof CancelledError) {
@@ -760,11 +769,11 @@ $('save-archive').addEventListener('click', async () => {
       statusText(`${result.complete ? 'Saved' : 'Saved, but with entries left out (listed below),'} ${name} (${bytesText(made.size)}) ${where}.`);
       document.body.dataset.saved = result.complete ? 'complete' : 'incomplete';
     } catch (error) {
-      statusText(current?.cancel && $('cancel').disabled ? `Saving ${name} was cancelled: the file was left as it was.`
+      statusText(job.cancelled ? `Saving ${name} was cancelled: the file was left as it was.`
         : `Could not save ${name}: ${error.message}`);
       document.body.dataset.saved = 'failed';
     }
-  }, () => job.cancel());
+  }, () => work.restart());
 });
 
 // Saving one file: exactly the entry's name where the browser allows.
@@ -774,8 +783,7 @@ $('save-file').addEventListener('click', async () => {
   const { file, id } = shown; // the archive it is in, which another may replace before its turn
   const target = await saveTarget(node.name);
   if (target === undefined) return;
-  const job = {};
-  schedule(`save ${node.name}`, async () => {
+  schedule(`save ${node.name}`, async (job) => {
     const blob = node.source.file ? node.source.file
       : new Blob([(await browse.call('read', { id, file, index: node.source.index })).bytes], { type: 'application/octet-stream' });
     const where = await put(blob, node.name, target, job);

@@ -315,13 +315,23 @@ test('progress is told in bytes, within a big file too, and Cancel leaves no arc
     new MutationObserver(() => progressSeen.add(document.getElementById('progress').value))
       .observe(document.getElementById('progress'), { attributes: true, attributeFilter: ['value'] });
     new MutationObserver(() => progressSeen.add(document.getElementById('progress').value))
-      .observe(document.getElementById('progress-text'), { childList: true });`);
+      .observe(document.getElementById('progress-text'), { childList: true });
+    // Cancel, clicked the moment the archive is offered (while it is opened to be shown),
+    // if it is there to be clicked.
+    window.cancelOffered = new MutationObserver(() => {
+      const cancel = document.getElementById('cancel');
+      if (!document.getElementById('download').hidden && !cancel.hidden && !cancel.disabled) cancel.click();
+    });
+    cancelOffered.observe(document.getElementById('download'), { attributes: true, attributeFilter: ['hidden'] });`);
   await marker('packed');
   await setFiles('#folder-input', [one]);
   assert.equal(await until('document.body.dataset.packed'), 'complete');
   const seen = await $eval('[...progressSeen]');
   assert.ok(seen.filter((v) => v > 0 && v < 1).length >= 2, `progress told: ${seen}`);
   assert.equal(await $eval('offered()'), fs.readFileSync(pack(one, path.join(work, 'one.dat'))).toString('base64'));
+  await until('!document.body.dataset.busy');
+  await $eval('cancelOffered.disconnect()');
+  assert.match(await text('status'), /^Packed 1 file into one\.dat in [\d.]+ s\.$/);
 
   // A browser that cannot keep the archive's pieces (its blob storage full, which
   // headless Chromium is at about 500 MiB) fails to read them back: told, not offered.
