@@ -341,10 +341,12 @@ function mayLeave() {
 }
 
 async function show(file, { quiet = false } = {}) {
+  const kept = () => statusText(`${file.name} was not opened: the changes to ${shown.tree.name} are kept.`);
   if (!mayLeave()) {
-    statusText(`${file.name} was not opened: the changes to ${shown.tree.name} are kept.`);
+    kept();
     return;
   }
+  const asked = shown?.tree.state; // the changes the question was about
   if (!quiet) {
     $('messages').replaceChildren();
     $('messages').hidden = true;
@@ -369,6 +371,11 @@ async function show(file, { quiet = false } = {}) {
     await new Promise((resolve) => setTimeout(resolve, 0));
   }
   tree.count();
+  // A change made while it was opened is asked about too.
+  if (shown?.tree.state !== asked && !mayLeave()) {
+    kept();
+    return;
+  }
   shown = { file, tree, id: opened.id };
   filter = '';
   $('filter').value = '';
@@ -738,6 +745,7 @@ $('save-archive').addEventListener('click', async () => {
   const target = await saveTarget(name, { description: 'Quodrel archive', accept: { 'application/octet-stream': ['.dat'] } });
   if (target === undefined) return;
   const listed = tree.listed();
+  const state = tree.state; // what is saved: changes made meanwhile are not
   schedule(`save ${name}`, async (job) => {
     $('messages').replaceChildren();
     $('messages').hidden = true;
@@ -764,7 +772,7 @@ $('save-archive').addEventListener('click', async () => {
     }
     try {
       const where = await put(made, name, target, job);
-      tree.saved();
+      tree.saved(state);
       offer(made, name, `Save ${name} again (${bytesText(made.size)})`);
       statusText(`${result.complete ? 'Saved' : 'Saved, but with entries left out (listed below),'} ${name} (${bytesText(made.size)}) ${where}.`);
       document.body.dataset.saved = result.complete ? 'complete' : 'incomplete';

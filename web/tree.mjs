@@ -268,10 +268,14 @@ export class Tree {
     return this.undos.length > 0;
   }
 
-  // Whether there are changes that no saved archive holds.
-  get unsaved() { return this.undos.length > 0 && this.undos.at(-1) !== this.savedAt; }
+  // The tree's changes as they stand: the last change made (and not undone).
+  get state() { return this.undos.at(-1); }
 
-  saved() { this.savedAt = this.undos.at(-1); }
+  // Whether there are changes that no saved archive holds.
+  get unsaved() { return this.undos.length > 0 && this.state !== this.savedAt; }
+
+  // An archive of the tree as it was at `state` (listed then) was saved.
+  saved(state) { this.savedAt = state; }
 
   // What an archive of the tree is made from: { path, folder: true } for each folder,
   // { path, size, source } for each file, in the tree's order.

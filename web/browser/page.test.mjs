@@ -586,6 +586,27 @@ test('changes (add, replace, remove, rename) saved byte-identical to -c of the c
   assert.equal(name, 'tree.dat');
   assert.equal(bytes.toString('base64'), expected);
   assert.match(await text('status'), /as a download named tree\.dat \(the browser may change the name\)\.$/);
+
+  // A change made while an archive is saved (here an undo, the moment saving begins) is
+  // not in it: showing another archive asks before it is given up. So does one made
+  // while the other archive is opened.
+  const changeWhen = (words, button) => $eval(`window.changer = new MutationObserver(() => {
+      if (!document.getElementById('status').textContent.startsWith(${JSON.stringify(words)})) return;
+      changer.disconnect();
+      document.getElementById(${JSON.stringify(button)}).click();
+    });
+    changer.observe(document.getElementById('status'), { childList: true });`);
+  await changeWhen('Saving', 'undo');
+  await marker('saved');
+  await downloadOf(() => page.click('#save-archive'));
+  assert.equal(await until('document.body.dataset.saved'), 'complete');
+  assert.ok((await treeRows()).some((r) => r[0] === 'Zeta.txt')); // the rename undone, once saved
+  const asked = page.dialogs.length;
+  assert.equal(await openInPage(nativeArchive), 'sound');
+  await changeWhen('Opening', 'remove');
+  assert.equal(await openInPage(nativeArchive), 'sound');
+  const question = 'tree.dat has changes that are not saved. Give them up and show another archive?';
+  assert.deepEqual(page.dialogs.slice(asked), [question, question]);
   assert.deepEqual(page.errors, []);
 });
 

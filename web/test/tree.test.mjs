@@ -77,10 +77,15 @@ test('changes are made as -u lays a folder over an archive, and undone in turn',
   tree.undo();
   assert.deepEqual(tree.listed(), before);
   assert.deepEqual([tree.canUndo, tree.unsaved], [false, false]);
-  // Replacing a file, saved, then undoing it.
+  // Replacing a file, saved, then undoing it. A change made while an archive is saved
+  // is not in it: still unsaved after.
   tree.replace(a, file('new', 11));
   assert.equal(tree.unsaved, true);
-  tree.saved();
+  const listedAt = tree.state;
+  tree.rename(a, 'B');
+  tree.saved(listedAt);
+  assert.equal(tree.unsaved, true);
+  tree.undo();
   assert.equal(tree.unsaved, false);
   assert.deepEqual([a.size, a.mark, a.source.file.name, tree.root.bytes], [11, 'replaced', 'new', 17]);
   tree.undo();
