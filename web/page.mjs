@@ -660,16 +660,22 @@ function changed(words, keep) {
 }
 
 function addItems(folder, items) {
-  const { clashes, refused } = shown.tree.add(folder, items);
+  const { added, replaced, clashes, refused } = shown.tree.add(folder, items);
   $('messages').replaceChildren();
   $('messages').hidden = true;
   for (const path of clashes) message(`ERROR! Name clash ${path}`);
   for (const words of refused) message(`ERROR! ${words}`);
   if (folder !== shown.tree.root) folder.expanded = true;
   const where = folder.path || shown.tree.name;
-  const added = items.length - clashes.length - refused.length;
-  changed(`Added ${plural(added, 'entry', 'entries')} to ${where}${clashes.length + refused.length
-    ? `; ${plural(clashes.length + refused.length, 'was', 'were')} left out (listed above)` : ''}.`, chosen());
+  const done = [];
+  if (added.files || added.folders) {
+    done.push(`added ${[added.files && plural(added.files, 'file', 'files'),
+      added.folders && plural(added.folders, 'folder', 'folders')].filter(Boolean).join(' and ')}`);
+  }
+  if (replaced) done.push(`replaced ${plural(replaced, 'file', 'files')}`);
+  const left = clashes.length + refused.length;
+  changed(`In ${where}: ${done.join(', ') || 'nothing added'}${left
+    ? `; ${plural(left, 'name was', 'names were')} left out (listed above)` : ''}.`, chosen());
 }
 
 // Added into the folder chosen, or the folder of the file chosen.

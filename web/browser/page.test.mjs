@@ -524,10 +524,13 @@ test('changes (add, replace, remove, rename) saved byte-identical to -c of the c
   // Add two files into ünïcødé/ (one clashing with nothing), a folder at the top.
   await choose('ünïcødé');
   await setFiles('#add-files', [path.join(extra, 'new.txt'), path.join(extra, 'alpha.txt')]);
-  await until(`/^Added 2 entries to ünïcødé/.test(document.getElementById('status').textContent)`);
+  await until(`document.getElementById('status').textContent === 'In ünïcødé: added 2 files.'`);
+  // The same again: what was added is replaced, and said so.
+  await setFiles('#add-files', [path.join(extra, 'new.txt'), path.join(extra, 'alpha.txt')]);
+  await until(`document.getElementById('status').textContent === 'In ünïcødé: replaced 2 files.'`);
   await choose('Zeta.txt');
   await setFiles('#add-folder', [path.join(extra, 'added')]);
-  await until(`/^Added/.test(document.getElementById('status').textContent) && !/ünïcødé/.test(document.getElementById('status').textContent)`);
+  await until(`document.getElementById('status').textContent === 'In tree.dat: added 1 file and 1 folder.'`);
   // Replace big.bin; remove zero from the keyboard; rename Zeta.txt through F2.
   await choose('big.bin');
   await setFiles('#replace-file', [path.join(extra, 'alpha.txt')]);

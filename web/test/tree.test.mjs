@@ -55,7 +55,8 @@ test('changes are made as -u lays a folder over an archive, and undone in turn',
     [() => tree.rename(a, 'A'), '', null],
     [() => tree.remove(d), undefined, null],
     [() => tree.add(tree.root, [{ path: 'd/b.txt', file: file('b.txt', 9) }, { path: 'z/q', file: file('q', 2) },
-      { path: 'n/m', file: file('m', 4) }, { path: 'A', folder: true }]), { clashes: ['z', 'A'], refused: [] }, null],
+      { path: 'n/m', file: file('m', 4) }, { path: 'A', folder: true }, { path: 'z/r', file: file('r', 1) }]),
+    { added: { files: 2, folders: 2 }, replaced: 0, clashes: ['z', 'A'], refused: [] }, null],
   ];
   const listings = [];
   for (const [change, expected, listing] of rows) {
@@ -92,6 +93,23 @@ test('changes are made as -u lays a folder over an archive, and undone in turn',
   assert.deepEqual([a.size, a.mark, a.source, tree.root.bytes, tree.unsaved], [3, '', { index: 0 }, 9, false]);
   assert.deepEqual(['', '.', 'ok', 'a:b', 'é'.repeat(128)].map(badName),
     ['a name cannot be empty', '"." names no entry', '', 'a name cannot hold /, \\, : or NUL', 'a name is at most 255 bytes']);
+});
+
+test('adding many into a folder of many looks each name up once, not through the folder', () => {
+  const count = 4000;
+  const tree = opened([['d'], ...Array.from({ length: count }, (_, i) => [`d/old${i}`, 1])]);
+  const d = tree.root.children[0];
+  let reads = 0; // the folder's children read one by one
+  d.children = new Proxy(d.children, {
+    get(target, key, receiver) {
+      if (typeof key === 'string' && /^\d+$/.test(key)) ++reads;
+      return Reflect.get(target, key, receiver);
+    },
+  });
+  const items = Array.from({ length: count }, (_, i) => ({ path: i % 2 ? `new${i}` : `old${i}`, file: file('f', 2) }));
+  const { added, replaced } = tree.add(d, items);
+  assert.deepEqual([added.files, replaced, d.children.length, d.files], [count / 2, count / 2, 1.5 * count, 1.5 * count]);
+  assert.ok(reads < 10 * count, `${reads} children read for ${count} names`);
 });
 
 test('a file\'s first bytes: images by their magic only, UTF-8 text, or hex', () => {
