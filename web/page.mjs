@@ -680,7 +680,32 @@ function addItems(folder, items) {
 
 // Added into the folder chosen, or the folder of the file chosen.
 $('add-files-button').addEventListener('click', () => $('add-files').click());
-$('add-folder-button').addEventListener('click', () => $('add-folder').click());
+// A folder to add comes from the folder picker where there is one (with its empty
+// folders, which a folder input never gives), walked here: its Files are for this page.
+$('add-folder-button').addEventListener('click', async () => {
+  if (typeof window.showDirectoryPicker !== 'function') {
+    $('add-folder').click();
+    return;
+  }
+  let handle;
+  try {
+    handle = await window.showDirectoryPicker();
+  } catch {
+    return; // the picker was closed
+  }
+  const { tree } = shown;
+  const folder = folderChosen();
+  statusText(`Reading ${handle.name}…`);
+  const items = [{ path: handle.name, folder: true }];
+  try {
+    await listHandle(handle, handle.name, items);
+  } catch (error) {
+    statusText(`Could not read ${handle.name}: ${error.message}`);
+    return;
+  }
+  if (shown?.tree !== tree) statusText(`${handle.name} was not added: ${tree.name} is no longer shown.`);
+  else addItems(folder, items);
+});
 $('add-files').addEventListener('change', (event) => {
   const files = [...event.target.files];
   event.target.value = '';
@@ -884,6 +909,21 @@ async function listEntry(directory, prefix, out) {
       await listEntry(child, path, out);
     } else {
       out.push({ path, file: await new Promise((resolve, reject) => child.file(resolve, reject)) });
+    }
+  }
+  return out;
+}
+
+// A folder handle's folders and files below it, as { path, folder: true } or
+// { path, file } with `prefix` before each path.
+async function listHandle(handle, prefix, out) {
+  for await (const [name, child] of handle.entries()) {
+    const path = `${prefix}/${name}`;
+    if (child.kind === 'directory') {
+      out.push({ path, folder: true });
+      await listHandle(child, path, out);
+    } else {
+      out.push({ path, file: await child.getFile() });
     }
   }
   return out;

@@ -531,6 +531,17 @@ test('changes (add, replace, remove, rename) saved byte-identical to -c of the c
   await choose('Zeta.txt');
   await setFiles('#add-folder', [path.join(extra, 'added')]);
   await until(`document.getElementById('status').textContent === 'In tree.dat: added 1 file and 1 folder.'`);
+  // Through the folder picker: its empty folders too, which no folder input gives.
+  await $eval(`(async () => {
+    const folder = await pickFolder('more');
+    await folder.getDirectoryHandle('hollow', { create: true });
+    const writable = await (await folder.getFileHandle('file.txt', { create: true })).createWritable();
+    await writable.write('more');
+    await writable.close();
+  })()`);
+  await choose('Zeta.txt');
+  await page.click('#add-folder-button');
+  await until(`document.getElementById('status').textContent === 'In tree.dat: added 1 file and 2 folders.'`);
   // Replace big.bin; remove zero from the keyboard; rename Zeta.txt through F2.
   await choose('big.bin');
   await setFiles('#replace-file', [path.join(extra, 'alpha.txt')]);
@@ -561,7 +572,7 @@ test('changes (add, replace, remove, rename) saved byte-identical to -c of the c
   assert.match(await text('status'), /^Undone: rename gone\.txt back to alpha\.txt\.$/);
   const badges = Object.fromEntries((await treeRows()).filter((r) => r[2]).map((r) => [r[0], r[2]]));
   assert.deepEqual(badges, {
-    added: 'added', 'big.bin': 'replaced', 'omega.txt': 'renamed', 'ünïcødé/alpha.txt': 'added', 'ünïcødé/new.txt': 'added',
+    added: 'added', more: 'added', 'big.bin': 'replaced', 'omega.txt': 'renamed', 'ünïcødé/alpha.txt': 'added', 'ünïcødé/new.txt': 'added',
   });
   await shot('changed');
 
@@ -571,6 +582,7 @@ test('changes (add, replace, remove, rename) saved byte-identical to -c of the c
   fs.copyFileSync(path.join(extra, 'new.txt'), path.join(changed, 'ünïcødé', 'new.txt'));
   fs.copyFileSync(path.join(extra, 'alpha.txt'), path.join(changed, 'ünïcødé', 'alpha.txt'));
   fs.cpSync(path.join(extra, 'added'), path.join(changed, 'added'), { recursive: true });
+  writeTree(changed, [{ path: 'more/hollow', folder: true }, { path: 'more/file.txt', data: Buffer.from('more') }]);
   fs.copyFileSync(path.join(extra, 'alpha.txt'), path.join(changed, 'big.bin'));
   fs.rmSync(path.join(changed, 'zero'));
   fs.renameSync(path.join(changed, 'Zeta.txt'), path.join(changed, 'omega.txt'));
@@ -579,7 +591,7 @@ test('changes (add, replace, remove, rename) saved byte-identical to -c of the c
   await marker('saved');
   await page.click('#save-archive');
   assert.equal(await until('document.body.dataset.saved'), 'complete');
-  assert.match(await text('status'), /^Saved tree\.dat \(72\.8 KiB\) as tree\.dat\.$/);
+  assert.match(await text('status'), /^Saved tree\.dat \(72\.9 KiB\) as tree\.dat\.$/);
   assert.equal(await $eval(`saved('tree.dat')`), expected);
   // Without a save picker: a download, under the name asked for.
   await $eval('delete window.showSaveFilePicker');
