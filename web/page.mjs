@@ -973,6 +973,10 @@ document.addEventListener('drop', async (event) => {
     addItems(folder, items);
     return;
   }
+  if (things.length > 1) {
+    statusText(`${things.length} items were dropped, and none was taken: drop one folder to pack, or one archive to open.`);
+    return;
+  }
   const first = things[0];
   if (!first) return;
   if (first.handle?.kind === 'directory') pack(`${first.handle.name}.dat`, { handle: first.handle });

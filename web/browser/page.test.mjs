@@ -659,11 +659,18 @@ test('a saved file carries the entry\'s name: picked exactly, or downloaded as a
 
 test('a hostile archive: refusals as -t words them, inside a refused folder too; counts agree; -e\'s files', async () => {
   await page.setViewport({ width: 1100, height: 1000 });
-  // Dropped on the page.
+  // Dropped on the page; two at once are refused with words (the page takes one).
   await marker('opened');
   const client = await page.createCDPSession();
-  for (const type of ['dragEnter', 'dragOver', 'drop'])
-    await client.send('Input.dispatchDragEvent', { type, x: 200, y: 200, data: { items: [], files: [hostileArchive], dragOperationsMask: 1 } });
+  const drop = async (files) => {
+    for (const type of ['dragEnter', 'dragOver', 'drop'])
+      await client.send('Input.dispatchDragEvent', { type, x: 200, y: 200, data: { items: [], files, dragOperationsMask: 1 } });
+  };
+  await drop([hostileArchive, nativeArchive]);
+  assert.equal(await until(`/dropped/.test(document.getElementById('status').textContent)
+    && document.getElementById('status').textContent`),
+  '2 items were dropped, and none was taken: drop one folder to pack, or one archive to open.');
+  await drop([hostileArchive]);
   assert.equal(await until('document.body.dataset.opened'), 'refusals');
   const checked = native('-t', hostileArchive);
   assert.equal(checked.status, 1);
