@@ -3,7 +3,7 @@
 // folder. The library runs in two Workers (worker.mjs); this thread only shows and
 // asks, so nothing here holds it for long: the tree shows only the rows in view.
 import { Tree } from './tree.mjs';
-import { asText, hex, imageType } from './look.mjs';
+import { asText, hex, imageType, printable } from './look.mjs';
 
 const $ = (id) => document.getElementById(id);
 const plural = (n, one, many) => `${n.toLocaleString('en')} ${n === 1 ? one : many}`;
@@ -15,11 +15,11 @@ const IMAGE = 32 << 20; // an image larger than this is shown as hex
 const HEX = 4 << 10; // the bytes shown as hex
 
 // A path as text that breaks only after a "/" (and inside a name only where nothing
-// else fits).
+// else fits), printable.
 function pathNode(path) {
   const span = document.createElement('span');
   span.className = 'path';
-  const parts = path.split('/');
+  const parts = printable(path).split('/');
   parts.forEach((part, i) => {
     const name = document.createElement('span');
     name.textContent = i < parts.length - 1 ? `${part}/` : part;
@@ -85,7 +85,7 @@ class Work {
 
 const queue = [];
 let current = null;
-const statusText = (text) => { $('status').textContent = text; };
+const statusText = (text) => { $('status').textContent = printable(text); };
 
 function message(text, kind = 'refused') {
   const li = document.createElement('li');
@@ -97,7 +97,7 @@ function message(text, kind = 'refused') {
 
 function showQueue() {
   $('queued').textContent = queue.length
-    ? `Waiting: ${queue.map((job) => job.label).join('; ')} (after ${current.label}).` : '';
+    ? printable(`Waiting: ${queue.map((job) => job.label).join('; ')} (after ${current.label}).`) : '';
 }
 
 function schedule(label, run, cancel = null) {
@@ -213,7 +213,7 @@ function offer(blob, name, text) {
   if (link.href) URL.revokeObjectURL(link.href);
   link.href = URL.createObjectURL(blob);
   link.download = name;
-  link.textContent = text;
+  link.textContent = printable(text);
   link.hidden = false;
 }
 
@@ -337,7 +337,7 @@ function openArchive(file) {
 function mayLeave() {
   const tree = shown?.tree;
   return !tree?.unsaved
-    || window.confirm(`${tree.name} has changes that are not saved. Give them up and show another archive?`);
+    || window.confirm(`${printable(tree.name)} has changes that are not saved. Give them up and show another archive?`);
 }
 
 async function show(file, { quiet = false } = {}) {
@@ -412,7 +412,7 @@ function refresh(keep = rows[active]?.node) {
   for (const id of ['add-files-button', 'add-folder-button', 'replace', 'rename', 'remove'])
     $(id).disabled = !changeable;
   $('undo').disabled = !tree.canUndo;
-  $('undo').setAttribute('aria-label', tree.canUndo ? `Undo: ${tree.undoWords}` : 'Undo');
+  $('undo').setAttribute('aria-label', tree.canUndo ? `Undo: ${printable(tree.undoWords)}` : 'Undo');
   $('save-archive').disabled = !changeable;
   $('unpack').hidden = typeof window.showDirectoryPicker !== 'function';
   $('change-note').textContent = !changeable
@@ -464,8 +464,8 @@ function rowElement(i, height) {
   }
   const name = document.createElement('span');
   name.className = 'name';
-  name.textContent = node.folder ? `${node.name}/` : node.name;
-  name.title = node.path;
+  name.textContent = printable(node.folder ? `${node.name}/` : node.name);
+  name.title = printable(node.path);
   const size = document.createElement('span');
   size.className = 'size';
   size.textContent = sizeWords(node);
@@ -585,7 +585,7 @@ async function showPreview(node) {
   $('replace').hidden = node.folder;
   const mark = node.mark ? ` (${node.mark})` : '';
   if (node.refusal) {
-    $('preview-meta').textContent = `${sizeWords(node)}. Refused: ${node.words}`;
+    $('preview-meta').textContent = `${sizeWords(node)}. Refused: ${printable(node.words)}`;
     body.replaceChildren();
     return;
   }
@@ -618,7 +618,7 @@ async function showPreview(node) {
     if (token !== previewed) return;
     previewUrl = URL.createObjectURL(new Blob([whole], { type }));
     const image = document.createElement('img');
-    image.alt = `${node.name}, shown as ${type.slice(6).toUpperCase()}`;
+    image.alt = `${printable(node.name)}, shown as ${type.slice(6).toUpperCase()}`;
     image.src = previewUrl;
     note.textContent = `An image (${type.slice(6).toUpperCase()}).`;
     body.replaceChildren(note, image);
@@ -630,13 +630,13 @@ async function showPreview(node) {
   pre.tabIndex = 0;
   if (text !== null) {
     pre.textContent = text;
-    pre.setAttribute('aria-label', `The text of ${node.name}`);
+    pre.setAttribute('aria-label', `The text of ${printable(node.name)}`);
     note.textContent = more ? `Text (UTF-8): the first ${bytesText(bytes.length)} of ${bytesText(node.size)}.` : 'Text (UTF-8).';
     document.body.dataset.preview = 'text';
   } else {
     pre.className = 'hex';
     pre.textContent = hex(bytes.subarray(0, HEX));
-    pre.setAttribute('aria-label', `The bytes of ${node.name} in hex`);
+    pre.setAttribute('aria-label', `The bytes of ${printable(node.name)} in hex`);
     note.textContent = node.size > HEX ? `Binary: the first ${bytesText(HEX)} of ${bytesText(node.size)}, in hex.` : 'Binary, in hex.';
     document.body.dataset.preview = 'hex';
   }
@@ -735,11 +735,13 @@ function removeChosen() {
 }
 $('remove').addEventListener('click', removeChosen);
 
+let renameShown = '';
 function renameChosen() {
   const node = chosen();
   if (!node || shown.tree.refused) return;
-  $('rename-title').textContent = `Rename ${node.name}`;
+  $('rename-title').textContent = `Rename ${printable(node.name)}`;
   $('rename-input').value = node.name;
+  renameShown = $('rename-input').value; // a line break in the name is not in an input
   $('rename-error').textContent = '';
   $('rename-dialog').showModal();
   $('rename-input').select();
@@ -752,6 +754,7 @@ $('rename-ok').addEventListener('click', (event) => {
   const node = chosen();
   const name = $('rename-input').value;
   const old = node.name;
+  if (name === renameShown) return; // left as it was shown: the name stays
   const why = shown.tree.rename(node, name);
   if (why) {
     event.preventDefault();

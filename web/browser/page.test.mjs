@@ -708,6 +708,42 @@ test('a hostile archive: refusals as -t words them, inside a refused folder too;
   assert.deepEqual(written, diskTree(folder));
 });
 
+test('names with control characters or bidirectional overrides are shown as -l prints them, never reordered', async () => {
+  const names = ['line\nbreak', 'tab\there', 'esc\x1b[31mred', 'c1\u0085x', 'evil\u202Etxt.exe', 'in\u2067side/inner.txt'];
+  const folder = writeTree(path.join(work, 'odd'), names.map((name, i) => ({ path: name, data: Buffer.from(`file ${i}`) })));
+  const archive = pack(folder, path.join(work, 'odd.dat'));
+  assert.equal(await openInPage(archive), 'sound');
+  await unfoldAll();
+  // -l escapes the controls; the page escapes the bidirectional characters too.
+  const bidi = { '\u202E': '\\342\\200\\256', '\u2067': '\\342\\201\\247' };
+  const listed = native('-l', archive).stdout.split('\n').filter((l) => /^ +\d+ /.test(l))
+    .map((l) => l.replace(/^ +\d+ /, '').replace(/\/$/, '').replace(/[\u202E\u2067]/g, (c) => bidi[c]));
+  assert.deepEqual((await treeRows()).map((r) => r[0]).sort(), listed.sort());
+  const choose = async (name) => {
+    await page.focus('#tree');
+    await press('Home');
+    for (let i = 0; i < 10 && await activeRow() !== name; ++i) await press('ArrowDown');
+    await until(`document.getElementById('preview-path').textContent === ${JSON.stringify(name)}`);
+  };
+  await choose('evil\\342\\200\\256txt.exe');
+  // What the page shows of the names: the rows (and their titles), the look inside's
+  // heading, the status.
+  const unprinted = /[\u0001-\u001f\u007f-\u009f\u061c\u200e\u200f\u202a-\u202e\u2066-\u2069]/;
+  const namesShown = () => $eval(`[...document.querySelectorAll('#rows .name, #preview-path, #status, #rename-title')]
+    .map((e) => e.textContent + e.title).join(' ')`);
+  assert.doesNotMatch(await namesShown(), unprinted);
+  // A name with a line break, which no input holds, renamed as it was shown: it stays.
+  await choose('line\\nbreak');
+  await press('F2');
+  await until(`document.getElementById('rename-dialog').open`);
+  assert.equal(await text('rename-title'), 'Rename line\\nbreak');
+  await press('Enter');
+  await until(`!document.getElementById('rename-dialog').open`);
+  assert.equal(await $eval(`document.getElementById('undo').disabled`), true);
+  assert.ok((await treeRows()).some((r) => r[0] === 'line\\nbreak'));
+  assert.doesNotMatch(await namesShown(), unprinted);
+});
+
 test('a file that is no archive is told so, as -t tells it; the archive shown stays', async () => {
   assert.equal(await openInPage(nativeArchive), 'sound');
   const files = { 'empty.dat': Buffer.alloc(0), 'zeros.dat': Buffer.alloc(16), 'picture.png': PNG };

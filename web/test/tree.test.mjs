@@ -5,7 +5,7 @@ import { test } from 'node:test';
 import assert from 'node:assert/strict';
 
 import { Tree, badName } from '../tree.mjs';
-import { asText, hex, imageType } from '../look.mjs';
+import { asText, hex, imageType, printable } from '../look.mjs';
 
 // A tree as an opened archive gives it: paths in the archive's order, files' sizes.
 function opened(list, refused = {}) {
@@ -133,4 +133,17 @@ test('a file\'s first bytes: images by their magic only, UTF-8 text, or hex', ()
   assert.equal(hex(bytes('0123456789abcdefXY', [0, 0x7f])),
     '00000000  30 31 32 33 34 35 36 37 38 39 61 62 63 64 65 66  0123456789abcdef\n'
     + '00000010  58 59 00 7f                                      XY..');
+});
+
+test('a name is shown as the program prints it, and no character in it reorders the rest', () => {
+  const rows = [
+    ['plain ünïcødé/日本語.txt', 'plain ünïcødé/日本語.txt'],
+    ['line\nbreak\ttab\rreturn', 'line\\nbreak\\ttab\\rreturn'],
+    ['esc\x1b[31mred\x07\x7f', 'esc\\033[31mred\\007\\177'],
+    ['c1\u0085x', 'c1\\302\\205x'], // a C1 control: both of its bytes
+    ['evil\u202Etxt.exe', 'evil\\342\\200\\256txt.exe'], // RIGHT-TO-LEFT OVERRIDE
+    ['a\u2066b\u2069\u200F\u061C', 'a\\342\\201\\246b\\342\\201\\251\\342\\200\\217\\330\\234'],
+    ['already \\n escaped', 'already \\n escaped'],
+  ];
+  for (const [name, shown] of rows) assert.equal(printable(name), shown, JSON.stringify(name));
 });
