@@ -8,14 +8,18 @@ const IMAGES = [
   ['image/png', [0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a]],
   ['image/jpeg', [0xff, 0xd8, 0xff]],
   ['image/gif', [0x47, 0x49, 0x46, 0x38]],
-  ['image/bmp', [0x42, 0x4d]],
 ];
+// A BMP's "BM" is two letters many a text starts with: the size of the header after
+// the file's own (at 14) must be one a BMP has too.
+const BMP_HEADERS = new Set([12, 16, 40, 52, 56, 64, 108, 124]);
 
 // The image type the bytes start as, or ''.
 export function imageType(bytes) {
   for (const [type, magic] of IMAGES) if (magic.every((b, i) => bytes[i] === b)) return type;
   const ascii = (at, text) => [...text].every((c, i) => bytes[at + i] === c.charCodeAt(0));
   if (ascii(0, 'RIFF') && ascii(8, 'WEBP')) return 'image/webp';
+  if (ascii(0, 'BM') && bytes.length >= 18
+    && BMP_HEADERS.has(bytes[14] | (bytes[15] << 8) | (bytes[16] << 16) | (bytes[17] << 24))) return 'image/bmp';
   return '';
 }
 

@@ -611,36 +611,47 @@ async function showPreview(node) {
   if (token !== previewed) return;
   const more = node.size > bytes.length;
   const type = imageType(bytes);
-  const note = document.createElement('p');
-  note.className = 'status';
+  const kind = type.slice(6).toUpperCase();
+  // As text or hex; `why` first, where the file was not shown as the picture it
+  // seemed to be.
+  const showBytes = (why = '') => {
+    const note = document.createElement('p');
+    note.className = 'status';
+    const text = asText(bytes);
+    const pre = document.createElement('pre');
+    pre.tabIndex = 0;
+    if (text !== null) {
+      pre.textContent = text;
+      pre.setAttribute('aria-label', `The text of ${printable(node.name)}`);
+      note.textContent = why + (more ? `Text (UTF-8): the first ${bytesText(bytes.length)} of ${bytesText(node.size)}.` : 'Text (UTF-8).');
+      document.body.dataset.preview = 'text';
+    } else {
+      pre.className = 'hex';
+      pre.textContent = hex(bytes.subarray(0, HEX));
+      pre.setAttribute('aria-label', `The bytes of ${printable(node.name)} in hex`);
+      note.textContent = why + (node.size > HEX ? `Binary: the first ${bytesText(HEX)} of ${bytesText(node.size)}, in hex.` : 'Binary, in hex.');
+      document.body.dataset.preview = 'hex';
+    }
+    body.replaceChildren(note, pre);
+  };
   if (type && node.size <= IMAGE) {
     const whole = more ? await read(node.size) : bytes;
     if (token !== previewed) return;
     previewUrl = URL.createObjectURL(new Blob([whole], { type }));
     const image = document.createElement('img');
-    image.alt = `${printable(node.name)}, shown as ${type.slice(6).toUpperCase()}`;
+    image.alt = `${printable(node.name)}, shown as ${kind}`;
+    image.addEventListener('error', () => {
+      if (token === previewed) showBytes(`It starts as a ${kind} picture does, but is none the browser can draw. `);
+    });
     image.src = previewUrl;
-    note.textContent = `An image (${type.slice(6).toUpperCase()}).`;
+    const note = document.createElement('p');
+    note.className = 'status';
+    note.textContent = `An image (${kind}).`;
     body.replaceChildren(note, image);
     document.body.dataset.preview = 'image';
     return;
   }
-  const text = asText(bytes);
-  const pre = document.createElement('pre');
-  pre.tabIndex = 0;
-  if (text !== null) {
-    pre.textContent = text;
-    pre.setAttribute('aria-label', `The text of ${printable(node.name)}`);
-    note.textContent = more ? `Text (UTF-8): the first ${bytesText(bytes.length)} of ${bytesText(node.size)}.` : 'Text (UTF-8).';
-    document.body.dataset.preview = 'text';
-  } else {
-    pre.className = 'hex';
-    pre.textContent = hex(bytes.subarray(0, HEX));
-    pre.setAttribute('aria-label', `The bytes of ${printable(node.name)} in hex`);
-    note.textContent = node.size > HEX ? `Binary: the first ${bytesText(HEX)} of ${bytesText(node.size)}, in hex.` : 'Binary, in hex.';
-    document.body.dataset.preview = 'hex';
-  }
-  body.replaceChildren(note, pre);
+  showBytes();
 }
 
 // ---------------------------------------------------------------------------------

@@ -469,6 +469,8 @@ test('a look inside: text, an image by its bytes, a binary in hex; HTML and SVG 
     { path: 'page.html', data: Buffer.from('<h1 id=evil>evil</h1><script>top.evil = 1</script>') },
     { path: 'image.svg', data: Buffer.from('<svg xmlns="http://www.w3.org/2000/svg" onload="top.evil=1"><script>top.evil=1</script></svg>') },
     { path: 'html.png', data: Buffer.from('<html><script>top.evil = 1</script></html>') },
+    { path: 'cars.txt', data: Buffer.from('BMW makes cars\n') }, // "BM", as a BMP starts
+    { path: 'broken.png', data: Buffer.concat([PNG.subarray(0, 16), pattern(200, 5)]) },
   ]);
   assert.equal(await openInPage(pack(look, path.join(work, 'look.dat'))), 'sound');
   const pages = (await browser.pages()).length;
@@ -500,6 +502,12 @@ test('a look inside: text, an image by its bytes, a binary in hex; HTML and SVG 
     assert.equal(seen.kind, 'text', name);
     assert.equal(seen.text, fs.readFileSync(path.join(look, name), 'utf8'));
   }
+  assert.deepEqual(await shown('cars.txt'), { kind: 'text', note: 'Text (UTF-8).', text: 'BMW makes cars\n' });
+  // A file that starts as a PNG but is none: its bytes, and why.
+  await shown('broken.png');
+  assert.equal(await until(`document.body.dataset.preview === 'hex'
+    && document.querySelector('#preview-body p').textContent`),
+  'It starts as a PNG picture does, but is none the browser can draw. Binary, in hex.');
   assert.equal(await $eval(`document.querySelectorAll('iframe, object, embed, #evil').length`), 0);
   assert.equal(await $eval('window.evil ?? 0'), 0);
   assert.equal(page.frames().length, 1);

@@ -118,7 +118,9 @@ test('a file\'s first bytes: images by their magic only, UTF-8 text, or hex', ()
     [bytes([0x89], 'PNG\r\n', [0x1a, 0x0a, 0]), 'image/png'],
     [bytes([0xff, 0xd8, 0xff, 0xe0]), 'image/jpeg'],
     [bytes('GIF89a'), 'image/gif'],
-    [bytes('BM', [0, 0]), 'image/bmp'],
+    [bytes('BM', [0x3a, 0, 0, 0, 0, 0, 0, 0, 0x36, 0, 0, 0, 40, 0, 0, 0]), 'image/bmp'],
+    [bytes('BM', [0, 0]), ''], // too short to be one
+    [bytes('BMW makes cars\n'), ''], // a text that starts with BM
     [bytes('RIFF', [0, 0, 0, 0], 'WEBPVP8 '), 'image/webp'],
     [bytes('RIFF', [0, 0, 0, 0], 'WAVE'), ''],
     [bytes('<svg xmlns="http://www.w3.org/2000/svg"/>'), ''],
