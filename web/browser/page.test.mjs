@@ -405,6 +405,13 @@ test('a choice made while work runs waits its turn, and says so', async () => {
 test('an archive is a tree: unfolded from the keyboard it lists what -l lists; the filter narrows it', async () => {
   assert.equal(await openInPage(nativeArchive), 'sound');
   assert.deepEqual(page.errors, []);
+  // A screen reader reads the tree's help once: as its description, not as a text too.
+  const nodes = [];
+  const walk = (node) => { nodes.push(node); (node.children ?? []).forEach(walk); };
+  walk(await page.accessibility.snapshot({ interestingOnly: true }));
+  const tree = nodes.find((n) => n.role === 'tree');
+  assert.match(tree.description, /^Arrow keys move/);
+  assert.deepEqual(nodes.filter((n) => n.role === 'StaticText' && n.name === tree.description), []);
   // Folded, only the top level is there; each folder tells its files and bytes.
   const top = await treeRows();
   assert.deepEqual(top.map((r) => r[0]), ['alpha.txt', 'big.bin', 'empty', 'zero', 'Zeta.txt', 'ünïcødé']);
