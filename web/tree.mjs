@@ -3,13 +3,15 @@
 // view; changes (add, replace, remove, rename) with their undo; and the list of
 // entries an archive of the changed tree is made from.
 
+const encoder = new TextEncoder();
+
 // Why a name cannot be given to an entry, or '' when it can: what creation would
 // refuse or take for another path.
 export function badName(name) {
   if (name === '') return 'a name cannot be empty';
   if (name === '.' || name === '..') return `"${name}" names no entry`;
   if (/[/\\:\0]/.test(name)) return 'a name cannot hold /, \\, : or NUL';
-  if (new TextEncoder().encode(name).length > 255) return 'a name is at most 255 bytes';
+  if (name.length > 85 && encoder.encode(name).length > 255) return 'a name is at most 255 bytes';
   return '';
 }
 

@@ -803,20 +803,43 @@ test('unpacking writes what -e writes; a cancel leaves no file half written', as
   assert.deepEqual(left, [['a.txt', 5, Buffer.from('first').toString('base64')]]);
 });
 
-test('the page\'s thread reads no File of a folder given to its input; a phone\'s paths break at /', async () => {
+test('the page\'s thread reads no File of a folder given to its input, an added one\'s sizes a slice at a time; a phone\'s paths break at /', async () => {
   // Reading each File's size here cost seconds for 10,000 of them.
   const many = writeTree(path.join(work, 'many'), Array.from({ length: 2000 }, (_, i) =>
     ({ path: `d${i % 10}/f${i}.txt`, data: Buffer.from(`file ${i}`) })));
+  // Every File's size read here, and in which task of the page it was first read (the
+  // first read is the one Chromium looks up on the disk).
   await $eval(`(() => {
     window.sizesRead = 0;
+    window.firstReads = new Map(); // task number -> sizes first read in it
+    let task = 0;
+    const channel = new MessageChannel();
+    channel.port1.onmessage = () => { ++task; if (!window.stopCounting) channel.port2.postMessage(0); };
+    channel.port2.postMessage(0);
+    const seen = new WeakSet();
     const size = Object.getOwnPropertyDescriptor(Blob.prototype, 'size');
-    Object.defineProperty(Blob.prototype, 'size', { get() { ++window.sizesRead; return size.get.call(this); } });
+    Object.defineProperty(Blob.prototype, 'size', { get() {
+      ++window.sizesRead;
+      if (!seen.has(this)) firstReads.set(task, (firstReads.get(task) ?? 0) + 1);
+      seen.add(this);
+      return size.get.call(this);
+    } });
   })()`);
   await marker('packed');
+  await marker('opened');
   await setFiles('#folder-input', [many]);
   assert.equal(await until('document.body.dataset.packed'), 'complete');
   assert.equal(await $eval('offered()'), fs.readFileSync(pack(many, path.join(work, 'many.dat'))).toString('base64'));
   assert.ok(await $eval('window.sizesRead') < 10, `${await $eval('window.sizesRead')} sizes read on the page's thread`);
+  // The same folder added to the archive shown: its sizes are read here (the tree
+  // tells them), a slice at a time, never all in one task.
+  assert.equal(await until('document.body.dataset.opened'), 'sound');
+  await $eval('firstReads.clear()');
+  await setFiles('#add-folder', [many]);
+  await until(`/^In d0: added 2,000 files and 11 folders\.$/.test(document.getElementById('status').textContent)`);
+  const reads = await $eval('window.stopCounting = true; [...firstReads.values()]');
+  assert.equal(reads.reduce((a, b) => a + b, 0), 2000);
+  assert.ok(Math.max(...reads) <= 1024, `sizes first read in each task: ${reads}`);
 
   const deep = writeTree(path.join(work, 'deep'), [{ path: 'maps/tiles/level-one-of-the-long-names/tiles.bin', data: pattern(100, 1) }]);
   await page.emulate(puppeteer.KnownDevices['Pixel 5']);
