@@ -376,16 +376,18 @@ async function show(file, { quiet = false } = {}) {
     kept();
     return;
   }
-  shown = { file, tree, id: opened.id };
+  const summary = `${plural(tree.root.files, 'file', 'files')}, ${bytesText(tree.root.bytes)}`;
+  shown = {
+    file, tree, id: opened.id,
+    summary: opened.ok ? `${summary}; every entry can be unpacked.`
+      : `${summary}; ${plural(tree.refused, 'entry is', 'entries are')} refused and would not be unpacked.`,
+  };
   filter = '';
   $('filter').value = '';
   $('archive').hidden = false;
   const lines = opened.text.split('\n').filter((line) => line.startsWith('ERROR!'));
   for (const line of lines) message(line);
-  const summary = `${plural(tree.root.files, 'file', 'files')}, ${bytesText(tree.root.bytes)}`;
   $('archive-heading').replaceChildren(pathNode(file.name));
-  $('archive-summary').textContent = opened.ok ? `${summary}; every entry can be unpacked.`
-    : `${summary}; ${plural(tree.refused, 'entry is', 'entries are')} refused and would not be unpacked.`;
   if (!quiet) {
     statusText(opened.ok ? `${file.name} is sound: every entry can be unpacked.`
       : `${file.name}: ${plural(tree.refused, 'entry is', 'entries are')} refused and would not be unpacked (listed above the tree, and in it).`);
@@ -400,6 +402,10 @@ async function show(file, { quiet = false } = {}) {
 // The rows again (after a change, a fold or the filter), keeping `keep` chosen.
 function refresh(keep = rows[active]?.node) {
   const { tree } = shown;
+  // The archive's files and bytes as opened, and with the changes once there are any.
+  $('archive-summary').textContent = tree.changed
+    ? `With the changes: ${plural(tree.root.files, 'file', 'files')}, ${bytesText(tree.root.bytes)} (as opened: ${shown.summary.slice(0, -1)}).`
+    : shown.summary;
   rows = tree.rows(filter);
   $('rows').style.height = `${rows.length * rowHeight()}px`;
   const at = keep ? rows.findIndex((row) => row.node === keep) : -1;

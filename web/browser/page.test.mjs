@@ -602,6 +602,9 @@ test('changes (add, replace, remove, rename) saved byte-identical to -c of the c
   fs.rmSync(path.join(changed, 'zero'));
   fs.renameSync(path.join(changed, 'Zeta.txt'), path.join(changed, 'omega.txt'));
   const expected = fs.readFileSync(pack(changed, path.join(work, 'changed.dat'))).toString('base64');
+  // The counts above the tree are the changed tree's, and the archive's as opened.
+  const files = diskTree(changed).filter((row) => row[1] !== 'folder').length;
+  assert.match(await text('archive-summary'), new RegExp(`^With the changes: ${files} files, [\\d.]+ KiB \\(as opened: 5 files, 3\\.0 MiB; every entry can be unpacked\\)\\.$`));
 
   await marker('saved');
   await page.click('#save-archive');
