@@ -13,6 +13,9 @@ const bytesText = (n) => (n < 1024 ? plural(n, 'byte', 'bytes')
 const PREVIEW = 64 << 10; // the bytes of a file shown as text or hex, at most
 const IMAGE = 32 << 20; // an image larger than this is shown as hex
 const HEX = 4 << 10; // the bytes shown as hex
+// A folder input gives a folder's files, never its folders: of one that holds no file
+// the page learns nothing, not even its name.
+const NO_FILES = 'the folder chosen holds no files, and a folder input gives nothing else of it.';
 
 // A path as text that breaks only after a "/" (and inside a name only where nothing
 // else fits), printable.
@@ -753,7 +756,9 @@ $('add-files').addEventListener('change', (event) => {
 $('add-folder').addEventListener('change', (event) => {
   const files = [...event.target.files];
   event.target.value = '';
-  if (files.length && shown) addItems(folderChosen(), files.map((file) => ({ path: file.webkitRelativePath, file })));
+  if (!shown) return;
+  if (files.length) addItems(folderChosen(), files.map((file) => ({ path: file.webkitRelativePath, file })));
+  else statusText(`Nothing was added: ${NO_FILES}`);
 });
 $('replace').addEventListener('click', () => $('replace-file').click());
 $('replace-file').addEventListener('change', (event) => {
@@ -925,6 +930,7 @@ $('folder-input').addEventListener('change', (event) => {
   const files = [...event.target.files]; // emptying the input empties its FileList
   event.target.value = '';
   if (files.length) pack(`${files[0].webkitRelativePath.split('/')[0]}.dat`, { files });
+  else statusText(`Nothing was packed: ${NO_FILES}`);
 });
 $('archive-input').addEventListener('change', (event) => {
   const file = event.target.files[0];

@@ -828,6 +828,13 @@ test('the page\'s thread reads no File of a folder given to its input, an added 
       return size.get.call(this);
     } });
   })()`);
+  // A folder that holds no file gives a folder input nothing: told, not ignored.
+  const hollow = path.join(work, 'hollow');
+  fs.mkdirSync(path.join(hollow, 'inner'), { recursive: true });
+  await setFiles('#folder-input', [hollow]);
+  assert.equal(await until(`/^Nothing/.test(document.getElementById('status').textContent)
+    && document.getElementById('status').textContent`),
+  'Nothing was packed: the folder chosen holds no files, and a folder input gives nothing else of it.');
   await marker('packed');
   await marker('opened');
   await setFiles('#folder-input', [many]);
@@ -843,6 +850,10 @@ test('the page\'s thread reads no File of a folder given to its input, an added 
   const reads = await $eval('window.stopCounting = true; [...firstReads.values()]');
   assert.equal(reads.reduce((a, b) => a + b, 0), 2000);
   assert.ok(Math.max(...reads) <= 1024, `sizes first read in each task: ${reads}`);
+  await setFiles('#add-folder', [hollow]);
+  assert.equal(await until(`/^Nothing/.test(document.getElementById('status').textContent)
+    && document.getElementById('status').textContent`),
+  'Nothing was added: the folder chosen holds no files, and a folder input gives nothing else of it.');
 
   const deep = writeTree(path.join(work, 'deep'), [{ path: 'maps/tiles/level-one-of-the-long-names/tiles.bin', data: pattern(100, 1) }]);
   await page.emulate(puppeteer.KnownDevices['Pixel 5']);
