@@ -53,17 +53,25 @@ export async function load(source = new URL('./quodrel.wasm', import.meta.url)) 
   } else if (source instanceof ArrayBuffer || ArrayBuffer.isView(source)) {
     module = await WebAssembly.compile(source);
   } else if (typeof source?.arrayBuffer === 'function') { // a Response (or a Blob)
-    module = await WebAssembly.compile(await source.arrayBuffer());
+    module = await compiled(source, source.url || 'quodrel.wasm');
   } else {
     const url = source instanceof URL ? source : new URL(String(source), import.meta.url);
     if (url.protocol === 'file:' && typeof process !== 'undefined' && process.versions?.node) {
       const { readFile } = await import('node:fs/promises');
       module = await WebAssembly.compile(await readFile(url));
     } else {
-      module = await WebAssembly.compile(await (await fetch(url)).arrayBuffer());
+      module = await compiled(await fetch(url), url.href);
     }
   }
   return new Quodrel(module);
+}
+
+// The module in a response's body; a response that failed (a 404's page) is told as
+// such, not as bytes that are no WebAssembly.
+async function compiled(response, what) {
+  if (response.ok === false)
+    throw new QuodrelError(ERROR.OPEN, `${what}: ${response.status} ${response.statusText}`.trim());
+  return WebAssembly.compile(await response.arrayBuffer());
 }
 
 // What an archive holds in the module and outside it, released once: by close(), or,

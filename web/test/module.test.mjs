@@ -440,6 +440,9 @@ test('load() takes quodrel.wasm as the README says: bytes, a Response, a URL, a 
     pathToFileURL(wasm).href, new WebAssembly.Module(bytes)];
   for (const source of sources)
     assert.equal((await load(source)).version, quodrel.version, Object.prototype.toString.call(source));
+  // A response that failed is told as such (its body is a page, no WebAssembly).
+  await assert.rejects(load(new Response('<!doctype html><p>Not here', { status: 404, statusText: 'Not Found' })),
+    (e) => e instanceof QuodrelError && e.code === ERROR.OPEN && e.message === 'quodrel.wasm: 404 Not Found');
 });
 
 test('the table of codes is the library\'s, and codes or kinds it lacks are told all the same', () => {
