@@ -737,10 +737,10 @@ class Gathered {
 }
 
 // Whether `offset` and `length` are a range of bytes: whole numbers, not negative (a
-// length may be Infinity: as many as there are).
+// length may be past the end, Infinity too: as many as there are).
 function isRange(offset, length) {
   return Number.isSafeInteger(offset) && offset >= 0
-    && (length === Infinity || (Number.isSafeInteger(length) && length >= 0));
+    && (length === Infinity || (Number.isInteger(length) && length >= 0));
 }
 
 // Reads a Blob's slices through FileReaderSync (a Worker).
