@@ -3,7 +3,7 @@
 // folder. The library runs in two Workers (worker.mjs); this thread only shows and
 // asks, so nothing here holds it for long: the tree shows only the rows in view.
 import { Tree } from './tree.mjs';
-import { asText, hex, imageType } from './look.mjs';
+import { asText, hex, imageType, printable } from './look.mjs';
 
 const $ = (id) => document.getElementById(id);
 const plural = (n, one, many) => `${n.toLocaleString('en')} ${n === 1 ? one : many}`;
@@ -13,13 +13,16 @@ const bytesText = (n) => (n < 1024 ? plural(n, 'byte', 'bytes')
 const PREVIEW = 64 << 10; // the bytes of a file shown as text or hex, at most
 const IMAGE = 32 << 20; // an image larger than this is shown as hex
 const HEX = 4 << 10; // the bytes shown as hex
+// A folder input gives a folder's files, never its folders: of one that holds no file
+// the page learns nothing, not even its name.
+const NO_FILES = 'the folder chosen holds no files, and a folder input gives nothing else of it.';
 
 // A path as text that breaks only after a "/" (and inside a name only where nothing
-// else fits).
+// else fits), printable.
 function pathNode(path) {
   const span = document.createElement('span');
   span.className = 'path';
-  const parts = path.split('/');
+  const parts = printable(path).split('/');
   parts.forEach((part, i) => {
     const name = document.createElement('span');
     name.textContent = i < parts.length - 1 ? `${part}/` : part;
@@ -85,7 +88,7 @@ class Work {
 
 const queue = [];
 let current = null;
-const statusText = (text) => { $('status').textContent = text; };
+const statusText = (text) => { $('status').textContent = printable(text); };
 
 function message(text, kind = 'refused') {
   const li = document.createElement('li');
@@ -97,7 +100,7 @@ function message(text, kind = 'refused') {
 
 function showQueue() {
   $('queued').textContent = queue.length
-    ? `Waiting: ${queue.map((job) => job.label).join('; ')} (after ${current.label}).` : '';
+    ? printable(`Waiting: ${queue.map((job) => job.label).join('; ')} (after ${current.label}).`) : '';
 }
 
 function schedule(label, run, cancel = null) {
@@ -118,7 +121,7 @@ async function start(job) {
   $('cancel').disabled = false;
   setProgress(0, 0);
   try {
-    await job.run();
+    await job.run(job);
   } catch (error) {
     statusText(`Could not ${job.label}: ${error.message}`);
   } finally {
@@ -136,8 +139,15 @@ function setProgress(done, total) {
   $('progress-text').textContent = total ? `${bytesText(done)} of ${bytesText(total)}` : '';
 }
 
+// From the moment what a job makes is offered, it can no longer be cancelled.
+function uncancellable(job) {
+  job.cancel = null;
+  $('cancel').hidden = true;
+}
+
 $('cancel').addEventListener('click', () => {
   if (!current?.cancel) return;
+  current.cancelled = true;
   $('cancel').disabled = true;
   statusText(`Cancelling: ${current.label}…`);
   current.cancel();
@@ -185,11 +195,19 @@ const ready = (async () => {
   statusText(`Could not load the library: ${error.message}`);
 });
 
-function takeChunks(name) {
-  const blob = new Blob(chunks, { type: 'application/octet-stream' });
+// The archive's pieces as one File, its last byte read back first: a browser that could
+// not keep them all (its blob storage full: in Chromium's headless or incognito mode at
+// about 500 MiB) fails there, and no broken archive is offered.
+async function takeChunks(name) {
+  const file = new File(chunks, name, { type: 'application/octet-stream' });
   chunks = [];
   pending = 0;
-  return new File([blob], name, { type: 'application/octet-stream' });
+  if (file.size) {
+    await file.slice(file.size - 1).arrayBuffer().catch((error) => {
+      throw new Error(`the browser could not keep its ${bytesText(file.size)} (${error.message})`);
+    });
+  }
+  return file;
 }
 
 // Offers `blob` as a download named `name`; the link stays for saving again.
@@ -198,7 +216,7 @@ function offer(blob, name, text) {
   if (link.href) URL.revokeObjectURL(link.href);
   link.href = URL.createObjectURL(blob);
   link.download = name;
-  link.textContent = text;
+  link.textContent = printable(text);
   link.hidden = false;
 }
 
@@ -234,6 +252,7 @@ async function put(blob, name, target, job) {
   const writable = await target.createWritable();
   job.cancel = () => writable.abort().catch(() => {});
   try {
+    if (job.cancelled) throw new CancelledError('cancelled'); // while the file was opened
     await writable.write(blob);
     await writable.close();
   } catch (error) {
@@ -263,7 +282,7 @@ async function handOver(files) {
 }
 
 function pack(name, source) {
-  schedule(`pack ${name}`, async () => {
+  schedule(`pack ${name}`, async (job) => {
     $('messages').replaceChildren();
     $('messages').hidden = true;
     $('download').hidden = true;
@@ -272,10 +291,13 @@ function pack(name, source) {
     statusText(`Packing ${name}…`);
     const started = performance.now();
     let result;
+    let file;
     try {
       await work.ready;
       if (source.files) await handOver(source.files);
       result = await work.call('pack', source.files ? { name } : { ...source, name });
+      file = await takeChunks(name);
+      if (job.cancelled) throw new CancelledError('cancelled'); // while it was read back
     } catch (error) {
       chunks = [];
       if (error instanceof CancelledError) {
@@ -287,8 +309,8 @@ function pack(name, source) {
       document.body.dataset.packed = 'failed';
       return;
     }
-    const file = takeChunks(name);
     const seconds = ((performance.now() - started) / 1000).toFixed(1);
+    uncancellable(job);
     offer(file, name, `Save ${name} (${bytesText(file.size)})`);
     statusText(result.complete
       ? `Packed ${plural(listedFiles, 'file', 'files')} into ${name} in ${seconds} s.`
@@ -302,7 +324,7 @@ function pack(name, source) {
 // ---------------------------------------------------------------------------------
 // The archive shown: its tree, the rows in view, the look inside.
 
-let shown = null; // { file, tree }
+let shown = null; // { file, tree, id }: id is the browsing Worker's number for it
 let rows = [];
 let active = -1;
 let filter = '';
@@ -318,14 +340,16 @@ function openArchive(file) {
 function mayLeave() {
   const tree = shown?.tree;
   return !tree?.unsaved
-    || window.confirm(`${tree.name} has changes that are not saved. Give them up and show another archive?`);
+    || window.confirm(`${printable(tree.name)} has changes that are not saved. Give them up and show another archive?`);
 }
 
 async function show(file, { quiet = false } = {}) {
+  const kept = () => statusText(`${file.name} was not opened: the changes to ${shown.tree.name} are kept.`);
   if (!mayLeave()) {
-    statusText(`${file.name} was not opened: the changes to ${shown.tree.name} are kept.`);
+    kept();
     return;
   }
+  const asked = shown?.tree.state; // the changes the question was about
   if (!quiet) {
     $('messages').replaceChildren();
     $('messages').hidden = true;
@@ -350,16 +374,23 @@ async function show(file, { quiet = false } = {}) {
     await new Promise((resolve) => setTimeout(resolve, 0));
   }
   tree.count();
-  shown = { file, tree };
+  // A change made while it was opened is asked about too.
+  if (shown?.tree.state !== asked && !mayLeave()) {
+    kept();
+    return;
+  }
+  const summary = `${plural(tree.root.files, 'file', 'files')}, ${bytesText(tree.root.bytes)}`;
+  shown = {
+    file, tree, id: opened.id,
+    summary: opened.ok ? `${summary}; every entry can be unpacked.`
+      : `${summary}; ${plural(tree.refused, 'entry is', 'entries are')} refused and would not be unpacked.`,
+  };
   filter = '';
   $('filter').value = '';
   $('archive').hidden = false;
   const lines = opened.text.split('\n').filter((line) => line.startsWith('ERROR!'));
   for (const line of lines) message(line);
-  const summary = `${plural(tree.root.files, 'file', 'files')}, ${bytesText(tree.root.bytes)}`;
   $('archive-heading').replaceChildren(pathNode(file.name));
-  $('archive-summary').textContent = opened.ok ? `${summary}; every entry can be unpacked.`
-    : `${summary}; ${plural(tree.refused, 'entry is', 'entries are')} refused and would not be unpacked.`;
   if (!quiet) {
     statusText(opened.ok ? `${file.name} is sound: every entry can be unpacked.`
       : `${file.name}: ${plural(tree.refused, 'entry is', 'entries are')} refused and would not be unpacked (listed above the tree, and in it).`);
@@ -374,6 +405,10 @@ async function show(file, { quiet = false } = {}) {
 // The rows again (after a change, a fold or the filter), keeping `keep` chosen.
 function refresh(keep = rows[active]?.node) {
   const { tree } = shown;
+  // The archive's files and bytes as opened, and with the changes once there are any.
+  $('archive-summary').textContent = tree.changed
+    ? `With the changes: ${plural(tree.root.files, 'file', 'files')}, ${bytesText(tree.root.bytes)} (as opened: ${shown.summary.slice(0, -1)}).`
+    : shown.summary;
   rows = tree.rows(filter);
   $('rows').style.height = `${rows.length * rowHeight()}px`;
   const at = keep ? rows.findIndex((row) => row.node === keep) : -1;
@@ -386,7 +421,7 @@ function refresh(keep = rows[active]?.node) {
   for (const id of ['add-files-button', 'add-folder-button', 'replace', 'rename', 'remove'])
     $(id).disabled = !changeable;
   $('undo').disabled = !tree.canUndo;
-  $('undo').setAttribute('aria-label', tree.canUndo ? `Undo: ${tree.undoWords}` : 'Undo');
+  $('undo').setAttribute('aria-label', tree.canUndo ? `Undo: ${printable(tree.undoWords)}` : 'Undo');
   $('save-archive').disabled = !changeable;
   $('unpack').hidden = typeof window.showDirectoryPicker !== 'function';
   $('change-note').textContent = !changeable
@@ -438,8 +473,8 @@ function rowElement(i, height) {
   }
   const name = document.createElement('span');
   name.className = 'name';
-  name.textContent = node.folder ? `${node.name}/` : node.name;
-  name.title = node.path;
+  name.textContent = printable(node.folder ? `${node.name}/` : node.name);
+  name.title = printable(node.path);
   const size = document.createElement('span');
   size.className = 'size';
   size.textContent = sizeWords(node);
@@ -559,7 +594,7 @@ async function showPreview(node) {
   $('replace').hidden = node.folder;
   const mark = node.mark ? ` (${node.mark})` : '';
   if (node.refusal) {
-    $('preview-meta').textContent = `${sizeWords(node)}. Refused: ${node.words}`;
+    $('preview-meta').textContent = `${sizeWords(node)}. Refused: ${printable(node.words)}`;
     body.replaceChildren();
     return;
   }
@@ -569,9 +604,10 @@ async function showPreview(node) {
     return;
   }
   $('preview-meta').textContent = `${bytesText(node.size)}${mark}.`;
+  const { file, id } = shown;
   const read = async (length) => {
     if (node.source.file) return new Uint8Array(await node.source.file.slice(0, length).arrayBuffer());
-    return (await browse.call('preview', { index: node.source.index, length })).bytes;
+    return (await browse.call('preview', { id, file, index: node.source.index, length })).bytes;
   };
   let bytes;
   try {
@@ -584,36 +620,47 @@ async function showPreview(node) {
   if (token !== previewed) return;
   const more = node.size > bytes.length;
   const type = imageType(bytes);
-  const note = document.createElement('p');
-  note.className = 'status';
+  const kind = type.slice(6).toUpperCase();
+  // As text or hex; `why` first, where the file was not shown as the picture it
+  // seemed to be.
+  const showBytes = (why = '') => {
+    const note = document.createElement('p');
+    note.className = 'status';
+    const text = asText(bytes);
+    const pre = document.createElement('pre');
+    pre.tabIndex = 0;
+    if (text !== null) {
+      pre.textContent = text;
+      pre.setAttribute('aria-label', `The text of ${printable(node.name)}`);
+      note.textContent = why + (more ? `Text (UTF-8): the first ${bytesText(bytes.length)} of ${bytesText(node.size)}.` : 'Text (UTF-8).');
+      document.body.dataset.preview = 'text';
+    } else {
+      pre.className = 'hex';
+      pre.textContent = hex(bytes.subarray(0, HEX));
+      pre.setAttribute('aria-label', `The bytes of ${printable(node.name)} in hex`);
+      note.textContent = why + (node.size > HEX ? `Binary: the first ${bytesText(HEX)} of ${bytesText(node.size)}, in hex.` : 'Binary, in hex.');
+      document.body.dataset.preview = 'hex';
+    }
+    body.replaceChildren(note, pre);
+  };
   if (type && node.size <= IMAGE) {
     const whole = more ? await read(node.size) : bytes;
     if (token !== previewed) return;
     previewUrl = URL.createObjectURL(new Blob([whole], { type }));
     const image = document.createElement('img');
-    image.alt = `${node.name}, shown as ${type.slice(6).toUpperCase()}`;
+    image.alt = `${printable(node.name)}, shown as ${kind}`;
+    image.addEventListener('error', () => {
+      if (token === previewed) showBytes(`It starts as a ${kind} picture does, but is none the browser can draw. `);
+    });
     image.src = previewUrl;
-    note.textContent = `An image (${type.slice(6).toUpperCase()}).`;
+    const note = document.createElement('p');
+    note.className = 'status';
+    note.textContent = `An image (${kind}).`;
     body.replaceChildren(note, image);
     document.body.dataset.preview = 'image';
     return;
   }
-  const text = asText(bytes);
-  const pre = document.createElement('pre');
-  pre.tabIndex = 0;
-  if (text !== null) {
-    pre.textContent = text;
-    pre.setAttribute('aria-label', `The text of ${node.name}`);
-    note.textContent = more ? `Text (UTF-8): the first ${bytesText(bytes.length)} of ${bytesText(node.size)}.` : 'Text (UTF-8).';
-    document.body.dataset.preview = 'text';
-  } else {
-    pre.className = 'hex';
-    pre.textContent = hex(bytes.subarray(0, HEX));
-    pre.setAttribute('aria-label', `The bytes of ${node.name} in hex`);
-    note.textContent = node.size > HEX ? `Binary: the first ${bytesText(HEX)} of ${bytesText(node.size)}, in hex.` : 'Binary, in hex.';
-    document.body.dataset.preview = 'hex';
-  }
-  body.replaceChildren(note, pre);
+  showBytes();
 }
 
 // ---------------------------------------------------------------------------------
@@ -632,22 +679,75 @@ function changed(words, keep) {
   showPreview(chosen());
 }
 
-function addItems(folder, items) {
-  const { clashes, refused } = shown.tree.add(folder, items);
+// Reads each File's size here a slice at a time, telling how far it is: Chromium looks
+// a File's size up on the disk the first time it is read (about half a millisecond),
+// which for 20,000 Files at once held the page for 8 s.
+async function readSizes(items) {
+  const files = items.filter((item) => item.file);
+  for (let at = 0; at < files.length;) {
+    const start = performance.now();
+    for (const end = Math.min(files.length, at + 1024); at < end && performance.now() - start < 40; ++at) {
+      void files[at].file.size;
+    }
+    if (at < files.length) {
+      statusText(`Reading the sizes of the files to add: ${at.toLocaleString('en')} of ${files.length.toLocaleString('en')}`);
+      await new Promise((resolve) => setTimeout(resolve, 0));
+    }
+  }
+}
+
+// Adds `items` to `folder` of `tree`, chosen when it was shown.
+async function addItems(folder, items, tree = shown.tree) {
+  await readSizes(items);
+  if (shown?.tree !== tree) {
+    statusText(`Nothing was added: ${tree.name} is no longer shown.`);
+    return;
+  }
+  const { added, replaced, clashes, refused } = shown.tree.add(folder, items);
   $('messages').replaceChildren();
   $('messages').hidden = true;
   for (const path of clashes) message(`ERROR! Name clash ${path}`);
   for (const words of refused) message(`ERROR! ${words}`);
   if (folder !== shown.tree.root) folder.expanded = true;
   const where = folder.path || shown.tree.name;
-  const added = items.length - clashes.length - refused.length;
-  changed(`Added ${plural(added, 'entry', 'entries')} to ${where}${clashes.length + refused.length
-    ? `; ${plural(clashes.length + refused.length, 'was', 'were')} left out (listed above)` : ''}.`, chosen());
+  const done = [];
+  if (added.files || added.folders) {
+    done.push(`added ${[added.files && plural(added.files, 'file', 'files'),
+      added.folders && plural(added.folders, 'folder', 'folders')].filter(Boolean).join(' and ')}`);
+  }
+  if (replaced) done.push(`replaced ${plural(replaced, 'file', 'files')}`);
+  const left = clashes.length + refused.length;
+  changed(`In ${where}: ${done.join(', ') || 'nothing added'}${left
+    ? `; ${plural(left, 'name was', 'names were')} left out (listed above)` : ''}.`, chosen());
 }
 
 // Added into the folder chosen, or the folder of the file chosen.
 $('add-files-button').addEventListener('click', () => $('add-files').click());
-$('add-folder-button').addEventListener('click', () => $('add-folder').click());
+// A folder to add comes from the folder picker where there is one (with its empty
+// folders, which a folder input never gives), walked here: its Files are for this page.
+$('add-folder-button').addEventListener('click', async () => {
+  if (typeof window.showDirectoryPicker !== 'function') {
+    $('add-folder').click();
+    return;
+  }
+  let handle;
+  try {
+    handle = await window.showDirectoryPicker();
+  } catch {
+    return; // the picker was closed
+  }
+  const { tree } = shown;
+  const folder = folderChosen();
+  statusText(`Reading ${handle.name}…`);
+  const items = [{ path: handle.name, folder: true }];
+  try {
+    await listHandle(handle, handle.name, items);
+  } catch (error) {
+    statusText(`Could not read ${handle.name}: ${error.message}`);
+    return;
+  }
+  addItems(folder, items, tree);
+});
 $('add-files').addEventListener('change', (event) => {
   const files = [...event.target.files];
   event.target.value = '';
@@ -656,7 +756,9 @@ $('add-files').addEventListener('change', (event) => {
 $('add-folder').addEventListener('change', (event) => {
   const files = [...event.target.files];
   event.target.value = '';
-  if (files.length && shown) addItems(folderChosen(), files.map((file) => ({ path: file.webkitRelativePath, file })));
+  if (!shown) return;
+  if (files.length) addItems(folderChosen(), files.map((file) => ({ path: file.webkitRelativePath, file })));
+  else statusText(`Nothing was added: ${NO_FILES}`);
 });
 $('replace').addEventListener('click', () => $('replace-file').click());
 $('replace-file').addEventListener('change', (event) => {
@@ -677,11 +779,13 @@ function removeChosen() {
 }
 $('remove').addEventListener('click', removeChosen);
 
+let renameShown = '';
 function renameChosen() {
   const node = chosen();
   if (!node || shown.tree.refused) return;
-  $('rename-title').textContent = `Rename ${node.name}`;
+  $('rename-title').textContent = `Rename ${printable(node.name)}`;
   $('rename-input').value = node.name;
+  renameShown = $('rename-input').value; // a line break in the name is not in an input
   $('rename-error').textContent = '';
   $('rename-dialog').showModal();
   $('rename-input').select();
@@ -694,6 +798,7 @@ $('rename-ok').addEventListener('click', (event) => {
   const node = chosen();
   const name = $('rename-input').value;
   const old = node.name;
+  if (name === renameShown) return; // left as it was shown: the name stays
   const why = shown.tree.rename(node, name);
   if (why) {
     event.preventDefault();
@@ -718,18 +823,20 @@ $('save-archive').addEventListener('click', async () => {
   const target = await saveTarget(name, { description: 'Quodrel archive', accept: { 'application/octet-stream': ['.dat'] } });
   if (target === undefined) return;
   const listed = tree.listed();
-  const job = {};
-  schedule(`save ${name}`, async () => {
+  const state = tree.state; // what is saved: changes made meanwhile are not
+  schedule(`save ${name}`, async (job) => {
     $('messages').replaceChildren();
     $('messages').hidden = true;
     chunks = [];
     pending = 0;
     statusText(`Saving ${name}…`);
-    job.cancel = () => work.restart();
     let result;
+    let made;
     try {
       await work.ready;
       result = await work.call('save', { file, name, listed });
+      made = await takeChunks(name);
+      if (job.cancelled) throw new CancelledError('cancelled'); // while it was read back
     } catch (error) {
       chunks = [];
       if (error instanceof CancelledError) {
@@ -741,31 +848,30 @@ $('save-archive').addEventListener('click', async () => {
       document.body.dataset.saved = 'failed';
       return;
     }
-    const made = takeChunks(name);
     try {
       const where = await put(made, name, target, job);
-      tree.saved();
+      tree.saved(state);
       offer(made, name, `Save ${name} again (${bytesText(made.size)})`);
       statusText(`${result.complete ? 'Saved' : 'Saved, but with entries left out (listed below),'} ${name} (${bytesText(made.size)}) ${where}.`);
       document.body.dataset.saved = result.complete ? 'complete' : 'incomplete';
     } catch (error) {
-      statusText(current?.cancel && $('cancel').disabled ? `Saving ${name} was cancelled: the file was left as it was.`
+      statusText(job.cancelled ? `Saving ${name} was cancelled: the file was left as it was.`
         : `Could not save ${name}: ${error.message}`);
       document.body.dataset.saved = 'failed';
     }
-  }, () => job.cancel());
+  }, () => work.restart());
 });
 
 // Saving one file: exactly the entry's name where the browser allows.
 $('save-file').addEventListener('click', async () => {
   const node = chosen();
   if (!node || node.folder) return;
+  const { file, id } = shown; // the archive it is in, which another may replace before its turn
   const target = await saveTarget(node.name);
   if (target === undefined) return;
-  const job = {};
-  schedule(`save ${node.name}`, async () => {
+  schedule(`save ${node.name}`, async (job) => {
     const blob = node.source.file ? node.source.file
-      : new Blob([(await browse.call('read', { index: node.source.index })).bytes], { type: 'application/octet-stream' });
+      : new Blob([(await browse.call('read', { id, file, index: node.source.index })).bytes], { type: 'application/octet-stream' });
     const where = await put(blob, node.name, target, job);
     statusText(`Saved ${node.path} (${bytesText(blob.size)}) ${where}.`);
     document.body.dataset.savedFile = node.name;
@@ -824,6 +930,7 @@ $('folder-input').addEventListener('change', (event) => {
   const files = [...event.target.files]; // emptying the input empties its FileList
   event.target.value = '';
   if (files.length) pack(`${files[0].webkitRelativePath.split('/')[0]}.dat`, { files });
+  else statusText(`Nothing was packed: ${NO_FILES}`);
 });
 $('archive-input').addEventListener('change', (event) => {
   const file = event.target.files[0];
@@ -850,6 +957,21 @@ async function listEntry(directory, prefix, out) {
       await listEntry(child, path, out);
     } else {
       out.push({ path, file: await new Promise((resolve, reject) => child.file(resolve, reject)) });
+    }
+  }
+  return out;
+}
+
+// A folder handle's folders and files below it, as { path, folder: true } or
+// { path, file } with `prefix` before each path.
+async function listHandle(handle, prefix, out) {
+  for await (const [name, child] of handle.entries()) {
+    const path = `${prefix}/${name}`;
+    if (child.kind === 'directory') {
+      out.push({ path, folder: true });
+      await listHandle(child, path, out);
+    } else {
+      out.push({ path, file: await child.getFile() });
     }
   }
   return out;
@@ -882,11 +1004,12 @@ document.addEventListener('drop', async (event) => {
   document.body.classList.remove('over');
   const row = event.target.closest?.('.row');
   const onTree = shown && !shown.tree.refused && event.target.closest?.('#tree');
+  const tree = shown?.tree;
   const things = await dropped(event.dataTransfer);
   if (onTree) {
     // Dropped on the tree: added to the folder dropped on (or the chosen one's).
     const node = row ? rows[Number(row.dataset.index)].node : null;
-    const folder = node ? (node.folder ? node : node.parent) : shown.tree.root;
+    const folder = node ? (node.folder ? node : node.parent) : tree.root;
     const items = [];
     for (const { entry, file } of things) {
       if (entry?.isDirectory) {
@@ -896,7 +1019,11 @@ document.addEventListener('drop', async (event) => {
         items.push({ path: file.name, file });
       }
     }
-    addItems(folder, items);
+    addItems(folder, items, tree);
+    return;
+  }
+  if (things.length > 1) {
+    statusText(`${things.length} items were dropped, and none was taken: drop one folder to pack, or one archive to open.`);
     return;
   }
   const first = things[0];

@@ -26,6 +26,7 @@ const OPERATION_CHECK = 5;
 const NO_INDEX = 0xffffffff;
 const ENOSYS = 52; // WASI's "not supported"
 const SCRATCH = 1024; // bytes kept for texts: every path extraction writes fits
+const MAX_ARCHIVE = 0x7fffffff; // the largest archive the format holds, in bytes
 // A lone surrogate (in a regular expression with the u flag, a pair is one character).
 const LONE_SURROGATE = /[\uD800-\uDFFF]/u;
 // Reads straight into the module's memory, where a source can (a descriptor in Node):
@@ -51,17 +52,26 @@ export async function load(source = new URL('./quodrel.wasm', import.meta.url)) 
     module = source;
   } else if (source instanceof ArrayBuffer || ArrayBuffer.isView(source)) {
     module = await WebAssembly.compile(source);
+  } else if (typeof source?.arrayBuffer === 'function') { // a Response (or a Blob)
+    module = await compiled(source, source.url || 'quodrel.wasm');
   } else {
     const url = source instanceof URL ? source : new URL(String(source), import.meta.url);
     if (url.protocol === 'file:' && typeof process !== 'undefined' && process.versions?.node) {
       const { readFile } = await import('node:fs/promises');
       module = await WebAssembly.compile(await readFile(url));
     } else {
-      const response = source instanceof Response ? source : await fetch(url);
-      module = await WebAssembly.compile(await response.arrayBuffer());
+      module = await compiled(await fetch(url), url.href);
     }
   }
   return new Quodrel(module);
+}
+
+// The module in a response's body; a response that failed (a 404's page) is told as
+// such, not as bytes that are no WebAssembly.
+async function compiled(response, what) {
+  if (response.ok === false)
+    throw new QuodrelError(ERROR.OPEN, `${what}: ${response.status} ${response.statusText}`.trim());
+  return WebAssembly.compile(await response.arrayBuffer());
 }
 
 // What an archive holds in the module and outside it, released once: by close(), or,
@@ -413,6 +423,8 @@ export class Quodrel {
   // `text` say what). Throws a QuodrelError when no archive could be made, and what
   // a callback of the caller's threw (onEvent, onChunk, a reader) as it was.
   create(entries, { name = 'archive', onEvent = null, onChunk = null } = {}) {
+    onEvent = callback(onEvent, 'onEvent');
+    onChunk = callback(onChunk, 'onChunk');
     if (entries === null || typeof entries !== 'object' || typeof entries[Symbol.iterator] !== 'function')
       throw new QuodrelError(ERROR.ARGUMENT, 'create: the entries are a list (any iterable)');
     entries = Array.from(entries);
@@ -433,8 +445,9 @@ export class Quodrel {
       if (source) dataBytes += source.size;
     }
     // Without onChunk the archive is gathered in one buffer, sized for the whole from
-    // the start (the table takes at most 24 bytes and the path per entry).
-    const gathered = onChunk ? null : new Gathered(16 + 24 * count + pathBytes + dataBytes);
+    // the start (the table takes at most 24 bytes and the path per entry), never past
+    // what an archive can hold (the library refuses more).
+    const gathered = onChunk ? null : new Gathered(Math.min(16 + 24 * count + pathBytes + dataBytes, MAX_ARCHIVE));
     const writer = {
       write: (data, size) => {
         if (gathered) gathered.push(this.bytes().subarray(data, data + size));
@@ -581,7 +594,7 @@ export class Archive {
     return this.use((handle) => {
       const { x } = this.q;
       const index = this.indexOf(which, 'read');
-      if (!Number.isSafeInteger(offset) || offset < 0 || !(length >= 0))
+      if (!isRange(offset, length))
         throw new QuodrelError(ERROR.ARGUMENT, `read: an offset and a length in bytes, not ${offset} and ${length}`);
       const got = this.q.alloc(4);
       let buffer = 0;
@@ -621,19 +634,33 @@ export class Archive {
         x.free(out);
       }
       const size = Number(x.quodrel_entry_size(handle, index));
+      // The file's bytes in the archive's copy (an archive opened from bytes): a view of
+      // the module's memory, which is emptied when it grows, so only copied from.
+      const held = (offset, length) => {
+        const from = this.held.data + start + offset;
+        return this.q.bytes().subarray(from, from + Math.max(0, Math.min(length, size - offset)));
+      };
       const read = (offset, length) => this.use(() => {
-        const from = start + offset;
-        const n = Math.max(0, Math.min(length, size - offset));
-        if (!this.source) return this.q.bytes().subarray(this.held.data + from, this.held.data + from + n);
-        return this.source.read(from, n);
+        if (!isRange(offset, length))
+          throw new QuodrelError(ERROR.ARGUMENT, `read: an offset and a length in bytes, not ${offset} and ${length}`);
+        if (!this.source) return held(offset, length).slice();
+        return this.source.read(start + offset, Math.max(0, Math.min(length, size - offset)));
       });
-      return { size, read };
+      if (this.source) return { size, read };
+      // create() copies straight from the archive's copy into the bytes it asked for.
+      const into = (memory, at, length, offset) => this.use(() => {
+        const bytes = held(offset, length);
+        memory.set(bytes, at);
+        return bytes.length;
+      });
+      return { size, read, [READ_INTO]: into };
     });
   }
 
   // What quodrel -t says of the archive: { ok, refused: [{ path, refusal }], text }.
   // A file that does not start as an archive does is no archive, as -t says.
   check({ onEvent = null } = {}) {
+    onEvent = callback(onEvent, 'onEvent');
     return this.use((handle) => {
       if (!this.hasMagic) {
         const text = this.q.failureText(ERROR.NOT_AN_ARCHIVE, this.name);
@@ -678,13 +705,22 @@ if (typeof Symbol.dispose === 'symbol')
 // An archive's bytes gathered in one buffer, grown by doubling when the guess was short.
 class Gathered {
   constructor(guess) {
-    this.buffer = new Uint8Array(guess);
+    try {
+      this.buffer = new Uint8Array(guess);
+    } catch {
+      this.buffer = new Uint8Array(1 << 20); // so much is not to be had at once: grown as written
+    }
     this.length = 0;
   }
 
   push(chunk) {
     if (this.length + chunk.length > this.buffer.length) {
-      const grown = new Uint8Array(Math.max(2 * this.buffer.length, this.length + chunk.length));
+      let grown;
+      try {
+        grown = new Uint8Array(Math.min(Math.max(2 * this.buffer.length, this.length + chunk.length), MAX_ARCHIVE));
+      } catch {
+        throw new QuodrelError(ERROR.NO_MEMORY, `out of memory for an archive of ${this.length + chunk.length} bytes: onChunk takes it piece by piece`);
+      }
       grown.set(this.buffer.subarray(0, this.length));
       this.buffer = grown;
     }
@@ -698,6 +734,13 @@ class Gathered {
       return this.buffer.subarray(0, this.length);
     return this.buffer.slice(0, this.length);
   }
+}
+
+// Whether `offset` and `length` are a range of bytes: whole numbers, not negative (a
+// length may be past the end, Infinity too: as many as there are).
+function isRange(offset, length) {
+  return Number.isSafeInteger(offset) && offset >= 0
+    && (length === Infinity || (Number.isInteger(length) && length >= 0));
 }
 
 // Reads a Blob's slices through FileReaderSync (a Worker).
@@ -731,8 +774,10 @@ function sourceOf(data) {
 
 // The library's reader callback over a source's `read(offset, length) -> Uint8Array`
 // (or an ArrayBuffer): what it throws is kept to be thrown again after the call, and
-// the read fails; anything else it gives (a Promise, a string, other typed arrays, or
-// more bytes than asked) is a failed read, told to the library as -1.
+// the read fails; a Promise (the library reads at once) ends the call with an ARGUMENT
+// error, its own outcome awaited by no one and so never an unhandled rejection;
+// anything else it gives (a string, other typed arrays, or more bytes than asked) is a
+// failed read, told to the library as -1.
 function readerOf(quodrel, source) {
   const into = source[READ_INTO];
   return {
@@ -745,12 +790,28 @@ function readerOf(quodrel, source) {
         quodrel.pending ??= { error };
         return -1;
       }
+      if (typeof bytes?.then === 'function') {
+        Promise.resolve(bytes).catch(() => {});
+        quodrel.pending ??= {
+          error: new QuodrelError(ERROR.ARGUMENT,
+            'a reader\'s read(offset, length) gave a Promise: it gives its bytes at once (Blobs: openBlob, createAsync)'),
+        };
+        return -1;
+      }
       if (bytes instanceof ArrayBuffer) bytes = new Uint8Array(bytes);
       if (!(bytes instanceof Uint8Array) || bytes.length > size) return -1;
       quodrel.bytes().set(bytes, buffer);
       return bytes.length;
     },
   };
+}
+
+// A callback the caller gave (`what` names it): a function, or null for none.
+function callback(value, what) {
+  if (value === undefined || value === null) return null;
+  if (typeof value !== 'function')
+    throw new QuodrelError(ERROR.ARGUMENT, `${what} is a function, not ${typeof value}`);
+  return value;
 }
 
 // The first "ERROR! " line of an operation's words, without its ending.

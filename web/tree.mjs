@@ -3,13 +3,15 @@
 // view; changes (add, replace, remove, rename) with their undo; and the list of
 // entries an archive of the changed tree is made from.
 
+const encoder = new TextEncoder();
+
 // Why a name cannot be given to an entry, or '' when it can: what creation would
 // refuse or take for another path.
 export function badName(name) {
   if (name === '') return 'a name cannot be empty';
   if (name === '.' || name === '..') return `"${name}" names no entry`;
   if (/[/\\:\0]/.test(name)) return 'a name cannot hold /, \\, : or NUL';
-  if (new TextEncoder().encode(name).length > 255) return 'a name is at most 255 bytes';
+  if (name.length > 85 && encoder.encode(name).length > 255) return 'a name is at most 255 bytes';
   return '';
 }
 
@@ -210,26 +212,43 @@ export class Tree {
   // Lays `items` ({ path below `folder`, file } or { path, folder: true }) over
   // `folder`, as quodrel -u lays a folder over an archive: a file replaces the file
   // at its path, folders merge, and a file where a folder is (or a folder where a file
-  // is) is a name clash, left out. Gives the clashing paths and the names refused.
+  // is) is a name clash, left out. Gives what was added and replaced ({ files,
+  // folders }, a count of files), the clashing paths and the names refused, each once.
+  // Names are looked up in an index of each folder, so that adding many into a folder
+  // of many costs what they are, not their product.
   add(folder, items) {
     const steps = [];
-    const clashes = [];
-    const refused = [];
+    const clashes = new Set();
+    const refused = new Set();
+    const added = { files: 0, folders: 0 };
+    let replaced = 0;
+    const index = new Map(); // folder -> its children by name, made when first asked
+    const childOf = (parent, name) => {
+      let names = index.get(parent);
+      if (!names) {
+        names = new Map();
+        for (const child of parent.children) if (!names.has(child.name)) names.set(child.name, child);
+        index.set(parent, names);
+      }
+      return names.get(name) ?? null;
+    };
     const at = (parent, name, wantFolder, path) => {
       const why = badName(name);
       if (why) {
-        refused.push(`${path}: ${why}`);
+        refused.add(`${path}: ${why}`);
         return null;
       }
-      const there = parent.child(name);
+      const there = childOf(parent, name);
       if (there) {
         if (there.folder === wantFolder) return there;
-        clashes.push(path);
+        clashes.add(path);
         return null;
       }
       const node = new Node(name, wantFolder, parent);
       node.mark = 'added';
       parent.children.push(node);
+      index.get(parent).set(name, node);
+      ++added[wantFolder ? 'folders' : 'files'];
       steps.push(() => parent.children.splice(parent.children.indexOf(node), 1));
       return node;
     };
@@ -241,13 +260,14 @@ export class Tree {
         path = path ? `${path}/${parts[i]}` : parts[i];
         const last = i === parts.length - 1;
         const wantFolder = !last || !!item.folder;
-        const there = parent.folder ? parent.child(parts[i]) : null;
+        const there = parent.folder ? childOf(parent, parts[i]) : null;
         const node = at(parent, parts[i], wantFolder, path);
         if (node && last && !wantFolder) {
           if (there) {
             const { source, size, mark } = node;
             steps.push(() => { node.source = source; node.size = size; node.mark = mark; });
             if (mark !== 'added') node.mark = 'replaced';
+            ++replaced;
           }
           node.source = { file: item.file };
           node.size = item.file.size;
@@ -261,17 +281,21 @@ export class Tree {
         for (const step of steps.reverse()) step();
       });
     }
-    return { clashes, refused };
+    return { added, replaced, clashes: [...clashes], refused: [...refused] };
   }
 
   get changed() {
     return this.undos.length > 0;
   }
 
-  // Whether there are changes that no saved archive holds.
-  get unsaved() { return this.undos.length > 0 && this.undos.at(-1) !== this.savedAt; }
+  // The tree's changes as they stand: the last change made (and not undone).
+  get state() { return this.undos.at(-1); }
 
-  saved() { this.savedAt = this.undos.at(-1); }
+  // Whether there are changes that no saved archive holds.
+  get unsaved() { return this.undos.length > 0 && this.state !== this.savedAt; }
+
+  // An archive of the tree as it was at `state` (listed then) was saved.
+  saved(state) { this.savedAt = state; }
 
   // What an archive of the tree is made from: { path, folder: true } for each folder,
   // { path, size, source } for each file, in the tree's order.

@@ -8,6 +8,7 @@
 let lib = null;
 let quodrel = null;
 let archive = null; // the archive shown (the browsing Worker)
+let shownId = 0; // its number: each archive opened to be shown has the next
 let cancelled = false; // the page asked an unpacking to stop
 let taken = []; // a folder input's Files, handed over a few at a time
 
@@ -182,6 +183,19 @@ function refusalWords(entries, lines) {
   return words;
 }
 
+// Runs `call` on archive `id`: the one shown, or, when another has been opened since
+// (a choice that waited behind it), `file` opened again for the call, so that an entry's
+// index never reads another archive's file.
+async function ofArchive(id, file, call) {
+  if (id === shownId) return call(archive);
+  const opened = await quodrel.openBlob(file, { name: file.name, requireMagic: true });
+  try {
+    return call(opened);
+  } finally {
+    opened.close();
+  }
+}
+
 const operations = {
   async init({ module }) {
     lib = await import(new URL('quodrel.mjs', import.meta.url).href);
@@ -189,16 +203,18 @@ const operations = {
     return { version: quodrel.version };
   },
 
-  // Opens `file` to be shown: its entries as arrays (cheap to post for 100,000), the
-  // refusals in the program's words, or that it is no archive.
+  // Opens `file` to be shown: its number, its entries as arrays (cheap to post for
+  // 100,000), the refusals in the program's words; or that it is no archive, and the
+  // archive shown before stays open (the page still shows it).
   async open({ file }) {
-    archive?.close();
-    archive = null;
+    let opened;
     try {
-      archive = await quodrel.openBlob(file, { name: file.name, requireMagic: true });
+      opened = await quodrel.openBlob(file, { name: file.name, requireMagic: true });
     } catch (error) {
       return { failed: error.text?.trim() || `ERROR! ${error.message}` };
     }
+    archive?.close();
+    archive = opened;
     const lines = new Map();
     const verdict = archive.check({
       onEvent: (event) => {
@@ -216,21 +232,25 @@ const operations = {
       refusals[i] = e.refusal;
     });
     return {
-      paths: entries.map((e) => e.path).join('\0'), sizes, folders, refusals,
+      id: ++shownId, paths: entries.map((e) => e.path).join('\0'), sizes, folders, refusals,
       words: [...words], ok: verdict.ok, text: verdict.text,
       transfer: [sizes.buffer, folders.buffer, refusals.buffer],
     };
   },
 
-  // The first `length` bytes of a file, and its size.
-  preview({ index, length }) {
-    const bytes = archive.read(index, { offset: 0, length });
-    return { bytes, size: archive.entries[index].size, transfer: [bytes.buffer] };
+  // The first `length` bytes of a file of archive `id` (opened from `file`).
+  preview({ id, file, index, length }) {
+    return ofArchive(id, file, (opened) => {
+      const bytes = opened.read(index, { offset: 0, length });
+      return { bytes, transfer: [bytes.buffer] };
+    });
   },
 
-  read({ index }) {
-    const bytes = archive.read(index);
-    return { bytes, transfer: [bytes.buffer] };
+  read({ id, file, index }) {
+    return ofArchive(id, file, (opened) => {
+      const bytes = opened.read(index);
+      return { bytes, transfer: [bytes.buffer] };
+    });
   },
 
   take({ files }) {

@@ -193,6 +193,7 @@ const until = async (expression, timeout = 60000) => {
   return $eval(expression);
 };
 const marker = (name) => $eval(`delete document.body.dataset[${JSON.stringify(name)}]`);
+const seenIn = (texts, text) => texts.includes(text) || assert.fail(`${text} not among:\n${texts.join('\n')}`);
 const listText = () => $eval(`[...document.querySelectorAll('#messages li')].map((li) => li.textContent)`);
 // The program's refusal lines (-e prints them after its progress dots).
 const nativeErrors = (output) => output.split('\n').filter((line) => line.includes('ERROR!'))
@@ -314,13 +315,37 @@ test('progress is told in bytes, within a big file too, and Cancel leaves no arc
     new MutationObserver(() => progressSeen.add(document.getElementById('progress').value))
       .observe(document.getElementById('progress'), { attributes: true, attributeFilter: ['value'] });
     new MutationObserver(() => progressSeen.add(document.getElementById('progress').value))
-      .observe(document.getElementById('progress-text'), { childList: true });`);
+      .observe(document.getElementById('progress-text'), { childList: true });
+    // Cancel, clicked the moment the archive is offered (while it is opened to be shown),
+    // if it is there to be clicked.
+    window.cancelOffered = new MutationObserver(() => {
+      const cancel = document.getElementById('cancel');
+      if (!document.getElementById('download').hidden && !cancel.hidden && !cancel.disabled) cancel.click();
+    });
+    cancelOffered.observe(document.getElementById('download'), { attributes: true, attributeFilter: ['hidden'] });`);
   await marker('packed');
   await setFiles('#folder-input', [one]);
   assert.equal(await until('document.body.dataset.packed'), 'complete');
   const seen = await $eval('[...progressSeen]');
   assert.ok(seen.filter((v) => v > 0 && v < 1).length >= 2, `progress told: ${seen}`);
   assert.equal(await $eval('offered()'), fs.readFileSync(pack(one, path.join(work, 'one.dat'))).toString('base64'));
+  await until('!document.body.dataset.busy');
+  await $eval('cancelOffered.disconnect()');
+  assert.match(await text('status'), /^Packed 1 file into one\.dat in [\d.]+ s\.$/);
+
+  // A browser that cannot keep the archive's pieces (its blob storage full, which
+  // headless Chromium is at about 500 MiB) fails to read them back: told, not offered.
+  await $eval(`document.getElementById('download').hidden = true;
+    window.realArrayBuffer = Blob.prototype.arrayBuffer;
+    Blob.prototype.arrayBuffer = function broken() {
+      return Promise.reject(new DOMException('The requested file could not be read', 'NotReadableError'));
+    };`);
+  await marker('packed');
+  await setFiles('#folder-input', [one]);
+  assert.equal(await until('document.body.dataset.packed'), 'failed');
+  await $eval('Blob.prototype.arrayBuffer = realArrayBuffer');
+  assert.equal(await text('status'), 'Could not pack one.dat: the browser could not keep its 48.0 MiB (The requested file could not be read)');
+  assert.equal(await $eval(`document.getElementById('download').hidden`), true);
 
   // 1 GiB (sparse on disk), cancelled once it is under way: no archive offered, and the
   // next work runs as before.
@@ -346,19 +371,33 @@ test('progress is told in bytes, within a big file too, and Cancel leaves no arc
 test('a choice made while work runs waits its turn, and says so', async () => {
   const slow = path.join(work, 'slow');
   fs.mkdirSync(slow);
-  fs.truncateSync(fs.openSync(path.join(slow, 'huge.bin'), 'w'), 512 << 20);
+  fs.truncateSync(fs.openSync(path.join(slow, 'huge.bin'), 'w'), 320 << 20);
+  assert.equal(await openInPage(nativeArchive), 'sound');
+  await $eval('pickSaves()');
   await marker('packed');
+  // Every text the status was given, each as it was (several may come in one task).
   await $eval(`window.statusSeen = [];
-    new MutationObserver(() => statusSeen.push(document.getElementById('status').textContent))
-      .observe(document.getElementById('status'), { childList: true, characterData: true, subtree: true });`);
+    new MutationObserver((records) => { for (const r of records) for (const n of r.addedNodes) statusSeen.push(n.textContent); })
+      .observe(document.getElementById('status'), { childList: true });`);
   await setFiles('#folder-input', [slow]);
   await until('document.body.dataset.busy');
+  // A file of the archive shown, saved after the pack, which shows another archive:
+  // the file's own bytes all the same.
+  await page.focus('#tree');
+  await press('Home');
+  for (let i = 0; i < 10 && await activeRow() !== 'alpha.txt'; ++i) await press('ArrowDown');
+  await until(`document.getElementById('preview-path').textContent === 'alpha.txt'`);
+  await page.click('#save-file');
   await setFiles('#archive-input', [nativeArchive]);
-  assert.match(await until(`document.getElementById('queued').textContent`), /^Waiting: open tree\.dat \(after pack slow\.dat\)\.$/);
+  assert.match(await until(`document.getElementById('queued').textContent.includes('open')
+    && document.getElementById('queued').textContent`), /^Waiting: save alpha\.txt; open tree\.dat \(after pack slow\.dat\)\.$/);
   assert.equal(await until('document.body.dataset.packed', 120000), 'complete');
   await until(`document.getElementById('status').textContent.startsWith('tree.dat is sound')`);
+  assert.ok(seenIn(await $eval('statusSeen'), 'Saved alpha.txt (5 bytes) as alpha.txt.'));
+  assert.equal(await $eval(`saved('alpha.txt')`), Buffer.from('alpha').toString('base64'));
   const seen = await $eval('statusSeen');
-  assert.ok(seen.findIndex((s) => s.startsWith('Packed 1 file into slow.dat')) < seen.findIndex((s) => s.startsWith('Opening tree.dat')), seen.join('\n'));
+  assert.ok(seen.findIndex((s) => s.startsWith('Packed 1 file into slow.dat')) < seen.findIndex((s) => s.startsWith('Saved alpha.txt')), seen.join('\n'));
+  assert.ok(seen.findIndex((s) => s.startsWith('Saved alpha.txt')) < seen.findIndex((s) => s.startsWith('Opening tree.dat')), seen.join('\n'));
   assert.equal(await text('archive-heading'), 'tree.dat');
   assert.equal(await text('queued'), '');
 });
@@ -366,6 +405,13 @@ test('a choice made while work runs waits its turn, and says so', async () => {
 test('an archive is a tree: unfolded from the keyboard it lists what -l lists; the filter narrows it', async () => {
   assert.equal(await openInPage(nativeArchive), 'sound');
   assert.deepEqual(page.errors, []);
+  // A screen reader reads the tree's help once: as its description, not as a text too.
+  const nodes = [];
+  const walk = (node) => { nodes.push(node); (node.children ?? []).forEach(walk); };
+  walk(await page.accessibility.snapshot({ interestingOnly: true }));
+  const tree = nodes.find((n) => n.role === 'tree');
+  assert.match(tree.description, /^Arrow keys move/);
+  assert.deepEqual(nodes.filter((n) => n.role === 'StaticText' && n.name === tree.description), []);
   // Folded, only the top level is there; each folder tells its files and bytes.
   const top = await treeRows();
   assert.deepEqual(top.map((r) => r[0]), ['alpha.txt', 'big.bin', 'empty', 'zero', 'Zeta.txt', 'ünïcødé']);
@@ -430,6 +476,8 @@ test('a look inside: text, an image by its bytes, a binary in hex; HTML and SVG 
     { path: 'page.html', data: Buffer.from('<h1 id=evil>evil</h1><script>top.evil = 1</script>') },
     { path: 'image.svg', data: Buffer.from('<svg xmlns="http://www.w3.org/2000/svg" onload="top.evil=1"><script>top.evil=1</script></svg>') },
     { path: 'html.png', data: Buffer.from('<html><script>top.evil = 1</script></html>') },
+    { path: 'cars.txt', data: Buffer.from('BMW makes cars\n') }, // "BM", as a BMP starts
+    { path: 'broken.png', data: Buffer.concat([PNG.subarray(0, 16), pattern(200, 5)]) },
   ]);
   assert.equal(await openInPage(pack(look, path.join(work, 'look.dat'))), 'sound');
   const pages = (await browser.pages()).length;
@@ -461,6 +509,12 @@ test('a look inside: text, an image by its bytes, a binary in hex; HTML and SVG 
     assert.equal(seen.kind, 'text', name);
     assert.equal(seen.text, fs.readFileSync(path.join(look, name), 'utf8'));
   }
+  assert.deepEqual(await shown('cars.txt'), { kind: 'text', note: 'Text (UTF-8).', text: 'BMW makes cars\n' });
+  // A file that starts as a PNG but is none: its bytes, and why.
+  await shown('broken.png');
+  assert.equal(await until(`document.body.dataset.preview === 'hex'
+    && document.querySelector('#preview-body p').textContent`),
+  'It starts as a PNG picture does, but is none the browser can draw. Binary, in hex.');
   assert.equal(await $eval(`document.querySelectorAll('iframe, object, embed, #evil').length`), 0);
   assert.equal(await $eval('window.evil ?? 0'), 0);
   assert.equal(page.frames().length, 1);
@@ -485,10 +539,24 @@ test('changes (add, replace, remove, rename) saved byte-identical to -c of the c
   // Add two files into ünïcødé/ (one clashing with nothing), a folder at the top.
   await choose('ünïcødé');
   await setFiles('#add-files', [path.join(extra, 'new.txt'), path.join(extra, 'alpha.txt')]);
-  await until(`/^Added 2 entries to ünïcødé/.test(document.getElementById('status').textContent)`);
+  await until(`document.getElementById('status').textContent === 'In ünïcødé: added 2 files.'`);
+  // The same again: what was added is replaced, and said so.
+  await setFiles('#add-files', [path.join(extra, 'new.txt'), path.join(extra, 'alpha.txt')]);
+  await until(`document.getElementById('status').textContent === 'In ünïcødé: replaced 2 files.'`);
   await choose('Zeta.txt');
   await setFiles('#add-folder', [path.join(extra, 'added')]);
-  await until(`/^Added/.test(document.getElementById('status').textContent) && !/ünïcødé/.test(document.getElementById('status').textContent)`);
+  await until(`document.getElementById('status').textContent === 'In tree.dat: added 1 file and 1 folder.'`);
+  // Through the folder picker: its empty folders too, which no folder input gives.
+  await $eval(`(async () => {
+    const folder = await pickFolder('more');
+    await folder.getDirectoryHandle('hollow', { create: true });
+    const writable = await (await folder.getFileHandle('file.txt', { create: true })).createWritable();
+    await writable.write('more');
+    await writable.close();
+  })()`);
+  await choose('Zeta.txt');
+  await page.click('#add-folder-button');
+  await until(`document.getElementById('status').textContent === 'In tree.dat: added 1 file and 2 folders.'`);
   // Replace big.bin; remove zero from the keyboard; rename Zeta.txt through F2.
   await choose('big.bin');
   await setFiles('#replace-file', [path.join(extra, 'alpha.txt')]);
@@ -519,7 +587,7 @@ test('changes (add, replace, remove, rename) saved byte-identical to -c of the c
   assert.match(await text('status'), /^Undone: rename gone\.txt back to alpha\.txt\.$/);
   const badges = Object.fromEntries((await treeRows()).filter((r) => r[2]).map((r) => [r[0], r[2]]));
   assert.deepEqual(badges, {
-    added: 'added', 'big.bin': 'replaced', 'omega.txt': 'renamed', 'ünïcødé/alpha.txt': 'added', 'ünïcødé/new.txt': 'added',
+    added: 'added', more: 'added', 'big.bin': 'replaced', 'omega.txt': 'renamed', 'ünïcødé/alpha.txt': 'added', 'ünïcødé/new.txt': 'added',
   });
   await shot('changed');
 
@@ -529,15 +597,19 @@ test('changes (add, replace, remove, rename) saved byte-identical to -c of the c
   fs.copyFileSync(path.join(extra, 'new.txt'), path.join(changed, 'ünïcødé', 'new.txt'));
   fs.copyFileSync(path.join(extra, 'alpha.txt'), path.join(changed, 'ünïcødé', 'alpha.txt'));
   fs.cpSync(path.join(extra, 'added'), path.join(changed, 'added'), { recursive: true });
+  writeTree(changed, [{ path: 'more/hollow', folder: true }, { path: 'more/file.txt', data: Buffer.from('more') }]);
   fs.copyFileSync(path.join(extra, 'alpha.txt'), path.join(changed, 'big.bin'));
   fs.rmSync(path.join(changed, 'zero'));
   fs.renameSync(path.join(changed, 'Zeta.txt'), path.join(changed, 'omega.txt'));
   const expected = fs.readFileSync(pack(changed, path.join(work, 'changed.dat'))).toString('base64');
+  // The counts above the tree are the changed tree's, and the archive's as opened.
+  const files = diskTree(changed).filter((row) => row[1] !== 'folder').length;
+  assert.match(await text('archive-summary'), new RegExp(`^With the changes: ${files} files, [\\d.]+ KiB \\(as opened: 5 files, 3\\.0 MiB; every entry can be unpacked\\)\\.$`));
 
   await marker('saved');
   await page.click('#save-archive');
   assert.equal(await until('document.body.dataset.saved'), 'complete');
-  assert.match(await text('status'), /^Saved tree\.dat \(72\.8 KiB\) as tree\.dat\.$/);
+  assert.match(await text('status'), /^Saved tree\.dat \(72\.9 KiB\) as tree\.dat\.$/);
   assert.equal(await $eval(`saved('tree.dat')`), expected);
   // Without a save picker: a download, under the name asked for.
   await $eval('delete window.showSaveFilePicker');
@@ -547,6 +619,27 @@ test('changes (add, replace, remove, rename) saved byte-identical to -c of the c
   assert.equal(name, 'tree.dat');
   assert.equal(bytes.toString('base64'), expected);
   assert.match(await text('status'), /as a download named tree\.dat \(the browser may change the name\)\.$/);
+
+  // A change made while an archive is saved (here an undo, the moment saving begins) is
+  // not in it: showing another archive asks before it is given up. So does one made
+  // while the other archive is opened.
+  const changeWhen = (words, button) => $eval(`window.changer = new MutationObserver(() => {
+      if (!document.getElementById('status').textContent.startsWith(${JSON.stringify(words)})) return;
+      changer.disconnect();
+      document.getElementById(${JSON.stringify(button)}).click();
+    });
+    changer.observe(document.getElementById('status'), { childList: true });`);
+  await changeWhen('Saving', 'undo');
+  await marker('saved');
+  await downloadOf(() => page.click('#save-archive'));
+  assert.equal(await until('document.body.dataset.saved'), 'complete');
+  assert.ok((await treeRows()).some((r) => r[0] === 'Zeta.txt')); // the rename undone, once saved
+  const asked = page.dialogs.length;
+  assert.equal(await openInPage(nativeArchive), 'sound');
+  await changeWhen('Opening', 'remove');
+  assert.equal(await openInPage(nativeArchive), 'sound');
+  const question = 'tree.dat has changes that are not saved. Give them up and show another archive?';
+  assert.deepEqual(page.dialogs.slice(asked), [question, question]);
   assert.deepEqual(page.errors, []);
 });
 
@@ -584,11 +677,18 @@ test('a saved file carries the entry\'s name: picked exactly, or downloaded as a
 
 test('a hostile archive: refusals as -t words them, inside a refused folder too; counts agree; -e\'s files', async () => {
   await page.setViewport({ width: 1100, height: 1000 });
-  // Dropped on the page.
+  // Dropped on the page; two at once are refused with words (the page takes one).
   await marker('opened');
   const client = await page.createCDPSession();
-  for (const type of ['dragEnter', 'dragOver', 'drop'])
-    await client.send('Input.dispatchDragEvent', { type, x: 200, y: 200, data: { items: [], files: [hostileArchive], dragOperationsMask: 1 } });
+  const drop = async (files) => {
+    for (const type of ['dragEnter', 'dragOver', 'drop'])
+      await client.send('Input.dispatchDragEvent', { type, x: 200, y: 200, data: { items: [], files, dragOperationsMask: 1 } });
+  };
+  await drop([hostileArchive, nativeArchive]);
+  assert.equal(await until(`/dropped/.test(document.getElementById('status').textContent)
+    && document.getElementById('status').textContent`),
+  '2 items were dropped, and none was taken: drop one folder to pack, or one archive to open.');
+  await drop([hostileArchive]);
   assert.equal(await until('document.body.dataset.opened'), 'refusals');
   const checked = native('-t', hostileArchive);
   assert.equal(checked.status, 1);
@@ -626,7 +726,44 @@ test('a hostile archive: refusals as -t words them, inside a refused folder too;
   assert.deepEqual(written, diskTree(folder));
 });
 
-test('a file that is no archive is told so, as -t tells it', async () => {
+test('names with control characters or bidirectional overrides are shown as -l prints them, never reordered', async () => {
+  const names = ['line\nbreak', 'tab\there', 'esc\x1b[31mred', 'c1\u0085x', 'evil\u202Etxt.exe', 'in\u2067side/inner.txt'];
+  const folder = writeTree(path.join(work, 'odd'), names.map((name, i) => ({ path: name, data: Buffer.from(`file ${i}`) })));
+  const archive = pack(folder, path.join(work, 'odd.dat'));
+  assert.equal(await openInPage(archive), 'sound');
+  await unfoldAll();
+  // -l escapes the controls; the page escapes the bidirectional characters too.
+  const bidi = { '\u202E': '\\342\\200\\256', '\u2067': '\\342\\201\\247' };
+  const listed = native('-l', archive).stdout.split('\n').filter((l) => /^ +\d+ /.test(l))
+    .map((l) => l.replace(/^ +\d+ /, '').replace(/\/$/, '').replace(/[\u202E\u2067]/g, (c) => bidi[c]));
+  assert.deepEqual((await treeRows()).map((r) => r[0]).sort(), listed.sort());
+  const choose = async (name) => {
+    await page.focus('#tree');
+    await press('Home');
+    for (let i = 0; i < 10 && await activeRow() !== name; ++i) await press('ArrowDown');
+    await until(`document.getElementById('preview-path').textContent === ${JSON.stringify(name)}`);
+  };
+  await choose('evil\\342\\200\\256txt.exe');
+  // What the page shows of the names: the rows (and their titles), the look inside's
+  // heading, the status.
+  const unprinted = /[\u0001-\u001f\u007f-\u009f\u061c\u200e\u200f\u202a-\u202e\u2066-\u2069]/;
+  const namesShown = () => $eval(`[...document.querySelectorAll('#rows .name, #preview-path, #status, #rename-title')]
+    .map((e) => e.textContent + e.title).join(' ')`);
+  assert.doesNotMatch(await namesShown(), unprinted);
+  // A name with a line break, which no input holds, renamed as it was shown: it stays.
+  await choose('line\\nbreak');
+  await press('F2');
+  await until(`document.getElementById('rename-dialog').open`);
+  assert.equal(await text('rename-title'), 'Rename line\\nbreak');
+  await press('Enter');
+  await until(`!document.getElementById('rename-dialog').open`);
+  assert.equal(await $eval(`document.getElementById('undo').disabled`), true);
+  assert.ok((await treeRows()).some((r) => r[0] === 'line\\nbreak'));
+  assert.doesNotMatch(await namesShown(), unprinted);
+});
+
+test('a file that is no archive is told so, as -t tells it; the archive shown stays', async () => {
+  assert.equal(await openInPage(nativeArchive), 'sound');
   const files = { 'empty.dat': Buffer.alloc(0), 'zeros.dat': Buffer.alloc(16), 'picture.png': PNG };
   for (const [name, bytes] of Object.entries(files)) {
     const file = path.join(work, name);
@@ -635,6 +772,13 @@ test('a file that is no archive is told so, as -t tells it', async () => {
     assert.equal(await text('status'), `${name} cannot be opened: ERROR! Not an archive ${name}`);
     assert.equal(native('-t', file).stdout, `ERROR! Not an archive ${file}\n`);
   }
+  // The archive shown before is still there, its files read as before.
+  assert.equal(await text('archive-heading'), 'tree.dat');
+  await page.focus('#tree');
+  await press('Home');
+  for (let i = 0; i < 10 && await activeRow() !== 'alpha.txt'; ++i) await press('ArrowDown');
+  assert.equal(await until(`document.getElementById('preview-path').textContent === 'alpha.txt'
+    && document.querySelector('#preview-body :is(pre, .error)')?.textContent`), 'alpha');
 });
 
 test('unpacking writes what -e writes; a cancel leaves no file half written', async () => {
@@ -662,20 +806,54 @@ test('unpacking writes what -e writes; a cancel leaves no file half written', as
   assert.deepEqual(left, [['a.txt', 5, Buffer.from('first').toString('base64')]]);
 });
 
-test('the page\'s thread reads no File of a folder given to its input; a phone\'s paths break at /', async () => {
+test('the page\'s thread reads no File of a folder given to its input, an added one\'s sizes a slice at a time; a phone\'s paths break at /', async () => {
   // Reading each File's size here cost seconds for 10,000 of them.
   const many = writeTree(path.join(work, 'many'), Array.from({ length: 2000 }, (_, i) =>
     ({ path: `d${i % 10}/f${i}.txt`, data: Buffer.from(`file ${i}`) })));
+  // Every File's size read here, and in which task of the page it was first read (the
+  // first read is the one Chromium looks up on the disk).
   await $eval(`(() => {
     window.sizesRead = 0;
+    window.firstReads = new Map(); // task number -> sizes first read in it
+    let task = 0;
+    const channel = new MessageChannel();
+    channel.port1.onmessage = () => { ++task; if (!window.stopCounting) channel.port2.postMessage(0); };
+    channel.port2.postMessage(0);
+    const seen = new WeakSet();
     const size = Object.getOwnPropertyDescriptor(Blob.prototype, 'size');
-    Object.defineProperty(Blob.prototype, 'size', { get() { ++window.sizesRead; return size.get.call(this); } });
+    Object.defineProperty(Blob.prototype, 'size', { get() {
+      ++window.sizesRead;
+      if (!seen.has(this)) firstReads.set(task, (firstReads.get(task) ?? 0) + 1);
+      seen.add(this);
+      return size.get.call(this);
+    } });
   })()`);
+  // A folder that holds no file gives a folder input nothing: told, not ignored.
+  const hollow = path.join(work, 'hollow');
+  fs.mkdirSync(path.join(hollow, 'inner'), { recursive: true });
+  await setFiles('#folder-input', [hollow]);
+  assert.equal(await until(`/^Nothing/.test(document.getElementById('status').textContent)
+    && document.getElementById('status').textContent`),
+  'Nothing was packed: the folder chosen holds no files, and a folder input gives nothing else of it.');
   await marker('packed');
+  await marker('opened');
   await setFiles('#folder-input', [many]);
   assert.equal(await until('document.body.dataset.packed'), 'complete');
   assert.equal(await $eval('offered()'), fs.readFileSync(pack(many, path.join(work, 'many.dat'))).toString('base64'));
   assert.ok(await $eval('window.sizesRead') < 10, `${await $eval('window.sizesRead')} sizes read on the page's thread`);
+  // The same folder added to the archive shown: its sizes are read here (the tree
+  // tells them), a slice at a time, never all in one task.
+  assert.equal(await until('document.body.dataset.opened'), 'sound');
+  await $eval('firstReads.clear()');
+  await setFiles('#add-folder', [many]);
+  await until(`/^In d0: added 2,000 files and 11 folders\.$/.test(document.getElementById('status').textContent)`);
+  const reads = await $eval('window.stopCounting = true; [...firstReads.values()]');
+  assert.equal(reads.reduce((a, b) => a + b, 0), 2000);
+  assert.ok(Math.max(...reads) <= 1024, `sizes first read in each task: ${reads}`);
+  await setFiles('#add-folder', [hollow]);
+  assert.equal(await until(`/^Nothing/.test(document.getElementById('status').textContent)
+    && document.getElementById('status').textContent`),
+  'Nothing was added: the folder chosen holds no files, and a folder input gives nothing else of it.');
 
   const deep = writeTree(path.join(work, 'deep'), [{ path: 'maps/tiles/level-one-of-the-long-names/tiles.bin', data: pattern(100, 1) }]);
   await page.emulate(puppeteer.KnownDevices['Pixel 5']);

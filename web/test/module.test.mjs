@@ -9,7 +9,7 @@ import { execFileSync, spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { fileURLToPath } from 'node:url';
+import { fileURLToPath, pathToFileURL } from 'node:url';
 
 import { load, ERROR, EVENT, QuodrelError } from '../quodrel.mjs';
 import { pattern } from './pattern.mjs';
@@ -105,6 +105,11 @@ test('a native archive opens from memory, through a reader and from its file, li
   opened.push(await quodrel.openFile(handle, { requireMagic: true }));
   for (const archive of opened) {
     assert.equal(archive.hasMagic, true);
+    // A file's reader gives bytes of the caller's own: they stay when the module's
+    // memory grows.
+    const head = archive.reader('alpha.txt').read(0, 5);
+    quodrel.x.memory.grow(1);
+    assert.equal(new TextDecoder().decode(head), 'alpha');
     const files = archive.entries.filter((e) => !e.folder || e.size !== 0);
     const paths = archive.entries.map((e) => e.path);
     for (const entry of tree) {
@@ -188,6 +193,9 @@ test('a source that fails or falls short, or a cancel, ends the creation with it
     { data: { size: 10, read: (at, n) => encode('four').subarray(at, at + n) }, code: ERROR.CHANGED },
     { data: { size: 4, read: () => encode('more than asked') }, code: ERROR.OPEN },
     { data: encode('fine'), cancelAt: 3, code: ERROR.CANCELLED },
+    // Sizes past what an archive can hold: the library's refusal, gathered or not.
+    { data: { size: 5 * 2 ** 30, read: (at, n) => new Uint8Array(n) }, code: ERROR.LIMIT },
+    { data: { size: 2 ** 53 - 1, read: (at, n) => new Uint8Array(n) }, code: ERROR.LIMIT },
   ];
   for (const row of rows) {
     let events = 0;
@@ -227,9 +235,9 @@ test('a source that fails or falls short, or a cancel, ends the creation with it
   assert.ok(Buffer.from(quodrel.create(tree).bytes).equals(Buffer.from(nativeArchive)));
 });
 
-test('what a caller gets wrong is refused, and never leaves the module unusable', () => {
+test('what a caller gets wrong is refused, and never leaves the module unusable', async () => {
   const bad = [ // callback results that are no bytes, each given many times over
-    'abc', [1, 2, 3], 5, Promise.resolve(encode('abc')), new DataView(new ArrayBuffer(3)),
+    'abc', [1, 2, 3], 5, new DataView(new ArrayBuffer(3)),
     new Uint16Array([0x4142, 0x4344]), encode('far more than the three bytes asked'),
   ];
   for (const result of bad) {
@@ -240,6 +248,24 @@ test('what a caller gets wrong is refused, and never leaves the module unusable'
     assert.throws(() => quodrel.open({ size: nativeArchive.length, read: () => result }),
       (e) => e instanceof QuodrelError);
   }
+  // A reader that gives a Promise (an async function, a FileHandle's read) is told as
+  // the misuse it is, and the Promise's own failure is no unhandled rejection after it.
+  let unhandled = 0;
+  const onUnhandled = () => { ++unhandled; };
+  process.on('unhandledRejection', onUnhandled);
+  const later = [
+    { size: 3, read: async () => encode('abc') },
+    { size: 3, read: async () => { throw new Error('read later'); } },
+  ];
+  for (const reader of later) {
+    for (const call of [() => quodrel.create([{ path: 'a', data: reader }]), () => quodrel.open(reader)]) {
+      assert.throws(call, (e) => e instanceof QuodrelError && e.code === ERROR.ARGUMENT
+        && /gave a Promise/.test(e.message), String(reader.read));
+    }
+  }
+  await new Promise((resolve) => setTimeout(resolve, 10));
+  process.off('unhandledRejection', onUnhandled);
+  assert.equal(unhandled, 0);
   const entries = [ // entry lists and paths the library cannot take as they are
     [{ path: 'a\0evil', data: encode('x') }],
     [{ path: 'lone\uD800', data: encode('x') }],
@@ -252,6 +278,15 @@ test('what a caller gets wrong is refused, and never leaves the module unusable'
     assert.throws(() => quodrel.create(list),
       (e) => e instanceof QuodrelError && e.code === ERROR.ARGUMENT, JSON.stringify(list));
   }
+  // Callbacks that are no functions are refused before anything runs.
+  const told = [];
+  for (const options of [{ onEvent: 5 }, { onChunk: 'chunks' }, { onEvent: {}, onChunk: (c) => told.push(c) }]) {
+    assert.throws(() => quodrel.create(tree, options),
+      (e) => e instanceof QuodrelError && e.code === ERROR.ARGUMENT, JSON.stringify(options));
+  }
+  assert.deepEqual(told, []);
+  assert.throws(() => quodrel.open(nativeArchive).check({ onEvent: true }),
+    (e) => e instanceof QuodrelError && e.code === ERROR.ARGUMENT);
   // Any iterable is a list.
   const fromSet = quodrel.create(new Set(tree));
   assert.ok(Buffer.from(fromSet.bytes).equals(Buffer.from(nativeArchive)));
@@ -260,6 +295,16 @@ test('what a caller gets wrong is refused, and never leaves the module unusable'
   for (const which of ['alpha.txt\0zzz', NaN, 2 ** 32 + 1, undefined, -1, 1.5]) {
     assert.throws(() => archive.read(which),
       (e) => e instanceof QuodrelError && e.code === ERROR.ARGUMENT, String(which));
+  }
+  // Ranges that are no whole numbers of bytes, of read() and of a file's reader (which
+  // never gives a byte outside its file).
+  const reader = archive.reader('alpha.txt');
+  assert.equal(new TextDecoder().decode(reader.read(1, 2 ** 60)), 'lpha'); // as many as there are
+  for (const [offset, length] of [[0, 2.5], [1.5, 2], [-5, 10], [0, -1], [0, NaN], ['1', 2]]) {
+    assert.throws(() => archive.read('alpha.txt', { offset, length }),
+      (e) => e instanceof QuodrelError && e.code === ERROR.ARGUMENT, `read ${offset}, ${length}`);
+    assert.throws(() => reader.read(offset, length),
+      (e) => e instanceof QuodrelError && e.code === ERROR.ARGUMENT, `reader ${offset}, ${length}`);
   }
   // A callback that closes the archive under its own call: the call ends as it would,
   // the archive is closed after it.
@@ -388,6 +433,17 @@ test('closing gives an archive\'s memory back; archives never closed are release
   const { before, open, after } = JSON.parse(run.stdout);
   assert.ok(open.descriptors >= before.descriptors + 200 && open.callbacks === before.callbacks + 200);
   assert.deepEqual(after, before);
+});
+
+test('load() takes quodrel.wasm as the README says: bytes, a Response, a URL, a Module', async () => {
+  const bytes = fs.readFileSync(wasm);
+  const sources = [bytes, new Uint8Array(bytes).buffer, new Response(bytes), pathToFileURL(wasm),
+    pathToFileURL(wasm).href, new WebAssembly.Module(bytes)];
+  for (const source of sources)
+    assert.equal((await load(source)).version, quodrel.version, Object.prototype.toString.call(source));
+  // A response that failed is told as such (its body is a page, no WebAssembly).
+  await assert.rejects(load(new Response('<!doctype html><p>Not here', { status: 404, statusText: 'Not Found' })),
+    (e) => e instanceof QuodrelError && e.code === ERROR.OPEN && e.message === 'quodrel.wasm: 404 Not Found');
 });
 
 test('the table of codes is the library\'s, and codes or kinds it lacks are told all the same', () => {

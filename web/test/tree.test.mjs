@@ -5,7 +5,7 @@ import { test } from 'node:test';
 import assert from 'node:assert/strict';
 
 import { Tree, badName } from '../tree.mjs';
-import { asText, hex, imageType } from '../look.mjs';
+import { asText, hex, imageType, printable } from '../look.mjs';
 
 // A tree as an opened archive gives it: paths in the archive's order, files' sizes.
 function opened(list, refused = {}) {
@@ -55,7 +55,8 @@ test('changes are made as -u lays a folder over an archive, and undone in turn',
     [() => tree.rename(a, 'A'), '', null],
     [() => tree.remove(d), undefined, null],
     [() => tree.add(tree.root, [{ path: 'd/b.txt', file: file('b.txt', 9) }, { path: 'z/q', file: file('q', 2) },
-      { path: 'n/m', file: file('m', 4) }, { path: 'A', folder: true }]), { clashes: ['z', 'A'], refused: [] }, null],
+      { path: 'n/m', file: file('m', 4) }, { path: 'A', folder: true }, { path: 'z/r', file: file('r', 1) }]),
+    { added: { files: 2, folders: 2 }, replaced: 0, clashes: ['z', 'A'], refused: [] }, null],
   ];
   const listings = [];
   for (const [change, expected, listing] of rows) {
@@ -77,10 +78,15 @@ test('changes are made as -u lays a folder over an archive, and undone in turn',
   tree.undo();
   assert.deepEqual(tree.listed(), before);
   assert.deepEqual([tree.canUndo, tree.unsaved], [false, false]);
-  // Replacing a file, saved, then undoing it.
+  // Replacing a file, saved, then undoing it. A change made while an archive is saved
+  // is not in it: still unsaved after.
   tree.replace(a, file('new', 11));
   assert.equal(tree.unsaved, true);
-  tree.saved();
+  const listedAt = tree.state;
+  tree.rename(a, 'B');
+  tree.saved(listedAt);
+  assert.equal(tree.unsaved, true);
+  tree.undo();
   assert.equal(tree.unsaved, false);
   assert.deepEqual([a.size, a.mark, a.source.file.name, tree.root.bytes], [11, 'replaced', 'new', 17]);
   tree.undo();
@@ -89,13 +95,32 @@ test('changes are made as -u lays a folder over an archive, and undone in turn',
     ['a name cannot be empty', '"." names no entry', '', 'a name cannot hold /, \\, : or NUL', 'a name is at most 255 bytes']);
 });
 
+test('adding many into a folder of many looks each name up once, not through the folder', () => {
+  const count = 4000;
+  const tree = opened([['d'], ...Array.from({ length: count }, (_, i) => [`d/old${i}`, 1])]);
+  const d = tree.root.children[0];
+  let reads = 0; // the folder's children read one by one
+  d.children = new Proxy(d.children, {
+    get(target, key, receiver) {
+      if (typeof key === 'string' && /^\d+$/.test(key)) ++reads;
+      return Reflect.get(target, key, receiver);
+    },
+  });
+  const items = Array.from({ length: count }, (_, i) => ({ path: i % 2 ? `new${i}` : `old${i}`, file: file('f', 2) }));
+  const { added, replaced } = tree.add(d, items);
+  assert.deepEqual([added.files, replaced, d.children.length, d.files], [count / 2, count / 2, 1.5 * count, 1.5 * count]);
+  assert.ok(reads < 10 * count, `${reads} children read for ${count} names`);
+});
+
 test('a file\'s first bytes: images by their magic only, UTF-8 text, or hex', () => {
   const bytes = (...parts) => new Uint8Array(parts.flatMap((p) => (typeof p === 'string' ? [...Buffer.from(p)] : p)));
   const rows = [
     [bytes([0x89], 'PNG\r\n', [0x1a, 0x0a, 0]), 'image/png'],
     [bytes([0xff, 0xd8, 0xff, 0xe0]), 'image/jpeg'],
     [bytes('GIF89a'), 'image/gif'],
-    [bytes('BM', [0, 0]), 'image/bmp'],
+    [bytes('BM', [0x3a, 0, 0, 0, 0, 0, 0, 0, 0x36, 0, 0, 0, 40, 0, 0, 0]), 'image/bmp'],
+    [bytes('BM', [0, 0]), ''], // too short to be one
+    [bytes('BMW makes cars\n'), ''], // a text that starts with BM
     [bytes('RIFF', [0, 0, 0, 0], 'WEBPVP8 '), 'image/webp'],
     [bytes('RIFF', [0, 0, 0, 0], 'WAVE'), ''],
     [bytes('<svg xmlns="http://www.w3.org/2000/svg"/>'), ''],
@@ -110,4 +135,17 @@ test('a file\'s first bytes: images by their magic only, UTF-8 text, or hex', ()
   assert.equal(hex(bytes('0123456789abcdefXY', [0, 0x7f])),
     '00000000  30 31 32 33 34 35 36 37 38 39 61 62 63 64 65 66  0123456789abcdef\n'
     + '00000010  58 59 00 7f                                      XY..');
+});
+
+test('a name is shown as the program prints it, and no character in it reorders the rest', () => {
+  const rows = [
+    ['plain ünïcødé/日本語.txt', 'plain ünïcødé/日本語.txt'],
+    ['line\nbreak\ttab\rreturn', 'line\\nbreak\\ttab\\rreturn'],
+    ['esc\x1b[31mred\x07\x7f', 'esc\\033[31mred\\007\\177'],
+    ['c1\u0085x', 'c1\\302\\205x'], // a C1 control: both of its bytes
+    ['evil\u202Etxt.exe', 'evil\\342\\200\\256txt.exe'], // RIGHT-TO-LEFT OVERRIDE
+    ['a\u2066b\u2069\u200F\u061C', 'a\\342\\201\\246b\\342\\201\\251\\342\\200\\217\\330\\234'],
+    ['already \\n escaped', 'already \\n escaped'],
+  ];
+  for (const [name, shown] of rows) assert.equal(printable(name), shown, JSON.stringify(name));
 });
