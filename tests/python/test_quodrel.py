@@ -690,6 +690,9 @@ class Failures(Tree):
                 self.assertEqual((error.errno, error.strerror), (number, os.strerror(number)))
                 self.assertEqual((error.path, error.filename), (self.path(path), self.path(path)))
                 self.assertIn(os.strerror(number), str(error))
+                # Handed back by a process pool (pickled), it still tells the same.
+                told = lambda e: (type(e), str(e), e.errno, e.strerror, e.filename, e.path, e.code, e.problems)  # noqa: E731
+                self.assertEqual(told(pickle.loads(pickle.dumps(error))), told(error))
 
     def deep_tree(self):
         deep = self.path("deep", *["d" * 200] * 3)
