@@ -15,7 +15,7 @@ from . import _native
 from ._errors import Error, NotFoundError, RefusedError, argument, error, index_error, shortly
 from ._native import NO_INDEX, lib
 from ._paths import Member, PathLike, fs, member, members, name, text, whole
-from ._run import Interruptible, Run, off_main
+from ._run import Interruptible, Run, callback, off_main
 from ._values import Entry, ErrorCode, OnEvent, Refusal, Summary, known
 
 Buffer = Union[bytes, bytearray, memoryview]
@@ -65,7 +65,7 @@ class _Reader(Interruptible):
                     self.size = stream.seek(0, io.SEEK_END)
             except (OSError, ValueError, AttributeError) as failed:
                 raise argument(f"the file object cannot seek ({failed}): an archive is read at offsets") from None
-        self.callback = _native.READ_AT(self._read_at)
+        self.callback = callback(_native.READ_AT, self._read_at, -1)
 
     def _read_at(self, _context: Any, buffer: int, size: int, offset: int) -> int:
         try:
@@ -139,16 +139,17 @@ class Archive:
                 view = memoryview(source.data).cast("B")
             except TypeError as failed:
                 raise argument(f"the archive's bytes: {failed}") from None
+            # (Handed to the library as they are: a ctypes.cast of the holder would tie it
+            # in a cycle, and the caller's bytearray would stay unresizable until the
+            # cyclic collector ran.)
             if isinstance(source.data, bytes) or view.readonly:
-                data = source.data if isinstance(source.data, bytes) else bytes(view)
-                pointer = ctypes.cast(ctypes.c_char_p(data), ctypes.c_void_p)
-                self._keep = data
+                self._keep = source.data if isinstance(source.data, bytes) else bytes(view)
             else:  # the caller's buffer itself, held by ctypes (it cannot be resized)
-                holder = (ctypes.c_char * len(view)).from_buffer(view)
-                pointer = ctypes.cast(holder, ctypes.c_void_p)
-                self._keep = holder
+                self._keep = (ctypes.c_char * len(view)).from_buffer(view)
             self.name = "archive"
-            code = lib.quodrel_open_memory(pointer, len(view), None, flags, ctypes.byref(handle))
+            code = lib.quodrel_open_memory(self._keep, len(view), None, flags, ctypes.byref(handle))
+            if code != ErrorCode.OK:
+                self._keep = None
         elif isinstance(source, (bytearray, memoryview)):
             raise argument(
                 "an archive's bytes open with quodrel.open_bytes; "

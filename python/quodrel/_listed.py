@@ -17,7 +17,7 @@ from ._archive import _plain_file
 from ._errors import Error, argument, error, shortly
 from ._native import lib
 from ._paths import PathLike, fs, name, shown
-from ._run import Interruptible, Run
+from ._run import Interruptible, Run, callback
 from ._values import ErrorCode, OnEvent, Summary
 
 # A file's bytes (bytes, a bytearray or memoryview, or a binary file object read
@@ -224,8 +224,8 @@ class _Listing(Interruptible):
         except BaseException:
             self.close()
             raise
-        self.read_callback = _native.READ_AT(self._read_at)
-        self.write_callback = _native.WRITE(self._write)
+        self.read_callback = callback(_native.READ_AT, self._read_at, -1)
+        self.write_callback = callback(_native.WRITE, self._write, errno.EIO)
 
     def _read_at(self, context: Any, buffer: int, size: int, offset: int) -> int:
         try:

@@ -6,6 +6,7 @@ from __future__ import annotations
 import ctypes
 import os
 import threading
+import weakref
 import _thread
 from typing import Any, Callable, List, Optional, Sequence, TypeVar
 
@@ -102,6 +103,21 @@ def make_event(raw: "_native.Event") -> Event:
     )
 
 
+def callback(kind: Any, method: Callable[..., Any], gone: Any) -> Any:
+    """A ctypes callback of `kind` that calls a bound method without holding its object
+    (the object keeps the callback for the library: holding the object back would make
+    a cycle that only the cyclic collector frees, late or never, keeping what the object
+    holds: the caller's file objects, buffers and on_event). While the library may call
+    it, the object is held by the call that gave it; `gone` answers if it is not."""
+    weak = weakref.WeakMethod(method)
+
+    def called(*arguments: Any) -> Any:
+        target = weak()
+        return gone if target is None else target(*arguments)
+
+    return kind(called)
+
+
 # The events an operation's result is made of, made into Events even when no on_event
 # wants them.
 _KEPT = frozenset((EventKind.REFUSED, EventKind.FAILED, EventKind.DIFFERENCE, EventKind.END))
@@ -138,7 +154,7 @@ class Run:
         self.differences: List[Event] = []
         self.end: Optional[Event] = None
         self.raised: Optional[BaseException] = None
-        self.callback = _native.ON_EVENT(self._told)
+        self.callback = callback(_native.ON_EVENT, self._told, 1)
         self.options = _native.Options()
         lib.quodrel_options_init(ctypes.byref(self.options))
         self.options.threads = min(threads, 1 << 20)

@@ -24,6 +24,8 @@ import tempfile
 import threading
 import time
 import unittest
+import warnings
+import weakref
 
 import quodrel
 
@@ -239,6 +241,58 @@ class Reading(Tree):
         with self.assertRaises(quodrel.ArgumentError):
             archive.read("a.txt")
 
+
+    def test_what_the_caller_gave_is_let_go(self):
+        # Without the cyclic collector (which may run late, or never), what a call was
+        # given is let go when it returns or the archive closes: a bytearray can be
+        # resized again, a file object is freed (and so closed and flushed).
+        if gc.isenabled():
+            gc.disable()
+            self.addCleanup(gc.enable)
+        unclosed = warnings.catch_warnings()  # (file objects are left unclosed on purpose)
+        unclosed.__enter__()
+        self.addCleanup(unclosed.__exit__, None, None, None)
+        warnings.simplefilter("ignore", ResourceWarning)
+        data = self.read("tree.dat")
+
+        class OnEvent:
+            def __call__(self, event):
+                return None
+
+        def damaged(opening, source):
+            with self.assertRaises(quodrel.DamagedError):
+                opening(source)
+
+        objects = [  # what is given, what is done with it
+            (lambda: open(self.archive, "rb"), lambda stream: quodrel.open(stream).close()),  # noqa: SIM115
+            (lambda: open(self.archive, "rb"), lambda stream: quodrel.open(stream).read("a.txt")),  # noqa: SIM115
+            (lambda: io.BytesIO(data[:40]), lambda stream: damaged(quodrel.open, stream)),
+            (OnEvent, lambda told: quodrel.extract(self.archive, self.path("out"), on_event=told)),
+            (OnEvent, lambda told: quodrel.open(io.BytesIO(data)).extractall(self.path("out"), on_event=told)),
+            (io.BytesIO, lambda sink: quodrel.create_listed({"a": b"x"}, sink)),
+            (lambda: io.BytesIO(b"x"), lambda source: quodrel.create_listed({"a": source}, io.BytesIO())),
+        ]
+        for number, (make, use) in enumerate(objects):
+            with self.subTest(row=number):
+                given = make()
+                use(given)
+                freed = weakref.ref(given)
+                del given
+                self.assertIsNone(freed())
+        buffers = [  # the bytes in a bytearray, what is done with it
+            (data, lambda buffer: quodrel.open_bytes(buffer).close()),
+            (data, lambda buffer: quodrel.open_bytes(buffer).read("a.txt")),
+            (data[:40], lambda buffer: damaged(quodrel.open_bytes, buffer)),
+            (data, lambda buffer: quodrel.create_listed({"a": buffer}, io.BytesIO())),
+        ]
+        for number, (held, use) in enumerate(buffers):
+            with self.subTest(buffer=number):
+                buffer = bytearray(held)
+                use(buffer)
+                buffer.extend(b"more")  # (BufferError while the module holds it)
+        # An archive written to a file object nobody closes is whole once it is freed.
+        quodrel.create_listed({"a.txt": b"hello\n"}, open(self.path("made.dat"), "wb"))  # noqa: SIM115
+        self.assertEqual(quodrel.open(self.path("made.dat")).read("a.txt"), b"hello\n")
 
 class LikeZipfileAndTarfile(Tree):
     """The calls zipfile.ZipFile and tarfile.TarFile share, as their documentation
