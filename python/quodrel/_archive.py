@@ -33,6 +33,25 @@ def _plain_file(stream: Any) -> bool:
         return False
 
 
+def binary(stream: Any, what: str) -> None:
+    """Refuses a text file object where bytes are read or written."""
+    if isinstance(stream, io.TextIOBase):
+        raise argument(f"{what} a binary file object, not a text one")
+
+
+def stream_size(stream: Any, why: str) -> int:
+    """The size of a binary file object read at offsets: where seek() to its end
+    leaves it (tell() says where seek() gives no number, as mmap's did before Python
+    3.13), checked, since the library reads within it."""
+    try:
+        size = stream.seek(0, io.SEEK_END)
+        if size is None:
+            size = stream.tell()
+    except (OSError, ValueError, AttributeError, TypeError) as failed:
+        raise argument(f"the file object cannot seek ({failed}): {why}") from None
+    return whole(size, "the file object's size (where seek() to its end leaves it)")
+
+
 class _Reader(Interruptible):
     """A descriptor or a binary file object as an archive. A regular file is read at
     offsets through a descriptor of the archive's own (a copy: the caller may close
@@ -59,12 +78,9 @@ class _Reader(Interruptible):
             self.fd = os.dup(stream.fileno())
             self.size = os.fstat(self.fd).st_size
         else:
-            assert stream is not None
-            try:
-                with self.lock:
-                    self.size = stream.seek(0, io.SEEK_END)
-            except (OSError, ValueError, AttributeError) as failed:
-                raise argument(f"the file object cannot seek ({failed}): an archive is read at offsets") from None
+            binary(stream, "an archive is read from")
+            with self.lock:
+                self.size = stream_size(stream, "an archive is read at offsets")
         self.callback = callback(_native.READ_AT, self._read_at, -1)
 
     def _read_at(self, _context: Any, buffer: int, size: int, offset: int) -> int:
@@ -155,9 +171,7 @@ class Archive:
                 "an archive's bytes open with quodrel.open_bytes; "
                 "open takes a path, a descriptor or a binary file object"
             )
-        elif (isinstance(source, int) and not isinstance(source, bool)) or (
-            hasattr(source, "read") and hasattr(source, "seek")
-        ):
+        elif (isinstance(source, int) and not isinstance(source, bool)) or hasattr(source, "read"):
             if isinstance(source, int):
                 reader = _Reader(None, source)
                 self.name = f"descriptor {source}"

@@ -6,14 +6,13 @@ from __future__ import annotations
 
 import ctypes
 import errno
-import io
 import os
 import secrets
 import stat
 from typing import IO, Any, Iterable, List, Mapping, Optional, Tuple, Union
 
 from . import _native
-from ._archive import _plain_file
+from ._archive import _plain_file, binary, stream_size
 from ._errors import Error, argument, error, shortly
 from ._native import lib
 from ._paths import PathLike, fs, name, shown
@@ -63,11 +62,9 @@ class _Stream:
             self.fd = os.dup(stream.fileno())
             self.size = os.fstat(self.fd).st_size
             return
-        try:
-            self.size = stream.seek(0, io.SEEK_END)
-            stream.seek(0)
-        except (OSError, ValueError, AttributeError) as failed:
-            raise argument(f"the file object cannot seek ({failed}): its size is told first") from None
+        binary(stream, "an entry's data is read from")
+        self.size = stream_size(stream, "its size is told first")
+        stream.seek(0)
 
     def read_at(self, buffer: int, size: int, offset: int) -> int:
         if self.fd is not None:
@@ -165,8 +162,7 @@ class _StreamSink:
     object may keep what it is given)."""
 
     def __init__(self, stream: Any):
-        if isinstance(stream, io.TextIOBase):
-            raise argument("the archive goes to a binary file object, not a text one")
+        binary(stream, "the archive goes to")
         self.stream = stream
 
     def write(self, view: memoryview) -> None:

@@ -10,6 +10,7 @@ import gc
 import gzip
 import hashlib
 import io
+import mmap
 import os
 import pathlib
 import pickle
@@ -128,23 +129,26 @@ class Reading(Tree):
 
     def test_every_source_reads_the_same(self):
         data = self.read("tree.dat")
-        sources = {
-            "path": lambda: self.archive,
-            "pathlib": lambda: pathlib.Path(self.archive),
-            "bytes path": lambda: os.fsencode(self.archive),
-            "descriptor": lambda: os.open(self.archive, os.O_RDONLY),
-            "file": lambda: open(self.archive, "rb"),  # noqa: SIM115 - the archive reads it
-            "BytesIO": lambda: io.BytesIO(data),
-            "bytes": lambda: data,
-            "bytearray": lambda: bytearray(data),
-            "memoryview": lambda: memoryview(data),
-        }
-        for name, make in sources.items():
+
+        def mapped():
+            with open(self.archive, "rb") as stream:
+                return mmap.mmap(stream.fileno(), 0, access=mmap.ACCESS_READ)
+
+        sources = [  # what opens it, what it opens
+            ("path", quodrel.open, lambda: self.archive),
+            ("pathlib", quodrel.open, lambda: pathlib.Path(self.archive)),
+            ("bytes path", quodrel.open, lambda: os.fsencode(self.archive)),
+            ("descriptor", quodrel.open, lambda: os.open(self.archive, os.O_RDONLY)),
+            ("file", quodrel.open, lambda: open(self.archive, "rb")),  # noqa: SIM115 - the archive reads it
+            ("BytesIO", quodrel.open, lambda: io.BytesIO(data)),
+            ("mmap as a file", quodrel.open, mapped),  # (its seek() gave None before Python 3.13)
+            ("bytes", quodrel.open_bytes, lambda: data),
+            ("bytearray", quodrel.open_bytes, lambda: bytearray(data)),
+            ("memoryview", quodrel.open_bytes, lambda: memoryview(data)),
+        ]
+        for name, opening, make in sources:
             with self.subTest(source=name):
                 source = make()
-                opening = quodrel.open_bytes if isinstance(source, (bytes, bytearray, memoryview)) else quodrel.open
-                if name == "bytes path":
-                    opening = quodrel.open
                 with opening(source) as archive:
                     self.assertEqual([e.path for e in archive], [e.path for e in quodrel.open_bytes(data)])
                     for path, expected in self.files.items():
@@ -843,6 +847,26 @@ class Misuse(Tree):
         reading, writing = os.pipe()
         self.addCleanup(os.close, reading)
         self.addCleanup(os.close, writing)
+        text = open(self.archive, encoding="latin-1")  # noqa: SIM115 - a text file object
+        self.addCleanup(text.close)
+
+        class Sized(io.BytesIO):  # a file object whose seek() tells `size`
+            def __init__(self, size):
+                super().__init__(self_read("tree.dat"))
+                self.size = size
+
+            def seek(self, offset, whence=io.SEEK_SET):
+                super().seek(offset, whence)
+                return self.size
+
+            def tell(self):
+                return self.size
+
+        class NoSeek:  # a socket's or a pipe's reading end
+            def read(self, size=-1):
+                return b""
+
+        self_read = self.read
         rows = [  # the call, the built-in exception it is as well
             (lambda: quodrel.open(bytearray(self.read("tree.dat"))), TypeError),
             (lambda: quodrel.open(1.5), TypeError),
@@ -861,6 +885,14 @@ class Misuse(Tree):
             (lambda: quodrel.create_listed(5, self.path("x.dat")), TypeError),
             (lambda: quodrel.create_listed({"a": b"x"}, io.StringIO()), TypeError),
             (lambda: quodrel.create_listed({"a": open(reading, "rb", closefd=False)}, io.BytesIO()), ValueError),
+            (lambda: quodrel.open(text), TypeError),
+            (lambda: quodrel.create_listed({"a": text}, io.BytesIO()), TypeError),
+            (lambda: quodrel.open(Sized(-5)), ValueError),
+            (lambda: quodrel.open(Sized(2**64)), ValueError),
+            (lambda: quodrel.open(Sized("16")), TypeError),
+            (lambda: quodrel.create_listed({"a": Sized(-3)}, io.BytesIO()), ValueError),
+            (lambda: quodrel.create_listed({"a": Sized(None)}, io.BytesIO()), TypeError),
+            (lambda: quodrel.open(NoSeek()), ValueError),
         ]
         for number, (call, builtin) in enumerate(rows):
             with self.subTest(row=number):
@@ -871,6 +903,9 @@ class Misuse(Tree):
         with self.assertRaises(TypeError) as raised:
             pickle.dumps(archive)
         self.assertIn("cannot be pickled", str(raised.exception))
+        with self.assertRaises(ValueError) as raised:
+            quodrel.open(NoSeek())
+        self.assertIn("cannot seek", str(raised.exception))
         self.assertFalse(os.path.exists(self.path("x.dat")) or os.path.exists(self.path("x")))
 
     def test_codes_a_later_library_adds_are_plain_ints(self):
