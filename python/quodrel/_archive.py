@@ -9,7 +9,7 @@ import io
 import os
 import stat
 import threading
-from typing import IO, Any, Callable, Dict, Iterator, List, Optional, Sequence, Union, cast, overload
+from typing import IO, TYPE_CHECKING, Any, Callable, Dict, Iterator, List, Optional, Sequence, Union, cast, overload
 
 from . import _native
 from ._errors import Error, NotFoundError, RefusedError, argument, error, index_error, shortly
@@ -18,7 +18,10 @@ from ._paths import Member, PathLike, fs, member, members, name, text, whole
 from ._run import Interruptible, Run, callback, off_main
 from ._values import Entry, ErrorCode, OnEvent, Refusal, Summary, known
 
-Buffer = Union[bytes, bytearray, memoryview]
+if TYPE_CHECKING:  # (what type checkers know as a buffer: bytes, bytearray, memoryview, mmap, array, ...)
+    from _typeshed import ReadableBuffer as Buffer
+else:
+    Buffer = Union[bytes, bytearray, memoryview]
 # What quodrel.open takes: a path, a descriptor of a file, or a binary file object.
 Source = Union[PathLike, int, IO[bytes]]
 
@@ -151,10 +154,10 @@ class Archive:
         flags = 1 if require_magic else 0
         handle = _native.ARCHIVE()
         if isinstance(source, _Memory):
-            try:
-                view = memoryview(source.data).cast("B")
-            except TypeError as failed:
-                raise argument(f"the archive's bytes: {failed}") from None
+            view = memoryview(source.data)
+            if not view.c_contiguous:  # (strided: copied into one piece)
+                view = memoryview(view.tobytes())
+            view = view.cast("B")
             # (Handed to the library as they are: a ctypes.cast of the holder would tie it
             # in a cycle, and the caller's bytearray would stay unresizable until the
             # cyclic collector ran.)
@@ -645,8 +648,10 @@ def open_bytes(data: Buffer, *, require_magic: bool = False) -> Archive:
     """Opens an archive held in memory: bytes (kept as they are), a bytearray or a
     writable buffer (read in place: it cannot be resized while the archive is open),
     or any other buffer (copied). Otherwise as open."""
-    if not isinstance(data, (bytes, bytearray, memoryview)):
-        raise argument(f"open_bytes takes bytes, a bytearray or a memoryview, not {type(data).__name__}")
+    try:
+        memoryview(data).release()
+    except TypeError:
+        raise argument(f"open_bytes takes bytes or another buffer (a bytearray, mmap, ...), not {shortly(data)}") from None
     return Archive(_Memory(data), require_magic=require_magic)
 
 

@@ -2,6 +2,7 @@
 QUODREL_LIBRARY, or an unpacked package's), and against the quodrel program that
 QUODREL_EXE names: what the module gives must be what the program does."""
 
+import array
 import copy
 import ctypes
 import enum
@@ -145,6 +146,9 @@ class Reading(Tree):
             ("bytes", quodrel.open_bytes, lambda: data),
             ("bytearray", quodrel.open_bytes, lambda: bytearray(data)),
             ("memoryview", quodrel.open_bytes, lambda: memoryview(data)),
+            ("mmap", quodrel.open_bytes, mapped),
+            ("array", quodrel.open_bytes, lambda: array.array("B", data)),
+            ("every other byte", quodrel.open_bytes, lambda: memoryview(bytes(b for x in data for b in (x, 0)))[::2]),
         ]
         for name, opening, make in sources:
             with self.subTest(source=name):
