@@ -9,7 +9,7 @@ import io
 import os
 import stat
 import threading
-from typing import IO, TYPE_CHECKING, Any, Callable, Dict, Iterator, List, Optional, Sequence, Union, cast, overload
+from typing import TYPE_CHECKING, Any, Callable, Dict, Iterator, List, Optional, Sequence, Union, cast, overload
 
 from . import _native
 from ._errors import Error, NotFoundError, RefusedError, argument, error, index_error, shortly
@@ -18,12 +18,22 @@ from ._paths import Member, PathLike, fs, member, members, name, text, whole
 from ._run import Interruptible, Run, callback, off_main
 from ._values import Entry, ErrorCode, OnEvent, Refusal, Summary, known
 
-if TYPE_CHECKING:  # (what type checkers know as a buffer: bytes, bytearray, memoryview, mmap, array, ...)
-    from _typeshed import ReadableBuffer as Buffer
+if TYPE_CHECKING:
+    from _typeshed import ReadableBuffer as Buffer  # (bytes, bytearray, memoryview, mmap, array, ...)
+    from typing_extensions import Protocol
+
+    class Readable(Protocol):
+        """A binary file object read at offsets, as the module uses one: any with these
+        two (an open file, BytesIO, a gzip stream, mmap, ...), not only typing.IO's."""
+
+        def read(self, __size: int = ...) -> bytes: ...
+
+        def seek(self, __offset: int, __whence: int = ...) -> object: ...
+
 else:
     Buffer = Union[bytes, bytearray, memoryview]
 # What quodrel.open takes: a path, a descriptor of a file, or a binary file object.
-Source = Union[PathLike, int, IO[bytes]]
+Source = Union[PathLike, int, "Readable"]
 
 
 def _plain_file(stream: Any) -> bool:
@@ -63,7 +73,7 @@ class _Reader(Interruptible):
     bytes, is a failed read; an interrupt (KeyboardInterrupt, SystemExit) inside one
     is raised after the call."""
 
-    def __init__(self, stream: Optional[IO[bytes]], descriptor: Optional[int] = None):
+    def __init__(self, stream: Any, descriptor: Optional[int] = None):
         self.stream = stream
         self.lock = threading.Lock()
         self.fd: Optional[int] = None
@@ -179,7 +189,7 @@ class Archive:
                 reader = _Reader(None, source)
                 self.name = f"descriptor {source}"
             else:
-                reader = _Reader(source)  # type: ignore[arg-type]
+                reader = _Reader(source)
                 self.name = str(getattr(source, "name", "archive"))
             self._reader = reader
             try:

@@ -9,7 +9,7 @@ import errno
 import os
 import secrets
 import stat
-from typing import IO, Any, Iterable, List, Mapping, Optional, Tuple, Union
+from typing import TYPE_CHECKING, Any, Iterable, List, Mapping, Optional, Tuple, Union, overload
 
 from . import _native
 from ._archive import _plain_file, binary, stream_size
@@ -19,9 +19,19 @@ from ._paths import PathLike, fs, name, shown
 from ._run import Interruptible, Run, callback
 from ._values import ErrorCode, OnEvent, Summary
 
+if TYPE_CHECKING:
+    from typing_extensions import Protocol
+
+    from ._archive import Readable
+
+    class Writable(Protocol):
+        """A binary file object the archive is written to: any with write()."""
+
+        def write(self, __data: bytes) -> object: ...
+
 # A file's bytes (bytes, a bytearray or memoryview, or a binary file object read
 # from its start to its end), or None for a folder.
-Data = Union[bytes, bytearray, memoryview, IO[bytes], None]
+Data = Union[bytes, bytearray, memoryview, "Readable", None]
 Listed = Union[Mapping[Any, Data], Iterable[Tuple[Any, Data]]]
 
 
@@ -257,8 +267,22 @@ class _Listing(Interruptible):
             source.close()
 
 
+# (One signature per form of `entries`: against their union, a type checker takes a
+# mapping written out with data of several kinds for a Dict[str, object].)
+@overload
 def create_listed(
-    entries: Listed, archive: Union[PathLike, IO[bytes]], *, on_event: Optional[OnEvent] = None
+    entries: Mapping[Any, Data], archive: Union[PathLike, "Writable"], *, on_event: Optional[OnEvent] = None
+) -> Summary: ...
+
+
+@overload
+def create_listed(
+    entries: Iterable[Tuple[Any, Data]], archive: Union[PathLike, "Writable"], *, on_event: Optional[OnEvent] = None
+) -> Summary: ...
+
+
+def create_listed(
+    entries: Listed, archive: Union[PathLike, "Writable"], *, on_event: Optional[OnEvent] = None
 ) -> Summary:
     """Packs entries given in memory into an archive, byte for byte what `quodrel -c`
     makes of a folder holding the same files and folders (the archive's order, the

@@ -447,6 +447,54 @@ class LikeZipfileAndTarfile(Tree):
         self.assertRaises(quodrel.ArgumentError, quodrel.is_archive, 1.5)
 
 
+    def test_mypy_strict_takes_what_runs_and_refuses_misuse(self):
+        # A program as a zipfile or tarfile user writes it, type-checked against the
+        # module (its copy beside the program): what runs passes, misuse is refused.
+        program = """
+import gzip, io, mmap, pathlib, shutil
+from typing import List, Optional
+import quodrel
+
+with quodrel.open("tree.dat") as archive:
+    names: List[str] = archive.namelist()
+    size: int = archive.getinfo("a.txt").file_size
+    entry: quodrel.Entry = archive[pathlib.PurePosixPath("a.txt")]
+    found: bool = b"a.txt" in archive and entry in archive
+    where: str = archive.extract(entry, pathlib.Path("out"))
+    archive.extractall("out", [entry, "sub/", pathlib.PurePosixPath("sub")], on_event=lambda event: True)
+    with archive.open("a.txt") as stream, open("copy", "wb") as copy:
+        shutil.copyfileobj(stream, copy)
+        text: str = io.TextIOWrapper(stream, encoding="utf-8").read()
+with gzip.open("tree.dat.gz") as unpacked, open("tree.dat", "rb") as raw:
+    quodrel.open(unpacked).close()
+    quodrel.open(raw).close()
+    quodrel.open_bytes(mmap.mmap(raw.fileno(), 0, access=mmap.ACCESS_READ)).close()
+    quodrel.create_listed({"a": unpacked, "b": b"x", "c": None}, gzip.open("made.dat.gz", "wb"))
+quodrel.create("tree", b"made.dat", on_event=lambda event: quodrel.CANCEL)
+try:
+    quodrel.open(3)
+except quodrel.OpenError as error:
+    number: Optional[int] = error.errno
+quodrel.open(1.5)  # refused
+quodrel.open(open("tree.dat"))  # refused
+quodrel.open_bytes("tree.dat")  # refused
+quodrel.create_listed({"a": "text"}, "made.dat")  # refused
+quodrel.create_listed({"a": b"x"}, io.StringIO())  # refused
+"""
+        self.write("typed/program.py", program.encode())
+        module = os.path.dirname(quodrel.__file__)
+        shutil.copytree(module, self.path("typed/quodrel"), ignore=shutil.ignore_patterns("*.so*", "__pycache__"))
+        checked = subprocess.run(
+            ["/usr/bin/python3", "-m", "mypy", "--strict", "--cache-dir", self.path("typed/cache"), "program.py"],
+            capture_output=True,
+            text=True,
+            check=False,
+            cwd=self.path("typed"),
+        )
+        refused = {number for number, line in enumerate(program.split("\n"), 1) if line.endswith("# refused")}
+        errors = {int(line.split(":")[1]) for line in checked.stdout.splitlines() if ": error:" in line}
+        self.assertEqual((errors, checked.returncode), (refused, 1), checked.stdout + checked.stderr)
+
 class Operations(Tree):
     def test_created_archives_are_the_programs_bytes(self):
         for threads in (0, 1, 3):
