@@ -99,7 +99,8 @@ class _FileSink:
     """The archive's file: written without a name (O_TMPFILE) where the system allows,
     else under a temporary name beside its place, and put in place only when complete
     (taking the mode of the archive it replaces); a link at the path stays a link,
-    its target replaced. Discarded, it leaves nothing."""
+    its target replaced. As create, it replaces only an archive it may write: never a
+    folder, a device or a FIFO. Discarded, it leaves nothing."""
 
     def __init__(self, target: bytes):
         real = os.path.realpath(target)
@@ -110,6 +111,7 @@ class _FileSink:
         # descriptor to follow /proc's link to the unnamed file).
         self.folder = os.open(os.path.dirname(real) or b".", os.O_RDONLY | os.O_DIRECTORY | os.O_CLOEXEC)
         try:
+            self._there()
             if hasattr(os, "O_TMPFILE") and os.path.isdir("/proc/self/fd"):
                 try:
                     self.fd = os.open(".", os.O_TMPFILE | os.O_WRONLY | os.O_CLOEXEC, 0o666, dir_fd=self.folder)
@@ -132,13 +134,25 @@ class _FileSink:
         while view:
             view = view[os.write(self.fd, view) :]
 
+    def _there(self) -> Optional[os.stat_result]:
+        """What stands at the archive's place (None: nothing), or the OSError of a
+        thing that is no archive to replace."""
+        try:
+            old = os.stat(self.base, dir_fd=self.folder)
+        except FileNotFoundError:
+            return None
+        if stat.S_ISDIR(old.st_mode):
+            raise IsADirectoryError(errno.EISDIR, os.strerror(errno.EISDIR))
+        if not stat.S_ISREG(old.st_mode):
+            raise OSError(0, "not a regular file")  # (no number of the system's)
+        if not os.access(self.base, os.W_OK, dir_fd=self.folder):
+            raise PermissionError(errno.EACCES, os.strerror(errno.EACCES))
+        return old
+
     def commit(self) -> None:
         try:
-            try:
-                old: Optional[os.stat_result] = os.stat(self.base, dir_fd=self.folder)
-            except FileNotFoundError:
-                old = None
-            if old is not None and stat.S_ISREG(old.st_mode):
+            old = self._there()
+            if old is not None:
                 os.fchmod(self.fd, stat.S_IMODE(old.st_mode))
             if self.name is None:
                 unnamed = f"/proc/self/fd/{self.fd}"
@@ -147,7 +161,7 @@ class _FileSink:
                         os.link(unnamed, self.base, dst_dir_fd=self.folder, follow_symlinks=True)
                         return
                     except FileExistsError:
-                        pass  # (one appeared meanwhile: replaced as any other)
+                        self._there()  # (one appeared meanwhile: replaced as any other)
                 self.name = self._fresh()
                 os.link(unnamed, self.name, dst_dir_fd=self.folder, follow_symlinks=True)
             os.replace(self.name, self.base, src_dir_fd=self.folder, dst_dir_fd=self.folder)
@@ -160,7 +174,10 @@ class _FileSink:
             os.close(self.fd)
             self.fd = -1
         if self.name is not None:
-            os.unlink(self.name, dir_fd=self.folder)
+            try:
+                os.unlink(self.name, dir_fd=self.folder)
+            except FileNotFoundError:
+                pass  # (put in place just before an interrupt stopped the commit)
             self.name = None
         if self.folder >= 0:
             os.close(self.folder)

@@ -26,6 +26,7 @@ import tempfile
 import threading
 import time
 import unittest
+import unittest.mock
 import warnings
 import weakref
 
@@ -668,6 +669,12 @@ class CreatingFromMemory(Tree):
     def test_a_failed_creation_keeps_the_archive_there(self):
         old = self.write("kept.dat", b"an older archive")
         os.symlink("kept.dat", self.path("link.dat"))
+        fifo = self.path("tree/fifo.dat")
+        os.mkfifo(fifo)
+        os.symlink("fifo.dat", self.path("tree/fifo-link.dat"))
+        readonly = self.write("tree/readonly.dat", b"an older archive")
+        os.chmod(readonly, 0o444)
+        special = ["fifo.dat", "fifo-link.dat", "readonly.dat", "empty folder", "\u00e9t\u00e9"]
 
         class Failing(io.BytesIO):
             def read(self, size=-1):
@@ -689,6 +696,12 @@ class CreatingFromMemory(Tree):
             ([("a", b"x")], self.path("link.dat"), cancel, quodrel.CancelledError, None),
             ([("a", b"x")], Full(), None, quodrel.WriteError, OSError),
             ([("a", b"x")], self.path("no/such/folder.dat"), None, quodrel.CreateError, None),
+            # What -c does not replace by an archive: a folder, a FIFO (or a device), a
+            # read-only archive (only as root may it be written, as -c lets it).
+            ([("a", b"x")], self.path("tree/sub"), None, quodrel.CreateError, None),
+            ([("a", b"x")], fifo, None, quodrel.CreateError, None),
+            ([("a", b"x")], self.path("tree/fifo-link.dat"), None, quodrel.CreateError, None),
+            *([([("a", b"x")], readonly, None, quodrel.CreateError, None)] if os.geteuid() != 0 else []),
         ]
         for entries, target, on_event, kind, cause in rows:
             with self.subTest(kind=kind.__name__, target=target):
@@ -698,7 +711,9 @@ class CreatingFromMemory(Tree):
                     self.assertIsInstance(raised.exception.__cause__, cause)
                 self.assertEqual(self.read("kept.dat"), b"an older archive")
                 self.assertEqual(sorted(os.listdir(self.work)), ["kept.dat", "link.dat", "tree", "tree.dat"])
-        self.assertEqual(raised.exception.errno, errno.ENOENT)
+        self.assertTrue(stat.S_ISFIFO(os.stat(fifo).st_mode))
+        self.assertEqual(self.read("tree/readonly.dat"), b"an older archive")
+        self.assertEqual(sorted(os.listdir(self.path("tree"))), sorted(["a.txt", "sub", *special]))
         # Complete, it replaces the link's target, and keeps its mode.
         os.chmod(old, 0o640)
         quodrel.create_listed(self.sources(), self.path("link.dat"))
@@ -1111,6 +1126,18 @@ class Misuse(Tree):
                         self.assertEqual(self.read(path), self.files[os.path.relpath(path, self.path(folder))])
         self.assertTrue(on_main_thread)
         self.assertNotIn(True, on_main_thread)
+        # Ctrl+C just as the commit has put the new archive in place: it stays, whole,
+        # nothing is left beside it, and KeyboardInterrupt is what is raised.
+        put_in_place = os.replace
+
+        def interrupted_after(*arguments, **keywords):
+            put_in_place(*arguments, **keywords)
+            raise KeyboardInterrupt
+
+        with unittest.mock.patch("os.replace", interrupted_after), self.assertRaises(KeyboardInterrupt):
+            quodrel.create_listed({"a.txt": b"hello\n"}, old)
+        self.assertEqual(quodrel.open(old).read("a.txt"), b"hello\n")
+        self.assertEqual(sorted(os.listdir(self.work)), ["kept.dat", "out1", "out2", "tree", "tree.dat"])
 
 
 if __name__ == "__main__":
