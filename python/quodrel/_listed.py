@@ -231,10 +231,13 @@ class _Listing(Interruptible):
                 except (TypeError, ValueError):
                     raise argument(f"an entry is a (path, data) pair, not {shortly(item)}") from None
                 entry = self.array[index]
-                entry.path = name(path)
+                raw = name(path)
                 if data is None:
+                    # A folder named as namelist() and zipfile name one, "sub/", is "sub".
+                    entry.path = raw[:-1] if raw.endswith(b"/") and len(raw) > 1 else raw
                     entry.is_folder = 1
                     continue
+                entry.path = raw
                 if isinstance(data, (bytes, bytearray, memoryview)):
                     source: Any = _Bytes(data)
                 elif hasattr(data, "read"):
@@ -305,9 +308,9 @@ def create_listed(
     makes of a folder holding the same files and folders (the archive's order, the
     names it refuses). `entries` are (path, data) pairs, or a mapping of paths to
     data: a path as the archive lists it ("/" between parts, str, bytes or a
-    PurePath; the folders above it need not be listed), the data bytes, a bytearray,
-    a memoryview or a binary file object (its bytes from its start), or None for a
-    folder. `archive` is a path, written beside its place and put there only when
+    PurePath; a folder's may end in "/", as namelist() gives it; the folders above
+    it need not be listed), the data bytes, a bytearray, a memoryview or a binary
+    file object (its bytes from its start), or None for a folder. `archive` is a path, written beside its place and put there only when
     complete (as create does: an existing archive is replaced only by a complete one),
     or a binary file object that receives the archive in order (what it received
     before an error is no archive). Raises IncompleteError when something was left

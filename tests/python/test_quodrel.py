@@ -633,6 +633,13 @@ class CreatingFromMemory(Tree):
                     lambda: self.path("made.dat"),
                 ),
                 "to a file object": (self.sources, io.BytesIO),
+                "as infolist() names them": (
+                    lambda: [
+                        (info.filename, None if info.is_dir() else quodrel.open(self.archive).read(info))
+                        for info in quodrel.open(self.archive).infolist()
+                    ],
+                    lambda: self.path("made.dat"),
+                ),
             }
             for name, (entries, target) in rows.items():
                 with self.subTest(name):
