@@ -318,11 +318,10 @@ class Archive:
         handle = self._enter()
         try:
             count = lib.quodrel_entry_count(handle)
-            if index < 0:
-                index += count
-            if not 0 <= index < count:
-                raise index_error(f"entry {index} of {count}")
-            return self._entry(handle, index)
+            at = index + count if index < 0 else index
+            if not 0 <= at < count:
+                raise index_error(f"entry {index} of {count}")  # (as the caller gave it)
+            return self._entry(handle, at)
         finally:
             self._leave()
 

@@ -353,9 +353,11 @@ class LikeZipfileAndTarfile(Tree):
                     self.assertRaises(KeyError, lambda: archive[absent])
             self.assertEqual(archive[-1], archive.infolist()[-1])
             self.assertEqual(archive[1:3], archive.infolist()[1:3])
-            with self.assertRaises(IndexError) as raised:
-                archive[len(archive)]
-            self.assertIsInstance(raised.exception, quodrel.Error)
+            for index in (len(archive), -len(archive) - 1):
+                with self.assertRaises(IndexError) as raised:
+                    archive[index]
+                self.assertIsInstance(raised.exception, quodrel.Error)
+                self.assertIn(f"(entry {index} of {len(archive)})", str(raised.exception))
 
     def test_a_refused_member_is_there_and_refused(self):
         with quodrel.open(self.write("hostile.dat", hostile_archive())) as archive:
