@@ -408,10 +408,11 @@ class Archive:
         """The entry at that path (zipfile's name; tarfile's: getmember): the one
         extraction writes there, or else the first entry the archive holds at that
         path, refused (its `refusal` says why). Raises NotFoundError, a KeyError,
-        where there is none. An Entry stands for the entry at its index."""
+        where there is none. An Entry stands for the entry at its index, where this
+        archive has that path (one of another archive is not there, as `in` tells)."""
         wanted = member(name)
         if isinstance(wanted, Entry):
-            return self._at(wanted.index)
+            return self._same(wanted)
         try:
             found = self.find(wanted)
         except RefusedError:
@@ -434,14 +435,27 @@ class Archive:
 
     getmember = getinfo
 
+    def _same(self, given: Entry) -> Entry:
+        """This archive's entry at an Entry's index, as this archive has it (whatever
+        the object says of its size or refusal); NotFoundError where this archive has
+        another path there (an Entry of another archive, as `in` tells)."""
+        try:
+            entry = self._at(given.index)
+        except IndexError:
+            entry = None
+        if entry is None or (entry.path, entry.is_folder) != (given.path, given.is_folder):
+            raise error(ErrorCode.NOT_FOUND, given.path)
+        return entry
+
     def _file(self, item: Union[Member, int]) -> Entry:
         """The file entry a read names: by path as extraction writes it, or by Entry
         or index whatever its refusal (an Entry as this archive has it, whatever the
         object says)."""
-        if isinstance(item, (Entry, int)) and not isinstance(item, bool):
-            index = item.index if isinstance(item, Entry) else item
+        if isinstance(item, Entry):
+            entry = self._same(item)
+        elif isinstance(item, int) and not isinstance(item, bool):
             try:
-                entry = self._at(index)
+                entry = self._at(item)
             except IndexError as failed:
                 raise argument(str(failed), self.name) from None
         else:
@@ -521,8 +535,10 @@ class Archive:
 
     def extractfile(self, member: Union[Member, int]) -> Optional[io.BufferedReader]:
         """tarfile's name for open(), which gives None for a folder."""
-        if isinstance(member, (Entry, int)):
-            entry: Optional[Entry] = self._at(member.index if isinstance(member, Entry) else member)
+        if isinstance(member, Entry):
+            entry: Optional[Entry] = self._same(member)
+        elif isinstance(member, int):
+            entry = self._at(member)
         else:
             entry = self.find(name(member))
             if entry is None:

@@ -344,7 +344,8 @@ class LikeZipfileAndTarfile(Tree):
                     self.assertIn(member, archive)
                     self.assertEqual(archive[member], info)
                     self.assertEqual(archive.getmember(member), info)
-            for absent in ["nothing", "a.txt/", "sub/b", b"SUB/B.BIN", pathlib.PurePosixPath("sub/x"), ""]:
+            elsewhere = quodrel.Entry(0, "elsewhere.txt", 3, False, quodrel.Refusal.WRITTEN)  # another archive's
+            for absent in ["nothing", "a.txt/", "sub/b", b"SUB/B.BIN", pathlib.PurePosixPath("sub/x"), "", elsewhere]:
                 with self.subTest(absent=absent):
                     with self.assertRaises(KeyError) as raised:
                         archive.getinfo(absent)
@@ -1018,6 +1019,7 @@ class Misuse(Tree):
         archive = quodrel.open(self.archive)
         a_txt = archive.find("a.txt")
         forged = quodrel.Entry(a_txt.index, "a.txt", 10**9, False, quodrel.Refusal.WRITTEN)
+        elsewhere = quodrel.Entry(a_txt.index, "elsewhere.txt", 6, False, quodrel.Refusal.WRITTEN)  # another archive's
         rows = [  # the call, the error it raises (None: what it gives)
             (lambda: hostile.read(1), quodrel.RefusedError, None),
             (lambda: hostile.read(2, 2000), quodrel.RefusedError, None),
@@ -1030,6 +1032,11 @@ class Misuse(Tree):
             (lambda: quodrel.extract(self.archive, self.path("x"), [1]), quodrel.ArgumentError, None),
             (lambda: quodrel.extract(self.archive, self.path("x"), on_event=1), quodrel.ArgumentError, None),
             (lambda: archive.read(forged), None, b"hello\n"),
+            (lambda: archive.read(elsewhere), quodrel.NotFoundError, None),
+            (lambda: archive.open(elsewhere), quodrel.NotFoundError, None),
+            (lambda: archive.extractfile(elsewhere), quodrel.NotFoundError, None),
+            (lambda: archive.extract(elsewhere, self.path("x")), quodrel.NotFoundError, None),
+            (lambda: archive.extractall(self.path("x"), [elsewhere]), quodrel.NotFoundError, None),
             (lambda: quodrel.compare(os.fsencode(self.archive), self.tree), None, []),
         ]
         for number, (call, error, expected) in enumerate(rows):
