@@ -591,7 +591,8 @@ class Archive:
         on_event: Optional[OnEvent] = None,
     ) -> str:
         """Extracts one member (a file, or a folder with everything in it) below the
-        folder `path` (None: the current folder) at its path in the archive, as
+        folder `path` (None: the current folder; made when missing, one level only,
+        where zipfile makes every missing parent) at its path in the archive, as
         zipfile's extract does, and returns where it was written. A member the archive
         does not hold raises NotFoundError (a KeyError), one extraction refuses
         RefusedError; as everywhere in the module, nothing is written outside the
