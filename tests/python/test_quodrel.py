@@ -1083,6 +1083,20 @@ class Misuse(Tree):
         with open(self.write("tree.dat.gz", gzip.compress(self.read("tree.dat"))), "rb") as raw:
             with quodrel.open(gzip.open(raw)) as unpacked:
                 self.assertEqual(unpacked.read("sub/b.bin"), self.files["sub/b.bin"])
+        # Reads the main thread asks for are made off it (see Ctrl+C below), on a thread
+        # kept for them: one started per read cost more than a small file's read.
+        readers = set()
+
+        class Telling(io.BytesIO):
+            def read(self, size=-1):
+                readers.add(threading.get_native_id())  # (Linux does not soon reuse one)
+                return super().read(size)
+
+        with quodrel.open(Telling(self.read("tree.dat"))) as told:
+            for _ in range(50):
+                self.assertEqual(told.read("a.txt"), b"hello\n")
+        self.assertNotIn(threading.get_native_id(), readers)
+        self.assertLessEqual(len(readers), 2)
 
     def test_an_interrupt_stops_the_call_and_is_raised(self):
         # Ctrl+C arrives while the library works (here: sent at its first event): the
