@@ -677,7 +677,7 @@ def open_bytes(data: Buffer, *, require_magic: bool = False) -> Archive:
     try:
         memoryview(data).release()
     except TypeError:
-        raise argument(f"open_bytes takes bytes or another buffer (a bytearray, mmap, ...), not {shortly(data)}") from None
+        raise argument(f"open_bytes takes bytes or another buffer (bytearray, mmap...), not {shortly(data)}") from None
     return Archive(_Memory(data), require_magic=require_magic)
 
 

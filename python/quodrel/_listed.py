@@ -310,10 +310,11 @@ def create_listed(
     data: a path as the archive lists it ("/" between parts, str, bytes or a
     PurePath; a folder's may end in "/", as namelist() gives it; the folders above
     it need not be listed), the data bytes, a bytearray, a memoryview or a binary
-    file object (its bytes from its start), or None for a folder. `archive` is a path, written beside its place and put there only when
-    complete (as create does: an existing archive is replaced only by a complete one),
-    or a binary file object that receives the archive in order (what it received
-    before an error is no archive). Raises IncompleteError when something was left
+    file object (its bytes from its start), or None for a folder. `archive` is a
+    path, written beside its place and put there only when complete (as create does:
+    an existing archive is replaced only by a complete one, and a folder, a device, a
+    FIFO or a read-only archive never), or a binary file object that receives the
+    archive in order (what it received before an error is no archive). Raises IncompleteError when something was left
     out, OpenError (caused by what the data's read raised) or ChangedError when a
     file object gives fewer bytes than it held, WriteError when the archive cannot be
     written."""

@@ -250,7 +250,6 @@ class Reading(Tree):
         with self.assertRaises(quodrel.ArgumentError):
             archive.read("a.txt")
 
-
     def test_what_the_caller_gave_is_let_go(self):
         # Without the cyclic collector (which may run late, or never), what a call was
         # given is let go when it returns or the archive closes: a bytearray can be
@@ -302,6 +301,7 @@ class Reading(Tree):
         # An archive written to a file object nobody closes is whole once it is freed.
         quodrel.create_listed({"a.txt": b"hello\n"}, open(self.path("made.dat"), "wb"))  # noqa: SIM115
         self.assertEqual(quodrel.open(self.path("made.dat")).read("a.txt"), b"hello\n")
+
 
 class LikeZipfileAndTarfile(Tree):
     """The calls zipfile.ZipFile and tarfile.TarFile share, as their documentation
@@ -450,7 +450,6 @@ class LikeZipfileAndTarfile(Tree):
             self.assertTrue(quodrel.is_archive(stream.fileno()))
         self.assertRaises(quodrel.ArgumentError, quodrel.is_archive, 1.5)
 
-
     def test_mypy_strict_takes_what_runs_and_refuses_misuse(self):
         # A program as a zipfile or tarfile user writes it, type-checked against the
         # module (its copy beside the program): what runs passes, misuse is refused.
@@ -498,6 +497,7 @@ quodrel.create_listed({"a": b"x"}, io.StringIO())  # refused
         refused = {number for number, line in enumerate(program.split("\n"), 1) if line.endswith("# refused")}
         errors = {int(line.split(":")[1]) for line in checked.stdout.splitlines() if ": error:" in line}
         self.assertEqual((errors, checked.returncode), (refused, 1), checked.stdout + checked.stderr)
+
 
 class Operations(Tree):
     def test_created_archives_are_the_programs_bytes(self):
@@ -713,12 +713,19 @@ class CreatingFromMemory(Tree):
             ([("a", b"x")], self.path("tree/fifo-link.dat"), None, quodrel.CreateError, None),
             *([([("a", b"x")], readonly, None, quodrel.CreateError, None)] if os.geteuid() != 0 else []),
         ]
+        numbers = {  # the errno of a failed creation
+            self.path("no/such/folder.dat"): errno.ENOENT,
+            self.path("tree/sub"): errno.EISDIR,
+            readonly: errno.EACCES,
+        }
         for entries, target, on_event, kind, cause in rows:
             with self.subTest(kind=kind.__name__, target=target):
                 with self.assertRaises(kind) as raised:
                     quodrel.create_listed(entries, target, on_event=on_event)
                 if cause is not None:
                     self.assertIsInstance(raised.exception.__cause__, cause)
+                if target in numbers:
+                    self.assertEqual(raised.exception.errno, numbers[target])
                 self.assertEqual(self.read("kept.dat"), b"an older archive")
                 self.assertEqual(sorted(os.listdir(self.work)), ["kept.dat", "link.dat", "tree", "tree.dat"])
         self.assertTrue(stat.S_ISFIFO(os.stat(fifo).st_mode))
@@ -826,8 +833,10 @@ class Failures(Tree):
                 self.assertEqual((error.path, error.filename), (self.path(path), self.path(path)))
                 self.assertIn(os.strerror(number), str(error))
                 # Handed back by a process pool (pickled), it still tells the same.
-                told = lambda e: (type(e), str(e), e.errno, e.strerror, e.filename, e.path, e.code, e.problems)  # noqa: E731
-                self.assertEqual(told(pickle.loads(pickle.dumps(error))), told(error))
+                copied = pickle.loads(pickle.dumps(error))
+                fields = ("errno", "strerror", "filename", "path", "code", "problems")
+                self.assertEqual((type(copied), str(copied)), (type(error), str(error)))
+                self.assertEqual([getattr(copied, f) for f in fields], [getattr(error, f) for f in fields])
 
     def deep_tree(self):
         deep = self.path("deep", *["d" * 200] * 3)
@@ -927,9 +936,11 @@ class Misuse(Tree):
         text = open(self.archive, encoding="latin-1")  # noqa: SIM115 - a text file object
         self.addCleanup(text.close)
 
+        data = self.read("tree.dat")
+
         class Sized(io.BytesIO):  # a file object whose seek() tells `size`
             def __init__(self, size):
-                super().__init__(self_read("tree.dat"))
+                super().__init__(data)
                 self.size = size
 
             def seek(self, offset, whence=io.SEEK_SET):
@@ -943,7 +954,6 @@ class Misuse(Tree):
             def read(self, size=-1):
                 return b""
 
-        self_read = self.read
         rows = [  # the call, the built-in exception it is as well
             (lambda: quodrel.open(bytearray(self.read("tree.dat"))), TypeError),
             (lambda: quodrel.open(1.5), TypeError),
