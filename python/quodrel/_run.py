@@ -6,7 +6,6 @@ from __future__ import annotations
 import ctypes
 import os
 import queue
-import signal
 import threading
 import weakref
 import _thread
@@ -32,13 +31,6 @@ from ._values import (
 _T = TypeVar("_T")
 
 
-# The signals a thread brings on itself (a fault, abort), which blocking would not stop.
-_SYNCHRONOUS = {
-    getattr(signal, name) for name in ("SIGSEGV", "SIGBUS", "SIGFPE", "SIGILL", "SIGTRAP", "SIGSYS", "SIGABRT")
-    if hasattr(signal, name)
-}
-
-
 class _Worker:
     """The thread that makes the main thread's calls for off_main: one, started when
     first wanted (again in a forked child, which has none), taking calls in turn. (A
@@ -53,11 +45,9 @@ class _Worker:
         self.thread: Optional[threading.Thread] = None
 
     def _serve(self) -> None:
-        # Signals sent to the process go to the main thread, where Python handles them
-        # (and where one interrupts the wait for the call), never to this one, as the
-        # library's own threads block them too.
-        if hasattr(signal, "pthread_sigmask"):
-            signal.pthread_sigmask(signal.SIG_BLOCK, signal.valid_signals() - _SYNCHRONOUS)
+        # (Signals stay unblocked here: what on_event starts, a process, inherits the
+        # mask. One the kernel hands this thread still trips Python's handler, run on
+        # the main thread when its wait next wakes.)
         while True:
             self.calls.get()()
 
