@@ -29,7 +29,7 @@ wheel=(python3 python3-pip python3-setuptools python3-wheel)
 case ${1:-build} in
 build) packages=("${build[@]}") ;;
 test)
-    packages=("${build[@]}" "${package[@]}" "${wheel[@]}" libgtest-dev clang-format tmux python3-venv
+    packages=("${build[@]}" "${package[@]}" "${wheel[@]}" libgtest-dev clang-format tmux python3-venv python3-mypy
         desktop-file-utils wine wine64 icoutils clang libclang-rt-dev acl groff-base shared-mime-info
         libglib2.0-bin xdg-utils "${web[@]}") ;;
 bench) packages=("${build[@]}" libarchive-tools time pkg-config libfuse3-dev fuse3 squashfuse

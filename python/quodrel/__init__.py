@@ -22,7 +22,8 @@ reaches `on_event` as Event objects, and `on_event` returning quodrel.CANCEL (or
 raising) cancels the operation as an interrupt stops the quodrel program: nothing
 half-written is left and an existing archive is kept (a cancel once the work is
 done, at a creation's END, changes nothing). Ctrl+C during a call cancels it the
-same way and raises KeyboardInterrupt once it has stopped.
+same way and raises KeyboardInterrupt once it has stopped. on_event is called on one
+thread at a time, never the main one: a GUI hands what it tells to its own thread.
 """
 
 from __future__ import annotations

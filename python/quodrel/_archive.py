@@ -9,18 +9,31 @@ import io
 import os
 import stat
 import threading
-from typing import IO, Any, Callable, Dict, Iterator, List, Optional, Sequence, Union, cast, overload
+from typing import TYPE_CHECKING, Any, Callable, Dict, Iterator, List, Optional, Sequence, Union, cast, overload
 
 from . import _native
 from ._errors import Error, NotFoundError, RefusedError, argument, error, index_error, shortly
 from ._native import NO_INDEX, lib
 from ._paths import Member, PathLike, fs, member, members, name, text, whole
-from ._run import Interruptible, Run, off_main
+from ._run import Interruptible, Run, callback, off_main
 from ._values import Entry, ErrorCode, OnEvent, Refusal, Summary, known
 
-Buffer = Union[bytes, bytearray, memoryview]
+if TYPE_CHECKING:
+    from _typeshed import ReadableBuffer as Buffer  # (bytes, bytearray, memoryview, mmap, array, ...)
+    from typing_extensions import Protocol
+
+    class Readable(Protocol):
+        """A binary file object read at offsets, as the module uses one: any with these
+        two (an open file, BytesIO, a gzip stream, mmap, ...), not only typing.IO's."""
+
+        def read(self, __size: int = ...) -> bytes: ...
+
+        def seek(self, __offset: int, __whence: int = ...) -> object: ...
+
+else:
+    Buffer = Union[bytes, bytearray, memoryview]
 # What quodrel.open takes: a path, a descriptor of a file, or a binary file object.
-Source = Union[PathLike, int, IO[bytes]]
+Source = Union[PathLike, int, "Readable"]
 
 
 def _plain_file(stream: Any) -> bool:
@@ -33,6 +46,25 @@ def _plain_file(stream: Any) -> bool:
         return False
 
 
+def binary(stream: Any, what: str) -> None:
+    """Refuses a text file object where bytes are read or written."""
+    if isinstance(stream, io.TextIOBase):
+        raise argument(f"{what} a binary file object, not a text one")
+
+
+def stream_size(stream: Any, why: str) -> int:
+    """The size of a binary file object read at offsets: where seek() to its end
+    leaves it (tell() says where seek() gives no number, as mmap's did before Python
+    3.13), checked, since the library reads within it."""
+    try:
+        size = stream.seek(0, io.SEEK_END)
+        if size is None:
+            size = stream.tell()
+    except (OSError, ValueError, AttributeError, TypeError) as failed:
+        raise argument(f"the file object cannot seek ({failed}): {why}") from None
+    return whole(size, "the file object's size (where seek() to its end leaves it)")
+
+
 class _Reader(Interruptible):
     """A descriptor or a binary file object as an archive. A regular file is read at
     offsets through a descriptor of the archive's own (a copy: the caller may close
@@ -41,7 +73,7 @@ class _Reader(Interruptible):
     bytes, is a failed read; an interrupt (KeyboardInterrupt, SystemExit) inside one
     is raised after the call."""
 
-    def __init__(self, stream: Optional[IO[bytes]], descriptor: Optional[int] = None):
+    def __init__(self, stream: Any, descriptor: Optional[int] = None):
         self.stream = stream
         self.lock = threading.Lock()
         self.fd: Optional[int] = None
@@ -59,13 +91,10 @@ class _Reader(Interruptible):
             self.fd = os.dup(stream.fileno())
             self.size = os.fstat(self.fd).st_size
         else:
-            assert stream is not None
-            try:
-                with self.lock:
-                    self.size = stream.seek(0, io.SEEK_END)
-            except (OSError, ValueError, AttributeError) as failed:
-                raise argument(f"the file object cannot seek ({failed}): an archive is read at offsets") from None
-        self.callback = _native.READ_AT(self._read_at)
+            binary(stream, "an archive is read from")
+            with self.lock:
+                self.size = stream_size(stream, "an archive is read at offsets")
+        self.callback = callback(_native.READ_AT, self._read_at, -1)
 
     def _read_at(self, _context: Any, buffer: int, size: int, offset: int) -> int:
         try:
@@ -135,33 +164,32 @@ class Archive:
         flags = 1 if require_magic else 0
         handle = _native.ARCHIVE()
         if isinstance(source, _Memory):
-            try:
-                view = memoryview(source.data).cast("B")
-            except TypeError as failed:
-                raise argument(f"the archive's bytes: {failed}") from None
+            view = memoryview(source.data)
+            if not view.c_contiguous:  # (strided: copied into one piece)
+                view = memoryview(view.tobytes())
+            view = view.cast("B")
+            # (Handed to the library as they are: a ctypes.cast of the holder would tie it
+            # in a cycle, and the caller's bytearray would stay unresizable until the
+            # cyclic collector ran.)
             if isinstance(source.data, bytes) or view.readonly:
-                data = source.data if isinstance(source.data, bytes) else bytes(view)
-                pointer = ctypes.cast(ctypes.c_char_p(data), ctypes.c_void_p)
-                self._keep = data
+                self._keep = source.data if isinstance(source.data, bytes) else bytes(view)
             else:  # the caller's buffer itself, held by ctypes (it cannot be resized)
-                holder = (ctypes.c_char * len(view)).from_buffer(view)
-                pointer = ctypes.cast(holder, ctypes.c_void_p)
-                self._keep = holder
+                self._keep = (ctypes.c_char * len(view)).from_buffer(view)
             self.name = "archive"
-            code = lib.quodrel_open_memory(pointer, len(view), None, flags, ctypes.byref(handle))
+            code = lib.quodrel_open_memory(self._keep, len(view), None, flags, ctypes.byref(handle))
+            if code != ErrorCode.OK:
+                self._keep = None
         elif isinstance(source, (bytearray, memoryview)):
             raise argument(
                 "an archive's bytes open with quodrel.open_bytes; "
                 "open takes a path, a descriptor or a binary file object"
             )
-        elif (isinstance(source, int) and not isinstance(source, bool)) or (
-            hasattr(source, "read") and hasattr(source, "seek")
-        ):
+        elif (isinstance(source, int) and not isinstance(source, bool)) or hasattr(source, "read"):
             if isinstance(source, int):
                 reader = _Reader(None, source)
                 self.name = f"descriptor {source}"
             else:
-                reader = _Reader(source)  # type: ignore[arg-type]
+                reader = _Reader(source)
                 self.name = str(getattr(source, "name", "archive"))
             self._reader = reader
             try:
@@ -290,11 +318,10 @@ class Archive:
         handle = self._enter()
         try:
             count = lib.quodrel_entry_count(handle)
-            if index < 0:
-                index += count
-            if not 0 <= index < count:
-                raise index_error(f"entry {index} of {count}")
-            return self._entry(handle, index)
+            at = index + count if index < 0 else index
+            if not 0 <= at < count:
+                raise index_error(f"entry {index} of {count}")  # (as the caller gave it)
+            return self._entry(handle, at)
         finally:
             self._leave()
 
@@ -381,10 +408,11 @@ class Archive:
         """The entry at that path (zipfile's name; tarfile's: getmember): the one
         extraction writes there, or else the first entry the archive holds at that
         path, refused (its `refusal` says why). Raises NotFoundError, a KeyError,
-        where there is none. An Entry stands for the entry at its index."""
+        where there is none. An Entry stands for the entry at its index, where this
+        archive has that path (one of another archive is not there, as `in` tells)."""
         wanted = member(name)
         if isinstance(wanted, Entry):
-            return self._at(wanted.index)
+            return self._same(wanted)
         try:
             found = self.find(wanted)
         except RefusedError:
@@ -407,14 +435,27 @@ class Archive:
 
     getmember = getinfo
 
+    def _same(self, given: Entry) -> Entry:
+        """This archive's entry at an Entry's index, as this archive has it (whatever
+        the object says of its size or refusal); NotFoundError where this archive has
+        another path there (an Entry of another archive, as `in` tells)."""
+        try:
+            entry = self._at(given.index)
+        except IndexError:
+            entry = None
+        if entry is None or (entry.path, entry.is_folder) != (given.path, given.is_folder):
+            raise error(ErrorCode.NOT_FOUND, given.path)
+        return entry
+
     def _file(self, item: Union[Member, int]) -> Entry:
         """The file entry a read names: by path as extraction writes it, or by Entry
         or index whatever its refusal (an Entry as this archive has it, whatever the
         object says)."""
-        if isinstance(item, (Entry, int)) and not isinstance(item, bool):
-            index = item.index if isinstance(item, Entry) else item
+        if isinstance(item, Entry):
+            entry = self._same(item)
+        elif isinstance(item, int) and not isinstance(item, bool):
             try:
-                entry = self._at(index)
+                entry = self._at(item)
             except IndexError as failed:
                 raise argument(str(failed), self.name) from None
         else:
@@ -494,8 +535,10 @@ class Archive:
 
     def extractfile(self, member: Union[Member, int]) -> Optional[io.BufferedReader]:
         """tarfile's name for open(), which gives None for a folder."""
-        if isinstance(member, (Entry, int)):
-            entry: Optional[Entry] = self._at(member.index if isinstance(member, Entry) else member)
+        if isinstance(member, Entry):
+            entry: Optional[Entry] = self._same(member)
+        elif isinstance(member, int):
+            entry = self._at(member)
         else:
             entry = self.find(name(member))
             if entry is None:
@@ -548,7 +591,8 @@ class Archive:
         on_event: Optional[OnEvent] = None,
     ) -> str:
         """Extracts one member (a file, or a folder with everything in it) below the
-        folder `path` (None: the current folder) at its path in the archive, as
+        folder `path` (None: the current folder; made when missing, one level only,
+        where zipfile makes every missing parent) at its path in the archive, as
         zipfile's extract does, and returns where it was written. A member the archive
         does not hold raises NotFoundError (a KeyError), one extraction refuses
         RefusedError; as everywhere in the module, nothing is written outside the
@@ -630,8 +674,10 @@ def open_bytes(data: Buffer, *, require_magic: bool = False) -> Archive:
     """Opens an archive held in memory: bytes (kept as they are), a bytearray or a
     writable buffer (read in place: it cannot be resized while the archive is open),
     or any other buffer (copied). Otherwise as open."""
-    if not isinstance(data, (bytes, bytearray, memoryview)):
-        raise argument(f"open_bytes takes bytes, a bytearray or a memoryview, not {type(data).__name__}")
+    try:
+        memoryview(data).release()
+    except TypeError:
+        raise argument(f"open_bytes takes bytes or another buffer (bytearray, mmap...), not {shortly(data)}") from None
     return Archive(_Memory(data), require_magic=require_magic)
 
 

@@ -45,6 +45,12 @@ class Error(Exception):
     def __str__(self) -> str:  # (OSError's would be "[Errno 2] ...", KeyError's quoted)
         return str(self.args[0]) if self.args else ""
 
+    def __reduce__(self) -> Any:
+        # Pickled (a process pool hands errors back so) with what this constructor takes:
+        # OSError's own would drop errno, strerror and filename, which live in its slots.
+        message = self.args[0] if self.args else ""
+        return (type(self), (message, self.path, self.problems, self.code, self.errno or 0), self.__dict__)
+
 
 class ArgumentError(Error, ValueError, TypeError):
     """A call the module cannot make as given: a wrong type or value, a closed archive."""

@@ -6,23 +6,32 @@ from __future__ import annotations
 
 import ctypes
 import errno
-import io
 import os
 import secrets
 import stat
-from typing import IO, Any, Iterable, List, Mapping, Optional, Tuple, Union
+from typing import TYPE_CHECKING, Any, Iterable, List, Mapping, Optional, Tuple, Union, overload
 
 from . import _native
-from ._archive import _plain_file
+from ._archive import _plain_file, binary, stream_size
 from ._errors import Error, argument, error, shortly
 from ._native import lib
 from ._paths import PathLike, fs, name, shown
-from ._run import Interruptible, Run
+from ._run import Interruptible, Run, callback
 from ._values import ErrorCode, OnEvent, Summary
+
+if TYPE_CHECKING:
+    from typing_extensions import Protocol
+
+    from ._archive import Readable
+
+    class Writable(Protocol):
+        """A binary file object the archive is written to: any with write()."""
+
+        def write(self, __data: bytes) -> object: ...
 
 # A file's bytes (bytes, a bytearray or memoryview, or a binary file object read
 # from its start to its end), or None for a folder.
-Data = Union[bytes, bytearray, memoryview, IO[bytes], None]
+Data = Union[bytes, bytearray, memoryview, "Readable", None]
 Listed = Union[Mapping[Any, Data], Iterable[Tuple[Any, Data]]]
 
 
@@ -63,11 +72,9 @@ class _Stream:
             self.fd = os.dup(stream.fileno())
             self.size = os.fstat(self.fd).st_size
             return
-        try:
-            self.size = stream.seek(0, io.SEEK_END)
-            stream.seek(0)
-        except (OSError, ValueError, AttributeError) as failed:
-            raise argument(f"the file object cannot seek ({failed}): its size is told first") from None
+        binary(stream, "an entry's data is read from")
+        self.size = stream_size(stream, "its size is told first")
+        stream.seek(0)
 
     def read_at(self, buffer: int, size: int, offset: int) -> int:
         if self.fd is not None:
@@ -92,7 +99,8 @@ class _FileSink:
     """The archive's file: written without a name (O_TMPFILE) where the system allows,
     else under a temporary name beside its place, and put in place only when complete
     (taking the mode of the archive it replaces); a link at the path stays a link,
-    its target replaced. Discarded, it leaves nothing."""
+    its target replaced. As create, it replaces only an archive it may write: never a
+    folder, a device or a FIFO. Discarded, it leaves nothing."""
 
     def __init__(self, target: bytes):
         real = os.path.realpath(target)
@@ -103,6 +111,7 @@ class _FileSink:
         # descriptor to follow /proc's link to the unnamed file).
         self.folder = os.open(os.path.dirname(real) or b".", os.O_RDONLY | os.O_DIRECTORY | os.O_CLOEXEC)
         try:
+            self._there()
             if hasattr(os, "O_TMPFILE") and os.path.isdir("/proc/self/fd"):
                 try:
                     self.fd = os.open(".", os.O_TMPFILE | os.O_WRONLY | os.O_CLOEXEC, 0o666, dir_fd=self.folder)
@@ -125,13 +134,25 @@ class _FileSink:
         while view:
             view = view[os.write(self.fd, view) :]
 
+    def _there(self) -> Optional[os.stat_result]:
+        """What stands at the archive's place (None: nothing), or the OSError of a
+        thing that is no archive to replace."""
+        try:
+            old = os.stat(self.base, dir_fd=self.folder)
+        except FileNotFoundError:
+            return None
+        if stat.S_ISDIR(old.st_mode):
+            raise IsADirectoryError(errno.EISDIR, os.strerror(errno.EISDIR))
+        if not stat.S_ISREG(old.st_mode):
+            raise OSError(0, "not a regular file")  # (no number of the system's)
+        if not os.access(self.base, os.W_OK, dir_fd=self.folder):
+            raise PermissionError(errno.EACCES, os.strerror(errno.EACCES))
+        return old
+
     def commit(self) -> None:
         try:
-            try:
-                old: Optional[os.stat_result] = os.stat(self.base, dir_fd=self.folder)
-            except FileNotFoundError:
-                old = None
-            if old is not None and stat.S_ISREG(old.st_mode):
+            old = self._there()
+            if old is not None:
                 os.fchmod(self.fd, stat.S_IMODE(old.st_mode))
             if self.name is None:
                 unnamed = f"/proc/self/fd/{self.fd}"
@@ -140,7 +161,7 @@ class _FileSink:
                         os.link(unnamed, self.base, dst_dir_fd=self.folder, follow_symlinks=True)
                         return
                     except FileExistsError:
-                        pass  # (one appeared meanwhile: replaced as any other)
+                        self._there()  # (one appeared meanwhile: replaced as any other)
                 self.name = self._fresh()
                 os.link(unnamed, self.name, dst_dir_fd=self.folder, follow_symlinks=True)
             os.replace(self.name, self.base, src_dir_fd=self.folder, dst_dir_fd=self.folder)
@@ -153,7 +174,10 @@ class _FileSink:
             os.close(self.fd)
             self.fd = -1
         if self.name is not None:
-            os.unlink(self.name, dir_fd=self.folder)
+            try:
+                os.unlink(self.name, dir_fd=self.folder)
+            except FileNotFoundError:
+                pass  # (put in place just before an interrupt stopped the commit)
             self.name = None
         if self.folder >= 0:
             os.close(self.folder)
@@ -165,8 +189,7 @@ class _StreamSink:
     object may keep what it is given)."""
 
     def __init__(self, stream: Any):
-        if isinstance(stream, io.TextIOBase):
-            raise argument("the archive goes to a binary file object, not a text one")
+        binary(stream, "the archive goes to")
         self.stream = stream
 
     def write(self, view: memoryview) -> None:
@@ -208,10 +231,13 @@ class _Listing(Interruptible):
                 except (TypeError, ValueError):
                     raise argument(f"an entry is a (path, data) pair, not {shortly(item)}") from None
                 entry = self.array[index]
-                entry.path = name(path)
+                raw = name(path)
                 if data is None:
+                    # A folder named as namelist() and zipfile name one, "sub/", is "sub".
+                    entry.path = raw[:-1] if raw.endswith(b"/") and len(raw) > 1 else raw
                     entry.is_folder = 1
                     continue
+                entry.path = raw
                 if isinstance(data, (bytes, bytearray, memoryview)):
                     source: Any = _Bytes(data)
                 elif hasattr(data, "read"):
@@ -224,8 +250,8 @@ class _Listing(Interruptible):
         except BaseException:
             self.close()
             raise
-        self.read_callback = _native.READ_AT(self._read_at)
-        self.write_callback = _native.WRITE(self._write)
+        self.read_callback = callback(_native.READ_AT, self._read_at, -1)
+        self.write_callback = callback(_native.WRITE, self._write, errno.EIO)
 
     def _read_at(self, context: Any, buffer: int, size: int, offset: int) -> int:
         try:
@@ -261,19 +287,34 @@ class _Listing(Interruptible):
             source.close()
 
 
+# (One signature per form of `entries`: against their union, a type checker takes a
+# mapping written out with data of several kinds for a Dict[str, object].)
+@overload
 def create_listed(
-    entries: Listed, archive: Union[PathLike, IO[bytes]], *, on_event: Optional[OnEvent] = None
+    entries: Mapping[Any, Data], archive: Union[PathLike, "Writable"], *, on_event: Optional[OnEvent] = None
+) -> Summary: ...
+
+
+@overload
+def create_listed(
+    entries: Iterable[Tuple[Any, Data]], archive: Union[PathLike, "Writable"], *, on_event: Optional[OnEvent] = None
+) -> Summary: ...
+
+
+def create_listed(
+    entries: Listed, archive: Union[PathLike, "Writable"], *, on_event: Optional[OnEvent] = None
 ) -> Summary:
     """Packs entries given in memory into an archive, byte for byte what `quodrel -c`
     makes of a folder holding the same files and folders (the archive's order, the
     names it refuses). `entries` are (path, data) pairs, or a mapping of paths to
     data: a path as the archive lists it ("/" between parts, str, bytes or a
-    PurePath; the folders above it need not be listed), the data bytes, a bytearray,
-    a memoryview or a binary file object (its bytes from its start), or None for a
-    folder. `archive` is a path, written beside its place and put there only when
-    complete (as create does: an existing archive is replaced only by a complete one),
-    or a binary file object that receives the archive in order (what it received
-    before an error is no archive). Raises IncompleteError when something was left
+    PurePath; a folder's may end in "/", as namelist() gives it; the folders above
+    it need not be listed), the data bytes, a bytearray, a memoryview or a binary
+    file object (its bytes from its start), or None for a folder. `archive` is a
+    path, written beside its place and put there only when complete (as create does:
+    an existing archive is replaced only by a complete one, and a folder, a device, a
+    FIFO or a read-only archive never), or a binary file object that receives the
+    archive in order (what it received before an error is no archive). Raises IncompleteError when something was left
     out, OpenError (caused by what the data's read raised) or ChangedError when a
     file object gives fewer bytes than it held, WriteError when the archive cannot be
     written."""

@@ -5,7 +5,9 @@ from __future__ import annotations
 
 import ctypes
 import os
+import queue
 import threading
+import weakref
 import _thread
 from typing import Any, Callable, List, Optional, Sequence, TypeVar
 
@@ -29,13 +31,48 @@ from ._values import (
 _T = TypeVar("_T")
 
 
+class _Worker:
+    """The thread that makes the main thread's calls for off_main: one, started when
+    first wanted (again in a forked child, which has none), taking calls in turn. (A
+    thread started per call cost more than a small file's read.)"""
+
+    def __init__(self) -> None:
+        self.forget()
+
+    def forget(self) -> None:
+        """No thread yet (so in a forked child, which has not its parent's), no calls."""
+        self.calls: "queue.SimpleQueue[Callable[[], None]]" = queue.SimpleQueue()
+        self.thread: Optional[threading.Thread] = None
+
+    def _serve(self) -> None:
+        # (Signals stay unblocked here: what on_event starts, a process, inherits the
+        # mask. One the kernel hands this thread still trips Python's handler, run on
+        # the main thread when its wait next wakes.)
+        while True:
+            self.calls.get()()
+
+    def start(self) -> None:
+        """Starts the thread where it runs not (a start an interrupt stopped half-way
+        is made again: at worst, two serve the calls)."""
+        if self.thread is None or not self.thread.is_alive():
+            thread = threading.Thread(target=self._serve, name="quodrel calls", daemon=True)
+            thread.start()
+            self.thread = thread
+
+
+_worker = _Worker()
+if hasattr(os, "register_at_fork"):
+    os.register_at_fork(after_in_child=_worker.forget)
+
+
 def off_main(call: Callable[[], _T], stop: Callable[[BaseException], None]) -> _T:
     """Runs a library call that calls back into Python. Python runs signal handlers
     (Ctrl+C's KeyboardInterrupt) on the main thread, at any line, also inside a
     callback, where ctypes would swallow the exception and hand the library a garbage
-    result. So on the main thread the call runs on a thread of its own while the main
-    thread waits: an exception a handler raises there stops the call through `stop`
-    (the callbacks then cancel, or fail the read), and is raised once it has returned."""
+    result. So on the main thread the call runs on the module's worker thread while
+    the main thread waits: an exception a handler raises there stops the call through
+    `stop` (the callbacks then cancel, or fail the read), and is raised once it has
+    returned."""
     if threading.current_thread() is not threading.main_thread():
         return call()
     outcome: List[Any] = []
@@ -53,19 +90,25 @@ def off_main(call: Callable[[], _T], stop: Callable[[BaseException], None]) -> _
         finally:
             finished.release()
 
-    worker = threading.Thread(target=work, name="quodrel call")
     interrupted: Optional[BaseException] = None
+    queued = False
     while not outcome:
         try:
-            if worker.ident is None:
-                worker.start()
-            finished.acquire()
+            if not queued:
+                _worker.start()
+                # (No signal handler runs between these two lines: once `queued` is
+                # set, the call is queued, and is waited for whatever is raised.)
+                queued = True
+                _worker.calls.put(work)
+            # (Waking now and then: a signal that came just before the wait began
+            # interrupts no wait, and its handler would run only once the call ended.)
+            finished.acquire(timeout=0.02)
         except BaseException as raised:  # noqa: B902 - a signal handler's, told to the call
+            if not queued:
+                raise  # never queued: nothing runs
             if interrupted is None:
                 interrupted = raised
                 stop(raised)
-            if worker.ident is None:
-                raise  # it never started
     if interrupted is not None:
         raise interrupted
     done, value = outcome[0]
@@ -100,6 +143,21 @@ def make_event(raw: "_native.Event") -> Event:
         differences=raw.differences,
         text=buffer.raw[:length].decode("utf-8", "replace"),
     )
+
+
+def callback(kind: Any, method: Callable[..., Any], gone: Any) -> Any:
+    """A ctypes callback of `kind` that calls a bound method without holding its object
+    (the object keeps the callback for the library: holding the object back would make
+    a cycle that only the cyclic collector frees, late or never, keeping what the object
+    holds: the caller's file objects, buffers and on_event). While the library may call
+    it, the object is held by the call that gave it; `gone` answers if it is not."""
+    weak = weakref.WeakMethod(method)
+
+    def called(*arguments: Any) -> Any:
+        target = weak()
+        return gone if target is None else target(*arguments)
+
+    return kind(called)
 
 
 # The events an operation's result is made of, made into Events even when no on_event
@@ -138,7 +196,7 @@ class Run:
         self.differences: List[Event] = []
         self.end: Optional[Event] = None
         self.raised: Optional[BaseException] = None
-        self.callback = _native.ON_EVENT(self._told)
+        self.callback = callback(_native.ON_EVENT, self._told, 1)
         self.options = _native.Options()
         lib.quodrel_options_init(ctypes.byref(self.options))
         self.options.threads = min(threads, 1 << 20)

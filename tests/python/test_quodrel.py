@@ -2,6 +2,7 @@
 QUODREL_LIBRARY, or an unpacked package's), and against the quodrel program that
 QUODREL_EXE names: what the module gives must be what the program does."""
 
+import array
 import copy
 import ctypes
 import enum
@@ -10,6 +11,7 @@ import gc
 import gzip
 import hashlib
 import io
+import mmap
 import os
 import pathlib
 import pickle
@@ -24,6 +26,9 @@ import tempfile
 import threading
 import time
 import unittest
+import unittest.mock
+import warnings
+import weakref
 
 import quodrel
 
@@ -126,23 +131,29 @@ class Reading(Tree):
 
     def test_every_source_reads_the_same(self):
         data = self.read("tree.dat")
-        sources = {
-            "path": lambda: self.archive,
-            "pathlib": lambda: pathlib.Path(self.archive),
-            "bytes path": lambda: os.fsencode(self.archive),
-            "descriptor": lambda: os.open(self.archive, os.O_RDONLY),
-            "file": lambda: open(self.archive, "rb"),  # noqa: SIM115 - the archive reads it
-            "BytesIO": lambda: io.BytesIO(data),
-            "bytes": lambda: data,
-            "bytearray": lambda: bytearray(data),
-            "memoryview": lambda: memoryview(data),
-        }
-        for name, make in sources.items():
+
+        def mapped():
+            with open(self.archive, "rb") as stream:
+                return mmap.mmap(stream.fileno(), 0, access=mmap.ACCESS_READ)
+
+        sources = [  # what opens it, what it opens
+            ("path", quodrel.open, lambda: self.archive),
+            ("pathlib", quodrel.open, lambda: pathlib.Path(self.archive)),
+            ("bytes path", quodrel.open, lambda: os.fsencode(self.archive)),
+            ("descriptor", quodrel.open, lambda: os.open(self.archive, os.O_RDONLY)),
+            ("file", quodrel.open, lambda: open(self.archive, "rb")),  # noqa: SIM115 - the archive reads it
+            ("BytesIO", quodrel.open, lambda: io.BytesIO(data)),
+            ("mmap as a file", quodrel.open, mapped),  # (its seek() gave None before Python 3.13)
+            ("bytes", quodrel.open_bytes, lambda: data),
+            ("bytearray", quodrel.open_bytes, lambda: bytearray(data)),
+            ("memoryview", quodrel.open_bytes, lambda: memoryview(data)),
+            ("mmap", quodrel.open_bytes, mapped),
+            ("array", quodrel.open_bytes, lambda: array.array("B", data)),
+            ("every other byte", quodrel.open_bytes, lambda: memoryview(bytes(b for x in data for b in (x, 0)))[::2]),
+        ]
+        for name, opening, make in sources:
             with self.subTest(source=name):
                 source = make()
-                opening = quodrel.open_bytes if isinstance(source, (bytes, bytearray, memoryview)) else quodrel.open
-                if name == "bytes path":
-                    opening = quodrel.open
                 with opening(source) as archive:
                     self.assertEqual([e.path for e in archive], [e.path for e in quodrel.open_bytes(data)])
                     for path, expected in self.files.items():
@@ -239,6 +250,58 @@ class Reading(Tree):
         with self.assertRaises(quodrel.ArgumentError):
             archive.read("a.txt")
 
+    def test_what_the_caller_gave_is_let_go(self):
+        # Without the cyclic collector (which may run late, or never), what a call was
+        # given is let go when it returns or the archive closes: a bytearray can be
+        # resized again, a file object is freed (and so closed and flushed).
+        if gc.isenabled():
+            gc.disable()
+            self.addCleanup(gc.enable)
+        unclosed = warnings.catch_warnings()  # (file objects are left unclosed on purpose)
+        unclosed.__enter__()
+        self.addCleanup(unclosed.__exit__, None, None, None)
+        warnings.simplefilter("ignore", ResourceWarning)
+        data = self.read("tree.dat")
+
+        class OnEvent:
+            def __call__(self, event):
+                return None
+
+        def damaged(opening, source):
+            with self.assertRaises(quodrel.DamagedError):
+                opening(source)
+
+        objects = [  # what is given, what is done with it
+            (lambda: open(self.archive, "rb"), lambda stream: quodrel.open(stream).close()),  # noqa: SIM115
+            (lambda: open(self.archive, "rb"), lambda stream: quodrel.open(stream).read("a.txt")),  # noqa: SIM115
+            (lambda: io.BytesIO(data[:40]), lambda stream: damaged(quodrel.open, stream)),
+            (OnEvent, lambda told: quodrel.extract(self.archive, self.path("out"), on_event=told)),
+            (OnEvent, lambda told: quodrel.open(io.BytesIO(data)).extractall(self.path("out"), on_event=told)),
+            (io.BytesIO, lambda sink: quodrel.create_listed({"a": b"x"}, sink)),
+            (lambda: io.BytesIO(b"x"), lambda source: quodrel.create_listed({"a": source}, io.BytesIO())),
+        ]
+        for number, (make, use) in enumerate(objects):
+            with self.subTest(row=number):
+                given = make()
+                use(given)
+                freed = weakref.ref(given)
+                del given
+                self.assertIsNone(freed())
+        buffers = [  # the bytes in a bytearray, what is done with it
+            (data, lambda buffer: quodrel.open_bytes(buffer).close()),
+            (data, lambda buffer: quodrel.open_bytes(buffer).read("a.txt")),
+            (data[:40], lambda buffer: damaged(quodrel.open_bytes, buffer)),
+            (data, lambda buffer: quodrel.create_listed({"a": buffer}, io.BytesIO())),
+        ]
+        for number, (held, use) in enumerate(buffers):
+            with self.subTest(buffer=number):
+                buffer = bytearray(held)
+                use(buffer)
+                buffer.extend(b"more")  # (BufferError while the module holds it)
+        # An archive written to a file object nobody closes is whole once it is freed.
+        quodrel.create_listed({"a.txt": b"hello\n"}, open(self.path("made.dat"), "wb"))  # noqa: SIM115
+        self.assertEqual(quodrel.open(self.path("made.dat")).read("a.txt"), b"hello\n")
+
 
 class LikeZipfileAndTarfile(Tree):
     """The calls zipfile.ZipFile and tarfile.TarFile share, as their documentation
@@ -281,7 +344,8 @@ class LikeZipfileAndTarfile(Tree):
                     self.assertIn(member, archive)
                     self.assertEqual(archive[member], info)
                     self.assertEqual(archive.getmember(member), info)
-            for absent in ["nothing", "a.txt/", "sub/b", b"SUB/B.BIN", pathlib.PurePosixPath("sub/x"), ""]:
+            elsewhere = quodrel.Entry(0, "elsewhere.txt", 3, False, quodrel.Refusal.WRITTEN)  # another archive's
+            for absent in ["nothing", "a.txt/", "sub/b", b"SUB/B.BIN", pathlib.PurePosixPath("sub/x"), "", elsewhere]:
                 with self.subTest(absent=absent):
                     with self.assertRaises(KeyError) as raised:
                         archive.getinfo(absent)
@@ -290,9 +354,11 @@ class LikeZipfileAndTarfile(Tree):
                     self.assertRaises(KeyError, lambda: archive[absent])
             self.assertEqual(archive[-1], archive.infolist()[-1])
             self.assertEqual(archive[1:3], archive.infolist()[1:3])
-            with self.assertRaises(IndexError) as raised:
-                archive[len(archive)]
-            self.assertIsInstance(raised.exception, quodrel.Error)
+            for index in (len(archive), -len(archive) - 1):
+                with self.assertRaises(IndexError) as raised:
+                    archive[index]
+                self.assertIsInstance(raised.exception, quodrel.Error)
+                self.assertIn(f"(entry {index} of {len(archive)})", str(raised.exception))
 
     def test_a_refused_member_is_there_and_refused(self):
         with quodrel.open(self.write("hostile.dat", hostile_archive())) as archive:
@@ -383,6 +449,54 @@ class LikeZipfileAndTarfile(Tree):
             self.assertTrue(quodrel.is_archive(stream))
             self.assertTrue(quodrel.is_archive(stream.fileno()))
         self.assertRaises(quodrel.ArgumentError, quodrel.is_archive, 1.5)
+
+    def test_mypy_strict_takes_what_runs_and_refuses_misuse(self):
+        # A program as a zipfile or tarfile user writes it, type-checked against the
+        # module (its copy beside the program): what runs passes, misuse is refused.
+        program = """
+import gzip, io, mmap, pathlib, shutil
+from typing import List, Optional
+import quodrel
+
+with quodrel.open("tree.dat") as archive:
+    names: List[str] = archive.namelist()
+    size: int = archive.getinfo("a.txt").file_size
+    entry: quodrel.Entry = archive[pathlib.PurePosixPath("a.txt")]
+    found: bool = b"a.txt" in archive and entry in archive
+    where: str = archive.extract(entry, pathlib.Path("out"))
+    archive.extractall("out", [entry, "sub/", pathlib.PurePosixPath("sub")], on_event=lambda event: True)
+    with archive.open("a.txt") as stream, open("copy", "wb") as copy:
+        shutil.copyfileobj(stream, copy)
+        text: str = io.TextIOWrapper(stream, encoding="utf-8").read()
+with gzip.open("tree.dat.gz") as unpacked, open("tree.dat", "rb") as raw:
+    quodrel.open(unpacked).close()
+    quodrel.open(raw).close()
+    quodrel.open_bytes(mmap.mmap(raw.fileno(), 0, access=mmap.ACCESS_READ)).close()
+    quodrel.create_listed({"a": unpacked, "b": b"x", "c": None}, gzip.open("made.dat.gz", "wb"))
+quodrel.create("tree", b"made.dat", on_event=lambda event: quodrel.CANCEL)
+try:
+    quodrel.open(3)
+except quodrel.OpenError as error:
+    number: Optional[int] = error.errno
+quodrel.open(1.5)  # refused
+quodrel.open(open("tree.dat"))  # refused
+quodrel.open_bytes("tree.dat")  # refused
+quodrel.create_listed({"a": "text"}, "made.dat")  # refused
+quodrel.create_listed({"a": b"x"}, io.StringIO())  # refused
+"""
+        self.write("typed/program.py", program.encode())
+        module = os.path.dirname(quodrel.__file__)
+        shutil.copytree(module, self.path("typed/quodrel"), ignore=shutil.ignore_patterns("*.so*", "__pycache__"))
+        checked = subprocess.run(
+            ["/usr/bin/python3", "-m", "mypy", "--strict", "--cache-dir", self.path("typed/cache"), "program.py"],
+            capture_output=True,
+            text=True,
+            check=False,
+            cwd=self.path("typed"),
+        )
+        refused = {number for number, line in enumerate(program.split("\n"), 1) if line.endswith("# refused")}
+        errors = {int(line.split(":")[1]) for line in checked.stdout.splitlines() if ": error:" in line}
+        self.assertEqual((errors, checked.returncode), (refused, 1), checked.stdout + checked.stderr)
 
 
 class Operations(Tree):
@@ -522,6 +636,13 @@ class CreatingFromMemory(Tree):
                     lambda: self.path("made.dat"),
                 ),
                 "to a file object": (self.sources, io.BytesIO),
+                "as infolist() names them": (
+                    lambda: [
+                        (info.filename, None if info.is_dir() else quodrel.open(self.archive).read(info))
+                        for info in quodrel.open(self.archive).infolist()
+                    ],
+                    lambda: self.path("made.dat"),
+                ),
             }
             for name, (entries, target) in rows.items():
                 with self.subTest(name):
@@ -558,6 +679,12 @@ class CreatingFromMemory(Tree):
     def test_a_failed_creation_keeps_the_archive_there(self):
         old = self.write("kept.dat", b"an older archive")
         os.symlink("kept.dat", self.path("link.dat"))
+        fifo = self.path("tree/fifo.dat")
+        os.mkfifo(fifo)
+        os.symlink("fifo.dat", self.path("tree/fifo-link.dat"))
+        readonly = self.write("tree/readonly.dat", b"an older archive")
+        os.chmod(readonly, 0o444)
+        special = ["fifo.dat", "fifo-link.dat", "readonly.dat", "empty folder", "\u00e9t\u00e9"]
 
         class Failing(io.BytesIO):
             def read(self, size=-1):
@@ -579,16 +706,31 @@ class CreatingFromMemory(Tree):
             ([("a", b"x")], self.path("link.dat"), cancel, quodrel.CancelledError, None),
             ([("a", b"x")], Full(), None, quodrel.WriteError, OSError),
             ([("a", b"x")], self.path("no/such/folder.dat"), None, quodrel.CreateError, None),
+            # What -c does not replace by an archive: a folder, a FIFO (or a device), a
+            # read-only archive (only as root may it be written, as -c lets it).
+            ([("a", b"x")], self.path("tree/sub"), None, quodrel.CreateError, None),
+            ([("a", b"x")], fifo, None, quodrel.CreateError, None),
+            ([("a", b"x")], self.path("tree/fifo-link.dat"), None, quodrel.CreateError, None),
+            *([([("a", b"x")], readonly, None, quodrel.CreateError, None)] if os.geteuid() != 0 else []),
         ]
+        numbers = {  # the errno of a failed creation
+            self.path("no/such/folder.dat"): errno.ENOENT,
+            self.path("tree/sub"): errno.EISDIR,
+            readonly: errno.EACCES,
+        }
         for entries, target, on_event, kind, cause in rows:
             with self.subTest(kind=kind.__name__, target=target):
                 with self.assertRaises(kind) as raised:
                     quodrel.create_listed(entries, target, on_event=on_event)
                 if cause is not None:
                     self.assertIsInstance(raised.exception.__cause__, cause)
+                if target in numbers:
+                    self.assertEqual(raised.exception.errno, numbers[target])
                 self.assertEqual(self.read("kept.dat"), b"an older archive")
                 self.assertEqual(sorted(os.listdir(self.work)), ["kept.dat", "link.dat", "tree", "tree.dat"])
-        self.assertEqual(raised.exception.errno, errno.ENOENT)
+        self.assertTrue(stat.S_ISFIFO(os.stat(fifo).st_mode))
+        self.assertEqual(self.read("tree/readonly.dat"), b"an older archive")
+        self.assertEqual(sorted(os.listdir(self.path("tree"))), sorted(["a.txt", "sub", *special]))
         # Complete, it replaces the link's target, and keeps its mode.
         os.chmod(old, 0o640)
         quodrel.create_listed(self.sources(), self.path("link.dat"))
@@ -690,6 +832,11 @@ class Failures(Tree):
                 self.assertEqual((error.errno, error.strerror), (number, os.strerror(number)))
                 self.assertEqual((error.path, error.filename), (self.path(path), self.path(path)))
                 self.assertIn(os.strerror(number), str(error))
+                # Handed back by a process pool (pickled), it still tells the same.
+                copied = pickle.loads(pickle.dumps(error))
+                fields = ("errno", "strerror", "filename", "path", "code", "problems")
+                self.assertEqual((type(copied), str(copied)), (type(error), str(error)))
+                self.assertEqual([getattr(copied, f) for f in fields], [getattr(error, f) for f in fields])
 
     def deep_tree(self):
         deep = self.path("deep", *["d" * 200] * 3)
@@ -786,6 +933,27 @@ class Misuse(Tree):
         reading, writing = os.pipe()
         self.addCleanup(os.close, reading)
         self.addCleanup(os.close, writing)
+        text = open(self.archive, encoding="latin-1")  # noqa: SIM115 - a text file object
+        self.addCleanup(text.close)
+
+        data = self.read("tree.dat")
+
+        class Sized(io.BytesIO):  # a file object whose seek() tells `size`
+            def __init__(self, size):
+                super().__init__(data)
+                self.size = size
+
+            def seek(self, offset, whence=io.SEEK_SET):
+                super().seek(offset, whence)
+                return self.size
+
+            def tell(self):
+                return self.size
+
+        class NoSeek:  # a socket's or a pipe's reading end
+            def read(self, size=-1):
+                return b""
+
         rows = [  # the call, the built-in exception it is as well
             (lambda: quodrel.open(bytearray(self.read("tree.dat"))), TypeError),
             (lambda: quodrel.open(1.5), TypeError),
@@ -804,6 +972,14 @@ class Misuse(Tree):
             (lambda: quodrel.create_listed(5, self.path("x.dat")), TypeError),
             (lambda: quodrel.create_listed({"a": b"x"}, io.StringIO()), TypeError),
             (lambda: quodrel.create_listed({"a": open(reading, "rb", closefd=False)}, io.BytesIO()), ValueError),
+            (lambda: quodrel.open(text), TypeError),
+            (lambda: quodrel.create_listed({"a": text}, io.BytesIO()), TypeError),
+            (lambda: quodrel.open(Sized(-5)), ValueError),
+            (lambda: quodrel.open(Sized(2**64)), ValueError),
+            (lambda: quodrel.open(Sized("16")), TypeError),
+            (lambda: quodrel.create_listed({"a": Sized(-3)}, io.BytesIO()), ValueError),
+            (lambda: quodrel.create_listed({"a": Sized(None)}, io.BytesIO()), TypeError),
+            (lambda: quodrel.open(NoSeek()), ValueError),
         ]
         for number, (call, builtin) in enumerate(rows):
             with self.subTest(row=number):
@@ -814,6 +990,9 @@ class Misuse(Tree):
         with self.assertRaises(TypeError) as raised:
             pickle.dumps(archive)
         self.assertIn("cannot be pickled", str(raised.exception))
+        with self.assertRaises(ValueError) as raised:
+            quodrel.open(NoSeek())
+        self.assertIn("cannot seek", str(raised.exception))
         self.assertFalse(os.path.exists(self.path("x.dat")) or os.path.exists(self.path("x")))
 
     def test_codes_a_later_library_adds_are_plain_ints(self):
@@ -850,6 +1029,7 @@ class Misuse(Tree):
         archive = quodrel.open(self.archive)
         a_txt = archive.find("a.txt")
         forged = quodrel.Entry(a_txt.index, "a.txt", 10**9, False, quodrel.Refusal.WRITTEN)
+        elsewhere = quodrel.Entry(a_txt.index, "elsewhere.txt", 6, False, quodrel.Refusal.WRITTEN)  # another archive's
         rows = [  # the call, the error it raises (None: what it gives)
             (lambda: hostile.read(1), quodrel.RefusedError, None),
             (lambda: hostile.read(2, 2000), quodrel.RefusedError, None),
@@ -862,6 +1042,11 @@ class Misuse(Tree):
             (lambda: quodrel.extract(self.archive, self.path("x"), [1]), quodrel.ArgumentError, None),
             (lambda: quodrel.extract(self.archive, self.path("x"), on_event=1), quodrel.ArgumentError, None),
             (lambda: archive.read(forged), None, b"hello\n"),
+            (lambda: archive.read(elsewhere), quodrel.NotFoundError, None),
+            (lambda: archive.open(elsewhere), quodrel.NotFoundError, None),
+            (lambda: archive.extractfile(elsewhere), quodrel.NotFoundError, None),
+            (lambda: archive.extract(elsewhere, self.path("x")), quodrel.NotFoundError, None),
+            (lambda: archive.extractall(self.path("x"), [elsewhere]), quodrel.NotFoundError, None),
             (lambda: quodrel.compare(os.fsencode(self.archive), self.tree), None, []),
         ]
         for number, (call, error, expected) in enumerate(rows):
@@ -908,6 +1093,20 @@ class Misuse(Tree):
         with open(self.write("tree.dat.gz", gzip.compress(self.read("tree.dat"))), "rb") as raw:
             with quodrel.open(gzip.open(raw)) as unpacked:
                 self.assertEqual(unpacked.read("sub/b.bin"), self.files["sub/b.bin"])
+        # Reads the main thread asks for are made off it (see Ctrl+C below), on a thread
+        # kept for them: one started per read cost more than a small file's read.
+        readers = set()
+
+        class Telling(io.BytesIO):
+            def read(self, size=-1):
+                readers.add(threading.get_native_id())  # (Linux does not soon reuse one)
+                return super().read(size)
+
+        with quodrel.open(Telling(self.read("tree.dat"))) as told:
+            for _ in range(50):
+                self.assertEqual(told.read("a.txt"), b"hello\n")
+        self.assertNotIn(threading.get_native_id(), readers)
+        self.assertLessEqual(len(readers), 2)
 
     def test_an_interrupt_stops_the_call_and_is_raised(self):
         # Ctrl+C arrives while the library works (here: sent at its first event): the
@@ -967,6 +1166,18 @@ class Misuse(Tree):
                         self.assertEqual(self.read(path), self.files[os.path.relpath(path, self.path(folder))])
         self.assertTrue(on_main_thread)
         self.assertNotIn(True, on_main_thread)
+        # Ctrl+C just as the commit has put the new archive in place: it stays, whole,
+        # nothing is left beside it, and KeyboardInterrupt is what is raised.
+        put_in_place = os.replace
+
+        def interrupted_after(*arguments, **keywords):
+            put_in_place(*arguments, **keywords)
+            raise KeyboardInterrupt
+
+        with unittest.mock.patch("os.replace", interrupted_after), self.assertRaises(KeyboardInterrupt):
+            quodrel.create_listed({"a.txt": b"hello\n"}, old)
+        self.assertEqual(quodrel.open(old).read("a.txt"), b"hello\n")
+        self.assertEqual(sorted(os.listdir(self.work)), ["kept.dat", "out1", "out2", "tree", "tree.dat"])
 
 
 if __name__ == "__main__":
