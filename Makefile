@@ -52,7 +52,7 @@ coverage:
 	@find $(COVERAGE) -name '*.gcda' -delete
 	@chmod -R a+rwX $(COVERAGE) # cases run as another user record their counts too
 	@cd $(COVERAGE) && umask 0 && ctest -j1 -E 'formatted|install' >/dev/null || true
-	@gcovr -r . $(COVERAGE) --filter 'archive/' --filter 'create/' --filter 'extract/' \
+	@gcovr -r . $(COVERAGE) --filter 'archive/' --filter 'reading/' --filter 'create/' --filter 'extract/' \
 		--filter 'app/' --filter 'report/' --filter 'transfer/' --filter 'rules/' \
 		--filter 'events/' --filter 'lib/' --filter 'console/' \
 		--exclude-unreachable-branches --exclude-throw-branches \

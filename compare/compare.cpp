@@ -7,7 +7,7 @@
 #include "compare/compare.h"
 
 #include "archive/tree.h"
-#include "create/scan.h"
+#include "reading/scan.h"
 #include "transfer/held_folders.h"
 #include "transfer/workers.h"
 

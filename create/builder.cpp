@@ -5,7 +5,7 @@
 #include "create/builder.h"
 
 #include "create/creation.h"
-#include "create/scan.h"
+#include "reading/scan.h"
 #include "transfer/held_folders.h"
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "create/scan.h"
+#include "reading/scan.h"
 #include "events/events.h"
 #include "platform/files.h"
 #include "transfer/mover.h"

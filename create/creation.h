@@ -6,7 +6,7 @@
 #include "archive/table.h"
 #include "archive/tree.h"
 #include "create/blocks.h"
-#include "create/scan.h"
+#include "reading/scan.h"
 #include "events/events.h"
 #include "platform/files.h"
 #include "transfer/mover.h"

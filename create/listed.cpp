@@ -10,7 +10,7 @@
 #include "archive/tree.h"
 #include "create/blocks.h"
 #include "create/builder.h"
-#include "create/scan.h"
+#include "reading/scan.h"
 #include "transfer/copy.h"
 
 #include <algorithm>

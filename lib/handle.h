@@ -2,7 +2,7 @@
 // entries by path needs made the first time it is asked for.
 #pragma once
 
-#include "extract/reader.h"
+#include "reading/archive.h"
 #include "platform/sync.h"
 
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "extract/reader.h"
+#include "reading/archive.h"
 
 #include "rules/utf8.h"
 
@@ -161,11 +161,9 @@ quodrel_error read_archive(OpenArchive& archive, bool require_magic) {
         return error_of(damage);
     read_names_as_written(archive.table);
     PlanRules& rules = archive.rules;
+    static_cast<NameRules&>(rules) = system_name_rules();
     rules.archive_size = archive.bytes->size();
     rules.data_offset = archive.header.data_offset;
-    rules.windows_rules = platform::windows_rules();
-    if (rules.windows_rules)
-        rules.fold = platform::fold_case; // Windows folds names' case
     archive.plan = plan_extraction(archive.table, rules);
     return QUODREL_OK;
 }

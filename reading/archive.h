@@ -5,7 +5,7 @@
 #pragma once
 
 #include "archive/table.h"
-#include "extract/plan.h"
+#include "reading/plan.h"
 #include "platform/files.h"
 #include "transfer/copy.h"
 
