@@ -1,8 +1,8 @@
 #pragma once
 
-#include "reading/scan.h"
 #include "events/events.h"
 #include "platform/files.h"
+#include "reading/scan.h"
 #include "transfer/mover.h"
 
 #include <memory>

@@ -6,9 +6,9 @@
 #include "archive/table.h"
 #include "archive/tree.h"
 #include "create/blocks.h"
-#include "reading/scan.h"
 #include "events/events.h"
 #include "platform/files.h"
+#include "reading/scan.h"
 #include "transfer/mover.h"
 #include "transfer/outcomes.h"
 

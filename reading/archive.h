@@ -5,8 +5,8 @@
 #pragma once
 
 #include "archive/table.h"
-#include "reading/plan.h"
 #include "platform/files.h"
+#include "reading/plan.h"
 #include "transfer/copy.h"
 
 #include <cstdint>

@@ -5,9 +5,9 @@
 // only when complete; unchanged files' bytes are copied from the old archive.
 #pragma once
 
-#include "reading/scan.h"
 #include "events/events.h"
 #include "reading/archive.h"
+#include "reading/scan.h"
 #include "transfer/mover.h"
 
 #include <string>
