@@ -2,7 +2,7 @@
 // options, tells its events, and lets no exception out.
 #include "archive/tree.h"
 #include "compare/compare.h"
-#include "create/builder.h"
+#include "create/create.h"
 #include "create/listed.h"
 #include "extract/extractor.h"
 #include "lib/handle.h"

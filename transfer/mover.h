@@ -30,6 +30,9 @@ constexpr std::uint64_t kBigFile = kBatchBytes;
 // Jobs under way at most: enough to keep every thread busy while the caller's thread
 // reports, few enough that their data stays small.
 constexpr std::size_t kWindow = 256;
+// Where each job keeps its bytes until they are reported (an archive written in order,
+// the caller's thread writing what the others read), fewer: each holds a batch.
+constexpr std::size_t kWindowHoldingBytes = 16;
 
 // How an operation moves contents: on how many threads (the caller's included), and
 // who is told of the files not complete yet.
@@ -40,6 +43,7 @@ struct Crew {
 
 // One job: a batch of small files, or one big file.
 struct Job {
+    std::size_t number = 0;          // 0, 1, 2, ... in the order jobs are given
     std::size_t first = 0, last = 0; // entries [first, last)
     std::shared_ptr<void> context;   // what the operation keeps for them (their open folder)
     std::uint64_t start = 0;         // where the first one's data lies in the archive
@@ -60,10 +64,12 @@ public:
     // the user what became of one entry, on the caller's thread, in table order, once
     // its job is done (false: nothing more is reported or given). `threads` threads in
     // all, the caller's included, each with a block of `block_bytes`, allocated here,
-    // before anything is written, so that no thread runs out of memory halfway.
+    // before anything is written, so that no thread runs out of memory halfway. At most
+    // `window` jobs are under way: job number n may keep what it needs in place
+    // n % window until its last entry is reported.
     OrderedMover(unsigned threads, std::size_t block_bytes,
                  std::function<void(const Job&, Hands&)> move,
-                 std::function<bool(std::size_t)> report);
+                 std::function<bool(std::size_t)> report, std::size_t window = kWindow);
     OrderedMover(const OrderedMover&) = delete;
     OrderedMover& operator=(const OrderedMover&) = delete;
 
@@ -108,7 +114,7 @@ public:
 
 private:
     std::vector<Hands> hands_; // by thread number
-    std::vector<Job> ring_;    // jobs under way, by job number modulo kWindow
+    std::vector<Job> ring_;    // jobs under way, by job number modulo the window
     std::function<void(const Job&, Hands&)> move_;
     std::function<bool(std::size_t)> report_;
     Job batch_;
