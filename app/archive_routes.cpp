@@ -8,6 +8,8 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace quodrel {
@@ -35,6 +37,99 @@ private:
 };
 
 bool write_err(std::string_view text) { return console::write_error_text(text); }
+
+// A test's chosen moment around a commit (QUODREL_TEST_STOP_AT), at which the process
+// stops until it is continued, so that a signal sent then meets the run there.
+enum class Moment { none, commit, committing, placed, end };
+
+Moment moment_to_stop_at() {
+    const char* at = std::getenv("QUODREL_TEST_STOP_AT");
+    if (!at)
+        return Moment::none;
+    const struct {
+        const char* name;
+        Moment moment;
+    } moments[] = {{"commit", Moment::commit},
+                   {"committing", Moment::committing},
+                   {"placed", Moment::placed},
+                   {"end", Moment::end}};
+    for (const auto& it : moments)
+        if (std::strcmp(at, it.name) == 0)
+            return it.moment;
+    return Moment::none;
+}
+
+// The run of an operation that may put an archive in place: its events printed; from
+// its commit on the signals that end the run are held, so that a run whose archive was
+// put in place ends as the finished one it is ("Done", status 0), and one whose archive
+// was not is ended by a signal that came meanwhile, as it would have been.
+class Committing {
+public:
+    explicit Committing(Printer& out) : out_(out), stop_at_(moment_to_stop_at()) {}
+
+    quodrel_options options(unsigned threads, const quodrel_output_hooks* outputs) {
+        quodrel_options options = out_.options(threads, outputs);
+        options.on_event = on_event;
+        options.context = this;
+        if (outputs && stop_at_ == Moment::placed) {
+            guarded_ = outputs;
+            hooks_ = {on_begin, on_created, on_finished, this};
+            options.outputs = &hooks_;
+        }
+        return options;
+    }
+
+    // After the call: the signals held since a commit that did not happen go through.
+    quodrel_error finish(quodrel_error error) {
+        if (held_ && error != QUODREL_OK && error != QUODREL_ERROR_INCOMPLETE)
+            console::release_ending_signals();
+        return error;
+    }
+
+private:
+    static int on_event(void* context, const quodrel_event* event) {
+        auto& run = *static_cast<Committing*>(context);
+        if (event->kind == QUODREL_EVENT_COMMIT) {
+            run.stop(Moment::commit);
+            console::hold_ending_signals();
+            run.held_ = true;
+            run.stop(Moment::committing);
+        } else if (event->kind == QUODREL_EVENT_END) {
+            run.stop(Moment::end);
+        }
+        return run.out_.print(*event) ? 0 : 1;
+    }
+
+    // The guard's hooks, and a stop once the file told last is the archive put in place.
+    static void on_begin(void* context, unsigned thread, int folder, const char* name) {
+        const quodrel_output_hooks& guarded = *static_cast<Committing*>(context)->guarded_;
+        guarded.begin(guarded.context, thread, folder, name);
+    }
+    static void on_created(void* context, unsigned thread, int created) {
+        const quodrel_output_hooks& guarded = *static_cast<Committing*>(context)->guarded_;
+        guarded.created(guarded.context, thread, created);
+    }
+    static void on_finished(void* context, unsigned thread) {
+        auto& run = *static_cast<Committing*>(context);
+        run.guarded_->finished(run.guarded_->context, thread);
+        if (run.held_)
+            run.stop(Moment::placed);
+    }
+
+    void stop(Moment moment) {
+        if (moment == stop_at_) {
+            std::fflush(stdout);
+            stop_at_ = Moment::none;
+            console::stop_here();
+        }
+    }
+
+    Printer& out_;
+    Moment stop_at_;
+    bool held_ = false;
+    const quodrel_output_hooks* guarded_ = nullptr;
+    quodrel_output_hooks hooks_ = {};
+};
 
 // Opens the archive at `path` and runs `look` on it (quodrel_list or quodrel_check),
 // its events printed; the failure to open it printed instead.
@@ -81,15 +176,17 @@ int extract_route(const std::string& archive, const std::string& folder,
 int create_route(const std::string& folder, const std::string& archive, unsigned threads,
                  const quodrel_output_hooks* outputs) {
     Printer out(write_out);
-    const quodrel_options options = out.options(threads, outputs);
-    return status_of(quodrel_create(folder.c_str(), archive.c_str(), &options), out);
+    Committing run(out);
+    const quodrel_options options = run.options(threads, outputs);
+    return status_of(run.finish(quodrel_create(folder.c_str(), archive.c_str(), &options)), out);
 }
 
 int update_route(const std::string& archive, const std::string& folder, unsigned threads,
                  const quodrel_output_hooks* outputs) {
     Printer out(write_out);
-    const quodrel_options options = out.options(threads, outputs);
-    return status_of(quodrel_update(archive.c_str(), folder.c_str(), &options), out);
+    Committing run(out);
+    const quodrel_options options = run.options(threads, outputs);
+    return status_of(run.finish(quodrel_update(archive.c_str(), folder.c_str(), &options)), out);
 }
 
 int list_route(const std::string& path) { return look_into(path, 0, quodrel_list); }

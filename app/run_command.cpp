@@ -165,7 +165,9 @@ int route(const std::vector<std::string>& args, unsigned threads,
             return extract_route(args[1], args[2], nullptr, threads, outputs);
         if (args.size() >= 3 && args[0] == "-c")
             return create_route(args[1], args[2], threads, outputs);
-        if (args.size() >= 3 && args[0] == "-u")
+        // -u takes its archive, its folder and an optional -s, nothing more.
+        if (args.size() >= 3 && args[0] == "-u" &&
+            (args.size() == 3 || (args.size() == 4 && args[3] == "-s")))
             return update_route(args[1], args[2], threads, outputs);
         print_usage();
         return kExitUsage;

@@ -29,11 +29,16 @@ quodrel_error create_archive(const std::string& source_dir, const std::string& a
     if (refused != QUODREL_OK)
         return refused;
 
+    // The archive's place is claimed before anything is written: a second run that would
+    // replace it is turned away.
     Replacement replacement(archive_path, crew.watch);
+    const quodrel_error claimed = replacement.claim(events, true);
+    if (claimed != QUODREL_OK)
+        return claimed;
     if (!replacement.begin(events))
         return QUODREL_ERROR_CREATE;
     if (lean)
-        platform::let_go_of_folder(replacement.temp()); // a descriptor more for the tree
+        platform::let_go_of_folder(replacement.place()); // a descriptor more for the tree
     Written written(scan.table.size());
     {
         FileSink sink(replacement.file());

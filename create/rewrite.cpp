@@ -47,8 +47,8 @@ quodrel_error write_again_without_left_out(const EntryTable& table,
     const std::int64_t kept_data_offset = lay_out_table(kept);
     platform::TempFile again;
     // On a thread number of its own: the first file is still watched on thread 0.
-    if (!platform::create_temp_file_beside(replacement.system_path(), again, replacement.watch(),
-                                           crew.threads)) {
+    if (!platform::create_temp_file(replacement.place(), again, replacement.watch(),
+                                    crew.threads)) {
         events.failed(QUODREL_ERROR_CREATE, platform::last_error(), replacement.archive_path());
         return QUODREL_ERROR_CREATE;
     }
@@ -78,7 +78,7 @@ quodrel_error write_again_without_left_out(const EntryTable& table,
                               &events.cancel_flag()) == transfer::Copy::done;
     }
     const int error = written ? 0 : platform::last_error();
-    platform::discard(replacement.temp());
+    platform::discard(replacement.place(), replacement.temp());
     replacement.temp() = std::move(again);
     if (events.cancelled())
         return QUODREL_ERROR_CANCELLED;

@@ -63,6 +63,7 @@ const char* error_message(quodrel_error error) {
     case QUODREL_ERROR_NOT_FOUND: return "ERROR! Not in the archive %s\n";
     case QUODREL_ERROR_NOT_UPDATED: return "ERROR! Not updated %s\n";
     case QUODREL_ERROR_NOT_A_FILE: return "ERROR! Not a file %s\n";
+    case QUODREL_ERROR_REPLACED: return "ERROR! Archive replaced meanwhile, this one kept as %s\n";
     default: break;
     }
     return nullptr;
@@ -105,6 +106,10 @@ std::string failure_text(const quodrel_event& event) {
     }
     if (event.error == QUODREL_ERROR_READ && event.index == QUODREL_NO_INDEX && !event.folder)
         return format("ERROR! Cannot read %s\n", where(event).c_str()); // the archive itself
+    if (event.error == QUODREL_ERROR_LOCKED) // another run holds the archive's lock
+        return format(event.operation == QUODREL_OPERATION_UPDATE ? "ERROR! Not updated %s\n"
+                                                                  : "ERROR! Cannot create %s\n",
+                      where(event).c_str());
     if (event.error == QUODREL_ERROR_REFUSED) {
         const char* message = refusal_message(event.refusal);
         return message ? format(message, where(event).c_str()) : std::string();
@@ -180,6 +185,7 @@ std::string event_text(const quodrel_event& event) {
             return format(message, where(event).c_str());
         break;
     case QUODREL_EVENT_FAILED: return failure_text(event);
+    case QUODREL_EVENT_COMMIT: break; // (nothing printed: the program holds its signals)
     case QUODREL_EVENT_DIFFERENCE: {
         const char* message = event.difference == QUODREL_ONLY_IN_ARCHIVE  ? "Only in the archive"
                               : event.difference == QUODREL_ONLY_IN_FOLDER ? "Only in the folder"

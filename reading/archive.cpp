@@ -125,6 +125,11 @@ std::unique_ptr<ArchiveBytes> archive_file(const std::string& path, int& error) 
     return std::make_unique<FileBytes>(file, size);
 }
 
+std::unique_ptr<ArchiveBytes> archive_of_file(int file) {
+    const platform::FileStamp stamp = platform::file_stamp(file);
+    return std::make_unique<FileBytes>(file, stamp.size);
+}
+
 std::unique_ptr<ArchiveBytes> archive_in_memory(const void* data, std::size_t size) {
     return std::make_unique<MemoryBytes>(data, size);
 }

@@ -31,6 +31,9 @@ private:
 // folder, a FIFO or device, no right to read it), `error` then telling why.
 std::unique_ptr<ArchiveBytes> archive_file(const std::string& path, int& error);
 
+// The archive open as `file`, a plain file, which it closes when it goes.
+std::unique_ptr<ArchiveBytes> archive_of_file(int file);
+
 // `size` bytes at `data`, which the caller keeps alive.
 std::unique_ptr<ArchiveBytes> archive_in_memory(const void* data, std::size_t size);
 

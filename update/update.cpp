@@ -225,6 +225,12 @@ bool is_sound(const OpenArchive& archive, quodrel_error damage, const std::strin
     return sound;
 }
 
+// The locked archive, read anew: what stood at the path when the lock was taken.
+std::unique_ptr<ArchiveBytes> locked_archive(const Replacement& replacement) {
+    const int file = replacement.read_standing();
+    return file < 0 ? nullptr : archive_of_file(file);
+}
+
 // Refuses the update, told: nothing is put in place.
 quodrel_error not_updated(const std::string& archive_path, Events& events) {
     events.failed(QUODREL_ERROR_NOT_UPDATED, 0, archive_path);
@@ -248,6 +254,19 @@ quodrel_error update_archive(const std::string& archive_path, const std::string&
         return QUODREL_ERROR_OPEN;
     }
     archive.name = archive_path;
+    // Its place is claimed before anything is read: a second run that would replace it is
+    // turned away. The archive read is the one locked, the one the commit replaces.
+    Replacement replacement(archive_path, crew.watch);
+    const quodrel_error claimed = replacement.claim(events, false);
+    if (claimed != QUODREL_OK)
+        return claimed;
+    if (!(replacement.standing() == archive.bytes->id())) {
+        archive.bytes = locked_archive(replacement);
+        if (!archive.bytes) {
+            events.failed(QUODREL_ERROR_OPEN, platform::last_error(), archive_path);
+            return QUODREL_ERROR_OPEN;
+        }
+    }
     // What the archive is now: the update is put in place only if it still is.
     const platform::FileStamp stamp = platform::file_stamp(archive.bytes->file());
     // Only a sound archive is updated: what it would become is not what anyone packed.
@@ -275,11 +294,10 @@ quodrel_error update_archive(const std::string& archive_path, const std::string&
     if (refused != QUODREL_OK)
         return refused;
 
-    Replacement replacement(archive_path, crew.watch);
     if (!replacement.begin(events))
         return QUODREL_ERROR_CREATE;
     if (lean)
-        platform::let_go_of_folder(replacement.temp()); // a descriptor more for the tree
+        platform::let_go_of_folder(replacement.place()); // a descriptor more for the tree
     Written written(merged.table.size());
     {
         FileSink sink(replacement.file());

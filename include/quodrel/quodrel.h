@@ -101,8 +101,13 @@ typedef enum quodrel_error {
     QUODREL_ERROR_NOT_UPDATED,     /* quodrel_update: the archive is not sound (damage, or
                                       an entry extraction refuses), so it is left as it is */
     /* Since 2.3: */
-    QUODREL_ERROR_LOCKED /* another run is replacing the archive (it holds the
-                            archive's lock): nothing was done, nothing waited for */
+    QUODREL_ERROR_LOCKED,  /* another run is replacing the archive (it holds the
+                              archive's lock): nothing was done, nothing waited for */
+    QUODREL_ERROR_REPLACED /* what stands at the archive's path is no longer what stood
+                              there when the operation began (another program put another
+                              file there, or took it away): nothing is replaced, and the
+                              new archive is kept beside it, under the name its FAILED
+                              event gives */
 } quodrel_error;
 
 /* The error in a few words, in English; never NULL, valid for ever. */
@@ -270,29 +275,40 @@ QUODREL_API quodrel_error quodrel_entry_data_offset(const quodrel_archive* archi
 
 /* What an event tells. */
 typedef enum quodrel_event_kind {
-    QUODREL_EVENT_BEGIN = 1, /* an operation starts: `path` names the archive,
-                                `entries_total` its entries (as its header says, so
-                                negative in an odd one), `bytes_total` its files'
-                                bytes, `data_offset` where its data starts */
-    QUODREL_EVENT_PROGRESS,  /* `entries_done` of `entries_total` entries and
-                                `bytes_done` of `bytes_total` bytes are done: told
-                                before each entry's own event, and once more when all
-                                are done */
-    QUODREL_EVENT_ENTRY,     /* entry `index` was written (extract), stored (create),
-                                or is listed (list, check): `path`, `bytes` */
-    QUODREL_EVENT_REFUSED,   /* entry `path` is not written, or not stored: `refusal`
-                                says why (QUODREL_REFUSED_INSIDE for each entry inside
-                                a refused folder, which the program does not print) */
-    QUODREL_EVENT_FAILED,    /* something could not be read, made or written: `error`
-                                says what, `system_error` the system's error number
-                                (errno, or GetLastError on Windows; 0 when none), `path`
-                                the file, folder or entry it concerns */
-    QUODREL_EVENT_END,       /* every entry was handled: `files`, `folders` and
-                                `bytes_done` tell what was written, stored or listed
-                                (compare: what both hold, and `differences`) */
-    QUODREL_EVENT_DIFFERENCE /* compare: `path` differs as `difference` says; `index`
-                                is the archive's entry (QUODREL_NO_INDEX for what only
-                                the folder has), `bytes` its size */
+    QUODREL_EVENT_BEGIN = 1,  /* an operation starts: `path` names the archive,
+                                 `entries_total` its entries (as its header says, so
+                                 negative in an odd one), `bytes_total` its files'
+                                 bytes, `data_offset` where its data starts */
+    QUODREL_EVENT_PROGRESS,   /* `entries_done` of `entries_total` entries and
+                                 `bytes_done` of `bytes_total` bytes are done: told
+                                 before each entry's own event, and once more when all
+                                 are done */
+    QUODREL_EVENT_ENTRY,      /* entry `index` was written (extract), stored (create),
+                                 or is listed (list, check): `path`, `bytes` */
+    QUODREL_EVENT_REFUSED,    /* entry `path` is not written, or not stored: `refusal`
+                                 says why (QUODREL_REFUSED_INSIDE for each entry inside
+                                 a refused folder, which the program does not print) */
+    QUODREL_EVENT_FAILED,     /* something could not be read, made or written: `error`
+                                 says what, `system_error` the system's error number
+                                 (errno, or GetLastError on Windows; 0 when none), `path`
+                                 the file, folder or entry it concerns */
+    QUODREL_EVENT_END,        /* every entry was handled: `files`, `folders` and
+                                 `bytes_done` tell what was written, stored or listed
+                                 (compare: what both hold, and `differences`) */
+    QUODREL_EVENT_DIFFERENCE, /* compare: `path` differs as `difference` says; `index`
+                                 is the archive's entry (QUODREL_NO_INDEX for what only
+                                 the folder has), `bytes` its size */
+    /* Since 2.3: */
+    QUODREL_EVENT_COMMIT /* create, update: every entry is written, and the archive at
+                            `path` is about to be put in place. A cancel here replaces
+                            nothing. Once this event is told, the call's end tells whether
+                            the commit happened: it did when END follows (the call returns
+                            QUODREL_OK or QUODREL_ERROR_INCOMPLETE); on any other return
+                            what stood at `path` stands as it was. A caller that ends its
+                            process on signals (removing half-written files) holds them
+                            from this event until the call returns, and then lets a
+                            committed run end as a finished one; the library leaves the
+                            caller's signal mask and pending signals alone. */
 } quodrel_event_kind;
 
 /* How an archive and a folder differ at one path (quodrel_compare). */
@@ -443,12 +459,27 @@ QUODREL_API quodrel_error quodrel_extract_archive(const quodrel_archive* archive
 /* Packs the tree below `folder` into a new archive at `archive_path`, as the quodrel
  * program's -c does: written beside its place and put there only when complete, so
  * an existing archive there is replaced only by a complete one (an archive path that
- * is a link stays a link: its target is replaced). Returns QUODREL_ERROR_DESCRIPTORS
- * when fewer than three more files may be open at once, QUODREL_ERROR_OPEN when the
- * folder cannot be listed, QUODREL_ERROR_LIMIT when the tree breaks a limit of
- * the format, QUODREL_ERROR_CREATE or _WRITE when the archive cannot be made (no
- * archive then, an existing one kept), QUODREL_ERROR_INCOMPLETE when the archive was
- * written but something was left out (the events say what), QUODREL_ERROR_CANCELLED,
+ * is a link stays a link: its target is replaced). The new archive takes the rights of
+ * the one it replaces, and its owner and group as far as the process may give them
+ * (access lists and extended attributes are not carried).
+ *
+ * Replacing is a transaction. Before anything is written, the archive that stands
+ * there is locked (Linux: an open file description lock, F_OFD_SETLK, over the whole
+ * file; Windows: LockFileEx on a byte past its end, so its readers go on) until the
+ * call returns: a second quodrel_create or quodrel_update of it, in this process or
+ * another, returns QUODREL_ERROR_LOCKED at once, having done nothing. The archive is
+ * put in place only instead of what stood there when the call began (or where nothing
+ * stood, only where nothing stands): else, should another program have put a file
+ * there or taken it away meanwhile, both are kept and the call returns
+ * QUODREL_ERROR_REPLACED, the new archive beside it under the name its FAILED event
+ * gives. Just before the archive is put in place, the COMMIT event is told.
+ *
+ * Returns QUODREL_ERROR_DESCRIPTORS when fewer than three more files may be open at
+ * once, QUODREL_ERROR_OPEN when the folder cannot be listed, QUODREL_ERROR_LIMIT when
+ * the tree breaks a limit of the format, QUODREL_ERROR_LOCKED, QUODREL_ERROR_CREATE or
+ * _WRITE when the archive cannot be made (no archive then, an existing one kept),
+ * QUODREL_ERROR_REPLACED, QUODREL_ERROR_INCOMPLETE when the archive was written but
+ * something was left out (the events say what), QUODREL_ERROR_CANCELLED,
  * QUODREL_ERROR_NO_MEMORY. */
 QUODREL_API quodrel_error quodrel_create(const char* folder, const char* archive_path,
                                          const quodrel_options* options);
@@ -501,7 +532,11 @@ QUODREL_API quodrel_error quodrel_create_listed(const quodrel_listed_entry* entr
  * clash: the archive's entry stays, the rest is updated, QUODREL_ERROR_INCOMPLETE. A
  * name the system takes for an entry's keeps the entry's spelling. An archive that is
  * not sound (damage, or an entry extraction refuses) is not touched:
- * QUODREL_ERROR_NOT_UPDATED, with the problems told. Otherwise as quodrel_create. */
+ * QUODREL_ERROR_NOT_UPDATED, with the problems told; nor is one when anything of the
+ * folder cannot be read when its turn comes, nor one written over in place meanwhile
+ * (QUODREL_ERROR_CHANGED told). The archive is locked first, and the archive read is
+ * the one replaced: a transaction as quodrel_create's (QUODREL_ERROR_LOCKED,
+ * QUODREL_ERROR_REPLACED, the COMMIT event). Otherwise as quodrel_create. */
 QUODREL_API quodrel_error quodrel_update(const char* archive_path, const char* folder,
                                          const quodrel_options* options);
 

@@ -279,6 +279,68 @@ int start_quodrel(const std::vector<std::string>& args, const std::string& cwd) 
     return pid;
 }
 
+StoppedRun::StoppedRun(const std::string& moment, const std::vector<std::string>& args,
+                       const std::string& cwd) {
+    char path[] = "/tmp/quodrel-out-XXXXXX";
+    const int out = mkstemp(path);
+    if (out < 0)
+        throw std::runtime_error("mkstemp");
+    out_path_ = path;
+    stop_file_ = cwd + "/quodrel-stopped";
+    setenv("QUODREL_TEST_STOP_AT", moment.c_str(), 1);
+    setenv("QUODREL_TEST_STOP_FILE", "quodrel-stopped", 1);
+    pid_ = spawn(args, cwd, out, Limits{});
+    unsetenv("QUODREL_TEST_STOP_AT");
+    unsetenv("QUODREL_TEST_STOP_FILE");
+    close(out);
+}
+
+StoppedRun::~StoppedRun() {
+    unlink(stop_file_.c_str());
+    if (pid_ > 0 && status_ < 0) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+    unlink(out_path_.c_str());
+}
+
+bool StoppedRun::stopped() {
+    int status = 0;
+    if (under_wine()) {
+        for (;;) {
+            if (exists(stop_file_))
+                return true;
+            if (waitpid(pid_, &status, WNOHANG) == pid_)
+                break;
+            usleep(10000);
+        }
+    } else {
+        while (waitpid(pid_, &status, WUNTRACED) < 0 && errno == EINTR) {
+        }
+        if (WIFSTOPPED(status))
+            return true;
+    }
+    status_ = status; // it ended before its moment came
+    return false;
+}
+
+void StoppedRun::signal(int sig) { kill(pid_, sig); }
+
+Result StoppedRun::finish() {
+    if (status_ < 0) {
+        unlink(stop_file_.c_str());
+        kill(pid_, SIGCONT);
+        int status = 0;
+        while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+        }
+        status_ = status;
+    }
+    Result run;
+    run.out = read_file(out_path_);
+    run.status = WIFEXITED(status_) ? WEXITSTATUS(status_) : 128 + WTERMSIG(status_);
+    return run;
+}
+
 TempDir::TempDir(const std::string& base) {
     std::string pattern = base + "/quodrel-test-XXXXXX";
     if (!mkdtemp(&pattern[0]))

@@ -53,12 +53,13 @@ static char* read_whole(const char* path, size_t* size) {
 struct told {
     char text[8192];
     size_t length;
-    int kinds[8];
+    int kinds[16];
     int events;
     int cancel_at;
     int64_t last_done;
     int progress_in_order;
     int bad_index; /* an entry event whose index is not that of its path */
+    int commit_before_end;
     const quodrel_archive* archive;
 };
 
@@ -70,8 +71,10 @@ static int collect(void* context, const quodrel_event* event) {
         memcpy(told->text + told->length, words, n + 1);
         told->length += n;
     }
-    if (event->kind > 0 && event->kind < 8)
+    if (event->kind > 0 && event->kind < 16)
         ++told->kinds[event->kind];
+    if (event->kind == QUODREL_EVENT_COMMIT && told->kinds[QUODREL_EVENT_END] == 0)
+        told->commit_before_end = 1;
     if (event->kind == QUODREL_EVENT_PROGRESS) {
         if (event->entries_done < told->last_done)
             told->progress_in_order = 0;
@@ -594,6 +597,11 @@ static void test_comparing(void) {
     quodrel_close(archive);
 }
 
+static int cancel_at_commit(void* context, const quodrel_event* event) {
+    collect(context, event);
+    return event->kind == QUODREL_EVENT_COMMIT;
+}
+
 /* A folder laid over an archive: the archive creation makes of the merged tree; a
  * cancel keeps the old archive; an unsound archive is not touched. */
 static void test_updating(void) {
@@ -609,9 +617,15 @@ static void test_updating(void) {
     told.cancel_at = 3;
     CHECK(quodrel_update("u.dat", "over", &options) == QUODREL_ERROR_CANCELLED);
     CHECK(file_size("u.dat") == before);
+    /* A cancel at the commit replaces nothing. */
+    options = options_for(&told, 2);
+    options.on_event = cancel_at_commit;
+    CHECK(quodrel_update("u.dat", "over", &options) == QUODREL_ERROR_CANCELLED);
+    CHECK(file_size("u.dat") == before);
     options = options_for(&told, 2);
     CHECK(quodrel_update("u.dat", "over", &options) == QUODREL_OK);
     CHECK(strcmp(told.text, "Updating u.dat (5 files)\n.....\nDone\n") == 0);
+    CHECK(told.kinds[QUODREL_EVENT_COMMIT] == 1 && told.commit_before_end);
     quodrel_archive* archive = NULL;
     CHECK(quodrel_open("u.dat", 0, &archive) == QUODREL_OK);
     size_t index = 0;
@@ -631,6 +645,62 @@ static void test_updating(void) {
     CHECK(file_size("not.dat") == 10);
     CHECK(quodrel_update(NULL, "over", NULL) == QUODREL_ERROR_ARGUMENT &&
           quodrel_update("u.dat", NULL, NULL) == QUODREL_ERROR_ARGUMENT);
+}
+
+/* One of two updates of one archive started on two threads at once. */
+struct racer {
+    const char* folder;
+    pthread_barrier_t* start;
+    quodrel_error result;
+};
+
+static void* race(void* argument) {
+    struct racer* racer = (struct racer*)argument;
+    pthread_barrier_wait(racer->start);
+    racer->result = quodrel_update("race.dat", racer->folder, NULL);
+    return NULL;
+}
+
+/* Two updates of one archive on two threads at once: each has its folder in the
+ * archive, or was turned away with QUODREL_ERROR_LOCKED; never both done with one
+ * lost. */
+static void test_updates_at_once(void) {
+    mkdir("one", 0777);
+    mkdir("two", 0777);
+    char path[64];
+    for (int i = 0; i < 300; ++i) {
+        snprintf(path, sizeof path, "one/a%d", i);
+        write_file(path, path, strlen(path));
+        snprintf(path, sizeof path, "two/b%d", i);
+        write_file(path, path, strlen(path));
+    }
+    int turned_away = 0, lost = 0;
+    for (int round = 0; round < 50; ++round) {
+        CHECK(quodrel_create("src", "race.dat", NULL) == QUODREL_OK);
+        pthread_barrier_t start;
+        pthread_barrier_init(&start, NULL, 2);
+        struct racer racers[2] = {{"one", &start, QUODREL_OK}, {"two", &start, QUODREL_OK}};
+        pthread_t threads[2];
+        for (int k = 0; k < 2; ++k)
+            pthread_create(&threads[k], NULL, race, &racers[k]);
+        for (int k = 0; k < 2; ++k)
+            pthread_join(threads[k], NULL);
+        pthread_barrier_destroy(&start);
+        quodrel_archive* archive = NULL;
+        CHECK(quodrel_open("race.dat", QUODREL_OPEN_REQUIRE_MAGIC, &archive) == QUODREL_OK);
+        size_t index = 0;
+        const int in[2] = {quodrel_find(archive, "a0", &index) == QUODREL_OK,
+                           quodrel_find(archive, "b0", &index) == QUODREL_OK};
+        quodrel_close(archive);
+        for (int k = 0; k < 2; ++k) {
+            CHECK(racers[k].result == QUODREL_OK || racers[k].result == QUODREL_ERROR_LOCKED);
+            lost += racers[k].result == QUODREL_OK && !in[k];
+            turned_away += racers[k].result == QUODREL_ERROR_LOCKED;
+        }
+        CHECK(racers[0].result == QUODREL_OK || racers[1].result == QUODREL_OK);
+    }
+    CHECK(lost == 0);
+    printf("updates at once: %d of 100 turned away\n", turned_away);
 }
 
 /* A writer that keeps what it is given in memory; it fails (with 28) from its call
@@ -921,6 +991,7 @@ int main(void) {
     test_cancelling();
     test_comparing();
     test_updating();
+    test_updates_at_once();
     test_creating_from_a_list();
     test_listed_names_refused();
     test_listed_sources_failing();
