@@ -6,6 +6,7 @@
 #include "console/signals.h"
 #include "console/terminal.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -20,12 +21,32 @@ int status_of(quodrel_error error, const Printer& out) {
     return error == QUODREL_OK && !out.failed() && !out.cut_off() ? kExitOk : kExitError;
 }
 
-// An archive opened whole, closed when it goes.
+bool is_standard_stream(const std::string& path) { return path == kStandardStream; }
+
+// Standard input, as the library reads an archive that arrives in order.
+std::int64_t read_standard_input(void*, void* buffer, std::size_t size) {
+    return console::read_input(buffer, size);
+}
+
+// Standard output, as the library writes an archive in order.
+int write_standard_output(void*, const void* data, std::size_t size) {
+    return console::write_output(data, size) ? 0 : errno != 0 ? errno : EIO;
+}
+
+// An archive opened, closed when it goes: a file, or standard input for "-" (read to
+// its end then, so that what writes into it is not cut off).
 class Opened {
 public:
     Opened(const std::string& path, unsigned flags)
-        : error_(quodrel_open(path.c_str(), flags, &archive_)) {}
-    ~Opened() { quodrel_close(archive_); }
+        : stream_(is_standard_stream(path)),
+          error_(stream_ ? quodrel_open_stream(read_standard_input, nullptr, kStandardStream, flags,
+                                               &archive_)
+                         : quodrel_open(path.c_str(), flags, &archive_)) {}
+    ~Opened() {
+        quodrel_close(archive_);
+        if (stream_)
+            console::drain_input();
+    }
     Opened(const Opened&) = delete;
     Opened& operator=(const Opened&) = delete;
     quodrel_error error() const { return error_; }
@@ -33,8 +54,18 @@ public:
 
 private:
     quodrel_archive* archive_ = nullptr; // before error_: its initialiser sets this
+    bool stream_;
     quodrel_error error_;
 };
+
+// Whether an archive named "-" would be read from a terminal or written to one:
+// refused, told through `out`.
+bool refuses_terminal(const std::string& path, bool output, Printer& out) {
+    if (!is_standard_stream(path) || !console::is_a_terminal(output ? 1 : 0))
+        return false;
+    out.print(terminal_refused(output));
+    return true;
+}
 
 bool write_err(std::string_view text) { return console::write_error_text(text); }
 
@@ -136,6 +167,8 @@ private:
 int look_into(const std::string& path, unsigned flags,
               quodrel_error (*look)(const quodrel_archive*, const quodrel_options*)) {
     Printer out(write_out);
+    if (refuses_terminal(path, false, out))
+        return kExitError;
     const Opened archive(path, flags);
     if (archive.error() != QUODREL_OK) {
         out.print(failure_event(archive.error(), path.c_str()));
@@ -159,22 +192,45 @@ void say(std::string_view text) {
         console::end_run(kExitError);
 }
 
+void say_error(std::string_view text) {
+    if (!write_err(text))
+        console::end_run(kExitError);
+}
+
 int extract_route(const std::string& archive, const std::string& folder,
                   const std::vector<std::string>* chosen, unsigned threads,
                   const quodrel_output_hooks* outputs) {
     Printer out(write_out);
+    if (refuses_terminal(archive, false, out))
+        return kExitError;
     const quodrel_options options = out.options(threads, outputs);
     std::vector<const char*> paths;
     if (chosen)
         for (const std::string& path : *chosen)
             paths.push_back(path.c_str());
-    return status_of(
-        quodrel_extract(archive.c_str(), folder.c_str(), paths.data(), paths.size(), &options),
-        out);
+    if (!is_standard_stream(archive))
+        return status_of(
+            quodrel_extract(archive.c_str(), folder.c_str(), paths.data(), paths.size(), &options),
+            out);
+    const quodrel_error error =
+        quodrel_extract_stream(read_standard_input, nullptr, kStandardStream, folder.c_str(),
+                               paths.data(), paths.size(), &options);
+    console::drain_input();
+    return status_of(error, out);
 }
 
 int create_route(const std::string& folder, const std::string& archive, unsigned threads,
                  const quodrel_output_hooks* outputs) {
+    if (is_standard_stream(archive)) {
+        // Standard output is the archive: the words go to standard error.
+        Printer err(write_err);
+        if (refuses_terminal(archive, true, err))
+            return kExitError;
+        const quodrel_options options = err.options(threads, outputs);
+        return status_of(quodrel_create_stream(folder.c_str(), write_standard_output, nullptr,
+                                               kStandardStream, &options),
+                         err);
+    }
     Printer out(write_out);
     Committing run(out);
     const quodrel_options options = run.options(threads, outputs);
@@ -214,6 +270,8 @@ int compare_route(const std::string& path, const std::string& folder, unsigned t
 int print_route(const std::string& path, const std::string& entry) {
     // Standard output is the data: what went wrong goes to standard error.
     Printer err(write_err);
+    if (refuses_terminal(path, false, err))
+        return kExitError;
     const Opened archive(path, 0);
     if (archive.error() != QUODREL_OK) {
         err.print(failure_event(archive.error(), path.c_str()));

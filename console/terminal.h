@@ -2,6 +2,8 @@
 // (posix/terminal.inc, win32/terminal.inc), chosen by terminal.cpp.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -37,5 +39,16 @@ void prepare_standard_output();
 // else gets the very bytes. False when it could not be written.
 bool write_text(std::string_view text);
 bool write_error_text(std::string_view text);
+
+// Standard input and output as an archive's bytes, never text (Windows reads and
+// writes them in binary mode, as prepare_standard_output sets them).
+// Whether standard input (0) or output (1) is a terminal or console.
+bool is_a_terminal(int standard);
+// Reads up to `size` bytes of standard input: how many, 0 at its end, -1 on an error.
+std::int64_t read_input(void* buffer, std::size_t size);
+// Writes all of `size` bytes to standard output; false when they could not be written.
+bool write_output(const void* data, std::size_t size);
+// Reads standard input to its end, so that what writes into it is not cut off.
+void drain_input();
 
 } // namespace quodrel::console

@@ -38,6 +38,11 @@ enum class Lock { locked, nothing, held, failed };
 
 } // namespace quodrel::platform::os
 
+namespace quodrel::platform {
+// A name for a temporary file no other run picks: the process, the time, a count.
+std::string temp_name();
+} // namespace quodrel::platform
+
 // Each system defines in namespace os: describe_in (what a name in a folder is, links
 // not followed), watched (how a watcher is told of a file), open_for_reading, file_id,
 // create_in (a new file in a folder, never through a link), create_unnamed_in and
@@ -135,9 +140,6 @@ Output create_output(const Folder& folder, const std::string& name, const FileId
     return out;
 }
 
-namespace {
-
-// A name for a temporary file no other run picks: the process, the time, a count.
 std::string temp_name() {
     static std::atomic<unsigned> counter{0};
     static const std::uint64_t seed = os::unique_seed();
@@ -146,8 +148,6 @@ std::string temp_name() {
                   counter++);
     return name;
 }
-
-} // namespace
 
 int create_replacement(const Folder& folder, std::string& name, const Watch& watch,
                        unsigned thread) {

@@ -201,6 +201,12 @@ inline bool same_bytes_as(const FileStamp& before, const FileStamp& now) {
 // messages); elsewhere the path itself.
 std::string system_path(const std::string& path);
 
+// A new file without a name, open for writing and reading, for what is kept for the
+// length of an operation: gone when it is closed, or when the process ends. In the
+// system's folder for temporary files (TMPDIR, else /tmp; Windows' GetTempPath). -1
+// when none can be made.
+int create_scratch_file();
+
 // How many more files and folders this process may open at once, about.
 std::size_t descriptors_left();
 

@@ -1,5 +1,6 @@
 #include "reading/archive.h"
 
+#include "platform/guard.h"
 #include "rules/utf8.h"
 
 #include <algorithm>
@@ -158,8 +159,12 @@ quodrel_error read_archive(OpenArchive& archive, bool require_magic) {
         return QUODREL_ERROR_READ;
     if (require_magic && std::memcmp(archive.header.magic, kMagic, sizeof kMagic) != 0)
         return QUODREL_ERROR_NOT_AN_ARCHIVE;
-    const TableDamage damage =
-        read_table(source, archive.bytes->size(), archive.header, archive.table);
+    const TableDamage damage = platform::or_no_memory(
+        [&] {
+            return read_table(source, archive.bytes->size(), archive.header, archive.table,
+                              platform::room_for);
+        },
+        [] { return TableDamage::no_memory; });
     if (source.failed())
         return QUODREL_ERROR_READ;
     if (damage != TableDamage::none)

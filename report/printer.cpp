@@ -43,6 +43,11 @@ bool Printer::print(std::string_view text) {
     return !cut_off_;
 }
 
+std::string terminal_refused(bool output) {
+    return output ? "ERROR! Cannot write an archive to a terminal -\n"
+                  : "ERROR! Cannot read an archive from a terminal -\n";
+}
+
 quodrel_event failure_event(quodrel_error error, const char* path) {
     quodrel_event event = {};
     event.size = sizeof event;

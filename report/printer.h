@@ -45,6 +45,10 @@ private:
 // "ERROR! " line (not an entry inside a refused folder, which its folder's line tells).
 bool is_error(const quodrel_event& event);
 
+// The program's refusal to read an archive from a terminal on standard input, or to
+// write one to a terminal on standard output: the archive named "-".
+std::string terminal_refused(bool output);
+
 // Events the program makes itself, for what it finds before or beside an operation
 // (a path the user named that the archive does not have): told as the library would.
 quodrel_event failure_event(quodrel_error error, const char* path);

@@ -594,7 +594,9 @@ quodrel_error write_archive(const Scan& scan, std::int32_t data_offset, const So
         }
         fill(w, mover, lean);
     } // every job has ended: nothing writes into the sink any more
-    if (written.error == QUODREL_OK && w.in_order && !sink.flush()) {
+    // In order, what went before an entry that stopped the write goes too: a reader
+    // sees the archive cut short there.
+    if (w.in_order && !sink.flush() && written.error == QUODREL_OK) {
         events.failed(QUODREL_ERROR_WRITE, sink.error(), archive_name);
         written.error = QUODREL_ERROR_WRITE;
     }

@@ -198,6 +198,44 @@ QUODREL_API quodrel_error quodrel_open_reader(quodrel_read_at read_at, uint64_t 
                                               const char* name, unsigned flags,
                                               quodrel_archive** archive);
 
+/* Reads the next bytes of an archive that arrives in order (standard input, a pipe, a
+ * socket, a download): up to `size` bytes into `buffer`; returns how many (0 only at
+ * the archive's end), or -1 when it cannot read (the library then gives
+ * QUODREL_ERROR_READ). Called only on the thread of the call that reads the archive,
+ * or on one of the threads of an extraction of it, never on two at once. */
+typedef int64_t (*quodrel_read_next)(void* context, void* buffer, size_t size);
+
+/* Opens an archive that arrives in order through `read_next`, each byte read once, with
+ * `context` given to every call (valid until quodrel_close): its header and table are
+ * read now, with the checks, refusals and errors of quodrel_open (QUODREL_ERROR_READ
+ * when `read_next` fails). `name` is how texts name it (NULL: "archive").
+ *
+ * Where every file extraction writes lies after the table, each after the one before
+ * (every archive the quodrel program makes), the rest is read as it is asked for:
+ * nothing but the table (and what arrived with it, at most 64 KiB more) is kept, so
+ * memory stays flat whatever the files' sizes, and what lies between the files asked for
+ * is read and passed over. Its files are read once, in table order: an extraction, or
+ * quodrel_read of entries in table order and each from its start onward; a read of
+ * bytes already passed fails (QUODREL_ERROR_READ), as does one past the stream's end
+ * (extraction tells it for the entries it cuts: "Data cut short"). The archive's size is
+ * not known until its end has come, so until then no entry is refused for data past the
+ * end (quodrel_entry_refusal); quodrel_check reads the stream to its end first, and
+ * answers as for a file. quodrel_compare, which reads files in the folder's order, reads
+ * what is left of the stream into a temporary file first.
+ *
+ * An archive whose data lies otherwise (back in the table, overlapping, in another
+ * order) is read whole now, as it arrives, into an unnamed temporary file in the
+ * system's folder for temporary files (TMPDIR, else /tmp; on Windows GetTempPath), which
+ * goes when it is closed or the process ends: it then reads as a file does, its size
+ * known. QUODREL_ERROR_CREATE when that file cannot be made (always where there is no
+ * file system, as built for WebAssembly), QUODREL_ERROR_WRITE when it cannot be written.
+ *
+ * Calls on an archive opened so run one at a time. On any failure *archive is NULL. */
+/* Since 2.3. */
+QUODREL_API quodrel_error quodrel_open_stream(quodrel_read_next read_next, void* context,
+                                              const char* name, unsigned flags,
+                                              quodrel_archive** archive);
+
 /* Closes an archive: once, when no other call on it runs. NULL is allowed. */
 QUODREL_API void quodrel_close(quodrel_archive* archive);
 
@@ -456,6 +494,17 @@ QUODREL_API quodrel_error quodrel_extract_archive(const quodrel_archive* archive
                                                   size_t path_count,
                                                   const quodrel_options* options);
 
+/* As quodrel_extract, from an archive that arrives in order through `read_next` (see
+ * quodrel_open_stream), named `name` in events (NULL: "archive"): what a failure to read
+ * its table tells is what quodrel_extract tells of a file. An archive in table order is
+ * extracted as it arrives, on the operation's threads; a file it cuts short is told as
+ * data cut short, and nothing of it stays. */
+/* Since 2.3. */
+QUODREL_API quodrel_error quodrel_extract_stream(quodrel_read_next read_next, void* context,
+                                                 const char* name, const char* folder,
+                                                 const char* const* paths, size_t path_count,
+                                                 const quodrel_options* options);
+
 /* Packs the tree below `folder` into a new archive at `archive_path`, as the quodrel
  * program's -c does: written beside its place and put there only when complete, so
  * an existing archive there is replaced only by a complete one (an archive path that
@@ -519,6 +568,24 @@ typedef int (*quodrel_write)(void* context, const void* data, size_t size);
 /* Since 2.2. */
 QUODREL_API quodrel_error quodrel_create_listed(const quodrel_listed_entry* entries, size_t count,
                                                 quodrel_read_at read_at, quodrel_write write,
+                                                void* write_context, const char* name,
+                                                const quodrel_options* options);
+
+/* Packs the tree below `folder` as quodrel_create does, into an archive that `write`
+ * receives from its first byte to its last, in order, with `write_context` (nothing is
+ * sought back: the table comes first, the sizes being known after the walk): the very
+ * bytes quodrel_create writes of that tree, the same names left out and told. Files are
+ * read on the operation's threads and handed to `write` on the calling thread; memory
+ * stays flat whatever their sizes. A file whose size changes is stored as
+ * quodrel_create stores it (its size as the walk found it, told). What quodrel_create
+ * would leave out by writing the archive again cannot be left out of a table already
+ * written: a file or folder that cannot be opened when its turn comes ends the call
+ * there, told (QUODREL_ERROR_OPEN), and what `write` received by then is an archive cut
+ * short. A `write` that fails ends it with QUODREL_ERROR_WRITE. `name` is how events
+ * name the archive (NULL: "archive"). Otherwise as quodrel_create (no COMMIT: nothing is
+ * put in place). */
+/* Since 2.3. */
+QUODREL_API quodrel_error quodrel_create_stream(const char* folder, quodrel_write write,
                                                 void* write_context, const char* name,
                                                 const quodrel_options* options);
 

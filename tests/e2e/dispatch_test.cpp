@@ -33,6 +33,9 @@ TEST(Dispatch, ArgumentsThatFitNoRouteShowUsage) {
         {{"-u", "a.dat", "d", "-s", "d2"}, false}, // nor past its -s
         {{"-u", "a.dat", "d", "-S"}, true},
         {{"-d", "a.dat", "d", "d2"}, true},
+        {{"-u", "-", "d"}, true}, // -u and -d need an archive file
+        {{"-u", "-", "d", "-s"}, false},
+        {{"-d", "-", "d"}, true},
     };
     for (const auto& row : rows) {
         const Result run = quodrel(row.args, dir.path());

@@ -67,7 +67,8 @@ const std::string& reachable_binary() {
 // Starts the program in a new session (so without a controlling terminal) in `cwd`,
 // stdin from /dev/null, stdout to `out_fd`.
 pid_t spawn(const std::vector<std::string>& args, const std::string& cwd, int out_fd,
-            const Limits& limits, bool native = false, const char* windows_exe = nullptr) {
+            const Limits& limits, bool native = false, const char* windows_exe = nullptr,
+            int in_fd = -1, const char* terminal = nullptr) {
     const bool unprivileged = limits.unprivileged;
     const std::uint64_t file_size_limit = limits.file_size;
     const char* program_for_nobody =
@@ -99,12 +100,21 @@ pid_t spawn(const std::vector<std::string>& args, const std::string& cwd, int ou
     const int null_fd = open("/dev/null", O_RDONLY);
     if (chdir(cwd.c_str()) != 0 || null_fd < 0)
         _exit(126);
-    dup2(null_fd, 0);
+    dup2(in_fd >= 0 ? in_fd : null_fd, 0);
     dup2(out_fd, limits.read_errors ? 2 : 1);
     if (limits.read_errors) {
-        const int discard = open("/dev/null", O_WRONLY);
+        const int discard = limits.output_path.empty() ? open("/dev/null", O_WRONLY)
+                                                       : open(limits.output_path.c_str(),
+                                                              O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(discard, 1);
         close(discard);
+    }
+    if (terminal) {
+        const int tty = open(terminal, O_RDWR | O_NOCTTY);
+        if (tty < 0)
+            _exit(123);
+        dup2(tty, limits.terminal_input ? 0 : 1);
+        close(tty);
     }
     if (null_fd > 2)
         close(null_fd);
@@ -147,13 +157,62 @@ pid_t spawn(const std::vector<std::string>& args, const std::string& cwd, int ou
 
 namespace {
 
+// A process of its own that writes `bytes` into a pipe and ends: the read end, or -1.
+int feed(const std::string& bytes, pid_t& feeder) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe");
+    feeder = fork();
+    if (feeder == 0) {
+        signal(SIGPIPE, SIG_IGN); // a reader that stops early is no failure of the writer's
+        close(fds[0]);
+        for (std::size_t at = 0; at < bytes.size();) {
+            const ssize_t n = write(fds[1], bytes.data() + at, bytes.size() - at);
+            if (n <= 0)
+                break;
+            at += static_cast<std::size_t>(n);
+        }
+        _exit(0);
+    }
+    close(fds[1]);
+    return fds[0];
+}
+
+// A pseudo-terminal for a run: the name of its side the run opens ("" when none).
+class PseudoTerminal {
+public:
+    explicit PseudoTerminal(bool wanted) {
+        if (!wanted)
+            return;
+        master_ = posix_openpt(O_RDWR | O_NOCTTY);
+        if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0)
+            throw std::runtime_error("a pseudo-terminal");
+        name_ = ptsname(master_);
+    }
+    ~PseudoTerminal() {
+        if (master_ >= 0)
+            close(master_);
+    }
+    const char* name() const { return name_.empty() ? nullptr : name_.c_str(); }
+
+private:
+    int master_ = -1;
+    std::string name_;
+};
+
 Result run_once(const std::vector<std::string>& args, const std::string& cwd, const Limits& limits,
                 bool native = false) {
     int pipe_fds[2];
     if (pipe2(pipe_fds, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe");
-    const pid_t pid = spawn(args, cwd, pipe_fds[1], limits, native);
+    pid_t feeder = -1;
+    const int in_fd = limits.feed_input ? feed(limits.input, feeder) : -1;
+    const PseudoTerminal terminal(limits.terminal_input || limits.terminal_output);
+    const pid_t pid =
+        spawn(args, cwd, pipe_fds[1], limits, native, nullptr, in_fd, terminal.name());
     close(pipe_fds[1]);
+    if (in_fd >= 0)
+        close(in_fd);
     Result run;
     char buffer[65536];
     int status = 0;
@@ -185,6 +244,8 @@ Result run_once(const std::vector<std::string>& args, const std::string& cwd, co
     close(pipe_fds[0]);
     if (!ended)
         waitpid(pid, &status, 0);
+    if (feeder > 0)
+        waitpid(feeder, nullptr, 0);
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return run;
 }

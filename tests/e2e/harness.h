@@ -46,6 +46,15 @@ struct Limits {
     std::vector<int> closed;       // standard descriptors closed when it starts (>&-)
     bool default_sigxfsz = false;  // a write past `file_size` raises SIGXFSZ, not ignored
     bool read_errors = false;      // standard error is what is read, standard output discarded
+    // Standard input: `input` through a pipe, written by a process of its own, when
+    // `feed_input`; else the null device. Standard output into the file `output_path`
+    // when it is set (with `read_errors`).
+    bool feed_input = false;
+    std::string input;
+    std::string output_path;
+    // Standard input, or output, is a terminal (a pseudo-terminal nobody types on).
+    bool terminal_input = false;
+    bool terminal_output = false;
 };
 
 Result quodrel_limited(const std::vector<std::string>& args, const std::string& cwd,

@@ -39,7 +39,9 @@ inline const std::string kHelpBody =
     "  quodrel -d file.dat directory\n\n"
     "  To update a DAT archive from a directory laid over it:\n"
     "  quodrel -u file.dat directory\n\n"
-    "  A fourth argument -s after -e, -c or -u leaves out the banner.\n" +
+    "  A fourth argument -s after -e, -c or -u leaves out the banner.\n"
+    "  An archive named - is standard input (for -c standard output, and the\n"
+    "  program's words go to standard error); -d and -u need an archive file.\n" +
     kExplorerUsage +
     "\nExit status:\n\n"
     "  0  all went well\n"

@@ -967,6 +967,85 @@ static void test_listed_sources_failing(void) {
     }
 }
 
+/* Bytes that arrive in order, in pieces of odd sizes, as a pipe gives them. */
+struct stream {
+    const char* bytes;
+    size_t size, at;
+    int calls;
+};
+
+static int64_t next_piece(void* context, void* buffer, size_t size) {
+    struct stream* stream = (struct stream*)context;
+    size_t n = stream->size - stream->at;
+    const size_t piece = 1 + (size_t)(stream->calls++ * 7919) % 9000;
+    if (n > size)
+        n = size;
+    if (n > piece)
+        n = piece;
+    memcpy(buffer, stream->bytes + stream->at, n);
+    stream->at += n;
+    return (int64_t)n;
+}
+
+/* An archive through a pipe: packed into a writer, the very bytes of the file; opened
+ * and extracted from a reader as it arrives, the table alone kept; read once, in order. */
+static void test_streams(void) {
+    struct told told;
+    quodrel_options options = options_for(&told, 2);
+    CHECK(quodrel_create("src", "s.dat", &options) == QUODREL_OK);
+    size_t size = 0;
+    char* file = read_whole("s.dat", &size);
+    memset(&g_sink, 0, sizeof g_sink);
+    options = options_for(&told, 2);
+    CHECK(quodrel_create_stream("src", write_sink, &g_sink, "-", &options) == QUODREL_OK);
+    CHECK(g_sink.size == size && memcmp(g_sink.bytes, file, size) == 0);
+    CHECK(strncmp(told.text, "Creating - (4 files)\n", 21) == 0);
+    CHECK(told.kinds[QUODREL_EVENT_COMMIT] == 0); /* nothing is put in place */
+
+    struct stream stream = {file, size, 0, 0};
+    quodrel_archive* archive = NULL;
+    CHECK(quodrel_open_stream(next_piece, &stream, "piped", QUODREL_OPEN_REQUIRE_MAGIC, &archive) ==
+          QUODREL_OK);
+    CHECK(quodrel_entry_count(archive) == 4);
+    CHECK(stream.at < size); /* the table is read, not the files */
+    size_t index = 0, got = 0;
+    char buffer[16];
+    CHECK(quodrel_find(archive, "maps/level1.map", &index) == QUODREL_OK &&
+          quodrel_read(archive, index, 0, buffer, sizeof buffer, &got) == QUODREL_OK &&
+          got == 3 && memcmp(buffer, "one", 3) == 0);
+    /* Bytes already passed are gone (but for the first block, kept with the table). */
+    CHECK(quodrel_find(archive, "big.bin", &index) == QUODREL_OK &&
+          quodrel_read(archive, index, 150000, buffer, sizeof buffer, &got) ==
+              QUODREL_ERROR_READ &&
+          got == 0);
+    quodrel_close(archive);
+
+    /* Extracted as it arrives, as from the file. */
+    stream.at = 0;
+    options = options_for(&told, 2);
+    CHECK(quodrel_extract_stream(next_piece, &stream, "piped", "streamed", NULL, 0, &options) ==
+          QUODREL_OK);
+    CHECK(strncmp(told.text, "Extracting piped\n4 files", 24) == 0);
+    CHECK(file_size("streamed/big.bin") == 200000 && file_size("streamed/maps/a#b") == 5);
+    /* Cut short: the files it cuts are told, and nothing of them stays. */
+    struct stream cut = {file, size - 100, 0, 0};
+    options = options_for(&told, 1);
+    CHECK(quodrel_extract_stream(next_piece, &cut, "cut", "cut", NULL, 0, &options) ==
+          QUODREL_ERROR_INCOMPLETE);
+    CHECK(strstr(told.text, "ERROR! Data cut short for cut/") != NULL);
+    /* Checked to its end, as a file is. */
+    cut.at = 0;
+    CHECK(quodrel_open_stream(next_piece, &cut, "cut", 0, &archive) == QUODREL_OK);
+    options = options_for(&told, 1);
+    CHECK(quodrel_check(archive, &options) == QUODREL_ERROR_INCOMPLETE);
+    CHECK(told.kinds[QUODREL_EVENT_REFUSED] == 3 && cut.at == cut.size); /* all three files */
+    quodrel_close(archive);
+    CHECK(quodrel_open_stream(NULL, NULL, NULL, 0, &archive) == QUODREL_ERROR_ARGUMENT &&
+          archive == NULL);
+    CHECK(quodrel_create_stream("src", NULL, NULL, NULL, NULL) == QUODREL_ERROR_ARGUMENT);
+    free(file);
+}
+
 int main(void) {
     char dir[] = "/tmp/quodrel-library-XXXXXX";
     if (!mkdtemp(dir) || chdir(dir) != 0)
@@ -993,6 +1072,7 @@ int main(void) {
     test_updating();
     test_updates_at_once();
     test_creating_from_a_list();
+    test_streams();
     test_listed_names_refused();
     test_listed_sources_failing();
 
