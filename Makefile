@@ -111,6 +111,8 @@ bench:
 	@echo | tee -a bench/table.new
 	@bash -o pipefail -c 'bench/update.sh $(RELEASE)/quodrel 7 | tee -a bench/table.new'
 	@echo | tee -a bench/table.new
+	@bash -o pipefail -c 'bench/pipes.sh $(RELEASE)/quodrel 7 | tee -a bench/table.new'
+	@echo | tee -a bench/table.new
 	@web/build.sh $(WEB) >/dev/null
 	@bash -o pipefail -c 'bench/web.sh $(RELEASE)/quodrel $(WEB) 7 | tee -a bench/table.new'
 	@{ sed -n '1,/^<!-- table -->$$/p' bench/RESULTS.md; scripts/machine.sh; echo; \

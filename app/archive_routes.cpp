@@ -6,7 +6,6 @@
 #include "console/signals.h"
 #include "console/terminal.h"
 
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -26,11 +25,6 @@ bool is_standard_stream(const std::string& path) { return path == kStandardStrea
 // Standard input, as the library reads an archive that arrives in order.
 std::int64_t read_standard_input(void*, void* buffer, std::size_t size) {
     return console::read_input(buffer, size);
-}
-
-// Standard output, as the library writes an archive in order.
-int write_standard_output(void*, const void* data, std::size_t size) {
-    return console::write_output(data, size) ? 0 : errno != 0 ? errno : EIO;
 }
 
 // An archive opened, closed when it goes: a file, or standard input for "-" (read to
@@ -227,8 +221,7 @@ int create_route(const std::string& folder, const std::string& archive, unsigned
         if (refuses_terminal(archive, true, err))
             return kExitError;
         const quodrel_options options = err.options(threads, outputs);
-        return status_of(quodrel_create_stream(folder.c_str(), write_standard_output, nullptr,
-                                               kStandardStream, &options),
+        return status_of(quodrel_create_to_descriptor(folder.c_str(), 1, kStandardStream, &options),
                          err);
     }
     Printer out(write_out);

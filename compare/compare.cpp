@@ -47,12 +47,39 @@ struct FolderSide {
     std::vector<Met> met;
 };
 
+// A thread's window on the archive: files compared one after the other mostly lie back
+// to back in it, so one read brings the bytes of many (measured on /usr/include: -d
+// with one thread took 1.14 times GNU tar's -d reading each file's bytes alone).
+class Window {
+public:
+    // The archive's `size` bytes at `start` (at most kBlock), or null when they cannot
+    // be read.
+    const char* bytes(const ArchiveBytes& archive, std::uint64_t start, std::size_t size) {
+        if (start >= at_ && start + size <= at_ + held_)
+            return block_.data() + (start - at_);
+        if (block_.empty())
+            block_.resize(kBlock);
+        const std::int64_t got = archive.read_at(block_.data(), block_.size(), start);
+        at_ = start;
+        held_ = got > 0 ? static_cast<std::size_t>(got) : 0;
+        if (held_ >= size)
+            return block_.data();
+        // (A short read need not be the end: the rest as it comes.)
+        held_ = 0;
+        return archive.read_exactly(block_.data(), size, start) ? block_.data() : nullptr;
+    }
+
+private:
+    std::vector<char> block_;
+    std::uint64_t at_ = 0;
+    std::size_t held_ = 0;
+};
+
 // Whether a file of the folder holds exactly the archive entry's bytes; `unread` set
 // when either side could not be read (`system_error` then the file's error, or 0 for
 // the archive's).
 bool same_bytes(const ArchiveBytes& archive, std::uint64_t start, int file, std::uint64_t size,
-                std::vector<char>& ours, std::vector<char>& theirs, bool& unread,
-                int& system_error) {
+                Window& ours, std::vector<char>& theirs, bool& unread, int& system_error) {
     for (std::uint64_t done = 0;;) {
         const std::size_t want =
             static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, size - done));
@@ -69,12 +96,13 @@ bool same_bytes(const ArchiveBytes& archive, std::uint64_t start, int file, std:
         if (static_cast<std::size_t>(got) < want ||
             (done + want == size && static_cast<std::size_t>(got) > want))
             return false; // shorter than it was, or longer
-        if (!archive.read_exactly(ours.data(), want, start + done)) {
+        const char* our = ours.bytes(archive, start + done, want);
+        if (!our) {
             unread = true;
             system_error = 0;
             return false;
         }
-        if (std::memcmp(ours.data(), theirs.data(), want) != 0)
+        if (std::memcmp(our, theirs.data(), want) != 0)
             return false;
         done += want;
         if (done == size)
@@ -202,16 +230,15 @@ quodrel_error read_side_by_side(Comparison& c, unsigned threads) {
         std::size_t entry = kNone;
     };
     std::vector<Pending> pending(window);
-    std::vector<std::vector<char>> ours(workers_wanted + 1), buffers(workers_wanted + 1);
+    std::vector<Window> ours(workers_wanted + 1);
+    std::vector<std::vector<char>> buffers(workers_wanted + 1);
     transfer::Workers workers(workers_wanted, window, [&](std::size_t job, int slot) {
         const Pending& p = pending[job % window];
         const std::size_t i = p.entry;
-        std::vector<char>& our = ours[static_cast<std::size_t>(slot)];
+        Window& our = ours[static_cast<std::size_t>(slot)];
         std::vector<char>& their = buffers[static_cast<std::size_t>(slot)];
-        if (our.empty()) {
-            our.resize(kBlock);
+        if (their.empty())
             their.resize(kBlock + 1);
-        }
         bool unread = false;
         int system_error = 0;
         const std::uint64_t start = static_cast<std::uint64_t>(c.archive.header.data_offset) +

@@ -60,8 +60,8 @@ quodrel_error create_archive(const std::string& source_dir, const std::string& a
     return events.incomplete() ? QUODREL_ERROR_INCOMPLETE : QUODREL_OK;
 }
 
-quodrel_error create_into(const std::string& source_dir, quodrel_write write, void* write_context,
-                          const std::string& name, const transfer::Crew& crew, Events& events) {
+quodrel_error create_into(const std::string& source_dir, Sink& sink, const std::string& name,
+                          const transfer::Crew& crew, Events& events) {
     bool lean = false;
     if (!enough_descriptors(name, 0, events, lean))
         return QUODREL_ERROR_DESCRIPTORS;
@@ -74,7 +74,6 @@ quodrel_error create_into(const std::string& source_dir, quodrel_write write, vo
     const quodrel_error refused = begin_writing(scan, events, source_dir, name, data_offset);
     if (refused != QUODREL_OK)
         return refused;
-    WriterSink sink(write, write_context);
     Written written(scan.table.size());
     if (write_archive(scan, static_cast<std::int32_t>(data_offset), sources, sink,
                       writing_threads(crew, lean, sources), lean, name, events,

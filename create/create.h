@@ -6,6 +6,7 @@
 #include "events/events.h"
 #include "quodrel/quodrel.h"
 #include "transfer/mover.h"
+#include "writer/sink.h"
 
 #include <string>
 
@@ -20,10 +21,11 @@ namespace quodrel {
 quodrel_error create_archive(const std::string& source_dir, const std::string& archive_path,
                              const transfer::Crew& crew, Events& events);
 
-// Packs the tree below source_dir as create_archive does, into the caller's sequential
-// `write`: the same archive, named `name` in events. A file that cannot be opened when
-// its turn comes ends it (QUODREL_ERROR_OPEN): no table sent out can leave it out.
-quodrel_error create_into(const std::string& source_dir, quodrel_write write, void* write_context,
-                          const std::string& name, const transfer::Crew& crew, Events& events);
+// Packs the tree below source_dir as create_archive does, into `sink`, which takes the
+// bytes in order (the caller's writer, a descriptor): the same archive, named `name` in
+// events. A file that cannot be opened when its turn comes ends it
+// (QUODREL_ERROR_OPEN): no table sent out can leave it out.
+quodrel_error create_into(const std::string& source_dir, Sink& sink, const std::string& name,
+                          const transfer::Crew& crew, Events& events);
 
 } // namespace quodrel

@@ -11,6 +11,7 @@
 #include "platform/sync.h"
 #include "reading/stream.h"
 #include "update/update.h"
+#include "writer/sink.h"
 
 #include <cstddef>
 #include <new>
@@ -256,8 +257,20 @@ quodrel_error quodrel_create_stream(const char* folder, quodrel_write write, voi
         return QUODREL_ERROR_ARGUMENT;
     Events events(QUODREL_OPERATION_CREATE, settings.on_event, settings.context);
     return guarded(events, [&] {
-        return create_into(folder, write, write_context, name ? name : "archive", settings.crew,
-                           events);
+        WriterSink sink(write, write_context);
+        return create_into(folder, sink, name ? name : "archive", settings.crew, events);
+    });
+}
+
+quodrel_error quodrel_create_to_descriptor(const char* folder, int descriptor, const char* name,
+                                           const quodrel_options* options) {
+    const Settings settings = settings_of(options);
+    if (!folder || descriptor < 0 || !settings.valid)
+        return QUODREL_ERROR_ARGUMENT;
+    Events events(QUODREL_OPERATION_CREATE, settings.on_event, settings.context);
+    return guarded(events, [&] {
+        DescriptorSink sink(descriptor);
+        return create_into(folder, sink, name ? name : "archive", settings.crew, events);
     });
 }
 

@@ -77,6 +77,14 @@ enum class KernelCopy { done, short_read, write_failed, failed, unsupported };
 KernelCopy kernel_copy(int from, std::uint64_t from_offset, int to, std::uint64_t to_offset,
                        std::uint64_t count, std::uint64_t& copied);
 
+// Moves up to `count` bytes of the file `from`, at `from_offset`, to the open file or
+// pipe `to` at the point it stands, inside the kernel, adding to `copied` what arrived:
+// done; short_read where the source ended; write_failed where `to` can take no more (a
+// full disk, a reader gone); failed on another error; unsupported, with nothing moved,
+// where the system cannot (Linux's sendfile moves them).
+KernelCopy send_file(int to, int from, std::uint64_t from_offset, std::uint64_t count,
+                     std::uint64_t& copied);
+
 void close_file(int file);
 
 // Closes an output; false when the last of its data could not be stored.

@@ -27,6 +27,11 @@ constexpr std::uint64_t kBatchBytes = 1 << 17;
 constexpr std::size_t kBatchFiles = 256;
 // From this size on a file is a job of its own, moved by the copier.
 constexpr std::uint64_t kBigFile = kBatchBytes;
+// A run of bytes that lie back to back in their source as in the archive (an archive
+// being updated, copied from): at most this much in one job, copied with one call.
+// Measured on -u of one file over /usr/include's archive in tmpfs: runs of one batch
+// (128 KiB) took 1.36 times the time of cp of the archive, runs of 64 MiB 1.1 times.
+constexpr std::uint64_t kRunBytes = 1 << 26;
 // Jobs under way at most: enough to keep every thread busy while the caller's thread
 // reports, few enough that their data stays small.
 constexpr std::size_t kWindow = 256;
@@ -48,7 +53,8 @@ struct Job {
     std::shared_ptr<void> context;   // what the operation keeps for them (their open folder)
     std::uint64_t start = 0;         // where the first one's data lies in the archive
     std::uint64_t bytes = 0;
-    bool big() const { return last - first == 1 && bytes >= kBigFile; }
+    bool run = false; // entries whose bytes lie back to back in one source (add_run)
+    bool big() const { return !run && last - first == 1 && bytes >= kBigFile; }
 };
 
 // What one thread needs to move file contents.
@@ -84,8 +90,9 @@ public:
     void add_file(std::size_t i, std::int32_t parent, std::uint64_t start, std::uint64_t size,
                   Begin&& begin) {
         if (batch_.last > batch_.first &&
-            (size >= kBigFile || parent != batch_parent_ || start != batch_.start + batch_.bytes ||
-             batch_.bytes + size > kBatchBytes || batch_.last - batch_.first == kBatchFiles))
+            (batch_.run || size >= kBigFile || parent != batch_parent_ ||
+             start != batch_.start + batch_.bytes || batch_.bytes + size > kBatchBytes ||
+             batch_.last - batch_.first == kBatchFiles))
             cut();
         if (batch_.last == batch_.first) {
             batch_.first = i;
@@ -97,6 +104,23 @@ public:
         batch_.bytes += size;
         if (size >= kBigFile)
             cut();
+    }
+
+    // Takes file entry `i` of `size` bytes whose data lies at `start` in the archive, and
+    // whose bytes lie in a source that needs no folder, right after those of the entry
+    // taken before it (the caller cuts where they do not): one job for many entries,
+    // whatever their folders, up to kRunBytes.
+    void add_run(std::size_t i, std::uint64_t start, std::uint64_t size) {
+        if (batch_.last > batch_.first && (!batch_.run || start != batch_.start + batch_.bytes ||
+                                           batch_.bytes + size > kRunBytes))
+            cut();
+        if (batch_.last == batch_.first) {
+            batch_.first = i;
+            batch_.start = start;
+            batch_.run = true;
+        }
+        batch_.last = i + 1;
+        batch_.bytes += size;
     }
 
     // Hands over the batch being gathered: any entry but a file ends it.

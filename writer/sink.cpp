@@ -41,4 +41,22 @@ bool WriterSink::send(const char* data, std::size_t size) {
     return error_ == 0;
 }
 
+bool DescriptorSink::send(const char* data, std::size_t size) {
+    if (error_ != 0)
+        return false;
+    if (!platform::write_all(descriptor_, data, size))
+        error_ = platform::last_error() != 0 ? platform::last_error() : -1;
+    return error_ == 0;
+}
+
+platform::KernelCopy DescriptorSink::send_file(int from, std::uint64_t offset, std::uint64_t count,
+                                               std::uint64_t& copied) {
+    if (error_ != 0)
+        return platform::KernelCopy::write_failed;
+    const platform::KernelCopy sent = platform::send_file(descriptor_, from, offset, count, copied);
+    if (sent == platform::KernelCopy::write_failed)
+        error_ = platform::last_error() != 0 ? platform::last_error() : -1;
+    return sent;
+}
+
 } // namespace quodrel

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "archive/table.h"
+#include "platform/files.h"
 #include "quodrel/quodrel.h"
 #include "transfer/copy.h"
 
@@ -34,6 +35,16 @@ public:
     // Why the last send failed: the system's error number, or what the caller's
     // writer returned.
     virtual int error() const = 0;
+
+    // Sends `count` bytes of the open file `from` at `offset` inside the kernel, after
+    // what was sent before them (flushed first), adding to `copied` what went: where the
+    // sink is a descriptor and the system can; else KernelCopy::unsupported, nothing sent.
+    virtual platform::KernelCopy send_file(int from, std::uint64_t offset, std::uint64_t count,
+                                           std::uint64_t& copied) {
+        static_cast<void>(from), static_cast<void>(offset), static_cast<void>(count),
+            static_cast<void>(copied);
+        return platform::KernelCopy::unsupported;
+    }
 
 protected:
     ~Sink() = default;
@@ -71,6 +82,21 @@ private:
 
     quodrel_write write_;
     void* context_;
+    int error_ = 0;
+};
+
+// An open file or pipe the caller gives, written from where it stands, in order.
+class DescriptorSink final : public Sink {
+public:
+    explicit DescriptorSink(int descriptor) : descriptor_(descriptor) {}
+    int error() const override { return error_; }
+    platform::KernelCopy send_file(int from, std::uint64_t offset, std::uint64_t count,
+                                   std::uint64_t& copied) override;
+
+private:
+    bool send(const char* data, std::size_t size) override;
+
+    int descriptor_;
     int error_ = 0;
 };
 

@@ -39,6 +39,7 @@ private:
 // in order: by job number modulo the window.
 struct Held {
     std::vector<char> bytes;
+    std::uint64_t size = 0; // of a batch: its bytes read
     int file = -1;
 };
 
@@ -73,13 +74,34 @@ struct Writing {
     const bool in_order; // the sink takes bytes only in order, on this thread
     // The write has failed, been cancelled or stopped: nothing more is worth moving.
     std::atomic<bool> abandoned{false};
-    TreeWalker reported;      // where the entry told last lies
-    std::size_t left_out = 0; // entries told so far that the archive will not hold
-    std::vector<Held> held;   // (in order)
-    std::deque<Begun> begun;  // (in order) batches not yet handed over
-    std::size_t batches = 0;  // (in order) batches begun so far
-    std::vector<char> piece;  // (in order) a big file's bytes on their way
-    transfer::Copier copier;  // (in order) what a file read on this thread needs
+    TreeWalker reported;          // where the entry told last lies
+    std::size_t left_out = 0;     // entries told so far that the archive will not hold
+    std::vector<Held> held;       // (in order)
+    std::deque<Begun> begun;      // (in order) batches not yet handed over
+    std::size_t batches = 0;      // (in order) batches begun so far
+    std::uint64_t sent_until = 0; // (in order) where the data sent so far ends
+    std::vector<char> piece;      // (in order) a big file's bytes on their way
+    // Big copies into one file go one at a time: the kernel writes into a file one call
+    // at a time, and two threads that take turns at it copy slower than one.
+    platform::Mutex big_copies;
+};
+
+// Holds the big copies' lock for a copy of `bytes`, where it is big.
+class BigCopy {
+public:
+    BigCopy(Writing& w, std::uint64_t bytes) : w_(bytes >= transfer::kBigFile ? &w : nullptr) {
+        if (w_)
+            w_->big_copies.lock();
+    }
+    ~BigCopy() {
+        if (w_)
+            w_->big_copies.unlock();
+    }
+    BigCopy(const BigCopy&) = delete;
+    BigCopy& operator=(const BigCopy&) = delete;
+
+private:
+    Writing* w_;
 };
 
 std::uint64_t data_start(const Writing& w, std::size_t i) {
@@ -88,6 +110,10 @@ std::uint64_t data_start(const Writing& w, std::size_t i) {
 }
 
 bool is_big(std::uint64_t size) { return size >= transfer::kBigFile; }
+
+// A big file handed over in order goes in pieces this large: few calls, and its bytes
+// still in the processor's cache when they go on.
+constexpr std::size_t kPiece = 1 << 20;
 
 enum class Read { whole, changed, failed };
 
@@ -171,42 +197,11 @@ void read_entry(Writing& w, const transfer::Job& job, std::size_t i, char* to, s
         platform::close_file(source);
 }
 
-// Whether a batch is files of the archive that lie back to back there as they lie in
-// the new one: then one copy inside the kernel moves them all.
-bool one_run_of_the_archive(const Writing& w, const transfer::Job& job, std::uint64_t& from) {
-    if (!w.sources.from_archive(job.first)) // (a batch never mixes sources)
-        return false;
-    bool first = true;
-    std::uint64_t next = 0;
-    for (std::size_t i = job.first; i < job.last; ++i) {
-        const auto size = static_cast<std::uint64_t>(w.table[i].record.size);
-        if (size == 0)
-            continue;
-        if (first)
-            from = next = w.sources.in_archive[i];
-        if (w.sources.in_archive[i] != next)
-            return false;
-        next += size;
-        first = false;
-    }
-    return !first;
-}
-
 // A batch: the files read one after the other into a block, which is then written into
 // a file sink with one call, or kept to be handed over in order.
 void move_batch(Writing& w, const transfer::Job& job, transfer::Hands& hands) {
     transfer::Outcomes& outcomes = w.written.outcomes;
-    std::uint64_t from = 0;
-    if (!w.in_order && one_run_of_the_archive(w, job, from)) {
-        std::uint64_t copied = 0;
-        const transfer::Copy result = hands.copier.copy(*w.sources.archive, from, w.sink.file(),
-                                                        job.start, job.bytes, copied, &w.abandoned);
-        if (result == transfer::Copy::short_read || result == transfer::Copy::read_failed)
-            outcomes.fail(job.last - 1, QUODREL_ERROR_READ, platform::last_error());
-        else if (result != transfer::Copy::done && result != transfer::Copy::stopped)
-            outcomes.fail(job.last - 1, QUODREL_ERROR_WRITE, platform::last_error());
-        return;
-    }
+
     char* block = w.in_order ? w.held[job.number % w.held.size()].bytes.data() : hands.block.data();
     std::uint64_t at = 0;
     for (std::size_t i = job.first; i < job.last; ++i) {
@@ -216,8 +211,9 @@ void move_batch(Writing& w, const transfer::Job& job, transfer::Hands& hands) {
         read_entry(w, job, i, block + at, size);
         at += size;
     }
-    if (!w.in_order &&
-        !platform::write_all_at(w.sink.file(), block, static_cast<std::size_t>(at), job.start))
+    if (w.in_order)
+        w.held[job.number % w.held.size()].size = at;
+    else if (!platform::write_all_at(w.sink.file(), block, static_cast<std::size_t>(at), job.start))
         outcomes.fail(job.last - 1, QUODREL_ERROR_WRITE, platform::last_error());
 }
 
@@ -233,23 +229,29 @@ bool write_zeros_at(int file, std::uint64_t at, std::uint64_t count) {
     return true;
 }
 
-// A big file copied into a file sink at its place: from the archive or the tree inside
-// the kernel where it can, the caller's through its reader.
+// A run of the archive's entries, back to back there as in the new one: copied into a
+// file sink with one copy inside the kernel where it can.
+void copy_run(Writing& w, const transfer::Job& job, transfer::Hands& hands) {
+    std::uint64_t copied = 0;
+    transfer::Copy result = transfer::Copy::done;
+    {
+        const BigCopy one_at_a_time(w, job.bytes);
+        result = hands.copier.copy(*w.sources.archive, w.sources.in_archive[job.first],
+                                   w.sink.file(), job.start, job.bytes, copied, &w.abandoned);
+    }
+    if (result == transfer::Copy::short_read || result == transfer::Copy::read_failed)
+        w.written.outcomes.fail(job.last - 1, QUODREL_ERROR_READ, platform::last_error());
+    else if (result != transfer::Copy::done && result != transfer::Copy::stopped)
+        w.written.outcomes.fail(job.last - 1, QUODREL_ERROR_WRITE, platform::last_error());
+}
+
+// A big file copied into a file sink at its place: from the tree inside the kernel
+// where it can, the caller's through its reader.
 void copy_big_file(Writing& w, const transfer::Job& job, transfer::Hands& hands) {
     transfer::Outcomes& outcomes = w.written.outcomes;
     const std::size_t i = job.first;
     const std::uint64_t size = job.bytes;
     std::uint64_t copied = 0;
-    if (w.sources.from_archive(i)) {
-        const transfer::Copy result =
-            hands.copier.copy(*w.sources.archive, w.sources.in_archive[i], w.sink.file(), job.start,
-                              size, copied, &w.abandoned);
-        if (result == transfer::Copy::short_read || result == transfer::Copy::read_failed)
-            outcomes.fail(i, QUODREL_ERROR_READ, platform::last_error());
-        else if (result != transfer::Copy::done && result != transfer::Copy::stopped)
-            outcomes.fail(i, QUODREL_ERROR_WRITE, platform::last_error());
-        return;
-    }
     const int source = w.sources.read_at ? -1 : open_source(w, job, i);
     if (!w.sources.read_at && source < 0) {
         outcomes.fail(i, QUODREL_ERROR_OPEN, platform::last_error()); // left out, as in a batch
@@ -259,8 +261,11 @@ void copy_big_file(Writing& w, const transfer::Job& job, transfer::Hands& hands)
     const transfer::ReadableFile file(source);
     const transfer::Readable& from =
         w.sources.read_at ? static_cast<const transfer::Readable&>(caller) : file;
-    const transfer::Copy result =
-        hands.copier.copy(from, 0, w.sink.file(), job.start, size, copied, &w.abandoned);
+    transfer::Copy result = transfer::Copy::done;
+    {
+        const BigCopy one_at_a_time(w, size);
+        result = hands.copier.copy(from, 0, w.sink.file(), job.start, size, copied, &w.abandoned);
+    }
     const int error = result == transfer::Copy::done ? 0 : platform::last_error();
     char beyond;
     const bool grew = result == transfer::Copy::done && from.read_at(&beyond, 1, size) > 0;
@@ -286,7 +291,9 @@ void copy_big_file(Writing& w, const transfer::Job& job, transfer::Hands& hands)
 void move_job(Writing& w, const transfer::Job& job, transfer::Hands& hands) {
     if (w.abandoned.load(std::memory_order_relaxed))
         return; // the write has failed: nothing more is worth moving
-    if (!job.big()) {
+    if (job.run) {
+        copy_run(w, job, hands);
+    } else if (!job.big()) {
         move_batch(w, job, hands);
     } else if (!w.in_order) {
         copy_big_file(w, job, hands);
@@ -303,10 +310,17 @@ void move_job(Writing& w, const transfer::Job& job, transfer::Hands& hands) {
 // what the source lacks goes as zeros (changed), or ends the caller's file early.
 quodrel_error send_big_file(Writing& w, const transfer::Readable& from, std::uint64_t offset,
                             std::uint64_t size, bool archive) {
-    if (w.piece.empty())
-        w.piece.resize(transfer::kCopyBlock);
     std::uint64_t at = 0;
     quodrel_error read = QUODREL_OK;
+    // From a file into a descriptor, inside the kernel where it can; the rest, if any,
+    // through the buffer, which tells what went wrong.
+    if (from.file() >= 0 && w.sink.flush()) {
+        const platform::KernelCopy sent = w.sink.send_file(from.file(), offset, size, at);
+        if (sent == platform::KernelCopy::write_failed)
+            return QUODREL_ERROR_WRITE;
+    }
+    if (at < size && w.piece.empty())
+        w.piece.resize(kPiece);
     while (at < size) {
         if (w.events.cancelled())
             return QUODREL_ERROR_CANCELLED;
@@ -352,9 +366,25 @@ void send_entry(Writing& w, std::size_t i) {
     const Begun& batch = w.begun.front();
     Held& held = w.held[batch.slot];
     if (!is_big(size)) {
+        // A batch's bytes go at once when its first entry's turn comes (its job is done,
+        // so what became of each of its entries is known), up to the first one that
+        // ends the archive there.
+        if (data_start(w, i) < w.sent_until)
+            return; // sent with the batch
+        std::uint64_t end = batch.start + held.size;
+        // (A batch's entries follow one another, each a file with bytes.)
+        for (std::size_t k = i;
+             k < w.table.size() && w.table[k].record.size > 0 && data_start(w, k) < end; ++k) {
+            const quodrel_error error = outcomes.error(k);
+            if (error != QUODREL_OK && error != QUODREL_ERROR_CHANGED) {
+                end = data_start(w, k);
+                break;
+            }
+        }
         if (!w.sink.write(held.bytes.data() + (data_start(w, i) - batch.start),
-                          static_cast<std::size_t>(size)))
+                          static_cast<std::size_t>(end - data_start(w, i))))
             outcomes.fail(i, QUODREL_ERROR_WRITE, w.sink.error());
+        w.sent_until = end;
         return;
     }
     quodrel_error error = QUODREL_OK;
@@ -465,6 +495,7 @@ void fill(Writing& w, transfer::OrderedMover& mover, bool lean) {
     std::size_t folders = 0; // the tree's folder entries met so far
     std::int32_t batch_parent = -1;
     bool batch_from_archive = false; // a batch's files come all from the tree, or all not
+    std::uint64_t run_from = Sources::kFromTree; // where a run's next bytes lie in the archive
     for (std::size_t i = 0; i < table.size() && !w.abandoned; ++i) {
         const EntryRecord& record = table[i].record;
         walk.next(static_cast<std::int32_t>(i), record, table.name(i));
@@ -475,15 +506,25 @@ void fill(Writing& w, transfer::OrderedMover& mover, bool lean) {
         const platform::FileId expected =
             tree_folder ? scan.folder_ids[folders++] : platform::FileId{};
         const auto size = static_cast<std::uint64_t>(record.size);
+        // The archive's entries go into a file sink in runs, whatever their folders.
+        const bool in_run = from_archive && !w.in_order;
         // A batch is of one folder: given before the walk leaves it, so that it lets go
         // of that folder before another is opened (where descriptors are few).
-        if (size == 0 || parent != batch_parent || from_archive != batch_from_archive)
+        if (!in_run && (size == 0 || parent != batch_parent || from_archive != batch_from_archive))
             mover.cut();
         batch_parent = parent;
         batch_from_archive = from_archive;
         if (parent >= 0 && is_left_out(outcomes, static_cast<std::size_t>(parent))) {
             outcomes.fail(i, kInsideLeftOut, 0);
             mover.cut();
+        } else if (in_run) {
+            // A run goes on while the archive holds the bytes back to back too.
+            if (size > 0) {
+                if (sources.in_archive[i] != run_from)
+                    mover.cut();
+                mover.add_run(i, data_start(w, i), size);
+                run_from = sources.in_archive[i] + size;
+            }
         } else if (sources.read_at || from_archive) {
             // The caller's file, or one of the archive's: no folder to open.
             if (size > 0)

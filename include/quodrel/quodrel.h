@@ -14,7 +14,8 @@
  * The library prints nothing, installs no signal handler, changes no process-wide
  * state (no umask, no current folder, no locale, no static buffers the caller
  * shares) and lets no C++ exception out. Errors are return values. It never reads or
- * writes descriptors 0, 1 and 2; it opens files of its own, so a host that has closed
+ * writes descriptors 0, 1 and 2 (but one the caller hands it, as to
+ * quodrel_create_to_descriptor); it opens files of its own, so a host that has closed
  * one of those should open the null device onto it first, or a file of the library's
  * would take its number (the quodrel program does so first thing).
  *
@@ -588,6 +589,18 @@ QUODREL_API quodrel_error quodrel_create_listed(const quodrel_listed_entry* entr
 QUODREL_API quodrel_error quodrel_create_stream(const char* folder, quodrel_write write,
                                                 void* write_context, const char* name,
                                                 const quodrel_options* options);
+
+/* As quodrel_create_stream, into the open file or pipe `descriptor` (on Windows a
+ * descriptor of the C runtime, msvcrt, as _fileno gives), written from where it stands,
+ * in order, and left open: the files' bytes go into it inside the kernel where the
+ * system can (Linux's sendfile), not through the library's memory. The library writes
+ * nothing else to it; it may be standard output (the quodrel program's -c DIR -). A
+ * pipe whose reader is gone fails the write (QUODREL_ERROR_WRITE) where the caller
+ * ignores SIGPIPE, and raises it otherwise, as any write does. */
+/* Since 2.3. */
+QUODREL_API quodrel_error quodrel_create_to_descriptor(const char* folder, int descriptor,
+                                                       const char* name,
+                                                       const quodrel_options* options);
 
 /* Updates the archive at `archive_path` from the tree below `folder`, as the quodrel
  * program's -u does: every file of the folder replaces the entry extraction writes at
