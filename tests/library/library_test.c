@@ -1000,7 +1000,18 @@ static void test_streams(void) {
     CHECK(quodrel_create_stream("src", write_sink, &g_sink, "-", &options) == QUODREL_OK);
     CHECK(g_sink.size == size && memcmp(g_sink.bytes, file, size) == 0);
     CHECK(strncmp(told.text, "Creating - (4 files)\n", 21) == 0);
-    CHECK(told.kinds[QUODREL_EVENT_COMMIT] == 0); /* nothing is put in place */
+        CHECK(told.kinds[QUODREL_EVENT_COMMIT] == 0); /* nothing is put in place */
+    /* Into a descriptor, from where it stands: the same bytes after what was there. */
+    FILE* out = fopen("descriptor.dat", "w+b");
+    CHECK(out && fwrite("before", 1, 6, out) == 6 && fflush(out) == 0);
+    options = options_for(&told, 2);
+    CHECK(quodrel_create_to_descriptor("src", fileno(out), "d", &options) == QUODREL_OK);
+    fclose(out);
+    size_t written = 0;
+    char* into = read_whole("descriptor.dat", &written);
+    CHECK(written == 6 + size && memcmp(into, "before", 6) == 0 && memcmp(into + 6, file, size) == 0);
+    free(into);
+    CHECK(quodrel_create_to_descriptor("src", -1, NULL, NULL) == QUODREL_ERROR_ARGUMENT);
 
     struct stream stream = {file, size, 0, 0};
     quodrel_archive* archive = NULL;
