@@ -15,8 +15,10 @@
 namespace quodrel {
 namespace {
 
-constexpr const char* kBanner = "Quodrel v1.01 by Ilmaro <ilmaro@quodrel.org>\n\n";
-constexpr const char* kVersion = "Quodrel 1.01\n";
+// The program's version comes from the build (CMake's QUODREL_VERSION, its one source).
+constexpr const char* kBanner =
+    "Quodrel v" QUODREL_PROGRAM_VERSION " by Ilmaro <ilmaro@quodrel.org>\n\n";
+constexpr const char* kVersion = "Quodrel " QUODREL_PROGRAM_VERSION "\n";
 constexpr const char* kPressAnyKey = "\nPress any key to quit\n";
 
 // The usage text, but for its closing prompt.

@@ -1,5 +1,8 @@
 #include "events/text.h"
 
+#include "platform/files.h"
+#include "rules/windows_paths.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -69,18 +72,6 @@ const char* error_message(quodrel_error error) {
     return nullptr;
 }
 
-// Whether a folder as the caller gave it ends in a separator ("out/", on Windows also
-// "out\") or is a drive's current folder ("Z:", on Windows), after which an entry's
-// path follows without another.
-bool ends_in_separator(const std::string& folder) {
-#ifdef _WIN32
-    return !folder.empty() && (folder.back() == '/' || folder.back() == '\\' ||
-                               (folder.size() == 2 && folder[1] == ':'));
-#else
-    return !folder.empty() && folder.back() == '/';
-#endif
-}
-
 // Where an event happened, as the messages name it: a path the caller gave, or an
 // entry below the folder the caller gave; every part with its control bytes escaped.
 std::string where(const quodrel_event& event) {
@@ -88,7 +79,8 @@ std::string where(const quodrel_event& event) {
     if (!event.folder)
         return path;
     const std::string folder = printable(event.folder);
-    return ends_in_separator(folder) ? folder + path : folder + "/" + path;
+    return rules::ends_in_separator(folder, platform::windows_rules()) ? folder + path
+                                                                       : folder + "/" + path;
 }
 
 bool prints_progress(quodrel_operation operation) {

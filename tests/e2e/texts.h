@@ -8,8 +8,10 @@ namespace e2e {
 
 bool under_wine(); // (harness.h)
 
-inline const std::string kBanner = "Quodrel v1.01 by Ilmaro <ilmaro@quodrel.org>\n\n";
-inline const std::string kVersion = "Quodrel 1.01\n";
+// (The version is the build's own: CMake's QUODREL_VERSION.)
+inline const std::string kBanner =
+    "Quodrel v" QUODREL_PROGRAM_VERSION " by Ilmaro <ilmaro@quodrel.org>\n\n";
+inline const std::string kVersion = "Quodrel " QUODREL_PROGRAM_VERSION "\n";
 inline const std::string kPress = "\nPress any key to quit\n";
 
 inline const std::string kCommandLineUsage =
