@@ -72,7 +72,7 @@ TEST(Pipes, AnArchiveWrittenToStandardOutputIsTheFileRoutesByteForByte) {
         const Result run = into(row.args, dir.path(), dir / "piped.dat");
         EXPECT_EQ(run.status, 0);
         EXPECT_EQ(run.out, row.banner + named(file.out, "a.dat", "-"));
-                EXPECT_TRUE(read_file(dir / "piped.dat") == read_file(dir / "a.dat")) << row.args.size();
+        EXPECT_TRUE(read_file(dir / "piped.dat") == read_file(dir / "a.dat")) << row.args.size();
     }
     // Into a pipe, as into a file.
     const Result pipe = quodrel({"-c", "src", "-", "-s"}, dir.path());
