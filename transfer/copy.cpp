@@ -18,6 +18,8 @@ bool Readable::read_exactly(void* to, std::size_t size, std::uint64_t offset) co
     return true;
 }
 
+std::size_t Readable::piece() const { return kCopyBlock; }
+
 std::int64_t ReadableFile::read_at(void* to, std::size_t size, std::uint64_t offset) const {
     return platform::read_at(file_, to, size, offset);
 }
@@ -45,9 +47,9 @@ Copy Copier::copy(const Readable& from, std::uint64_t from_offset, int to, std::
         if (copied == count)
             return Copy::done;
     }
-    const std::uint64_t left_now = count - copied;
+        const std::uint64_t left_now = count - copied;
     const std::size_t want =
-        left_now < kCopyBlock ? static_cast<std::size_t>(left_now) : kCopyBlock;
+        left_now < from.piece() ? static_cast<std::size_t>(left_now) : from.piece();
     if (buffer_.size() < want) {
         if (!platform::room_for(want) || !platform::or_no_memory(
                                              [&] {

@@ -16,8 +16,11 @@ public:
     virtual ~Readable() = default;
     // Up to `size` bytes at `offset`: the count read, 0 at the end, -1 on an error.
     virtual std::int64_t read_at(void* to, std::size_t size, std::uint64_t offset) const = 0;
-    // A descriptor the kernel can copy from, or -1.
+        // A descriptor the kernel can copy from, or -1.
     virtual int file() const { return -1; }
+    // How much one read of it should bring through a buffer: a stream, read by calls
+    // that each cost a trip to its writer, more than a file.
+    virtual std::size_t piece() const;
     // Exactly `size` bytes at `offset`: false when they cannot all be read (an error,
     // or the end comes first).
     bool read_exactly(void* to, std::size_t size, std::uint64_t offset) const;
