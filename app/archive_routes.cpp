@@ -22,10 +22,10 @@ int status_of(quodrel_error error, const Printer& out) {
 
 bool is_standard_stream(const std::string& path) { return path == kStandardStream; }
 
-// Standard input, as the library reads an archive that arrives in order.
-std::int64_t read_standard_input(void*, void* buffer, std::size_t size) {
-    return console::read_input(buffer, size);
-}
+// Standard input and output, as the library reads and writes an archive in order: by
+// its own descriptor callbacks, which move files' bytes inside the kernel.
+int g_standard_input = 0;
+int g_standard_output = 1;
 
 // An archive opened, closed when it goes: a file, or standard input for "-" (read to
 // its end then, so that what writes into it is not cut off).
@@ -33,8 +33,9 @@ class Opened {
 public:
     Opened(const std::string& path, unsigned flags)
         : stream_(is_standard_stream(path)),
-          error_(stream_ ? quodrel_open_stream(read_standard_input, nullptr, kStandardStream, flags,
-                                               &archive_)
+          error_(stream_ ? (console::prepare_input(),
+                            quodrel_open_stream(quodrel_read_descriptor, &g_standard_input,
+                                                kStandardStream, flags, &archive_))
                          : quodrel_open(path.c_str(), flags, &archive_)) {}
     ~Opened() {
         quodrel_close(archive_);
@@ -206,9 +207,10 @@ int extract_route(const std::string& archive, const std::string& folder,
         return status_of(
             quodrel_extract(archive.c_str(), folder.c_str(), paths.data(), paths.size(), &options),
             out);
+    console::prepare_input();
     const quodrel_error error =
-        quodrel_extract_stream(read_standard_input, nullptr, kStandardStream, folder.c_str(),
-                               paths.data(), paths.size(), &options);
+        quodrel_extract_stream(quodrel_read_descriptor, &g_standard_input, kStandardStream,
+                               folder.c_str(), paths.data(), paths.size(), &options);
     console::drain_input();
     return status_of(error, out);
 }
@@ -221,7 +223,8 @@ int create_route(const std::string& folder, const std::string& archive, unsigned
         if (refuses_terminal(archive, true, err))
             return kExitError;
         const quodrel_options options = err.options(threads, outputs);
-        return status_of(quodrel_create_to_descriptor(folder.c_str(), 1, kStandardStream, &options),
+        return status_of(quodrel_create_stream(folder.c_str(), quodrel_write_descriptor,
+                                               &g_standard_output, kStandardStream, &options),
                          err);
     }
     Printer out(write_out);

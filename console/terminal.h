@@ -44,10 +44,9 @@ bool write_error_text(std::string_view text);
 // writes them in binary mode, as prepare_standard_output sets them).
 // Whether standard input (0) or output (1) is a terminal or console.
 bool is_a_terminal(int standard);
-// Reads up to `size` bytes of standard input: how many, 0 at its end, -1 on an error.
-std::int64_t read_input(void* buffer, std::size_t size);
-// Writes all of `size` bytes to standard output; false when they could not be written.
-bool write_output(const void* data, std::size_t size);
+// Readies standard input to be read as an archive: a pipe widened where the system
+// lets it be (fewer turns between its writer and this reader).
+void prepare_input();
 // Reads standard input to its end, so that what writes into it is not cut off.
 void drain_input();
 

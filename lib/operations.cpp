@@ -7,6 +7,7 @@
 #include "extract/extractor.h"
 #include "lib/handle.h"
 #include "lib/options.h"
+#include "platform/files.h"
 #include "platform/guard.h"
 #include "platform/sync.h"
 #include "reading/stream.h"
@@ -257,19 +258,12 @@ quodrel_error quodrel_create_stream(const char* folder, quodrel_write write, voi
         return QUODREL_ERROR_ARGUMENT;
     Events events(QUODREL_OPERATION_CREATE, settings.on_event, settings.context);
     return guarded(events, [&] {
+        // A descriptor of the caller's takes files' bytes inside the kernel.
+        if (write == quodrel_write_descriptor && write_context) {
+            DescriptorSink sink(*static_cast<const int*>(write_context));
+            return create_into(folder, sink, name ? name : "archive", settings.crew, events);
+        }
         WriterSink sink(write, write_context);
-        return create_into(folder, sink, name ? name : "archive", settings.crew, events);
-    });
-}
-
-quodrel_error quodrel_create_to_descriptor(const char* folder, int descriptor, const char* name,
-                                           const quodrel_options* options) {
-    const Settings settings = settings_of(options);
-    if (!folder || descriptor < 0 || !settings.valid)
-        return QUODREL_ERROR_ARGUMENT;
-    Events events(QUODREL_OPERATION_CREATE, settings.on_event, settings.context);
-    return guarded(events, [&] {
-        DescriptorSink sink(descriptor);
         return create_into(folder, sink, name ? name : "archive", settings.crew, events);
     });
 }
@@ -309,6 +303,21 @@ quodrel_error quodrel_list(const quodrel_archive* archive, const quodrel_options
 
 quodrel_error quodrel_check(const quodrel_archive* archive, const quodrel_options* options) {
     return walk_entries(archive, options, QUODREL_OPERATION_CHECK);
+}
+
+int64_t quodrel_read_descriptor(void* context, void* buffer, size_t size) {
+    if (!context || (!buffer && size != 0))
+        return -1;
+    return platform::read_some(*static_cast<const int*>(context), buffer, size);
+}
+
+int quodrel_write_descriptor(void* context, const void* data, size_t size) {
+    if (!context || (!data && size != 0))
+        return -1;
+    if (platform::write_all(*static_cast<const int*>(context), data, size))
+        return 0;
+    const int error = platform::last_error();
+    return error != 0 ? error : -1;
 }
 
 } // extern "C"

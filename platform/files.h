@@ -85,6 +85,14 @@ KernelCopy kernel_copy(int from, std::uint64_t from_offset, int to, std::uint64_
 KernelCopy send_file(int to, int from, std::uint64_t from_offset, std::uint64_t count,
                      std::uint64_t& copied);
 
+// Moves up to `count` bytes from the pipe `from`, from where it stands, into the file
+// `to` at `to_offset`, inside the kernel, adding to `copied` what arrived: done;
+// short_read where the pipe ended; write_failed where `to` can take no more; failed on
+// another error; unsupported, with nothing moved, where `from` is no pipe or the system
+// cannot (Linux's splice moves them).
+KernelCopy splice_from(int from, int to, std::uint64_t to_offset, std::uint64_t count,
+                       std::uint64_t& copied);
+
 void close_file(int file);
 
 // Closes an output; false when the last of its data could not be stored.

@@ -16,7 +16,10 @@ namespace {
 class StreamBytes final : public ArchiveBytes {
 public:
     StreamBytes(quodrel_read_next read_next, void* context)
-        : ArchiveBytes(kSizeNotKnown), read_next_(read_next), context_(context) {}
+        : ArchiveBytes(kSizeNotKnown), read_next_(read_next), context_(context),
+          descriptor_(read_next == quodrel_read_descriptor && context
+                          ? *static_cast<const int*>(context)
+                          : -1) {}
 
     std::int64_t read_at(void* to, std::size_t size, std::uint64_t offset) const override {
         platform::Lock hold(lock_);
@@ -39,11 +42,30 @@ public:
         return static_cast<std::int64_t>(given) + std::max<std::int64_t>(got, 0);
     }
 
-        bool sequential() const override { return true; }
+    bool sequential() const override { return true; }
 
     // (Measured: extracting 1 GiB of big files from a pipe took 0.88 of the time with
     // pieces of 1 MiB it took with 64 KiB.)
     std::size_t piece() const override { return std::size_t{1} << 20; }
+
+    // From a descriptor of the caller's (a pipe), files' bytes go into the files inside
+    // the kernel.
+    platform::KernelCopy move_into(std::uint64_t offset, int to, std::uint64_t to_offset,
+                                   std::uint64_t count, std::uint64_t& copied) const override {
+        platform::Lock hold(lock_);
+        if (descriptor_ < 0 || offset < kept_.size() || offset < position_ || ended_ ||
+            !pass_to(offset))
+            return platform::KernelCopy::unsupported; // (the buffer's way tells what it is)
+        const std::uint64_t before = copied;
+        const platform::KernelCopy moved =
+            platform::splice_from(descriptor_, to, to_offset, count, copied);
+        position_ += copied - before;
+        if (moved == platform::KernelCopy::short_read) {
+            ended_ = true;
+            const_cast<StreamBytes*>(this)->set_size(position_);
+        }
+        return moved;
+    }
 
     std::uint64_t settle() override {
         platform::Lock hold(lock_);
@@ -113,6 +135,7 @@ private:
 
     quodrel_read_next read_next_;
     void* context_;
+    int descriptor_; // where the reader is the library's own: the caller's descriptor
     mutable platform::Mutex lock_;
     mutable std::string kept_;
     mutable std::uint64_t position_ = 0; // bytes of the stream read so far

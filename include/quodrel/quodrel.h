@@ -15,7 +15,7 @@
  * state (no umask, no current folder, no locale, no static buffers the caller
  * shares) and lets no C++ exception out. Errors are return values. It never reads or
  * writes descriptors 0, 1 and 2 (but one the caller hands it, as to
- * quodrel_create_to_descriptor); it opens files of its own, so a host that has closed
+ * quodrel_read_descriptor); it opens files of its own, so a host that has closed
  * one of those should open the null device onto it first, or a file of the library's
  * would take its number (the quodrel program does so first thing).
  *
@@ -205,6 +205,16 @@ QUODREL_API quodrel_error quodrel_open_reader(quodrel_read_at read_at, uint64_t 
  * QUODREL_ERROR_READ). Called only on the thread of the call that reads the archive,
  * or on one of the threads of an extraction of it, never on two at once. */
 typedef int64_t (*quodrel_read_next)(void* context, void* buffer, size_t size);
+
+/* A quodrel_read_next of the library's own: reads the open file or pipe whose
+ * descriptor `context` points to (an int; on Windows a descriptor of the C runtime,
+ * msvcrt, as _fileno gives), from where it stands; what a read that fails or is
+ * interrupted leaves there is the system's. Given to quodrel_open_stream or
+ * quodrel_extract_stream, it lets the library move files' bytes from a pipe into the
+ * files it writes inside the kernel (Linux's splice), never through its own memory.
+ * The quodrel program reads standard input so. */
+/* Since 2.3. */
+QUODREL_API int64_t quodrel_read_descriptor(void* context, void* buffer, size_t size);
 
 /* Opens an archive that arrives in order through `read_next`, each byte read once, with
  * `context` given to every call (valid until quodrel_close): its header and table are
@@ -549,6 +559,16 @@ typedef struct quodrel_listed_entry {
  * anything else when they could not be (told as the FAILED event's system_error). */
 typedef int (*quodrel_write)(void* context, const void* data, size_t size);
 
+/* A quodrel_write of the library's own: writes to the open file or pipe whose
+ * descriptor `context` points to (an int; on Windows a descriptor of msvcrt, as
+ * _fileno gives), from where it stands, and returns the system's error number when it
+ * cannot. Given to quodrel_create_stream, it lets the library move files' bytes into it
+ * inside the kernel (Linux's sendfile), never through its own memory. A pipe whose
+ * reader is gone fails the write where the caller ignores SIGPIPE, and raises it
+ * otherwise, as any write does. The quodrel program writes standard output so. */
+/* Since 2.3. */
+QUODREL_API int quodrel_write_descriptor(void* context, const void* data, size_t size);
+
 /* Packs the `count` entries the caller lists into an archive that `write` receives
  * from its first byte to its last, in order, with `write_context` (nothing is sought
  * back: the table comes first, the sizes being known). The archive is the very one
@@ -589,18 +609,6 @@ QUODREL_API quodrel_error quodrel_create_listed(const quodrel_listed_entry* entr
 QUODREL_API quodrel_error quodrel_create_stream(const char* folder, quodrel_write write,
                                                 void* write_context, const char* name,
                                                 const quodrel_options* options);
-
-/* As quodrel_create_stream, into the open file or pipe `descriptor` (on Windows a
- * descriptor of the C runtime, msvcrt, as _fileno gives), written from where it stands,
- * in order, and left open: the files' bytes go into it inside the kernel where the
- * system can (Linux's sendfile), not through the library's memory. The library writes
- * nothing else to it; it may be standard output (the quodrel program's -c DIR -). A
- * pipe whose reader is gone fails the write (QUODREL_ERROR_WRITE) where the caller
- * ignores SIGPIPE, and raises it otherwise, as any write does. */
-/* Since 2.3. */
-QUODREL_API quodrel_error quodrel_create_to_descriptor(const char* folder, int descriptor,
-                                                       const char* name,
-                                                       const quodrel_options* options);
 
 /* Updates the archive at `archive_path` from the tree below `folder`, as the quodrel
  * program's -u does: every file of the folder replaces the entry extraction writes at

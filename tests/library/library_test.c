@@ -12,6 +12,7 @@
 #include <string.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 static int passed, failed;
@@ -1001,17 +1002,47 @@ static void test_streams(void) {
     CHECK(g_sink.size == size && memcmp(g_sink.bytes, file, size) == 0);
     CHECK(strncmp(told.text, "Creating - (4 files)\n", 21) == 0);
         CHECK(told.kinds[QUODREL_EVENT_COMMIT] == 0); /* nothing is put in place */
-    /* Into a descriptor, from where it stands: the same bytes after what was there. */
+        /* Into a descriptor, from where it stands: the same bytes after what was there. */
     FILE* out = fopen("descriptor.dat", "w+b");
     CHECK(out && fwrite("before", 1, 6, out) == 6 && fflush(out) == 0);
     options = options_for(&told, 2);
-    CHECK(quodrel_create_to_descriptor("src", fileno(out), "d", &options) == QUODREL_OK);
+    int descriptor = fileno(out);
+    CHECK(quodrel_create_stream("src", quodrel_write_descriptor, &descriptor, "d", &options) ==
+          QUODREL_OK);
     fclose(out);
     size_t written = 0;
     char* into = read_whole("descriptor.dat", &written);
     CHECK(written == 6 + size && memcmp(into, "before", 6) == 0 && memcmp(into + 6, file, size) == 0);
     free(into);
-    CHECK(quodrel_create_to_descriptor("src", -1, NULL, NULL) == QUODREL_ERROR_ARGUMENT);
+        CHECK(quodrel_write_descriptor(NULL, "x", 1) != 0 &&
+          quodrel_read_descriptor(NULL, g_sink.bytes, 1) == -1);
+    /* From a pipe, by the library's own reader: extracted as it arrives. */
+    int ends[2];
+    CHECK(pipe(ends) == 0);
+    const pid_t writer = fork();
+    if (writer == 0) {
+        close(ends[0]);
+        for (size_t at = 0; at < size;) {
+            const ssize_t n = write(ends[1], file + at, size - at);
+            if (n <= 0)
+                _exit(1);
+            at += (size_t)n;
+        }
+        _exit(0);
+    }
+    close(ends[1]);
+    options = options_for(&told, 2);
+    CHECK(quodrel_extract_stream(quodrel_read_descriptor, &ends[0], "pipe", "piped", NULL, 0,
+                                 &options) == QUODREL_OK);
+    close(ends[0]);
+    waitpid(writer, NULL, 0);
+    size_t got_big = 0;
+    char* big_back = read_whole("piped/big.bin", &got_big);
+    size_t there = 0;
+    char* big_there = read_whole("src/big.bin", &there);
+    CHECK(got_big == there && there == 200000 && memcmp(big_back, big_there, there) == 0);
+    free(big_back);
+    free(big_there);
 
     struct stream stream = {file, size, 0, 0};
     quodrel_archive* archive = NULL;
