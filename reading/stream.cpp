@@ -44,8 +44,9 @@ public:
 
     bool sequential() const override { return true; }
 
-    // (Measured: extracting 1 GiB of big files from a pipe took 0.88 of the time with
-    // pieces of 1 MiB it took with 64 KiB.)
+    // Read through a buffer (where the kernel cannot move its bytes into the files), a
+    // stream comes in pieces of 1 MiB: a sixteenth of the calls of 64 KiB pieces, each a
+    // trip to the writer of a pipe.
     std::size_t piece() const override { return std::size_t{1} << 20; }
 
     // From a descriptor of the caller's (a pipe), files' bytes go into the files inside

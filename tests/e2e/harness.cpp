@@ -100,6 +100,8 @@ pid_t spawn(const std::vector<std::string>& args, const std::string& cwd, int ou
     const int null_fd = open("/dev/null", O_RDONLY);
     if (chdir(cwd.c_str()) != 0 || null_fd < 0)
         _exit(126);
+    if (!limits.input_path.empty())
+        in_fd = open(limits.input_path.c_str(), O_RDONLY);
     dup2(in_fd >= 0 ? in_fd : null_fd, 0);
     dup2(out_fd, limits.read_errors ? 2 : 1);
     if (limits.read_errors) {

@@ -51,6 +51,7 @@ struct Limits {
     // when it is set (with `read_errors`).
     bool feed_input = false;
     std::string input;
+    std::string input_path; // standard input from this file, when it is set
     std::string output_path;
     // Standard input, or output, is a terminal (a pseudo-terminal nobody types on).
     bool terminal_input = false;

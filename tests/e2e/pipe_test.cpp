@@ -111,6 +111,14 @@ TEST(Pipes, ArchivesReadFromStandardInputAreTheFileRoutesByteForByte) {
             << row.args[0];
         EXPECT_EQ(pipe.status, file.status) << row.args[0];
         EXPECT_EQ(tree(dir / "from-pipe"), tree(dir / "from-file")) << row.args[0];
+        // Standard input may be a file too (quodrel -e - out < a.dat), read in order all
+        // the same.
+        std::system(("rm -rf '" + (dir / "from-pipe") + "'").c_str());
+        Limits redirected;
+        redirected.input_path = dir / "a.dat";
+        const Result from_input = quodrel_limited(from_pipe, dir.path(), redirected);
+        EXPECT_EQ(from_input.out, pipe.out) << row.args[0];
+        EXPECT_EQ(tree(dir / "from-pipe"), tree(dir / "from-file")) << row.args[0];
         std::system(("rm -rf '" + (dir / "from-pipe") + "' '" + (dir / "from-file") + "'").c_str());
     }
     // -p: the file's bytes on standard output, its errors on standard error.
