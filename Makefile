@@ -52,9 +52,9 @@ coverage:
 	@find $(COVERAGE) -name '*.gcda' -delete
 	@chmod -R a+rwX $(COVERAGE) # cases run as another user record their counts too
 	@cd $(COVERAGE) && umask 0 && ctest -j1 -E 'formatted|install' >/dev/null || true
-	@gcovr -r . $(COVERAGE) --filter 'archive/' --filter 'create/' --filter 'extract/' \
+	@gcovr -r . $(COVERAGE) --filter 'archive/' --filter 'reading/' --filter 'writer/' --filter 'create/' --filter 'extract/' \
 		--filter 'app/' --filter 'report/' --filter 'transfer/' --filter 'rules/' \
-		--filter 'events/' --filter 'lib/' --filter 'console/' \
+		--filter 'events/' --filter 'lib/' --filter 'update/' --filter 'compare/' --filter 'console/' \
 		--exclude-unreachable-branches --exclude-throw-branches \
 		--print-summary --txt $(COVERAGE)/coverage.txt | tail -3
 
@@ -125,6 +125,8 @@ bench:
 	@bash -o pipefail -c 'bench/compare.sh $(RELEASE)/quodrel 7 | tee -a bench/table.new'
 	@echo | tee -a bench/table.new
 	@bash -o pipefail -c 'bench/update.sh $(RELEASE)/quodrel 7 | tee -a bench/table.new'
+	@echo | tee -a bench/table.new
+	@bash -o pipefail -c 'bench/pipes.sh $(RELEASE)/quodrel 7 | tee -a bench/table.new'
 	@echo | tee -a bench/table.new
 	@web/build.sh $(WEB) >/dev/null
 	@bash -o pipefail -c 'bench/web.sh $(RELEASE)/quodrel $(WEB) 7 | tee -a bench/table.new'

@@ -11,7 +11,8 @@
 namespace quodrel {
 
 // Each returns the exit status. `threads` threads move file contents; `outputs` are
-// told of half-written files (the signal guard).
+// told of half-written files (the signal guard). An archive named "-" is standard
+// input, for -c standard output: never a terminal, and read to its end.
 int extract_route(const std::string& archive, const std::string& folder,
                   const std::vector<std::string>* chosen, unsigned threads,
                   const quodrel_output_hooks* outputs);
@@ -36,7 +37,11 @@ bool write_out(std::string_view text);
 
 // Writes a text of the program's own outside any operation: output that can no
 // longer be written (a closed pipe, a full disk) ends the run at once, as an
-// interrupt would.
+// interrupt would. say_error writes it to standard error.
 void say(std::string_view text);
+void say_error(std::string_view text);
+
+// The name by which an archive is standard input (standard output for -c).
+constexpr const char* kStandardStream = "-";
 
 } // namespace quodrel

@@ -15,8 +15,10 @@
 namespace quodrel {
 namespace {
 
-constexpr const char* kBanner = "Quodrel v1.01 by Ilmaro <ilmaro@quodrel.org>\n\n";
-constexpr const char* kVersion = "Quodrel 1.01\n";
+// The program's version comes from the build (CMake's QUODREL_VERSION, its one source).
+constexpr const char* kBanner =
+    "Quodrel v" QUODREL_PROGRAM_VERSION " by Ilmaro <ilmaro@quodrel.org>\n\n";
+constexpr const char* kVersion = "Quodrel " QUODREL_PROGRAM_VERSION "\n";
 constexpr const char* kPressAnyKey = "\nPress any key to quit\n";
 
 // The usage text, but for its closing prompt.
@@ -125,7 +127,9 @@ void print_help() {
         "  quodrel -d file.dat directory\n\n"
         "  To update a DAT archive from a directory laid over it:\n"
         "  quodrel -u file.dat directory\n\n"
-        "  A fourth argument -s after -e, -c or -u leaves out the banner.\n");
+        "  A fourth argument -s after -e, -c or -u leaves out the banner.\n"
+        "  An archive named - is standard input (for -c standard output, and the\n"
+        "  program's words go to standard error); -d and -u need an archive file.\n");
     say(kExplorerUsage);
     say("\nExit status:\n\n"
         "  0  all went well\n"
@@ -162,18 +166,22 @@ int route(const std::vector<std::string>& args, unsigned threads,
     }
     if (args.size() == 3 && args[0] == "-p")
         return print_route(args[1], args[2]);
-    if (args.size() == 3 && args[0] == "-d")
+    // -d and -u need their archive as a file: "-" fits neither.
+    if (args.size() == 3 && args[0] == "-d" && args[1] != kStandardStream)
         return compare_route(args[1], args[2], threads);
     // The routes of the first command line: the banner, unless a fourth argument "-s"
-    // asks for none.
+    // asks for none; on standard error where standard output is the archive.
     if (args.size() != 1) {
+        const bool archive_out = args.size() >= 3 && args[0] == "-c" && args[2] == kStandardStream;
         if (!(args.size() >= 4 && args[3] == "-s"))
-            say(kBanner);
+            (archive_out ? say_error : say)(kBanner);
         if (args.size() >= 3 && args[0] == "-e")
             return extract_route(args[1], args[2], nullptr, threads, outputs);
         if (args.size() >= 3 && args[0] == "-c")
             return create_route(args[1], args[2], threads, outputs);
-        if (args.size() >= 3 && args[0] == "-u")
+        // -u takes its archive, its folder and an optional -s, nothing more.
+        if (args.size() >= 3 && args[0] == "-u" && args[1] != kStandardStream &&
+            (args.size() == 3 || (args.size() == 4 && args[3] == "-s")))
             return update_route(args[1], args[2], threads, outputs);
         print_usage();
         return kExitUsage;

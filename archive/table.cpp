@@ -1,11 +1,10 @@
 #include "archive/table.h"
 
 #include "archive/tree.h"
-#include "platform/guard.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
-#include <new>
 
 namespace quodrel {
 
@@ -68,7 +67,7 @@ bool levels_fit(const EntryTable& table) {
 } // namespace
 
 TableDamage read_table(ByteSource& source, std::uint64_t archive_size, const ArchiveHeader& header,
-                       EntryTable& table) {
+                       EntryTable& table, bool (*room_for)(std::size_t bytes)) {
     const std::int32_t count = header.entry_count;
     if (count <= 0)
         return TableDamage::none;
@@ -76,37 +75,36 @@ TableDamage read_table(ByteSource& source, std::uint64_t archive_size, const Arc
     const std::uint64_t room = archive_size > kHeaderSize ? archive_size - kHeaderSize : 0;
     if (static_cast<std::uint64_t>(count) > room / kRecordSize)
         return TableDamage::cut_short;
-    return platform::or_no_memory(
-        [&] {
-            // The names lie between the records and the data: room for no more than that
-            // (a data_offset that is no such bound changes nothing but the first guess).
-            const std::uint64_t records =
-                kHeaderSize + kRecordSize * static_cast<std::uint64_t>(count);
-            const std::uint64_t table_end = std::min<std::uint64_t>(
-                static_cast<std::uint64_t>(std::max(header.data_offset, 0)), archive_size);
-            const auto name_bytes =
-                static_cast<std::size_t>(table_end > records ? table_end - records : 0);
-            const std::uint64_t wanted =
-                static_cast<std::uint64_t>(count) * sizeof(Entry) + name_bytes;
-            if (wanted > SIZE_MAX || !platform::room_for(static_cast<std::size_t>(wanted)))
-                return TableDamage::no_memory;
-            table.reserve(static_cast<std::size_t>(count), name_bytes);
-            unsigned char bytes[kRecordSize + kMaxStoredNameLength];
-            for (std::int32_t i = 0; i < count; ++i) {
-                if (source.read(bytes, kRecordSize) != kRecordSize)
-                    return TableDamage::cut_short;
-                const EntryRecord record = decode_record(bytes);
-                const std::int32_t length = record.name_length;
-                if (length < 0 || length > kMaxStoredNameLength)
-                    return TableDamage::bad_name_length;
-                const auto n = static_cast<std::size_t>(length);
-                if (source.read(bytes, n) != n)
-                    return TableDamage::cut_short;
-                table.add(record, from_stored_name(bytes, n));
-            }
-            return levels_fit(table) ? TableDamage::none : TableDamage::too_deep;
-        },
-        [] { return TableDamage::no_memory; });
+    // The names lie between the records and the data: room for no more than that (a
+    // data_offset that is no such bound changes nothing but the first guess).
+    const std::uint64_t records = kHeaderSize + kRecordSize * static_cast<std::uint64_t>(count);
+    const std::uint64_t table_end = std::min<std::uint64_t>(
+        static_cast<std::uint64_t>(std::max(header.data_offset, 0)), archive_size);
+    std::uint64_t entries = static_cast<std::uint64_t>(count);
+    std::uint64_t name_bytes = table_end > records ? table_end - records : 0;
+    if (archive_size >= kSizeNotKnown) {
+        // A stream bounds nothing: a first guess, and more as the entries come.
+        entries = std::min<std::uint64_t>(entries, 1 << 16);
+        name_bytes = std::min<std::uint64_t>(name_bytes, 1 << 20);
+    }
+    const std::uint64_t wanted = entries * sizeof(Entry) + name_bytes;
+    if (wanted > SIZE_MAX || (room_for && !room_for(static_cast<std::size_t>(wanted))))
+        return TableDamage::no_memory;
+    table.reserve(static_cast<std::size_t>(entries), static_cast<std::size_t>(name_bytes));
+    unsigned char bytes[kRecordSize + kMaxStoredNameLength];
+    for (std::int32_t i = 0; i < count; ++i) {
+        if (source.read(bytes, kRecordSize) != kRecordSize)
+            return TableDamage::cut_short;
+        const EntryRecord record = decode_record(bytes);
+        const std::int32_t length = record.name_length;
+        if (length < 0 || length > kMaxStoredNameLength)
+            return TableDamage::bad_name_length;
+        const auto n = static_cast<std::size_t>(length);
+        if (source.read(bytes, n) != n)
+            return TableDamage::cut_short;
+        table.add(record, from_stored_name(bytes, n));
+    }
+    return levels_fit(table) ? TableDamage::none : TableDamage::too_deep;
 }
 
 bool write_table(ByteSink& sink, const EntryTable& table, std::int32_t data_offset) {

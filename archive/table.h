@@ -91,11 +91,18 @@ enum class TableDamage : std::uint8_t {
     no_memory,       // no room for the table
 };
 
+// The size of an archive that arrives as a stream, whose end has not come yet: no data
+// lies past it, and it bounds no table.
+constexpr std::uint64_t kSizeNotKnown = ~std::uint64_t{0} >> 1;
+
 // Reads the entry table that follows the header, and checks its structure: every
 // entry has its record and name, and no more levels are open than the format allows.
-// The entry count is checked against `archive_size` before anything is allocated.
+// The entry count is checked against `archive_size` before anything is allocated, and
+// what it asks for against `room_for` (where a failed allocation cannot be caught:
+// null, all of it); a table of kSizeNotKnown grows as its entries come, so that a
+// count no stream holds costs no memory. What an allocation throws goes to the caller.
 TableDamage read_table(ByteSource& source, std::uint64_t archive_size, const ArchiveHeader& header,
-                       EntryTable& table);
+                       EntryTable& table, bool (*room_for)(std::size_t bytes) = nullptr);
 
 // Writes the header (magic, entry count, data_offset) and every record with its
 // stored name; the table must have been laid out.

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "events/events.h"
-#include "extract/reader.h"
+#include "reading/archive.h"
 
 #include <string>
 

@@ -26,4 +26,18 @@ const quodrel_output_hooks* guard_outputs_on_signals(unsigned threads);
 // removed, and the process exits with `status`.
 [[noreturn]] void end_run(int status);
 
+// Holds the signals that end the run (on Windows, the console's events) from now on,
+// on the calling thread, the only one of the program's that takes them: an archive
+// being put in place ends the run as a finished one. Called on the thread that runs
+// the operations.
+void hold_ending_signals();
+
+// Lets them through again: one that came meanwhile ends the run now, as it would have.
+void release_ending_signals();
+
+// Stops the run until it is let go, for a test that does something (sends a signal) at
+// a moment it chooses: POSIX stops the process until it is continued; Windows makes the
+// file QUODREL_TEST_STOP_FILE names and waits until it is gone.
+void stop_here();
+
 } // namespace quodrel::console

@@ -2,6 +2,8 @@
 // (posix/terminal.inc, win32/terminal.inc), chosen by terminal.cpp.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -37,5 +39,15 @@ void prepare_standard_output();
 // else gets the very bytes. False when it could not be written.
 bool write_text(std::string_view text);
 bool write_error_text(std::string_view text);
+
+// Standard input and output as an archive's bytes, never text (Windows reads and
+// writes them in binary mode, as prepare_standard_output sets them).
+// Whether standard input (0) or output (1) is a terminal or console.
+bool is_a_terminal(int standard);
+// Readies standard input to be read as an archive: a pipe widened where the system
+// lets it be (fewer turns between its writer and this reader).
+void prepare_input();
+// Reads standard input to its end, so that what writes into it is not cut off.
+void drain_input();
 
 } // namespace quodrel::console

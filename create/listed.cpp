@@ -1,17 +1,15 @@
 // The caller's list made into folders of items, walked by the rules every creation
-// follows (create/scan.h) into the same table a walk of the same tree on disk gives,
-// and the archive handed to the caller's writer from its first byte to its last: the
-// header and table, then every file's bytes in table order, read through the caller's
-// reader. Nothing is sought back, so nothing can be written again: a file that fails
-// ends the call.
+// follows (reading/scan.h) into the same table a walk of the same tree on disk gives,
+// and the archive handed by the one writer to the caller's writer from its first byte
+// to its last: the header and table, then every file's bytes in table order, read
+// through the caller's reader. Nothing is sought back, so nothing can be written again:
+// a file that fails ends the call.
 #include "create/listed.h"
 
 #include "archive/format.h"
-#include "archive/tree.h"
-#include "create/blocks.h"
-#include "create/builder.h"
-#include "create/scan.h"
-#include "transfer/copy.h"
+#include "reading/scan.h"
+#include "writer/sink.h"
+#include "writer/writer.h"
 
 #include <algorithm>
 #include <string_view>
@@ -106,10 +104,10 @@ void place(Tree& tree, const quodrel_listed_entry& entry, Scan& scan) {
 
 // Adds the items of folder `folder`, whose path below the root is `below_root` (with a
 // closing "/" unless it is the root's ""), as a walk of the tree on disk would, and
-// returns how many lie directly inside it. `sources` gets each entry's listing.
+// returns how many lie directly inside it. `listed` gets each entry's listing.
 std::int32_t add_folder(Scan& scan, const Tree& tree, std::size_t folder,
                         const std::string& below_root,
-                        std::vector<const quodrel_listed_entry*>& sources) {
+                        std::vector<const quodrel_listed_entry*>& listed) {
     std::vector<std::size_t> order = tree.items[folder].children;
     std::sort(order.begin(), order.end(), [&tree](std::size_t a, std::size_t b) {
         return listing_order_less(tree.items[a].name, tree.items[b].name);
@@ -122,54 +120,12 @@ std::int32_t add_folder(Scan& scan, const Tree& tree, std::size_t folder,
             continue;
         ++count;
         const std::size_t i = add_entry(scan, item.name, item.folder, size, false);
-        sources.push_back(item.listed);
+        listed.push_back(item.listed);
         if (item.folder)
             scan.table[i].record.child_count =
-                add_folder(scan, tree, at, below_root + item.name + "/", sources);
+                add_folder(scan, tree, at, below_root + item.name + "/", listed);
     }
     return count;
-}
-
-// The archive in blocks to the caller's writer; nothing more once it has failed.
-class CallerSink final : public BlockSink {
-public:
-    CallerSink(quodrel_write write, void* context) : write_(write), context_(context) {}
-
-    // What the writer returned when it failed (0 while it has not).
-    int error() const { return error_; }
-
-private:
-    bool send(const char* data, std::size_t size) override {
-        if (error_ == 0)
-            error_ = write_(context_, data, size);
-        return error_ == 0;
-    }
-
-    quodrel_write write_;
-    void* context_;
-    int error_ = 0;
-};
-
-enum class Copied { whole, grew, cut_short, read_failed, write_failed };
-
-// Reads a file's `size` bytes through the caller's reader into the sink, and one byte
-// past them: enough to see that the file gave more than it promised.
-Copied copy_file(quodrel_read_at read_at, const quodrel_listed_entry& file, CallerSink& sink,
-                 std::vector<char>& piece) {
-    for (std::uint64_t at = 0; at < file.size;) {
-        const auto asked =
-            static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), file.size - at));
-        const std::int64_t got = read_at(file.context, piece.data(), asked, at);
-        if (got < 0 || static_cast<std::uint64_t>(got) > asked)
-            return Copied::read_failed;
-        if (got == 0)
-            return Copied::cut_short;
-        if (!sink.write(piece.data(), static_cast<std::size_t>(got)))
-            return Copied::write_failed;
-        at += static_cast<std::uint64_t>(got);
-    }
-    char beyond;
-    return read_at(file.context, &beyond, 1, file.size) > 0 ? Copied::grew : Copied::whole;
 }
 
 } // namespace
@@ -181,62 +137,26 @@ quodrel_error create_listed(const quodrel_listed_entry* entries, std::size_t cou
     Tree tree;
     for (std::size_t k = 0; k < count; ++k)
         place(tree, entries[k], scan);
-    std::vector<const quodrel_listed_entry*> sources;
-    add_folder(scan, tree, 0, "", sources);
+    std::vector<const quodrel_listed_entry*> listed;
+    add_folder(scan, tree, 0, "", listed);
     tree = Tree();
     std::int64_t data_offset = 0;
-    const quodrel_error refused = begin_creation(scan, events, "", name, data_offset);
+    const quodrel_error refused = begin_writing(scan, events, "", name, data_offset);
     if (refused != QUODREL_OK)
         return refused;
 
-    const EntryTable& table = scan.table;
-    CallerSink sink(write, write_context);
-    if (!write_table(sink, table, static_cast<std::int32_t>(data_offset))) {
-        events.failed(QUODREL_ERROR_WRITE, sink.error(), name);
-        return QUODREL_ERROR_WRITE;
-    }
-    std::vector<char> piece(transfer::kCopyBlock);
-    TreeWalker walk;
-    std::int64_t files = 0, folders = 0, bytes = 0, bytes_done = 0;
-    for (std::size_t i = 0; i < table.size(); ++i) {
-        const std::int64_t size = table[i].record.size;
-        walk.next(static_cast<std::int32_t>(i), table[i].record, table.name(i));
-        if (!events.progress(static_cast<std::int64_t>(i), bytes_done))
-            return QUODREL_ERROR_CANCELLED;
-        const std::string_view path = events.listening() ? walk.entry_path() : std::string_view();
-        const Copied copied =
-            size > 0 ? copy_file(read_at, *sources[i], sink, piece) : Copied::whole;
-        bool going = true;
-        switch (copied) {
-        case Copied::read_failed:
-            events.failed_entry(QUODREL_ERROR_OPEN, 0, i, path, size);
-            return QUODREL_ERROR_OPEN;
-        case Copied::cut_short:
-            events.failed_entry(QUODREL_ERROR_CHANGED, 0, i, path, size);
-            return QUODREL_ERROR_CHANGED;
-        case Copied::write_failed:
-            events.failed(QUODREL_ERROR_WRITE, sink.error(), name);
-            return QUODREL_ERROR_WRITE;
-        case Copied::grew: // stored as far as it was promised, and named
-            going = events.failed_entry(QUODREL_ERROR_CHANGED, 0, i, path, size);
-            break;
-        case Copied::whole:
-            (size == 0 ? folders : files) += 1;
-            bytes += size;
-            going = events.entry(i, path, size);
-            break;
-        }
-        bytes_done += size;
-        if (!going)
-            return QUODREL_ERROR_CANCELLED;
-    }
-    if (!sink.flush()) {
-        events.failed(QUODREL_ERROR_WRITE, sink.error(), name);
-        return QUODREL_ERROR_WRITE;
-    }
+    Sources sources;
+    sources.read_at = read_at;
+    sources.contexts.reserve(listed.size());
+    for (const quodrel_listed_entry* entry : listed)
+        sources.contexts.push_back(entry && !entry->is_folder ? entry->context : nullptr);
+    WriterSink sink(write, write_context);
+    Written written(scan.table.size());
+    if (write_archive(scan, static_cast<std::int32_t>(data_offset), sources, sink, 1, false, name,
+                      events, written) != QUODREL_OK)
+        return written.error;
     // Every byte is with the writer: a cancel from here on comes too late to change that.
-    if (events.progress(static_cast<std::int64_t>(table.size()), bytes_done))
-        events.end(files, folders, bytes);
+    tell_written(written, scan.table.size(), events);
     return events.incomplete() ? QUODREL_ERROR_INCOMPLETE : QUODREL_OK;
 }
 

@@ -105,6 +105,11 @@ bool Events::end(std::int64_t files, std::int64_t folders, std::int64_t bytes,
     return tell(event, std::string_view());
 }
 
+bool Events::commit(std::string_view archive) {
+    quodrel_event event = make(QUODREL_EVENT_COMMIT);
+    return tell(event, archive);
+}
+
 quodrel_refusal refusal_of(Limit limit) {
     switch (limit) {
     case Limit::none: break;

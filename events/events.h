@@ -43,6 +43,8 @@ public:
                     std::int64_t bytes);
     bool end(std::int64_t files, std::int64_t folders, std::int64_t bytes,
              std::int64_t differences = 0);
+    // The archive at `archive` is about to be put in place.
+    bool commit(std::string_view archive);
 
     // Whether anyone listens: what only an event needs need not be made otherwise.
     bool listening() const { return on_event_ != nullptr; }

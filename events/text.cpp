@@ -1,6 +1,8 @@
 #include "events/text.h"
 
+#include "platform/files.h"
 #include "rules/utf8.h"
+#include "rules/windows_paths.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -73,21 +75,10 @@ const char* error_message(quodrel_error error) {
     case QUODREL_ERROR_NOT_FOUND: return "ERROR! Not in the archive %s\n";
     case QUODREL_ERROR_NOT_UPDATED: return "ERROR! Not updated %s\n";
     case QUODREL_ERROR_NOT_A_FILE: return "ERROR! Not a file %s\n";
+    case QUODREL_ERROR_REPLACED: return "ERROR! Archive replaced meanwhile, this one kept as %s\n";
     default: break;
     }
     return nullptr;
-}
-
-// Whether a folder as the caller gave it ends in a separator ("out/", on Windows also
-// "out\") or is a drive's current folder ("Z:", on Windows), after which an entry's
-// path follows without another.
-bool ends_in_separator(const std::string& folder) {
-#ifdef _WIN32
-    return !folder.empty() && (folder.back() == '/' || folder.back() == '\\' ||
-                               (folder.size() == 2 && folder[1] == ':'));
-#else
-    return !folder.empty() && folder.back() == '/';
-#endif
 }
 
 // Where an event happened, as the messages name it: a path the caller gave, or an
@@ -97,7 +88,8 @@ std::string where(const quodrel_event& event) {
     if (!event.folder)
         return path;
     const std::string folder = printable(event.folder);
-    return ends_in_separator(folder) ? folder + path : folder + "/" + path;
+    return rules::ends_in_separator(folder, platform::windows_rules()) ? folder + path
+                                                                       : folder + "/" + path;
 }
 
 bool prints_progress(quodrel_operation operation) {
@@ -115,6 +107,10 @@ std::string failure_text(const quodrel_event& event) {
     }
     if (event.error == QUODREL_ERROR_READ && event.index == QUODREL_NO_INDEX && !event.folder)
         return format("ERROR! Cannot read %s\n", where(event).c_str()); // the archive itself
+    if (event.error == QUODREL_ERROR_LOCKED) // another run holds the archive's lock
+        return format(event.operation == QUODREL_OPERATION_UPDATE ? "ERROR! Not updated %s\n"
+                                                                  : "ERROR! Cannot create %s\n",
+                      where(event).c_str());
     if (event.error == QUODREL_ERROR_REFUSED) {
         const char* message = refusal_message(event.refusal);
         return message ? format(message, where(event).c_str()) : std::string();
@@ -198,6 +194,7 @@ std::string event_text(const quodrel_event& event) {
             return format(message, where(event).c_str());
         break;
     case QUODREL_EVENT_FAILED: return failure_text(event);
+    case QUODREL_EVENT_COMMIT: break; // (nothing printed: the program holds its signals)
     case QUODREL_EVENT_DIFFERENCE: {
         const char* message = event.difference == QUODREL_ONLY_IN_ARCHIVE  ? "Only in the archive"
                               : event.difference == QUODREL_ONLY_IN_FOLDER ? "Only in the folder"

@@ -11,6 +11,7 @@
 #include "extract/select.h"
 #include "transfer/held_folders.h"
 #include "transfer/outcomes.h"
+#include "transfer/turns.h"
 
 #include <algorithm>
 #include <memory>
@@ -26,6 +27,8 @@ struct Extraction {
           landing(archive.bytes->id(), names_fold_case, watch), outcomes(archive.table.size()) {}
 
     const OpenArchive& archive;
+    // A stream is read by one job at a time, in order.
+    transfer::Turns turns;
     // The plan, with what this extraction leaves out and what the disk refuses.
     std::vector<Step> steps;
     Events& events;
@@ -53,6 +56,9 @@ void move_job(Extraction& x, const transfer::Job& job, transfer::Hands& hands) {
         static_cast<const transfer::OpenFolder*>(job.context.get())->folder;
     const EntryTable& table = x.archive.table;
     const std::atomic<bool>& stop = x.events.cancel_flag();
+    // A stream is read in turn: a big file while it is copied, a batch before its files
+    // are written, while others write theirs.
+    transfer::Turn turn(x.archive.bytes->sequential() ? &x.turns : nullptr, job.number);
     if (job.big()) {
         auto copy = [&](int file) {
             std::uint64_t copied = 0;
@@ -71,6 +77,7 @@ void move_job(Extraction& x, const transfer::Job& job, transfer::Hands& hands) {
             break; // the archive shrank since it was opened
         got += static_cast<std::uint64_t>(n);
     }
+    turn.pass();
     std::uint64_t at = 0;
     for (std::size_t i = job.first; i < job.last; ++i) {
         const auto size = static_cast<std::uint64_t>(table[i].record.size);

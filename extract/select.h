@@ -4,7 +4,7 @@
 #pragma once
 
 #include "archive/table.h"
-#include "extract/plan.h"
+#include "reading/plan.h"
 
 #include <cstdint>
 #include <string>

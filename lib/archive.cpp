@@ -4,6 +4,7 @@
 
 #include "lib/options.h"
 #include "platform/guard.h"
+#include "reading/stream.h"
 
 #include <algorithm>
 #include <cstring>
@@ -163,6 +164,26 @@ quodrel_error quodrel_open_reader(quodrel_read_at read_at, uint64_t size, void* 
     return platform::or_no_memory(
         [&] {
             return open_bytes(archive_from_reader(read_at, size, context), name, flags, archive);
+        },
+        [] { return QUODREL_ERROR_NO_MEMORY; });
+}
+
+quodrel_error quodrel_open_stream(quodrel_read_next read_next, void* context, const char* name,
+                                  unsigned flags, quodrel_archive** archive) {
+    if (archive)
+        *archive = nullptr;
+    if (!read_next || !archive)
+        return QUODREL_ERROR_ARGUMENT;
+    return platform::or_no_memory(
+        [&] {
+            auto opened = std::make_unique<quodrel_archive>();
+            opened->opened.name = name ? name : "archive";
+            const quodrel_error error = read_stream(read_next, context, opened->opened,
+                                                    (flags & QUODREL_OPEN_REQUIRE_MAGIC) != 0);
+            if (error != QUODREL_OK)
+                return error;
+            *archive = opened.release();
+            return QUODREL_OK;
         },
         [] { return QUODREL_ERROR_NO_MEMORY; });
 }

@@ -2,8 +2,8 @@
 // entries by path needs made the first time it is asked for.
 #pragma once
 
-#include "extract/reader.h"
 #include "platform/sync.h"
+#include "reading/archive.h"
 
 #include <cstdint>
 #include <string>

@@ -2,14 +2,17 @@
 // options, tells its events, and lets no exception out.
 #include "archive/tree.h"
 #include "compare/compare.h"
-#include "create/builder.h"
+#include "create/create.h"
 #include "create/listed.h"
 #include "extract/extractor.h"
 #include "lib/handle.h"
 #include "lib/options.h"
+#include "platform/files.h"
 #include "platform/guard.h"
 #include "platform/sync.h"
+#include "reading/stream.h"
 #include "update/update.h"
+#include "writer/sink.h"
 
 #include <cstddef>
 #include <new>
@@ -60,6 +63,10 @@ quodrel_error walk_entries(const quodrel_archive* archive, const quodrel_options
         return QUODREL_ERROR_ARGUMENT;
     Events events(operation, settings.on_event, settings.context);
     return guarded(events, [&] {
+        // A stream is checked as a file is: to its end, its size known. (Calls on a stream
+        // archive run one at a time, so it is this call's to change.)
+        if (operation == QUODREL_OPERATION_CHECK)
+            settle_stream(const_cast<quodrel_archive*>(archive)->opened);
         const OpenArchive& opened = archive->opened;
         const EntryTable& table = opened.table;
         if (!events.begin(opened.name, static_cast<std::int64_t>(table.size()), 0))
@@ -83,6 +90,42 @@ quodrel_error walk_entries(const quodrel_archive* archive, const quodrel_options
         tell_totals(opened, events); // (a cancel there comes once all is told)
         return refused ? QUODREL_ERROR_INCOMPLETE : QUODREL_OK;
     });
+}
+
+// Extracts an archive opened for this extraction alone (`opened`: what reading its
+// table gave), as quodrel_extract does.
+quodrel_error extract_opened(OpenArchive& archive, quodrel_error opened, const char* folder,
+                             const char* const* paths, size_t path_count, const Settings& settings,
+                             Events& events) {
+    if (opened != QUODREL_OK) {
+        // What the header says is told first, then why nothing more is.
+        if (events.begin(archive.name, archive.header.entry_count, 0, archive.header.data_offset))
+            events.failed(opened,
+                          opened == QUODREL_ERROR_CREATE || opened == QUODREL_ERROR_WRITE
+                              ? platform::last_error()
+                              : 0,
+                          archive.name);
+        return events.cancelled() ? QUODREL_ERROR_CANCELLED : opened;
+    }
+    const std::vector<std::string> chosen = chosen_paths(paths, path_count);
+    // The archive is this extraction's alone: its plan is taken, not copied.
+    std::vector<Step> steps = std::move(archive.plan.steps);
+    return extract_archive(archive, std::move(steps), folder, path_count != 0 ? &chosen : nullptr,
+                           settings.crew, events);
+}
+
+// Whether chosen paths are given as they must be.
+bool valid_paths(const char* const* paths, size_t path_count) {
+    if (path_count != 0 && !paths)
+        return false;
+    for (std::size_t i = 0; i < path_count; ++i)
+        if (!paths[i])
+            return false;
+    return true;
+}
+
+quodrel_operation extraction(size_t path_count) {
+    return path_count != 0 ? QUODREL_OPERATION_EXTRACT_CHOSEN : QUODREL_OPERATION_EXTRACT;
 }
 
 } // namespace
@@ -130,13 +173,9 @@ quodrel_error quodrel_extract(const char* archive_path, const char* folder,
                               const char* const* paths, size_t path_count,
                               const quodrel_options* options) {
     const Settings settings = settings_of(options);
-    if (!archive_path || !folder || (path_count != 0 && !paths) || !settings.valid)
+    if (!archive_path || !folder || !valid_paths(paths, path_count) || !settings.valid)
         return QUODREL_ERROR_ARGUMENT;
-    for (std::size_t i = 0; i < path_count; ++i)
-        if (!paths[i])
-            return QUODREL_ERROR_ARGUMENT;
-    Events events(path_count != 0 ? QUODREL_OPERATION_EXTRACT_CHOSEN : QUODREL_OPERATION_EXTRACT,
-                  settings.on_event, settings.context);
+    Events events(extraction(path_count), settings.on_event, settings.context);
     return guarded(events, [&] {
         int system_error = 0;
         OpenArchive archive;
@@ -147,19 +186,23 @@ quodrel_error quodrel_extract(const char* archive_path, const char* folder,
         }
         archive.name = archive_path;
         // The magic is not asked for: the format never demanded it.
-        const quodrel_error damage = read_archive(archive, false);
-        if (damage != QUODREL_OK) {
-            // What the header says is told first, then why nothing more is.
-            if (events.begin(archive.name, archive.header.entry_count, 0,
-                             archive.header.data_offset))
-                events.failed(damage, 0, archive_path);
-            return events.cancelled() ? QUODREL_ERROR_CANCELLED : damage;
-        }
-        const std::vector<std::string> chosen = chosen_paths(paths, path_count);
-        // The archive is this extraction's alone: its plan is taken, not copied.
-        std::vector<Step> steps = std::move(archive.plan.steps);
-        return extract_archive(archive, std::move(steps), folder,
-                               path_count != 0 ? &chosen : nullptr, settings.crew, events);
+        const quodrel_error opened = read_archive(archive, false);
+        return extract_opened(archive, opened, folder, paths, path_count, settings, events);
+    });
+}
+
+quodrel_error quodrel_extract_stream(quodrel_read_next read_next, void* context, const char* name,
+                                     const char* folder, const char* const* paths,
+                                     size_t path_count, const quodrel_options* options) {
+    const Settings settings = settings_of(options);
+    if (!read_next || !folder || !valid_paths(paths, path_count) || !settings.valid)
+        return QUODREL_ERROR_ARGUMENT;
+    Events events(extraction(path_count), settings.on_event, settings.context);
+    return guarded(events, [&] {
+        OpenArchive archive;
+        archive.name = name ? name : "archive";
+        const quodrel_error opened = read_stream(read_next, context, archive, false);
+        return extract_opened(archive, opened, folder, paths, path_count, settings, events);
     });
 }
 
@@ -208,6 +251,23 @@ quodrel_error quodrel_create_listed(const quodrel_listed_entry* entries, size_t 
     });
 }
 
+quodrel_error quodrel_create_stream(const char* folder, quodrel_write write, void* write_context,
+                                    const char* name, const quodrel_options* options) {
+    const Settings settings = settings_of(options);
+    if (!folder || !write || !settings.valid)
+        return QUODREL_ERROR_ARGUMENT;
+    Events events(QUODREL_OPERATION_CREATE, settings.on_event, settings.context);
+    return guarded(events, [&] {
+        // A descriptor of the caller's takes files' bytes inside the kernel.
+        if (write == quodrel_write_descriptor && write_context) {
+            DescriptorSink sink(*static_cast<const int*>(write_context));
+            return create_into(folder, sink, name ? name : "archive", settings.crew, events);
+        }
+        WriterSink sink(write, write_context);
+        return create_into(folder, sink, name ? name : "archive", settings.crew, events);
+    });
+}
+
 quodrel_error quodrel_compare(const quodrel_archive* archive, const char* folder,
                               const quodrel_options* options) {
     const Settings settings = settings_of(options);
@@ -215,7 +275,15 @@ quodrel_error quodrel_compare(const quodrel_archive* archive, const char* folder
         return QUODREL_ERROR_ARGUMENT;
     Events events(QUODREL_OPERATION_COMPARE, settings.on_event, settings.context);
     return guarded(events, [&] {
-        return compare_archive(archive->opened, folder, settings.crew.threads, events);
+        // Files are compared in the folder's order: a stream is read into a temporary file
+        // first. (Calls on a stream archive run one at a time.)
+        OpenArchive& opened = const_cast<quodrel_archive*>(archive)->opened;
+        const quodrel_error spooled = spool_stream(opened);
+        if (spooled != QUODREL_OK) {
+            events.failed(spooled, platform::last_error(), opened.name);
+            return spooled;
+        }
+        return compare_archive(opened, folder, settings.crew.threads, events);
     });
 }
 
@@ -235,6 +303,21 @@ quodrel_error quodrel_list(const quodrel_archive* archive, const quodrel_options
 
 quodrel_error quodrel_check(const quodrel_archive* archive, const quodrel_options* options) {
     return walk_entries(archive, options, QUODREL_OPERATION_CHECK);
+}
+
+int64_t quodrel_read_descriptor(void* context, void* buffer, size_t size) {
+    if (!context || (!buffer && size != 0))
+        return -1;
+    return platform::read_some(*static_cast<const int*>(context), buffer, size);
+}
+
+int quodrel_write_descriptor(void* context, const void* data, size_t size) {
+    if (!context || (!data && size != 0))
+        return -1;
+    if (platform::write_all(*static_cast<const int*>(context), data, size))
+        return 0;
+    const int error = platform::last_error();
+    return error != 0 ? error : -1;
 }
 
 } // extern "C"

@@ -48,6 +48,8 @@ const char* quodrel_error_text(quodrel_error error) {
     case QUODREL_ERROR_DIFFERENT: return "the archive and the folder differ";
     case QUODREL_ERROR_NOT_UPDATED: return "not updated";
     case QUODREL_ERROR_LOCKED: return "another run is replacing the archive";
+    case QUODREL_ERROR_REPLACED:
+        return "the archive was replaced meanwhile, this one kept beside it";
     }
     return "unknown error";
 }

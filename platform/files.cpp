@@ -26,14 +26,33 @@ struct Watched {
     std::string name;
 };
 
+// What a rename that must not replace, or an exchange of two names, came to.
+enum class Rename {
+    done,
+    exists,      // (a rename) a file stands at the new name
+    missing,     // (an exchange) nothing stands at the other name
+    unsupported, // the file system cannot, and nothing was done
+    failed,
+};
+
+// What stands at a name, when it is to be locked.
+enum class Lock { locked, nothing, held, failed };
+
 } // namespace quodrel::platform::os
+
+namespace quodrel::platform {
+// A name for a temporary file no other run picks: the process, the time, a count.
+std::string temp_name();
+} // namespace quodrel::platform
 
 // Each system defines in namespace os: describe_in (what a name in a folder is, links
 // not followed), watched (how a watcher is told of a file), open_for_reading, file_id,
 // create_in (a new file in a folder, never through a link), create_unnamed_in and
 // name_unnamed_in (a file in a folder that gets its name only when complete, where the
 // file system can), find_target (the folder a file to be replaced lies in, as the
-// kernel finds it), copy_mode_in (the permission bits of one file onto an open one),
+// kernel finds it), lock_standing (what stands at a name, opened and locked),
+// open_standing (the locked file again, for reading), copy_owner_and_mode (of what
+// stands at a place onto an open file), rename_noreplace and exchange,
 // last_error_was_exists, set_last_error, unique_seed, write_some and write_some_at;
 // and the calls of files.h that differ by system.
 #ifdef _WIN32
@@ -125,9 +144,6 @@ Output create_output(const Folder& folder, const std::string& name, const FileId
     return out;
 }
 
-namespace {
-
-// A name for a temporary file no other run picks: the process, the time, a count.
 std::string temp_name() {
     static std::atomic<unsigned> counter{0};
     static const std::uint64_t seed = os::unique_seed();
@@ -136,8 +152,6 @@ std::string temp_name() {
                   counter++);
     return name;
 }
-
-} // namespace
 
 int create_replacement(const Folder& folder, std::string& name, const Watch& watch,
                        unsigned thread) {
@@ -155,36 +169,135 @@ int create_replacement(const Folder& folder, std::string& name, const Watch& wat
 TempFile& TempFile::operator=(TempFile&& other) noexcept {
     if (this != &other) {
         file = other.file;
-        folder = other.folder;
-        target = std::move(other.target);
         name = std::move(other.name);
-        made_target = other.made_target;
-        folder_id = other.folder_id;
         watch = other.watch;
         thread = other.thread;
         other.file = -1;
-        other.folder.handle = -1;
         other.name.clear();
-        other.made_target = false;
+        other.watch = nullptr;
     }
     return *this;
 }
 
-bool create_temp_file_beside(const std::string& target, TempFile& temp, const Watch& watch,
-                             unsigned thread) {
+namespace {
+
+// The identity of what stands at `name` in `folder`, a link not followed; invalid for
+// nothing.
+FileId id_in(const Folder& folder, const std::string& name) {
+    os::Description it;
+    return os::describe_in(folder, name, it) ? it.id : FileId{};
+}
+
+// Has a place's folder again, if it was let go of: the very folder it was.
+bool hold_folder_again(Place& place) {
+    if (place.folder.handle >= 0)
+        return true;
+    if (!open_folder(place.folder.path, place.folder))
+        return false;
+    if (file_id(place.folder.handle) == place.folder_id)
+        return true;
+    close_folder(place.folder);
+    os::set_last_error(0);
+    return false;
+}
+
+// Gives a temporary file without a name one beside its place, watched from then on.
+bool name_beside(Place& place, TempFile& temp) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string name = temp_name();
+        temp.watch->begin(temp.thread, place.folder, name);
+        const bool named = os::name_unnamed_in(temp.file, place.folder, name);
+        temp.watch->created(temp.thread, named);
+        if (named) {
+            temp.name = name;
+            return true;
+        }
+        if (!os::last_error_was_exists())
+            return false;
+    }
+    return false;
+}
+
+// Swaps a named temporary file in for what stands at the target, which must be what
+// stood there when the place was claimed.
+Placed swap_in(Place& place, TempFile& temp) {
+    switch (os::exchange(place.folder, temp.name, place.target)) {
+    case os::Rename::done:
+        // What came out is checked: a file put there meanwhile goes back.
+        if (id_in(place.folder, temp.name) == place.standing) {
+            remove_in(place.folder, temp.name);
+            return Placed::placed;
+        }
+        os::exchange(place.folder, temp.name, place.target);
+        return Placed::kept;
+    case os::Rename::missing: return Placed::kept; // what stood there is gone
+    case os::Rename::unsupported:
+        // Checked just before the rename: another rename in between goes unseen.
+        if (!(id_in(place.folder, place.target) == place.standing))
+            return Placed::kept;
+        if (rename_in(place.folder, temp.name, place.target))
+            return Placed::placed;
+        // Where a file held open may not be renamed over, the lock's own hold goes first.
+        if (place.lock < 0)
+            return Placed::failed;
+        close_file(place.lock);
+        place.lock = -1;
+        if (!(id_in(place.folder, place.target) == place.standing))
+            return Placed::kept;
+        return rename_in(place.folder, temp.name, place.target) ? Placed::placed : Placed::failed;
+    case os::Rename::exists:
+    case os::Rename::failed: break;
+    }
+    return Placed::failed;
+}
+
+// Names a temporary file at the target, where nothing stood: in one step that fails
+// if something stands there now.
+Placed name_in(Place& place, TempFile& temp) {
+    switch (os::rename_noreplace(place.folder, temp.name, place.target)) {
+    case os::Rename::done: return Placed::placed;
+    case os::Rename::exists: return Placed::kept;
+    case os::Rename::unsupported:
+        // Checked just before the rename: a file put there in between is replaced.
+        if (id_in(place.folder, place.target).valid)
+            return Placed::kept;
+        return rename_in(place.folder, temp.name, place.target) ? Placed::placed : Placed::failed;
+    case os::Rename::missing:
+    case os::Rename::failed: break;
+    }
+    return Placed::failed;
+}
+
+} // namespace
+
+Claim claim_place(const std::string& target, bool make_missing, Place& place) {
+    // The folder the target lies in, as the kernel finds it, and its name there: the
+    // rest is done in that folder, so that the file is put in place within one file
+    // system, and a link stays a link.
+    if (target.empty() || !os::find_target(target, make_missing, place))
+        return Claim::failed;
+    switch (os::lock_standing(place)) {
+    case os::Lock::locked:
+    case os::Lock::nothing: return Claim::claimed;
+    case os::Lock::held: return Claim::held;
+    case os::Lock::failed: break;
+    }
+    return Claim::failed;
+}
+
+int read_standing(const Place& place) { return place.lock >= 0 ? os::open_standing(place) : -1; }
+
+bool create_temp_file(Place& place, TempFile& temp, const Watch& watch, unsigned thread) {
     temp = TempFile{};
     temp.watch = &watch;
     temp.thread = thread;
-    // The folder the target lies in, as the kernel finds it, and its name there: the
-    // rest is done in that folder, so that the archive is put in place within one file
-    // system, and a link stays a link.
-    if (target.empty() || !os::find_target(target, temp.folder, temp.target, temp.made_target))
+    if (!hold_folder_again(place))
         return false;
-    temp.file = os::create_unnamed_in(temp.folder);
+    temp.file = os::create_unnamed_in(place.folder);
     for (int attempt = 0; temp.file < 0 && attempt < 100; ++attempt) {
         temp.name = temp_name();
-        watch.begin(thread, temp.folder, temp.name);
-        temp.file = os::create_in(temp.folder, temp.name, true);
+        watch.begin(thread, place.folder, temp.name);
+        temp.file = os::create_in(place.folder, temp.name, true);
         watch.created(thread, temp.file >= 0);
         if (temp.file < 0 && !os::last_error_was_exists())
             break;
@@ -192,101 +305,99 @@ bool create_temp_file_beside(const std::string& target, TempFile& temp, const Wa
     if (temp.file < 0) {
         const int error = last_error();
         temp.name.clear();
-        discard(temp);
+        watch.finished(thread);
+        temp.watch = nullptr;
         os::set_last_error(error);
         return false;
     }
-    // An archive that replaces another keeps its permission bits (its owner made it
-    // private, say) from the start; a new one has what the umask gives a new file.
-    os::copy_mode_in(temp.folder, temp.target, temp.file);
+    // A file that replaces another keeps its rights (its owner made it private, say)
+    // and, as far as this process may give them, its owner and group, from the start.
+    os::copy_owner_and_mode(place, temp.file);
     return true;
 }
 
-void let_go_of_folder(TempFile& temp) {
-    temp.folder_id = file_id(temp.folder.handle);
-    close_folder(temp.folder);
+void let_go_of_folder(Place& place) {
+    place.folder_id = file_id(place.folder.handle);
+    close_folder(place.folder);
 }
 
-namespace {
-
-// Has a temporary file's folder again, if it was let go of: the very folder it was.
-bool hold_folder_again(TempFile& temp) {
-    if (temp.folder.handle >= 0)
-        return true;
-    if (!open_folder(temp.folder.path, temp.folder))
-        return false;
-    if (file_id(temp.folder.handle) == temp.folder_id)
-        return true;
-    close_folder(temp.folder);
-    os::set_last_error(0);
-    return false;
-}
-
-} // namespace
-
-bool put_in_place(TempFile& temp) {
-    if (!hold_folder_again(temp)) {
-        discard(temp);
-        return false;
+Placed put_in_place(Place& place, TempFile& temp) {
+    if (!hold_folder_again(place)) {
+        const int error = last_error();
+        discard(place, temp);
+        os::set_last_error(error);
+        return Placed::failed;
     }
-    bool placed = false;
+    Placed placed = Placed::failed;
     bool closed = true;
-    bool replaced = false; // something was there, and is gone
-    if (temp.name.empty()) {
-        // Written whole while it had no name, it is named only now, where it goes and in
-        // as few steps as can be, then closed (closed unnamed, it would be gone): under
-        // its final name in one step where nothing is there yet; else under a temporary
-        // name, watched, and renamed over what is there at once.
-        placed = !temp.made_target && os::name_unnamed_in(temp.file, temp.folder, temp.target);
-        for (int attempt = 0; !placed && attempt < 100 && temp.name.empty(); ++attempt) {
-            const std::string name = temp_name();
-            temp.watch->begin(temp.thread, temp.folder, name);
-            const bool named = os::name_unnamed_in(temp.file, temp.folder, name);
-            temp.watch->created(temp.thread, named);
-            if (named)
-                temp.name = name;
-            else if (!os::last_error_was_exists())
-                break;
+    if (temp.name.empty() && !place.standing.valid) {
+        // Written whole while it had no name, and nothing stood there: its final name in
+        // one step, which fails where a file appeared meanwhile; closed only then
+        // (closed unnamed, it would be gone).
+        if (os::name_unnamed_in(temp.file, place.folder, place.target)) {
+            placed = Placed::placed;
+            closed = close_output(temp.file);
+            temp.file = -1;
+            // Its last bytes never landed (a network file system tells so at the close):
+            // nothing stays where nothing was.
+            if (!closed) {
+                const int error = last_error();
+                remove_in(place.folder, place.target);
+                os::set_last_error(error);
+                placed = Placed::failed;
+            }
+        } else if (os::last_error_was_exists() && name_beside(place, temp)) {
+            placed = Placed::kept;
         }
-        if (!placed && !temp.name.empty())
-            placed = replaced = rename_in(temp.folder, temp.name, temp.target);
+    } else if (!temp.name.empty() || name_beside(place, temp)) {
+        // Named, and closed first: its last bytes must have landed before it takes the
+        // place of anything.
         closed = close_output(temp.file);
-    } else {
-        // Named all along: its last bytes must have landed before it replaces anything.
-        closed = close_output(temp.file);
-        placed = closed && rename_in(temp.folder, temp.name, temp.target);
+        temp.file = -1;
+        if (closed)
+            placed = place.standing.valid ? swap_in(place, temp) : name_in(place, temp);
     }
-    temp.file = -1;
     const int error = last_error();
-    // Its last bytes never landed (a network file system tells so at the close): where
-    // nothing was before, nothing stays; what it replaced is gone either way.
-    if (placed && !closed && !replaced && !temp.made_target)
-        remove_in(temp.folder, temp.target);
-    if (placed)
-        temp.name.clear(); // it has its final name now
-    temp.made_target = temp.made_target && !placed;
-    discard(temp);
-    os::set_last_error(error);
-    return placed && closed;
-}
-
-void discard(TempFile& temp) {
     if (temp.file >= 0)
         close_file(temp.file);
     temp.file = -1;
-    if (!temp.name.empty() || temp.made_target)
-        hold_folder_again(temp); // to remove what is to go
-    if (!temp.name.empty())
-        remove_in(temp.folder, temp.name);
+    if (placed == Placed::placed) {
+        place.placed = true;
+        temp.name.clear(); // it has the target's name now
+    }
+    if (placed == Placed::failed)
+        discard(place, temp);
+    else if (temp.watch) {
+        temp.watch->finished(temp.thread); // placed, or kept beside: nothing to remove
+        temp.watch = nullptr;
+    }
+    os::set_last_error(error);
+    return placed;
+}
+
+void discard(Place& place, TempFile& temp) {
+    if (temp.file >= 0)
+        close_file(temp.file);
+    temp.file = -1;
+    if (!temp.name.empty() && hold_folder_again(place))
+        remove_in(place.folder, temp.name);
     temp.name.clear();
-    // A dangling link's target made only to learn where it lies goes again.
-    if (temp.made_target)
-        remove_in(temp.folder, temp.target);
-    temp.made_target = false;
-    close_folder(temp.folder);
     if (temp.watch)
         temp.watch->finished(temp.thread);
     temp.watch = nullptr;
+}
+
+void release(Place& place) {
+    // A dangling link's target made only to learn where it lies goes again, if it is
+    // still the one made.
+    if (place.made_target && !place.placed && hold_folder_again(place) &&
+        id_in(place.folder, place.target) == place.standing)
+        remove_in(place.folder, place.target);
+    place.made_target = false;
+    if (place.lock >= 0)
+        close_file(place.lock);
+    place.lock = -1;
+    close_folder(place.folder);
 }
 
 } // namespace quodrel::platform

@@ -77,6 +77,22 @@ enum class KernelCopy { done, short_read, write_failed, failed, unsupported };
 KernelCopy kernel_copy(int from, std::uint64_t from_offset, int to, std::uint64_t to_offset,
                        std::uint64_t count, std::uint64_t& copied);
 
+// Moves up to `count` bytes of the file `from`, at `from_offset`, to the open file or
+// pipe `to` at the point it stands, inside the kernel, adding to `copied` what arrived:
+// done; short_read where the source ended; write_failed where `to` can take no more (a
+// full disk, a reader gone); failed on another error; unsupported, with nothing moved,
+// where the system cannot (Linux's sendfile moves them).
+KernelCopy send_file(int to, int from, std::uint64_t from_offset, std::uint64_t count,
+                     std::uint64_t& copied);
+
+// Moves up to `count` bytes from the pipe `from`, from where it stands, into the file
+// `to` at `to_offset`, inside the kernel, adding to `copied` what arrived: done;
+// short_read where the pipe ended; write_failed where `to` can take no more; failed on
+// another error; unsupported, with nothing moved, where `from` is no pipe or the system
+// cannot (Linux's splice moves them).
+KernelCopy splice_from(int from, int to, std::uint64_t to_offset, std::uint64_t count,
+                       std::uint64_t& copied);
+
 void close_file(int file);
 
 // Closes an output; false when the last of its data could not be stored.
@@ -202,18 +218,61 @@ inline bool same_bytes_as(const FileStamp& before, const FileStamp& now) {
 // messages); elsewhere the path itself.
 std::string system_path(const std::string& path);
 
+// A new file without a name, open for writing and reading, for what is kept for the
+// length of an operation: gone when it is closed, or when the process ends. In the
+// system's folder for temporary files (TMPDIR, else /tmp; Windows' GetTempPath). -1
+// when none can be made.
+int create_scratch_file();
+
 // How many more files and folders this process may open at once, about.
 std::size_t descriptors_left();
 
-// A file written beside its final place and put there only when complete. It moves,
-// never copies: it holds its folder open.
-struct TempFile {
-    int file = -1;
-    Folder folder;            // the folder it is put in place in, held open
-    std::string target;       // its final name in that folder
-    std::string name;         // its name there while it is written; empty while it has none
+// The place of a file that is replaced only by a complete successor, as one
+// transaction: found once as the kernel finds it (a link followed: the file it leads to
+// is replaced, the link stays), held open, and claimed: what stands there is locked
+// for as long as the place is held, so that a second run that claims it is turned away
+// at once rather than lose its work or another's. A lock binds only those who ask, so
+// putting the successor in place checks too that what leaves the path is what stood
+// there when it was claimed (or that nothing stands there, where nothing stood).
+struct Place {
+    Folder folder;            // the folder it lies in, held open
+    std::string target;       // its name there
     bool made_target = false; // a dangling link's target, made to learn its place
-    FileId folder_id;         // the folder's identity, while it is let go of
+    bool through_link = false;
+    FileId folder_id;    // the folder's identity, while it is let go of
+    int lock = -1;       // what stood there, open and locked (-1: nothing stood there)
+    FileId standing;     // its identity; invalid where nothing stood
+    bool placed = false; // a successor took its place
+
+    Place() = default;
+    Place(const Place&) = delete;
+    Place& operator=(const Place&) = delete;
+};
+
+enum class Claim {
+    claimed, // found, and what stands there (if anything) locked
+    held,    // another holds the lock on what stands there: nothing was done, nothing waited for
+    failed,  // no file can be put there: a folder, a device, a read-only file, a link the
+             // kernel will not follow (the system's error tells why)
+};
+
+// Finds and claims the place of `target`. Where nothing stands, a dangling link's target
+// is made (and removed again unless a successor takes its place) with `make_missing`;
+// without it nothing is made, and the place is claimed with nothing standing.
+// Linux: an open file description lock (F_OFD_SETLK) over the whole file; Windows: a
+// lock on a range past its end (a lock over its bytes would make others' reads fail),
+// on a handle that lets others read it and rename over it. Where the file system keeps
+// no locks, the place is claimed without one.
+Claim claim_place(const std::string& target, bool make_missing, Place& place);
+
+// A descriptor that reads what stands at a claimed place: the very file locked. -1 when
+// nothing stands there or it cannot be read.
+int read_standing(const Place& place);
+
+// A file written beside its final place and put in that place only when complete.
+struct TempFile {
+    int file = -1;    // open for writing and reading
+    std::string name; // its name in the place's folder; empty while it has none
     const Watch* watch = nullptr;
     unsigned thread = 0; // the thread it is watched on
 
@@ -224,28 +283,41 @@ struct TempFile {
     TempFile& operator=(const TempFile&) = delete;
 };
 
-// A new, empty file beside `target`, to be put in place by put_in_place, with the
-// permission bits of `target` where that exists (else what the umask gives a new
-// file). Where `target` is a link, the kernel follows it, with whatever protections it
-// applies (another user's link in a shared folder), as writing through it would: the
-// file it leads to is replaced, the link stays. Refused when `target` is a folder, a
-// device, a read-only file, or a link the kernel will not follow. Where the file system
-// allows, the file has no name until it is complete, so that nothing of it is left if
-// the process is killed; else `watch` is told of it on `thread` from the moment it
-// exists.
-bool create_temp_file_beside(const std::string& target, TempFile& temp, const Watch& watch,
-                             unsigned thread);
+// A new, empty file in a claimed place's folder, with the permission bits, owner and
+// group of what stands there (the owner and group as far as this process may give
+// them: the owner only by the superuser, a group only one this process is in; the
+// owner first, as a change of owner clears the set-id bits), else what the umask gives
+// a new file. Where the file system allows, it has no name until it is complete, so
+// that nothing of it is left if the process is killed; else `watch` is told of it on
+// `thread` from the moment it exists.
+bool create_temp_file(Place& place, TempFile& temp, const Watch& watch, unsigned thread);
 
-// Lets go of a temporary file's folder while the file is written, where descriptors
-// are few: it is had again to put the file in place, and only if it is the very folder
-// it was.
-void let_go_of_folder(TempFile& temp);
+// Lets go of a place's folder while its successor is written, where descriptors are
+// few: it is had again to put the file in place, and only if it is the very folder it
+// was.
+void let_go_of_folder(Place& place);
 
-// Puts a complete temporary file in place in one step, and closes it. False, with the
-// file closed and gone, on failure.
-bool put_in_place(TempFile& temp);
+enum class Placed {
+    placed, // the file stands at the target, and what stood there is gone
+    kept,   // what stands at the target is not what stood there when the place was
+            // claimed (something took its place meanwhile, or it went): both are kept,
+            // the file under its own name beside it, `temp.name`
+    failed, // it could not be put there: gone, and what stood there stays
+};
+
+// Puts a complete temporary file in place of what stood there, and closes it. Where a
+// file stood: swapped in with it in one step where the file system can (Linux's
+// RENAME_EXCHANGE), what came out checked and swapped back if it is not what stood
+// there, else removed; elsewhere checked just before the rename (Windows: its file ID
+// and volume serial), a moment in which another rename goes unseen. Where none stood:
+// named in one step that fails if one appeared meanwhile.
+Placed put_in_place(Place& place, TempFile& temp);
 
 // Closes a temporary file and removes it.
-void discard(TempFile& temp);
+void discard(Place& place, TempFile& temp);
+
+// Lets go of a place: its lock, its folder; a dangling link's target made for it goes
+// again unless a successor took its place.
+void release(Place& place);
 
 } // namespace quodrel::platform

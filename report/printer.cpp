@@ -15,7 +15,16 @@ int Printer::on_event(void* context, const quodrel_event* event) {
     return static_cast<Printer*>(context)->print(*event) ? 0 : 1;
 }
 
+bool is_error(const quodrel_event& event) {
+    if (event.kind == QUODREL_EVENT_FAILED)
+        return true;
+    return event.kind == QUODREL_EVENT_REFUSED && event.refusal != QUODREL_WRITTEN &&
+           event.refusal != QUODREL_REFUSED_INSIDE && event.refusal != QUODREL_NO_SUCH_ENTRY;
+}
+
 bool Printer::print(const quodrel_event& event) {
+    if (is_error(event))
+        failed_ = true;
     char line[256]; // most texts: a dot, a line, nothing
     const std::size_t n = quodrel_event_text(&event, line, sizeof line);
     if (n < sizeof line)
@@ -29,11 +38,14 @@ bool Printer::print(const quodrel_event& event) {
 bool Printer::print(std::string_view text) {
     if (text.empty())
         return !cut_off_;
-    if (text.rfind("ERROR! ", 0) == 0)
-        failed_ = true;
     if (!cut_off_ && !write_(text))
         cut_off_ = true;
     return !cut_off_;
+}
+
+std::string terminal_refused(bool output) {
+    return output ? "ERROR! Cannot write an archive to a terminal -\n"
+                  : "ERROR! Cannot read an archive from a terminal -\n";
 }
 
 quodrel_event failure_event(quodrel_error error, const char* path) {

@@ -1,6 +1,7 @@
 // What the user reads: every event an operation tells, printed in the words the
 // library gives it (quodrel_event_text), each piece as soon as it comes, and whether an
-// "ERROR! " line was among them (the exit status).
+// error was among them (the exit status), known from the events' kinds and errors,
+// never from the words printed.
 #pragma once
 
 #include "quodrel/quodrel.h"
@@ -26,7 +27,7 @@ public:
     // Prints a text of the program's own.
     bool print(std::string_view text);
 
-    // Whether an "ERROR! " line was printed.
+    // Whether an error was told (an "ERROR! " line printed).
     bool failed() const { return failed_; }
     // Whether the output could not all be written.
     bool cut_off() const { return cut_off_; }
@@ -39,6 +40,14 @@ private:
     bool failed_ = false;
     bool cut_off_ = false;
 };
+
+// Whether an event is an error: a failure, or a refusal the program names in an
+// "ERROR! " line (not an entry inside a refused folder, which its folder's line tells).
+bool is_error(const quodrel_event& event);
+
+// The program's refusal to read an archive from a terminal on standard input, or to
+// write one to a terminal on standard output: the archive named "-".
+std::string terminal_refused(bool output);
 
 // Events the program makes itself, for what it finds before or beside an operation
 // (a path the user named that the archive does not have): told as the library would.

@@ -1,6 +1,15 @@
 #include "rules/windows_paths.h"
 
 namespace quodrel::rules {
+
+bool ends_in_separator(std::string_view folder, bool windows_rules) {
+    if (folder.empty())
+        return false;
+    if (!windows_rules)
+        return folder.back() == '/';
+    return folder.back() == '/' || folder.back() == '\\' ||
+           (folder.size() == 2 && folder[1] == ':');
+}
 namespace {
 
 bool is_separator(char c) { return c == '\\' || c == '/'; }

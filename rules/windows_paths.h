@@ -8,6 +8,11 @@
 
 namespace quodrel::rules {
 
+// Whether a folder as a user gave it ends in a separator ("out/", and under Windows'
+// rules "out\\"), or is a drive's current folder ("Z:", under Windows' rules), after
+// which a name follows without another separator.
+bool ends_in_separator(std::string_view folder, bool windows_rules);
+
 // Whether a path is already in the extended-length ("\\?\") or device ("\\.\") form.
 bool is_literal_form(std::string_view path);
 

@@ -12,10 +12,11 @@ set -u
 build=$(realpath "$1")
 source=$(realpath "$2")
 arch=$(dpkg --print-architecture)
-# The library's packages carry its own version (its header's), the programs' the
-# program's, the Python module's its own (python/quodrel/_version.py).
+# The library's packages carry its own version (its header's, the one source), the
+# programs' the program's (CMake's), the Python module's its own (python/quodrel/_version.py).
 version=$(sed -n 's/^#define QUODREL_VERSION_\(MAJOR\|MINOR\|PATCH\) \([0-9]*\)$/\2/p' \
     "$source/include/quodrel/quodrel.h" | paste -sd.)
+program_version=$(sed -n 's/^set(QUODREL_VERSION \([0-9.]*\)).*/\1/p' "$source/CMakeLists.txt")
 python_version=$(sed -n 's/^__version__ = "\(.*\)"$/\1/p' "$source/python/quodrel/_version.py")
 python_needs=$(sed -n 's/^LIBRARY_VERSION = "\(.*\)"$/\1/p' "$source/python/quodrel/_version.py")
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
@@ -32,12 +33,12 @@ for packages in program library python; do
 done
 deb=$(ls "$work"/pkg/quodrel_*.deb 2>/dev/null | head -1)
 [ -n "$deb" ] || { fail "no package made"; exit 1; }
-[ "$(basename "$deb")" = "quodrel_1.01_$(dpkg --print-architecture).deb" ] ||
+[ "$(basename "$deb")" = "quodrel_${program_version}_$(dpkg --print-architecture).deb" ] ||
     fail "package named $(basename "$deb")"
 
 field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Package)" = quodrel ] || fail "Package: $(field Package)"
-[ "$(field Version)" = 1.01 ] || fail "Version: $(field Version)"
+[ "$(field Version)" = "$program_version" ] || fail "Version: $(field Version)"
 [ "$(field Architecture)" = "$(dpkg --print-architecture)" ] || fail "Architecture: $(field Architecture)"
 [ "$(field Section)" = utils ] || fail "Section: $(field Section)"
 [ "$(field Maintainer)" = "Ilmaro <ilmaro@quodrel.org>" ] || fail "Maintainer: $(field Maintainer)"
@@ -76,7 +77,7 @@ readelf -d "$work/root/usr/bin/quodrel" | grep -q PATH && fail "the packaged pro
 warnings=$(zcat "$work/root/usr/share/man/man1/quodrel.1.gz" | groff -man -Tutf8 -ww -z 2>&1)
 [ -z "$warnings" ] || fail "the manual page: $warnings"
 
-zcat "$work/root/usr/share/doc/quodrel/changelog.gz" | head -1 | grep -q '^quodrel (1.01) ' ||
+zcat "$work/root/usr/share/doc/quodrel/changelog.gz" | head -1 | grep -q "^quodrel ($program_version) " ||
     fail "the changelog does not start with this version"
 
 # The library and what building against it needs, at the library's own version, with
@@ -151,7 +152,7 @@ with quodrel.open("pip.dat") as archive:
 ' "$work/tree-for-pip" "$work/venv") 2>"$work/pip-run.log" || { fail "the module pip installed:"; cat "$work/pip-run.log"; }
 
 # The mount, packaged on its own where it is built: it pulls in FUSE, the program not.
-mount=$work/pkg/quodrel-mount_1.01_$arch.deb
+mount=$work/pkg/quodrel-mount_${program_version}_$arch.deb
 if [ -f "$mount" ]; then
     contents "$mount" | grep -q './usr/bin/quodrel-mount ' || fail "quodrel-mount lacks its program"
     contents "$mount" | grep -q './usr/share/man/man1/quodrel-mount.1.gz ' || fail "no manual page"

@@ -18,6 +18,13 @@ bool Readable::read_exactly(void* to, std::size_t size, std::uint64_t offset) co
     return true;
 }
 
+std::size_t Readable::piece() const { return kCopyBlock; }
+
+platform::KernelCopy Readable::move_into(std::uint64_t, int, std::uint64_t, std::uint64_t,
+                                         std::uint64_t&) const {
+    return platform::KernelCopy::unsupported;
+}
+
 std::int64_t ReadableFile::read_at(void* to, std::size_t size, std::uint64_t offset) const {
     return platform::read_at(file_, to, size, offset);
 }
@@ -45,9 +52,26 @@ Copy Copier::copy(const Readable& from, std::uint64_t from_offset, int to, std::
         if (copied == count)
             return Copy::done;
     }
+    // A pipe read in order moves into the file inside the kernel too, where it can.
+    while (from.file() < 0 && copied < count) {
+        if (stopped())
+            return Copy::stopped;
+        const std::uint64_t piece = count - copied < kKernelPiece ? count - copied : kKernelPiece;
+        const platform::KernelCopy moved =
+            from.move_into(from_offset + copied, to, to_offset + copied, piece, copied);
+        if (moved == platform::KernelCopy::done)
+            continue;
+        if (moved == platform::KernelCopy::short_read)
+            return Copy::short_read;
+        if (moved == platform::KernelCopy::write_failed)
+            return Copy::write_failed;
+        break; // (the rest through the buffer, which tells whose failure it is)
+    }
+    if (copied == count)
+        return Copy::done;
     const std::uint64_t left_now = count - copied;
     const std::size_t want =
-        left_now < kCopyBlock ? static_cast<std::size_t>(left_now) : kCopyBlock;
+        left_now < from.piece() ? static_cast<std::size_t>(left_now) : from.piece();
     if (buffer_.size() < want) {
         if (!platform::room_for(want) || !platform::or_no_memory(
                                              [&] {

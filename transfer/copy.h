@@ -2,6 +2,8 @@
 // the system allows.
 #pragma once
 
+#include "platform/files.h"
+
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -18,6 +20,15 @@ public:
     virtual std::int64_t read_at(void* to, std::size_t size, std::uint64_t offset) const = 0;
     // A descriptor the kernel can copy from, or -1.
     virtual int file() const { return -1; }
+    // How much one read of it should bring through a buffer: a stream, read by calls
+    // that each cost a trip to its writer, more than a file.
+    virtual std::size_t piece() const;
+    // Moves up to `count` bytes at `offset` into the file `to` at `to_offset` inside the
+    // kernel, without a descriptor to copy from by position (a pipe, read in order):
+    // adds to `copied` what arrived; KernelCopy::unsupported, nothing moved, where it
+    // cannot.
+    virtual platform::KernelCopy move_into(std::uint64_t offset, int to, std::uint64_t to_offset,
+                                           std::uint64_t count, std::uint64_t& copied) const;
     // Exactly `size` bytes at `offset`: false when they cannot all be read (an error,
     // or the end comes first).
     bool read_exactly(void* to, std::size_t size, std::uint64_t offset) const;

@@ -16,11 +16,11 @@ std::vector<Hands> make_hands(unsigned threads, std::size_t block_bytes) {
 
 OrderedMover::OrderedMover(unsigned threads, std::size_t block_bytes,
                            std::function<void(const Job&, Hands&)> move,
-                           std::function<bool(std::size_t)> report)
-    : hands_(make_hands(threads, block_bytes)), ring_(kWindow), move_(std::move(move)),
+                           std::function<bool(std::size_t)> report, std::size_t window)
+    : hands_(make_hands(threads, block_bytes)), ring_(window), move_(std::move(move)),
       report_(std::move(report)),
-      workers_(static_cast<unsigned>(hands_.size()), kWindow, [this](std::size_t job, int slot) {
-          Job& it = ring_[job % kWindow];
+      workers_(static_cast<unsigned>(hands_.size()), window, [this](std::size_t job, int slot) {
+          Job& it = ring_[job % ring_.size()];
           move_(it, hands_[static_cast<std::size_t>(slot)]);
           it = Job{}; // what it held (an open folder, say) is let go as soon as it is done
       }) {}
@@ -29,8 +29,10 @@ void OrderedMover::cut() {
     if (batch_.last == batch_.first)
         return;
     const std::size_t first = batch_.first, last = batch_.last;
-    // When kWindow jobs are under way, the oldest is waited for and reported first.
-    ring_[workers_.make_room(report_) % kWindow] = std::move(batch_);
+    // When the window is full, the oldest job is waited for and reported first.
+    const std::size_t number = workers_.make_room(report_);
+    batch_.number = number;
+    ring_[number % ring_.size()] = std::move(batch_);
     workers_.give(first, last);
     batch_ = Job{};
 }

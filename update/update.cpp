@@ -1,7 +1,12 @@
+// The update's policy around the one writer: only a sound archive is updated, and
+// nothing it holds is taken away by what the folder cannot give; the archive read is
+// the archive replaced.
 #include "update/update.h"
 
 #include "archive/tree.h"
-#include "create/builder.h"
+#include "writer/replace.h"
+#include "writer/sink.h"
+#include "writer/writer.h"
 
 #include <algorithm>
 #include <functional>
@@ -46,9 +51,10 @@ Tree tree_of(const EntryTable& table) {
 
 class Merger {
 public:
-    Merger(const OpenArchive& archive, Scan& folder, Scan& merged)
-        : archive_(archive), folder_(folder), merged_(merged), ours_(tree_of(archive.table)),
-          theirs_(tree_of(folder.table)) {
+    Merger(const OpenArchive& archive, const Scan& folder, Scan& merged,
+           std::vector<std::uint64_t>& in_archive)
+        : archive_(archive), folder_(folder), merged_(merged), in_archive_(in_archive),
+          ours_(tree_of(archive.table)), theirs_(tree_of(folder.table)) {
         // The folder's own folders, in its table order, for their identities.
         std::size_t k = 0;
         folder_index_.assign(folder.table.size(), 0);
@@ -68,8 +74,8 @@ public:
             EntryRecord& record = merged_.table[m].record;
             // (An empty file of the folder has the next place, as creation gives it; a
             // folder, and an empty entry the archive keeps, which is a folder, none.)
-            const bool empty_file =
-                record.size == 0 && !(merged_.kinds[m] & (Scan::kFolder | Scan::kFromArchive));
+            const bool empty_file = record.size == 0 && !(merged_.kinds[m] & Scan::kFolder) &&
+                                    in_archive_[m] == Sources::kFromTree;
             if (record.size == 0 && !empty_file)
                 continue;
             record.offset = offset <= kMaxArchiveSize ? static_cast<std::int32_t>(offset) : 0;
@@ -84,7 +90,8 @@ private:
         return compared_path(name, archive_.rules);
     }
 
-    // Appends one entry; its index.
+    // Appends one entry, of the folder's `kind`, or the archive's with its bytes at
+    // `data`; its index.
     std::size_t add(const EntryRecord& record, std::string_view name, std::uint8_t kind,
                     std::uint64_t data) {
         // Only the size is the entry's own: the rest is laid out anew, as creation lays
@@ -93,7 +100,7 @@ private:
         copy.size = record.size;
         merged_.table.add(copy, name);
         merged_.kinds.push_back(kind);
-        merged_.archive_data.push_back(data);
+        in_archive_.push_back(data);
         return merged_.table.size() - 1;
     }
 
@@ -102,8 +109,7 @@ private:
         const EntryRecord& record = archive_.table[i].record;
         const std::uint64_t data = static_cast<std::uint64_t>(archive_.header.data_offset) +
                                    static_cast<std::uint64_t>(record.offset);
-        const std::size_t m =
-            add(record, archive_.table.name(i), Scan::kFromArchive, record.size > 0 ? data : 0);
+        const std::size_t m = add(record, archive_.table.name(i), 0, record.size > 0 ? data : 0);
         std::int32_t count = 0;
         for (const std::size_t child : ours_.of(static_cast<std::int32_t>(i))) {
             keep_ours(child);
@@ -115,7 +121,7 @@ private:
     // Entry `j` of the folder with all inside it, under the name `name`.
     void take_theirs(std::size_t j, std::string_view name) {
         const std::uint8_t kind = folder_.kinds[j];
-        const std::size_t m = add(folder_.table[j].record, name, kind, 0);
+        const std::size_t m = add(folder_.table[j].record, name, kind, Sources::kFromTree);
         if (kind & Scan::kFolder)
             merged_.folder_ids.push_back(folder_.folder_ids[folder_index_[j]]);
         std::int32_t count = 0;
@@ -181,26 +187,61 @@ private:
         }
         const std::string_view name = archive_.table.name(i); // the archive's spelling
         if (!their_folder) {
-            add(their, name, folder_.kinds[j], 0);
+            add(their, name, folder_.kinds[j], Sources::kFromTree);
             return;
         }
-        const std::size_t m = add(their, name, folder_.kinds[j], 0);
+        const std::size_t m = add(their, name, folder_.kinds[j], Sources::kFromTree);
         merged_.folder_ids.push_back(folder_.folder_ids[folder_index_[j]]);
         merged_.table[m].record.child_count =
             merge(static_cast<std::int32_t>(i), static_cast<std::int32_t>(j));
     }
 
     const OpenArchive& archive_;
-    Scan& folder_;
+    const Scan& folder_;
     Scan& merged_;
+    std::vector<std::uint64_t>& in_archive_;
     Tree ours_, theirs_;
     std::vector<std::size_t> folder_index_;
 };
 
+// Whether the archive is sound: no damage, and every entry written by extraction.
+// Else what is wrong is told.
+bool is_sound(const OpenArchive& archive, quodrel_error damage, const std::string& archive_path,
+              Events& events) {
+    if (damage != QUODREL_OK) {
+        events.failed(damage, 0, archive_path);
+        return false;
+    }
+    bool sound = true;
+    TreeWalker walk;
+    for (std::size_t i = 0; i < archive.table.size() && !events.cancelled(); ++i) {
+        walk.next(static_cast<std::int32_t>(i), archive.table[i].record, archive.table.name(i));
+        const Step& step = archive.plan.steps[i];
+        if (step.action == Action::refuse) {
+            sound = false;
+            events.refused(i, walk.entry_path(), step.refusal(), archive.table[i].record.size);
+        }
+    }
+    return sound;
+}
+
+// The locked archive, read anew: what stood at the path when the lock was taken.
+std::unique_ptr<ArchiveBytes> locked_archive(const Replacement& replacement) {
+    const int file = replacement.read_standing();
+    return file < 0 ? nullptr : archive_of_file(file);
+}
+
+// Refuses the update, told: nothing is put in place.
+quodrel_error not_updated(const std::string& archive_path, Events& events) {
+    events.failed(QUODREL_ERROR_NOT_UPDATED, 0, archive_path);
+    return events.cancelled() ? QUODREL_ERROR_CANCELLED : QUODREL_ERROR_NOT_UPDATED;
+}
+
 } // namespace
 
-void merge_over(const OpenArchive& archive, Scan& folder, Scan& merged) {
-    Merger(archive, folder, merged).run();
+void merge_over(const OpenArchive& archive, const Scan& folder, Scan& merged,
+                std::vector<std::uint64_t>& in_archive) {
+    Merger(archive, folder, merged, in_archive).run();
 }
 
 quodrel_error update_archive(const std::string& archive_path, const std::string& folder,
@@ -213,44 +254,77 @@ quodrel_error update_archive(const std::string& archive_path, const std::string&
         return QUODREL_ERROR_OPEN;
     }
     archive.name = archive_path;
+    // Its place is claimed before anything is read: a second run that would replace it is
+    // turned away. The archive read is the one locked, the one the commit replaces.
+    Replacement replacement(archive_path, crew.watch);
+    const quodrel_error claimed = replacement.claim(events, false);
+    if (claimed != QUODREL_OK)
+        return claimed;
+    if (!(replacement.standing() == archive.bytes->id())) {
+        archive.bytes = locked_archive(replacement);
+        if (!archive.bytes) {
+            events.failed(QUODREL_ERROR_OPEN, platform::last_error(), archive_path);
+            return QUODREL_ERROR_OPEN;
+        }
+    }
     // What the archive is now: the update is put in place only if it still is.
     const platform::FileStamp stamp = platform::file_stamp(archive.bytes->file());
     // Only a sound archive is updated: what it would become is not what anyone packed.
-    const quodrel_error damage = read_archive(archive, true);
-    bool sound = damage == QUODREL_OK;
-    if (!sound)
-        events.failed(damage, 0, archive_path);
-    if (sound) {
-        TreeWalker walk;
-        for (std::size_t i = 0; i < archive.table.size(); ++i) {
-            walk.next(static_cast<std::int32_t>(i), archive.table[i].record, archive.table.name(i));
-            const Step& step = archive.plan.steps[i];
-            if (step.action == Action::refuse) {
-                sound = false;
-                if (!events.refused(i, walk.entry_path(), step.refusal(),
-                                    archive.table[i].record.size))
-                    return QUODREL_ERROR_CANCELLED;
-            }
-        }
-    }
-    if (!sound) {
-        events.failed(QUODREL_ERROR_NOT_UPDATED, 0, archive_path);
-        return events.cancelled() ? QUODREL_ERROR_CANCELLED : QUODREL_ERROR_NOT_UPDATED;
-    }
+    if (!is_sound(archive, read_archive(archive, true), archive_path, events))
+        return not_updated(archive_path, events);
     bool lean = false; // (the old archive is one descriptor more, open all along)
     if (!enough_descriptors(archive_path, 0, events, lean))
         return QUODREL_ERROR_DESCRIPTORS;
+    Sources sources;
+    sources.tree_root = platform::system_path(folder);
+    sources.tree_name = folder;
     Scan tree;
-    scan_tree(tree, platform::system_path(folder), platform::system_path(archive_path), lean);
+    scan_tree(tree, sources.tree_root, platform::system_path(archive_path), lean);
     if (!tree.problems.empty() && tree.problems.front().refuses_archive &&
         tree.problems.front().below_root.empty()) {
         events.failed(QUODREL_ERROR_OPEN, tree.problems.front().system_error, folder);
         return QUODREL_ERROR_OPEN; // the folder cannot be listed: nothing to lay over
     }
     Scan merged;
-    merge_over(archive, tree, merged);
-    return write_scanned(merged, folder, archive_path, lean, std::move(archive.bytes), stamp, crew,
-                         events);
+    merge_over(archive, tree, merged, sources.in_archive);
+    tree = Scan();
+    sources.archive = archive.bytes.get();
+    std::int64_t data_offset = 0;
+    const quodrel_error refused = begin_writing(merged, events, folder, archive_path, data_offset);
+    if (refused != QUODREL_OK)
+        return refused;
+
+    if (!replacement.begin(events))
+        return QUODREL_ERROR_CREATE;
+    if (lean)
+        platform::let_go_of_folder(replacement.place()); // a descriptor more for the tree
+    Written written(merged.table.size());
+    {
+        FileSink sink(replacement.file());
+        write_archive(merged, static_cast<std::int32_t>(data_offset), sources, sink,
+                      writing_threads(crew, lean, sources), lean, archive_path, events, written);
+    }
+    if (written.error != QUODREL_OK)
+        return written.error;
+    // An update never leaves out what could not be read (the folder's file may stand
+    // for the archive's, a folder for all the archive holds in it): the archive stays
+    // as it was, and the lines above say why.
+    if (written.left_out)
+        return not_updated(archive_path, events);
+    // Every byte of the old archive is copied: if it was written over meanwhile (its
+    // stamp moved), what was copied may mix two archives, and nothing is put in place.
+    if (!platform::same_bytes_as(stamp, platform::file_stamp(archive.bytes->file()))) {
+        events.failed(QUODREL_ERROR_CHANGED, 0, archive_path);
+        return not_updated(archive_path, events);
+    }
+    sources.archive = nullptr;
+    archive.bytes.reset(); // let go of it before it is replaced
+    const quodrel_error placed = replacement.commit(events);
+    if (placed != QUODREL_OK)
+        return placed;
+    // The archive is in place: a cancel from here on comes too late to change that.
+    tell_written(written, merged.table.size(), events);
+    return events.incomplete() ? QUODREL_ERROR_INCOMPLETE : QUODREL_OK;
 }
 
 } // namespace quodrel

@@ -5,21 +5,25 @@
 // only when complete; unchanged files' bytes are copied from the old archive.
 #pragma once
 
-#include "create/scan.h"
 #include "events/events.h"
-#include "extract/reader.h"
+#include "reading/archive.h"
+#include "reading/scan.h"
 #include "transfer/mover.h"
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace quodrel {
 
-// The merged tree: `merged` gets the table in creation's order, each entry's kind
-// (kFromArchive for what the archive keeps, with where its bytes lie), the folder's
-// scan problems, and a name clash for each path where one side has a file and the
-// other a folder (the archive's entry is kept). Names the archive and the folder spell
+// The merged tree: `merged` gets the table in creation's order, the folder's entries'
+// kinds and folders, the folder's scan problems, and a name clash for each path where
+// one side has a file and the other a folder (the archive's entry is kept);
+// `in_archive` gets, per entry, where the bytes of what the archive keeps lie in it
+// (Sources::kFromTree for the folder's own). Names the archive and the folder spell
 // differently but the system takes for one keep the archive's spelling.
-void merge_over(const OpenArchive& archive, Scan& folder, Scan& merged);
+void merge_over(const OpenArchive& archive, const Scan& folder, Scan& merged,
+                std::vector<std::uint64_t>& in_archive);
 
 // Updates the archive at `archive_path` from the tree below `folder`. An archive that
 // is not sound (damage, or any entry extraction refuses) is not updated:

@@ -14,7 +14,8 @@
  * The library prints nothing, installs no signal handler, changes no process-wide
  * state (no umask, no current folder, no locale, no static buffers the caller
  * shares) and lets no C++ exception out. Errors are return values. It never reads or
- * writes descriptors 0, 1 and 2; it opens files of its own, so a host that has closed
+ * writes descriptors 0, 1 and 2 (but one the caller hands it, as to
+ * quodrel_read_descriptor); it opens files of its own, so a host that has closed
  * one of those should open the null device onto it first, or a file of the library's
  * would take its number (the quodrel program does so first thing).
  *
@@ -101,8 +102,13 @@ typedef enum quodrel_error {
     QUODREL_ERROR_NOT_UPDATED,     /* quodrel_update: the archive is not sound (damage, or
                                       an entry extraction refuses), so it is left as it is */
     /* Since 2.3: */
-    QUODREL_ERROR_LOCKED /* another run is replacing the archive (it holds the
-                            archive's lock): nothing was done, nothing waited for */
+    QUODREL_ERROR_LOCKED,  /* another run is replacing the archive (it holds the
+                              archive's lock): nothing was done, nothing waited for */
+    QUODREL_ERROR_REPLACED /* what stands at the archive's path is no longer what stood
+                              there when the operation began (another program put another
+                              file there, or took it away): nothing is replaced, and the
+                              new archive is kept beside it, under the name its FAILED
+                              event gives */
 } quodrel_error;
 
 /* The error in a few words, in English; never NULL, valid for ever. */
@@ -193,6 +199,54 @@ QUODREL_API quodrel_error quodrel_open_reader(quodrel_read_at read_at, uint64_t 
                                               const char* name, unsigned flags,
                                               quodrel_archive** archive);
 
+/* Reads the next bytes of an archive that arrives in order (standard input, a pipe, a
+ * socket, a download): up to `size` bytes into `buffer`; returns how many (0 only at
+ * the archive's end), or -1 when it cannot read (the library then gives
+ * QUODREL_ERROR_READ). Called only on the thread of the call that reads the archive,
+ * or on one of the threads of an extraction of it, never on two at once. */
+typedef int64_t (*quodrel_read_next)(void* context, void* buffer, size_t size);
+
+/* A quodrel_read_next of the library's own: reads the open file or pipe whose
+ * descriptor `context` points to (an int; on Windows a descriptor of the C runtime,
+ * msvcrt, as _fileno gives), from where it stands; what a read that fails or is
+ * interrupted leaves there is the system's. Given to quodrel_open_stream or
+ * quodrel_extract_stream, it lets the library move files' bytes from a pipe into the
+ * files it writes inside the kernel (Linux's splice), never through its own memory.
+ * The quodrel program reads standard input so. */
+/* Since 2.3. */
+QUODREL_API int64_t quodrel_read_descriptor(void* context, void* buffer, size_t size);
+
+/* Opens an archive that arrives in order through `read_next`, each byte read once, with
+ * `context` given to every call (valid until quodrel_close): its header and table are
+ * read now, with the checks, refusals and errors of quodrel_open (QUODREL_ERROR_READ
+ * when `read_next` fails). `name` is how texts name it (NULL: "archive").
+ *
+ * Where every file extraction writes lies after the table, each after the one before
+ * (every archive the quodrel program makes), the rest is read as it is asked for:
+ * nothing but the table (and what arrived with it, at most 64 KiB more) is kept, so
+ * memory stays flat whatever the files' sizes, and what lies between the files asked for
+ * is read and passed over. Its files are read once, in table order: an extraction, or
+ * quodrel_read of entries in table order and each from its start onward; a read of
+ * bytes already passed fails (QUODREL_ERROR_READ), as does one past the stream's end
+ * (extraction tells it for the entries it cuts: "Data cut short"). The archive's size is
+ * not known until its end has come, so until then no entry is refused for data past the
+ * end (quodrel_entry_refusal); quodrel_check reads the stream to its end first, and
+ * answers as for a file. quodrel_compare, which reads files in the folder's order, reads
+ * what is left of the stream into a temporary file first.
+ *
+ * An archive whose data lies otherwise (back in the table, overlapping, in another
+ * order) is read whole now, as it arrives, into an unnamed temporary file in the
+ * system's folder for temporary files (TMPDIR, else /tmp; on Windows GetTempPath), which
+ * goes when it is closed or the process ends: it then reads as a file does, its size
+ * known. QUODREL_ERROR_CREATE when that file cannot be made (always where there is no
+ * file system, as built for WebAssembly), QUODREL_ERROR_WRITE when it cannot be written.
+ *
+ * Calls on an archive opened so run one at a time. On any failure *archive is NULL. */
+/* Since 2.3. */
+QUODREL_API quodrel_error quodrel_open_stream(quodrel_read_next read_next, void* context,
+                                              const char* name, unsigned flags,
+                                              quodrel_archive** archive);
+
 /* Closes an archive: once, when no other call on it runs. NULL is allowed. */
 QUODREL_API void quodrel_close(quodrel_archive* archive);
 
@@ -270,29 +324,40 @@ QUODREL_API quodrel_error quodrel_entry_data_offset(const quodrel_archive* archi
 
 /* What an event tells. */
 typedef enum quodrel_event_kind {
-    QUODREL_EVENT_BEGIN = 1, /* an operation starts: `path` names the archive,
-                                `entries_total` its entries (as its header says, so
-                                negative in an odd one), `bytes_total` its files'
-                                bytes, `data_offset` where its data starts */
-    QUODREL_EVENT_PROGRESS,  /* `entries_done` of `entries_total` entries and
-                                `bytes_done` of `bytes_total` bytes are done: told
-                                before each entry's own event, and once more when all
-                                are done */
-    QUODREL_EVENT_ENTRY,     /* entry `index` was written (extract), stored (create),
-                                or is listed (list, check): `path`, `bytes` */
-    QUODREL_EVENT_REFUSED,   /* entry `path` is not written, or not stored: `refusal`
-                                says why (QUODREL_REFUSED_INSIDE for each entry inside
-                                a refused folder, which the program does not print) */
-    QUODREL_EVENT_FAILED,    /* something could not be read, made or written: `error`
-                                says what, `system_error` the system's error number
-                                (errno, or GetLastError on Windows; 0 when none), `path`
-                                the file, folder or entry it concerns */
-    QUODREL_EVENT_END,       /* every entry was handled: `files`, `folders` and
-                                `bytes_done` tell what was written, stored or listed
-                                (compare: what both hold, and `differences`) */
-    QUODREL_EVENT_DIFFERENCE /* compare: `path` differs as `difference` says; `index`
-                                is the archive's entry (QUODREL_NO_INDEX for what only
-                                the folder has), `bytes` its size */
+    QUODREL_EVENT_BEGIN = 1,  /* an operation starts: `path` names the archive,
+                                 `entries_total` its entries (as its header says, so
+                                 negative in an odd one), `bytes_total` its files'
+                                 bytes, `data_offset` where its data starts */
+    QUODREL_EVENT_PROGRESS,   /* `entries_done` of `entries_total` entries and
+                                 `bytes_done` of `bytes_total` bytes are done: told
+                                 before each entry's own event, and once more when all
+                                 are done */
+    QUODREL_EVENT_ENTRY,      /* entry `index` was written (extract), stored (create),
+                                 or is listed (list, check): `path`, `bytes` */
+    QUODREL_EVENT_REFUSED,    /* entry `path` is not written, or not stored: `refusal`
+                                 says why (QUODREL_REFUSED_INSIDE for each entry inside
+                                 a refused folder, which the program does not print) */
+    QUODREL_EVENT_FAILED,     /* something could not be read, made or written: `error`
+                                 says what, `system_error` the system's error number
+                                 (errno, or GetLastError on Windows; 0 when none), `path`
+                                 the file, folder or entry it concerns */
+    QUODREL_EVENT_END,        /* every entry was handled: `files`, `folders` and
+                                 `bytes_done` tell what was written, stored or listed
+                                 (compare: what both hold, and `differences`) */
+    QUODREL_EVENT_DIFFERENCE, /* compare: `path` differs as `difference` says; `index`
+                                 is the archive's entry (QUODREL_NO_INDEX for what only
+                                 the folder has), `bytes` its size */
+    /* Since 2.3: */
+    QUODREL_EVENT_COMMIT /* create, update: every entry is written, and the archive at
+                            `path` is about to be put in place. A cancel here replaces
+                            nothing. Once this event is told, the call's end tells whether
+                            the commit happened: it did when END follows (the call returns
+                            QUODREL_OK or QUODREL_ERROR_INCOMPLETE); on any other return
+                            what stood at `path` stands as it was. A caller that ends its
+                            process on signals (removing half-written files) holds them
+                            from this event until the call returns, and then lets a
+                            committed run end as a finished one; the library leaves the
+                            caller's signal mask and pending signals alone. */
 } quodrel_event_kind;
 
 /* How an archive and a folder differ at one path (quodrel_compare). */
@@ -444,15 +509,41 @@ QUODREL_API quodrel_error quodrel_extract_archive(const quodrel_archive* archive
                                                   size_t path_count,
                                                   const quodrel_options* options);
 
+/* As quodrel_extract, from an archive that arrives in order through `read_next` (see
+ * quodrel_open_stream), named `name` in events (NULL: "archive"): what a failure to read
+ * its table tells is what quodrel_extract tells of a file. An archive in table order is
+ * extracted as it arrives, on the operation's threads; a file it cuts short is told as
+ * data cut short, and nothing of it stays. */
+/* Since 2.3. */
+QUODREL_API quodrel_error quodrel_extract_stream(quodrel_read_next read_next, void* context,
+                                                 const char* name, const char* folder,
+                                                 const char* const* paths, size_t path_count,
+                                                 const quodrel_options* options);
+
 /* Packs the tree below `folder` into a new archive at `archive_path`, as the quodrel
  * program's -c does: written beside its place and put there only when complete, so
  * an existing archive there is replaced only by a complete one (an archive path that
- * is a link stays a link: its target is replaced). Returns QUODREL_ERROR_DESCRIPTORS
- * when fewer than three more files may be open at once, QUODREL_ERROR_OPEN when the
- * folder cannot be listed, QUODREL_ERROR_LIMIT when the tree breaks a limit of
- * the format, QUODREL_ERROR_CREATE or _WRITE when the archive cannot be made (no
- * archive then, an existing one kept), QUODREL_ERROR_INCOMPLETE when the archive was
- * written but something was left out (the events say what), QUODREL_ERROR_CANCELLED,
+ * is a link stays a link: its target is replaced). The new archive takes the rights of
+ * the one it replaces, and its owner and group as far as the process may give them
+ * (access lists and extended attributes are not carried).
+ *
+ * Replacing is a transaction. Before anything is written, the archive that stands
+ * there is locked (Linux: an open file description lock, F_OFD_SETLK, over the whole
+ * file; Windows: LockFileEx on a byte past its end, so its readers go on) until the
+ * call returns: a second quodrel_create or quodrel_update of it, in this process or
+ * another, returns QUODREL_ERROR_LOCKED at once, having done nothing. The archive is
+ * put in place only instead of what stood there when the call began (or where nothing
+ * stood, only where nothing stands): else, should another program have put a file
+ * there or taken it away meanwhile, both are kept and the call returns
+ * QUODREL_ERROR_REPLACED, the new archive beside it under the name its FAILED event
+ * gives. Just before the archive is put in place, the COMMIT event is told.
+ *
+ * Returns QUODREL_ERROR_DESCRIPTORS when fewer than three more files may be open at
+ * once, QUODREL_ERROR_OPEN when the folder cannot be listed, QUODREL_ERROR_LIMIT when
+ * the tree breaks a limit of the format, QUODREL_ERROR_LOCKED, QUODREL_ERROR_CREATE or
+ * _WRITE when the archive cannot be made (no archive then, an existing one kept),
+ * QUODREL_ERROR_REPLACED, QUODREL_ERROR_INCOMPLETE when the archive was written but
+ * something was left out (the events say what), QUODREL_ERROR_CANCELLED,
  * QUODREL_ERROR_NO_MEMORY. */
 QUODREL_API quodrel_error quodrel_create(const char* folder, const char* archive_path,
                                          const quodrel_options* options);
@@ -471,6 +562,16 @@ typedef struct quodrel_listed_entry {
 /* Takes the next `size` bytes of the archive in order; returns 0 when all were taken,
  * anything else when they could not be (told as the FAILED event's system_error). */
 typedef int (*quodrel_write)(void* context, const void* data, size_t size);
+
+/* A quodrel_write of the library's own: writes to the open file or pipe whose
+ * descriptor `context` points to (an int; on Windows a descriptor of msvcrt, as
+ * _fileno gives), from where it stands, and returns the system's error number when it
+ * cannot. Given to quodrel_create_stream, it lets the library move files' bytes into it
+ * inside the kernel (Linux's sendfile), never through its own memory. A pipe whose
+ * reader is gone fails the write where the caller ignores SIGPIPE, and raises it
+ * otherwise, as any write does. The quodrel program writes standard output so. */
+/* Since 2.3. */
+QUODREL_API int quodrel_write_descriptor(void* context, const void* data, size_t size);
 
 /* Packs the `count` entries the caller lists into an archive that `write` receives
  * from its first byte to its last, in order, with `write_context` (nothing is sought
@@ -495,6 +596,24 @@ QUODREL_API quodrel_error quodrel_create_listed(const quodrel_listed_entry* entr
                                                 void* write_context, const char* name,
                                                 const quodrel_options* options);
 
+/* Packs the tree below `folder` as quodrel_create does, into an archive that `write`
+ * receives from its first byte to its last, in order, with `write_context` (nothing is
+ * sought back: the table comes first, the sizes being known after the walk): the very
+ * bytes quodrel_create writes of that tree, the same names left out and told. Files are
+ * read on the operation's threads and handed to `write` on the calling thread; memory
+ * stays flat whatever their sizes. A file whose size changes is stored as
+ * quodrel_create stores it (its size as the walk found it, told). What quodrel_create
+ * would leave out by writing the archive again cannot be left out of a table already
+ * written: a file or folder that cannot be opened when its turn comes ends the call
+ * there, told (QUODREL_ERROR_OPEN), and what `write` received by then is an archive cut
+ * short. A `write` that fails ends it with QUODREL_ERROR_WRITE. `name` is how events
+ * name the archive (NULL: "archive"). Otherwise as quodrel_create (no COMMIT: nothing is
+ * put in place). */
+/* Since 2.3. */
+QUODREL_API quodrel_error quodrel_create_stream(const char* folder, quodrel_write write,
+                                                void* write_context, const char* name,
+                                                const quodrel_options* options);
+
 /* Updates the archive at `archive_path` from the tree below `folder`, as the quodrel
  * program's -u does: every file of the folder replaces the entry extraction writes at
  * its path, or is added where there is none; folders merge; everything else stays as
@@ -505,7 +624,11 @@ QUODREL_API quodrel_error quodrel_create_listed(const quodrel_listed_entry* entr
  * clash: the archive's entry stays, the rest is updated, QUODREL_ERROR_INCOMPLETE. A
  * name the system takes for an entry's keeps the entry's spelling. An archive that is
  * not sound (damage, or an entry extraction refuses) is not touched:
- * QUODREL_ERROR_NOT_UPDATED, with the problems told. Otherwise as quodrel_create. */
+ * QUODREL_ERROR_NOT_UPDATED, with the problems told; nor is one when anything of the
+ * folder cannot be read when its turn comes, nor one written over in place meanwhile
+ * (QUODREL_ERROR_CHANGED told). The archive is locked first, and the archive read is
+ * the one replaced: a transaction as quodrel_create's (QUODREL_ERROR_LOCKED,
+ * QUODREL_ERROR_REPLACED, the COMMIT event). Otherwise as quodrel_create. */
 QUODREL_API quodrel_error quodrel_update(const char* archive_path, const char* folder,
                                          const quodrel_options* options);
 

@@ -18,19 +18,31 @@ std::string extraction(const std::string& archive) {
 
 TEST(Dispatch, ArgumentsThatFitNoRouteShowUsage) {
     TempDir dir;
-    const std::vector<std::vector<std::string>> cases = {
-        {},                           // nothing
-        {"-e", "a.dat"},              // two arguments
-        {"-E", "a.dat", "out"},       // the mode is case-sensitive
-        {"-x", "a.dat", "out"},       // no such mode
-        {"-s", "-e", "a.dat", "out"}, // "-s" counts only in fourth place
+    make_dirs(dir / "d");
+    make_dirs(dir / "d2");
+    const struct {
+        std::vector<std::string> args;
+        bool banner;
+    } rows[] = {
+        {{}, true},                                // nothing
+        {{"-e", "a.dat"}, true},                   // two arguments
+        {{"-E", "a.dat", "out"}, true},            // the mode is case-sensitive
+        {{"-x", "a.dat", "out"}, true},            // no such mode
+        {{"-s", "-e", "a.dat", "out"}, true},      // "-s" counts only in fourth place
+        {{"-u", "a.dat", "d", "d2"}, true},        // -u takes nothing past its folder
+        {{"-u", "a.dat", "d", "-s", "d2"}, false}, // nor past its -s
+        {{"-u", "a.dat", "d", "-S"}, true},
+        {{"-d", "a.dat", "d", "d2"}, true},
+        {{"-u", "-", "d"}, true}, // -u and -d need an archive file
+        {{"-u", "-", "d", "-s"}, false},
+        {{"-d", "-", "d"}, true},
     };
-    for (const auto& args : cases) {
-        const Result run = quodrel(args, dir.path());
-        EXPECT_EQ(run.out, kBanner + kUsage) << args.size();
+    for (const auto& row : rows) {
+        const Result run = quodrel(row.args, dir.path());
+        EXPECT_EQ(run.out, (row.banner ? kBanner : "") + kUsage) << row.args.size();
         EXPECT_EQ(run.status, 2);
     }
-    EXPECT_TRUE(paths_below(dir.path()).empty());
+    EXPECT_EQ(paths_below(dir.path()), (std::vector<std::string>{"/d", "/d2"}));
 }
 
 TEST(Dispatch, FourthArgumentDashSDropsTheBannerOnly) {

@@ -67,7 +67,8 @@ const std::string& reachable_binary() {
 // Starts the program in a new session (so without a controlling terminal) in `cwd`,
 // stdin from /dev/null, stdout to `out_fd`.
 pid_t spawn(const std::vector<std::string>& args, const std::string& cwd, int out_fd,
-            const Limits& limits, bool native = false, const char* windows_exe = nullptr) {
+            const Limits& limits, bool native = false, const char* windows_exe = nullptr,
+            int in_fd = -1, const char* terminal = nullptr) {
     const bool unprivileged = limits.unprivileged;
     const std::uint64_t file_size_limit = limits.file_size;
     const char* program_for_nobody =
@@ -99,12 +100,23 @@ pid_t spawn(const std::vector<std::string>& args, const std::string& cwd, int ou
     const int null_fd = open("/dev/null", O_RDONLY);
     if (chdir(cwd.c_str()) != 0 || null_fd < 0)
         _exit(126);
-    dup2(null_fd, 0);
+    if (!limits.input_path.empty())
+        in_fd = open(limits.input_path.c_str(), O_RDONLY);
+    dup2(in_fd >= 0 ? in_fd : null_fd, 0);
     dup2(out_fd, limits.read_errors ? 2 : 1);
     if (limits.read_errors) {
-        const int discard = open("/dev/null", O_WRONLY);
+        const int discard = limits.output_path.empty() ? open("/dev/null", O_WRONLY)
+                                                       : open(limits.output_path.c_str(),
+                                                              O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(discard, 1);
         close(discard);
+    }
+    if (terminal) {
+        const int tty = open(terminal, O_RDWR | O_NOCTTY);
+        if (tty < 0)
+            _exit(123);
+        dup2(tty, limits.terminal_input ? 0 : 1);
+        close(tty);
     }
     if (null_fd > 2)
         close(null_fd);
@@ -147,13 +159,62 @@ pid_t spawn(const std::vector<std::string>& args, const std::string& cwd, int ou
 
 namespace {
 
+// A process of its own that writes `bytes` into a pipe and ends: the read end, or -1.
+int feed(const std::string& bytes, pid_t& feeder) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe");
+    feeder = fork();
+    if (feeder == 0) {
+        signal(SIGPIPE, SIG_IGN); // a reader that stops early is no failure of the writer's
+        close(fds[0]);
+        for (std::size_t at = 0; at < bytes.size();) {
+            const ssize_t n = write(fds[1], bytes.data() + at, bytes.size() - at);
+            if (n <= 0)
+                break;
+            at += static_cast<std::size_t>(n);
+        }
+        _exit(0);
+    }
+    close(fds[1]);
+    return fds[0];
+}
+
+// A pseudo-terminal for a run: the name of its side the run opens ("" when none).
+class PseudoTerminal {
+public:
+    explicit PseudoTerminal(bool wanted) {
+        if (!wanted)
+            return;
+        master_ = posix_openpt(O_RDWR | O_NOCTTY);
+        if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0)
+            throw std::runtime_error("a pseudo-terminal");
+        name_ = ptsname(master_);
+    }
+    ~PseudoTerminal() {
+        if (master_ >= 0)
+            close(master_);
+    }
+    const char* name() const { return name_.empty() ? nullptr : name_.c_str(); }
+
+private:
+    int master_ = -1;
+    std::string name_;
+};
+
 Result run_once(const std::vector<std::string>& args, const std::string& cwd, const Limits& limits,
                 bool native = false) {
     int pipe_fds[2];
     if (pipe2(pipe_fds, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe");
-    const pid_t pid = spawn(args, cwd, pipe_fds[1], limits, native);
+    pid_t feeder = -1;
+    const int in_fd = limits.feed_input ? feed(limits.input, feeder) : -1;
+    const PseudoTerminal terminal(limits.terminal_input || limits.terminal_output);
+    const pid_t pid =
+        spawn(args, cwd, pipe_fds[1], limits, native, nullptr, in_fd, terminal.name());
     close(pipe_fds[1]);
+    if (in_fd >= 0)
+        close(in_fd);
     Result run;
     char buffer[65536];
     int status = 0;
@@ -185,6 +246,8 @@ Result run_once(const std::vector<std::string>& args, const std::string& cwd, co
     close(pipe_fds[0]);
     if (!ended)
         waitpid(pid, &status, 0);
+    if (feeder > 0)
+        waitpid(feeder, nullptr, 0);
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return run;
 }
@@ -277,6 +340,68 @@ int start_quodrel(const std::vector<std::string>& args, const std::string& cwd) 
     const pid_t pid = spawn(args, cwd, null_fd, Limits{});
     close(null_fd);
     return pid;
+}
+
+StoppedRun::StoppedRun(const std::string& moment, const std::vector<std::string>& args,
+                       const std::string& cwd) {
+    char path[] = "/tmp/quodrel-out-XXXXXX";
+    const int out = mkstemp(path);
+    if (out < 0)
+        throw std::runtime_error("mkstemp");
+    out_path_ = path;
+    stop_file_ = cwd + "/quodrel-stopped";
+    setenv("QUODREL_TEST_STOP_AT", moment.c_str(), 1);
+    setenv("QUODREL_TEST_STOP_FILE", "quodrel-stopped", 1);
+    pid_ = spawn(args, cwd, out, Limits{});
+    unsetenv("QUODREL_TEST_STOP_AT");
+    unsetenv("QUODREL_TEST_STOP_FILE");
+    close(out);
+}
+
+StoppedRun::~StoppedRun() {
+    unlink(stop_file_.c_str());
+    if (pid_ > 0 && status_ < 0) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+    unlink(out_path_.c_str());
+}
+
+bool StoppedRun::stopped() {
+    int status = 0;
+    if (under_wine()) {
+        for (;;) {
+            if (exists(stop_file_))
+                return true;
+            if (waitpid(pid_, &status, WNOHANG) == pid_)
+                break;
+            usleep(10000);
+        }
+    } else {
+        while (waitpid(pid_, &status, WUNTRACED) < 0 && errno == EINTR) {
+        }
+        if (WIFSTOPPED(status))
+            return true;
+    }
+    status_ = status; // it ended before its moment came
+    return false;
+}
+
+void StoppedRun::signal(int sig) { kill(pid_, sig); }
+
+Result StoppedRun::finish() {
+    if (status_ < 0) {
+        unlink(stop_file_.c_str());
+        kill(pid_, SIGCONT);
+        int status = 0;
+        while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+        }
+        status_ = status;
+    }
+    Result run;
+    run.out = read_file(out_path_);
+    run.status = WIFEXITED(status_) ? WEXITSTATUS(status_) : 128 + WTERMSIG(status_);
+    return run;
 }
 
 TempDir::TempDir(const std::string& base) {

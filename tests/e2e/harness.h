@@ -46,6 +46,16 @@ struct Limits {
     std::vector<int> closed;       // standard descriptors closed when it starts (>&-)
     bool default_sigxfsz = false;  // a write past `file_size` raises SIGXFSZ, not ignored
     bool read_errors = false;      // standard error is what is read, standard output discarded
+    // Standard input: `input` through a pipe, written by a process of its own, when
+    // `feed_input`; else the null device. Standard output into the file `output_path`
+    // when it is set (with `read_errors`).
+    bool feed_input = false;
+    std::string input;
+    std::string input_path; // standard input from this file, when it is set
+    std::string output_path;
+    // Standard input, or output, is a terminal (a pseudo-terminal nobody types on).
+    bool terminal_input = false;
+    bool terminal_output = false;
 };
 
 Result quodrel_limited(const std::vector<std::string>& args, const std::string& cwd,
@@ -69,6 +79,31 @@ int start_under_wine(const std::string& exe, const std::vector<std::string>& arg
 
 // Starts the program like quodrel() with its output discarded, and does not wait.
 int start_quodrel(const std::vector<std::string>& args, const std::string& cwd);
+
+// A run started to stop at a moment a test chooses (QUODREL_TEST_STOP_AT: commit,
+// committing, placed, end), its standard output kept, so that what the test does then
+// (a signal sent, a file renamed) meets the run there. Under Wine the run waits while a
+// file it made in `cwd` stands (signals are POSIX only). Killed if still running when it
+// goes.
+class StoppedRun {
+public:
+    StoppedRun(const std::string& moment, const std::vector<std::string>& args,
+               const std::string& cwd);
+    ~StoppedRun();
+    StoppedRun(const StoppedRun&) = delete;
+    StoppedRun& operator=(const StoppedRun&) = delete;
+    // Waits until it stops at its moment: false when it ended first.
+    bool stopped();
+    void signal(int sig);
+    // Continues it and waits for its end: what it printed and its status.
+    Result finish();
+
+private:
+    int pid_ = -1;
+    std::string out_path_;
+    std::string stop_file_; // (under Wine)
+    int status_ = -1;
+};
 
 // Whether process `pid` holds open an unfinished file in `folder` (a temporary archive,
 // a file being extracted): named ".quodrel-..." or, where the file system allows,

@@ -8,8 +8,10 @@ namespace e2e {
 
 bool under_wine(); // (harness.h)
 
-inline const std::string kBanner = "Quodrel v1.01 by Ilmaro <ilmaro@quodrel.org>\n\n";
-inline const std::string kVersion = "Quodrel 1.01\n";
+// (The version is the build's own: CMake's QUODREL_VERSION.)
+inline const std::string kBanner =
+    "Quodrel v" QUODREL_PROGRAM_VERSION " by Ilmaro <ilmaro@quodrel.org>\n\n";
+inline const std::string kVersion = "Quodrel " QUODREL_PROGRAM_VERSION "\n";
 inline const std::string kPress = "\nPress any key to quit\n";
 
 inline const std::string kCommandLineUsage =
@@ -39,7 +41,9 @@ inline const std::string kHelpBody =
     "  quodrel -d file.dat directory\n\n"
     "  To update a DAT archive from a directory laid over it:\n"
     "  quodrel -u file.dat directory\n\n"
-    "  A fourth argument -s after -e, -c or -u leaves out the banner.\n" +
+    "  A fourth argument -s after -e, -c or -u leaves out the banner.\n"
+    "  An archive named - is standard input (for -c standard output, and the\n"
+    "  program's words go to standard error); -d and -u need an archive file.\n" +
     kExplorerUsage +
     "\nExit status:\n\n"
     "  0  all went well\n"

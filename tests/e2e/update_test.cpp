@@ -263,3 +263,254 @@ TEST(Update, ANameTheSystemTakesForAnEntrysKeepsTheEntrysSpelling) {
 }
 
 } // namespace
+
+namespace {
+
+// What a run left of its own beside the archive: its temporary files.
+std::vector<std::string> leftovers(const TempDir& dir) {
+    std::vector<std::string> left;
+    for (const std::string& path : paths_below(dir.path()))
+        if (path.find("/.quodrel-") != std::string::npos)
+            left.push_back(path);
+    return left;
+}
+
+// `count` files named `prefix` and a number below `root`, each holding its own name.
+void make_files(const TempDir& dir, const std::string& root, const std::string& prefix, int count) {
+    make_dirs(dir / root);
+    for (int i = 0; i < count; ++i)
+        write_file(dir / (root + "/" + prefix + std::to_string(i)), prefix + std::to_string(i));
+}
+
+// While one run replaces an archive (held at a chosen moment, its place claimed), a
+// second run that would replace it is turned away at once, and nothing of the first is
+// lost; the first then ends as it would have.
+TEST(Update, ASecondRunThatWouldReplaceTheArchiveIsTurnedAway) {
+    const struct {
+        std::vector<std::string> second;
+        std::string out;
+    } rows[] = {
+        {{"-u", "a.dat", "two", "-s"}, "ERROR! Not updated a.dat\n"},
+        {{"-c", "two", "a.dat", "-s"}, "Creating a.dat (3 files)\nERROR! Cannot create a.dat\n"},
+    };
+    for (const auto& row : rows) {
+        TempDir dir;
+        make_base(dir, "src");
+        make_files(dir, "one", "a", 3);
+        make_files(dir, "two", "b", 3);
+        ASSERT_EQ(quodrel({"-c", "src", "a.dat", "-s"}, dir.path()).status, 0);
+        StoppedRun first("committing", {"-u", "a.dat", "one", "-s"}, dir.path());
+        ASSERT_TRUE(first.stopped());
+        const Result second = quodrel(row.second, dir.path());
+        EXPECT_EQ(second.out, row.out) << row.second[0];
+        EXPECT_EQ(second.status, 1) << row.second[0];
+        const Result done = first.finish();
+        EXPECT_EQ(done.status, 0) << done.out;
+        const std::string listed = quodrel({"-l", "a.dat"}, dir.path()).out;
+        EXPECT_NE(listed.find(" a0\n"), std::string::npos) << listed;
+        EXPECT_EQ(listed.find(" b0\n"), std::string::npos) << listed;
+        EXPECT_EQ(leftovers(dir), std::vector<std::string>{});
+    }
+}
+
+// Runs started together on one archive, at staggered moments: every run either has
+// its folder in the final archive or printed its line and exit status 1; never two
+// "Done" with one folder lost.
+TEST(Update, RunsStartedTogetherNeverLoseOneAnother) {
+    SKIP_UNDER_WINE("POSIX processes started at chosen moments");
+    TempDir dir(is_dir("/dev/shm") ? "/dev/shm" : "/tmp");
+    make_base(dir, "src");
+    make_files(dir, "one", "a", 400);
+    make_files(dir, "two", "b", 400);
+    const struct {
+        std::vector<std::string> second;
+        std::string turned_away; // what the second prints when the first has the archive
+    } seconds[] = {
+        {{"-u", "a.dat", "two", "-s"}, "ERROR! Not updated a.dat\n"},
+        {{"-c", "two", "a.dat", "-s"}, "Creating a.dat (400 files)\nERROR! Cannot create a.dat\n"},
+    };
+    for (int round = 0; round < 50; ++round) {
+        const auto& row = seconds[round % 2];
+        const bool updates = row.second[0] == "-u";
+        ASSERT_EQ(quodrel({"-c", "src", "a.dat", "-s"}, dir.path()).status, 0);
+        StoppedRun first("none", {"-u", "a.dat", "one", "-s"}, dir.path());
+        usleep(static_cast<useconds_t>(round % 25) * 2000); // 0 to 48 ms apart
+        const Result second = quodrel(row.second, dir.path());
+        const Result done = first.finish();
+        const std::string listed = quodrel({"-l", "a.dat"}, dir.path()).out;
+        const bool first_in = listed.find(" a0\n") != std::string::npos;
+        const bool second_in = listed.find(" b0\n") != std::string::npos;
+        const std::string what = "round " + std::to_string(round) + ": " + done.out + " | " +
+                                 second.out + " | " + listed;
+        if (done.status == 0 && second.status == 0) {
+            // One after the other: an update lays its folder over what the other left,
+            // a creation replaces it.
+            EXPECT_TRUE(second_in) << what;
+            EXPECT_TRUE(first_in || !updates) << what;
+        } else if (done.status == 0) {
+            EXPECT_TRUE(first_in) << what;
+            EXPECT_EQ(second.out, row.turned_away) << what;
+            EXPECT_EQ(second.status, 1) << what;
+        } else {
+            EXPECT_TRUE(second_in) << what;
+            EXPECT_EQ(second.status, 0) << what;
+            EXPECT_EQ(done.out, "ERROR! Not updated a.dat\n") << what;
+            EXPECT_EQ(done.status, 1) << what;
+        }
+        EXPECT_EQ(quodrel({"-t", "a.dat"}, dir.path()).status, 0) << what;
+    }
+    EXPECT_EQ(leftovers(dir), std::vector<std::string>{});
+}
+
+// The commit is the end of the run: a signal before it ends the run as an interrupted
+// one with the earlier archive in place; from it on, the run ends as the finished one
+// it is, with the new archive in place.
+TEST(Update, ASignalAroundTheCommitEndsTheRunAsTheArchiveSays) {
+    SKIP_UNDER_WINE("POSIX signals");
+    const struct {
+        const char* operation;
+        const char* moment;
+        int signal;
+        int status;
+        bool replaced;
+    } rows[] = {
+        {"-u", "commit", SIGTERM, 143, false},  {"-u", "commit", SIGINT, 130, false},
+        {"-u", "committing", SIGTERM, 0, true}, {"-u", "committing", SIGINT, 0, true},
+        {"-u", "placed", SIGTERM, 0, true},     {"-u", "end", SIGHUP, 0, true},
+        {"-c", "commit", SIGTERM, 143, false},  {"-c", "committing", SIGTERM, 0, true},
+        {"-c", "placed", SIGQUIT, 0, true},
+    };
+    for (const auto& row : rows) {
+        TempDir dir;
+        make_base(dir, "src");
+        make_files(dir, "one", "a", 3);
+        ASSERT_EQ(quodrel({"-c", "src", "a.dat", "-s"}, dir.path()).status, 0);
+        const std::string before = read_file(dir / "a.dat");
+        const std::vector<std::string> args = row.operation == std::string("-u")
+                                                  ? std::vector<std::string>{"-u", "a.dat", "one"}
+                                                  : std::vector<std::string>{"-c", "one", "a.dat"};
+        const std::string what =
+            std::string(row.operation) + " at " + row.moment + ", " + strsignal(row.signal);
+        StoppedRun run(row.moment, args, dir.path());
+        ASSERT_TRUE(run.stopped()) << what;
+        run.signal(row.signal);
+        const Result end = run.finish();
+        EXPECT_EQ(end.status, row.status) << what;
+        EXPECT_EQ(read_file(dir / "a.dat") != before, row.replaced) << what;
+        EXPECT_EQ(end.out.size() >= 6 && end.out.substr(end.out.size() - 6) == "\nDone\n",
+                  row.replaced)
+            << what << ": " << end.out;
+        EXPECT_EQ(leftovers(dir), std::vector<std::string>{}) << what;
+    }
+}
+
+// A signal at any moment of a run leaves the archive the status says: the earlier one
+// and 143 when the run was ended, the new one and "Done" with 0 when it finished.
+TEST(Update, ASignalAtAnyMomentLeavesTheArchiveTheStatusSays) {
+    SKIP_UNDER_WINE("POSIX signals");
+    TempDir dir;
+    make_dirs(dir / "src");
+    write_file(dir / "src/big.bin", std::string(24 << 20, 'b'));
+    make_files(dir, "one", "a", 200);
+    ASSERT_EQ(quodrel({"-c", "src", "a.dat", "-s"}, dir.path()).status, 0);
+    const std::string before = read_file(dir / "a.dat");
+    int ended = 0, finished = 0;
+    for (int round = 0; round < 16; ++round) {
+        write_file(dir / "a.dat", before);
+        const int pid = start_quodrel({"-u", "a.dat", "one", "-s"}, dir.path());
+        usleep(static_cast<useconds_t>(round) * 6000);
+        kill(pid, SIGTERM);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        const bool killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM;
+        EXPECT_TRUE(killed || (WIFEXITED(status) && WEXITSTATUS(status) == 0)) << status;
+        EXPECT_EQ(read_file(dir / "a.dat") == before, killed) << round;
+        EXPECT_EQ(leftovers(dir), std::vector<std::string>{}) << round;
+        (killed ? ended : finished) += 1;
+    }
+    EXPECT_GT(ended + finished, 0);
+}
+
+// An archive that another program put in place of the one read, or took away, while a
+// run replaced it, is never replaced unseen: both are kept, the run's beside it, named.
+TEST(Update, AnArchiveReplacedMeanwhileIsKeptAndTheNewOneLeftBesideIt) {
+    const struct {
+        std::vector<std::string> args;
+        bool archive_before; // an archive stands there when the run begins
+        bool other_after;    // another file stands there when it ends (else nothing)
+    } rows[] = {
+        {{"-u", "a.dat", "one", "-s"}, true, true},
+        {{"-c", "one", "a.dat", "-s"}, true, true},
+        {{"-c", "one", "a.dat", "-s"}, false, true},
+        {{"-c", "one", "a.dat", "-s"}, true, false},
+    };
+    for (const auto& row : rows) {
+        TempDir dir;
+        make_base(dir, "src");
+        make_files(dir, "one", "a", 2);
+        if (row.archive_before) {
+            ASSERT_EQ(quodrel({"-c", "src", "a.dat", "-s"}, dir.path()).status, 0);
+        }
+        StoppedRun run("commit", row.args, dir.path());
+        ASSERT_TRUE(run.stopped());
+        write_file(dir / "other", "another program's");
+        if (row.other_after) {
+            ASSERT_EQ(rename((dir / "other").c_str(), (dir / "a.dat").c_str()), 0);
+        } else {
+            ASSERT_EQ(unlink((dir / "a.dat").c_str()), 0);
+        }
+        const Result end = run.finish();
+        const std::string what = row.args[0] + (row.archive_before ? " over an archive" : "");
+        EXPECT_EQ(end.status, 1) << what;
+        const std::string kept_line = "ERROR! Archive replaced meanwhile, this one kept as ";
+        const std::size_t at = end.out.find(kept_line);
+        ASSERT_NE(at, std::string::npos) << what << ": " << end.out;
+        const std::string kept =
+            end.out.substr(at + kept_line.size(), end.out.size() - at - kept_line.size() - 1);
+        EXPECT_EQ(kept.rfind(".quodrel-", 0), 0u) << kept;
+        EXPECT_EQ(end.out.substr(at + kept_line.size() + kept.size()), "\n") << what;
+        EXPECT_EQ(exists(dir / "a.dat"), row.other_after) << what;
+        if (row.other_after) {
+            EXPECT_EQ(read_file(dir / "a.dat"), "another program's") << what;
+        }
+        // The run's archive, whole, beside it.
+        ASSERT_TRUE(exists(dir / kept)) << what;
+        EXPECT_EQ(quodrel({"-t", kept}, dir.path()).status, 0) << what;
+        EXPECT_NE(quodrel({"-l", kept}, dir.path()).out.find(" a0\n"), std::string::npos);
+    }
+}
+
+// The archive replaced keeps its owner and group as well as its rights, set-id bits
+// included: the owner is given first, as a change of owner clears them.
+TEST(Update, TheReplacedArchiveKeepsItsOwnerGroupAndRights) {
+    SKIP_UNDER_WINE("POSIX owners");
+    if (geteuid() != 0)
+        GTEST_SKIP() << "only the superuser gives another user's owner";
+    const struct {
+        std::vector<std::string> args;
+        mode_t mode;
+    } rows[] = {
+        {{"-u", "a.dat", "one", "-s"}, 0640},
+        {{"-c", "one", "a.dat", "-s"}, 0660},
+        {{"-u", "a.dat", "one", "-s"}, 02664},
+    };
+    for (const auto& row : rows) {
+        TempDir dir;
+        make_base(dir, "src");
+        make_files(dir, "one", "a", 2);
+        ASSERT_EQ(quodrel({"-c", "src", "a.dat", "-s"}, dir.path()).status, 0);
+        ASSERT_EQ(chown((dir / "a.dat").c_str(), 65534, 100), 0); // nobody:users
+        ASSERT_EQ(chmod((dir / "a.dat").c_str(), row.mode), 0);
+        struct stat before = {};
+        ASSERT_EQ(stat((dir / "a.dat").c_str(), &before), 0);
+        EXPECT_EQ(quodrel(row.args, dir.path()).status, 0) << row.args[0];
+        struct stat after = {};
+        ASSERT_EQ(stat((dir / "a.dat").c_str(), &after), 0);
+        EXPECT_NE(after.st_ino, before.st_ino) << row.args[0];
+        EXPECT_EQ(after.st_uid, 65534u) << row.args[0];
+        EXPECT_EQ(after.st_gid, 100u) << row.args[0];
+        EXPECT_EQ(after.st_mode & 07777, row.mode) << row.args[0];
+    }
+}
+
+} // namespace

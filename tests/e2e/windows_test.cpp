@@ -587,4 +587,34 @@ TEST_F(Windows, AFileHeldOpenByAnotherProgramIsLeftOut) {
     EXPECT_EQ(quodrel({"-t", "a.dat"}, dir.path()).status, 0);
 }
 
+// An archive another run is replacing (it holds the archive's lock, as the helper does
+// here) is not replaced by a second run, which says so at once; reading it goes on.
+TEST_F(Windows, AnArchiveAnotherRunIsReplacingIsLeftToIt) {
+    TempDir dir;
+    make_dirs(dir / "src");
+    write_file(dir / "src/a.txt", "hello");
+    ASSERT_EQ(quodrel({"-c", "src", "a.dat", "-s"}, dir.path()).status, 0);
+    const std::string before = read_file(dir / "a.dat");
+    const int pid = start_under_wine(helper("hold_file.exe"), {"a.dat", "ready", "release", "lock"},
+                                     dir.path());
+    for (int i = 0; i < 600 && !exists(dir / "ready"); ++i)
+        usleep(50000);
+    ASSERT_TRUE(exists(dir / "ready")) << "the helper did not start";
+    const Result update = quodrel({"-u", "a.dat", "src", "-s"}, dir.path());
+    const Result create = quodrel({"-c", "src", "a.dat", "-s"}, dir.path());
+    const Result list = quodrel({"-l", "a.dat"}, dir.path());
+    write_file(dir / "release", "");
+    waitpid(pid, nullptr, 0);
+    EXPECT_EQ(update.out, "ERROR! Not updated a.dat\n");
+    EXPECT_EQ(update.status, 1);
+    EXPECT_EQ(create.out, "Creating a.dat (1 files)\nERROR! Cannot create a.dat\n");
+    EXPECT_EQ(create.status, 1);
+    EXPECT_EQ(list.out, "         5 a.txt\n1 files, 0 directories, 5 bytes\n");
+    EXPECT_EQ(read_file(dir / "a.dat"), before);
+    EXPECT_EQ(paths_below(dir.path()),
+              (std::vector<std::string>{"/a.dat", "/ready", "/release", "/src", "/src/a.txt"}));
+    // Once it is let go of, the archive is updated again.
+    EXPECT_EQ(quodrel({"-u", "a.dat", "src", "-s"}, dir.path()).status, 0);
+}
+
 } // namespace

@@ -6,7 +6,7 @@
 #include "archive/format.h"
 #include "archive/table.h"
 #include "archive/tree.h"
-#include "extract/plan.h"
+#include "reading/plan.h"
 
 #include <cstdint>
 #include <cstdio>

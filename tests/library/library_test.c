@@ -12,6 +12,7 @@
 #include <string.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 static int passed, failed;
@@ -53,12 +54,13 @@ static char* read_whole(const char* path, size_t* size) {
 struct told {
     char text[8192];
     size_t length;
-    int kinds[8];
+    int kinds[16];
     int events;
     int cancel_at;
     int64_t last_done;
     int progress_in_order;
     int bad_index; /* an entry event whose index is not that of its path */
+    int commit_before_end;
     const quodrel_archive* archive;
 };
 
@@ -70,8 +72,10 @@ static int collect(void* context, const quodrel_event* event) {
         memcpy(told->text + told->length, words, n + 1);
         told->length += n;
     }
-    if (event->kind > 0 && event->kind < 8)
+    if (event->kind > 0 && event->kind < 16)
         ++told->kinds[event->kind];
+    if (event->kind == QUODREL_EVENT_COMMIT && told->kinds[QUODREL_EVENT_END] == 0)
+        told->commit_before_end = 1;
     if (event->kind == QUODREL_EVENT_PROGRESS) {
         if (event->entries_done < told->last_done)
             told->progress_in_order = 0;
@@ -594,6 +598,11 @@ static void test_comparing(void) {
     quodrel_close(archive);
 }
 
+static int cancel_at_commit(void* context, const quodrel_event* event) {
+    collect(context, event);
+    return event->kind == QUODREL_EVENT_COMMIT;
+}
+
 /* A folder laid over an archive: the archive creation makes of the merged tree; a
  * cancel keeps the old archive; an unsound archive is not touched. */
 static void test_updating(void) {
@@ -609,9 +618,15 @@ static void test_updating(void) {
     told.cancel_at = 3;
     CHECK(quodrel_update("u.dat", "over", &options) == QUODREL_ERROR_CANCELLED);
     CHECK(file_size("u.dat") == before);
+    /* A cancel at the commit replaces nothing. */
+    options = options_for(&told, 2);
+    options.on_event = cancel_at_commit;
+    CHECK(quodrel_update("u.dat", "over", &options) == QUODREL_ERROR_CANCELLED);
+    CHECK(file_size("u.dat") == before);
     options = options_for(&told, 2);
     CHECK(quodrel_update("u.dat", "over", &options) == QUODREL_OK);
     CHECK(strcmp(told.text, "Updating u.dat (5 files)\n.....\nDone\n") == 0);
+    CHECK(told.kinds[QUODREL_EVENT_COMMIT] == 1 && told.commit_before_end);
     quodrel_archive* archive = NULL;
     CHECK(quodrel_open("u.dat", 0, &archive) == QUODREL_OK);
     size_t index = 0;
@@ -631,6 +646,62 @@ static void test_updating(void) {
     CHECK(file_size("not.dat") == 10);
     CHECK(quodrel_update(NULL, "over", NULL) == QUODREL_ERROR_ARGUMENT &&
           quodrel_update("u.dat", NULL, NULL) == QUODREL_ERROR_ARGUMENT);
+}
+
+/* One of two updates of one archive started on two threads at once. */
+struct racer {
+    const char* folder;
+    pthread_barrier_t* start;
+    quodrel_error result;
+};
+
+static void* race(void* argument) {
+    struct racer* racer = (struct racer*)argument;
+    pthread_barrier_wait(racer->start);
+    racer->result = quodrel_update("race.dat", racer->folder, NULL);
+    return NULL;
+}
+
+/* Two updates of one archive on two threads at once: each has its folder in the
+ * archive, or was turned away with QUODREL_ERROR_LOCKED; never both done with one
+ * lost. */
+static void test_updates_at_once(void) {
+    mkdir("one", 0777);
+    mkdir("two", 0777);
+    char path[64];
+    for (int i = 0; i < 300; ++i) {
+        snprintf(path, sizeof path, "one/a%d", i);
+        write_file(path, path, strlen(path));
+        snprintf(path, sizeof path, "two/b%d", i);
+        write_file(path, path, strlen(path));
+    }
+    int turned_away = 0, lost = 0;
+    for (int round = 0; round < 50; ++round) {
+        CHECK(quodrel_create("src", "race.dat", NULL) == QUODREL_OK);
+        pthread_barrier_t start;
+        pthread_barrier_init(&start, NULL, 2);
+        struct racer racers[2] = {{"one", &start, QUODREL_OK}, {"two", &start, QUODREL_OK}};
+        pthread_t threads[2];
+        for (int k = 0; k < 2; ++k)
+            pthread_create(&threads[k], NULL, race, &racers[k]);
+        for (int k = 0; k < 2; ++k)
+            pthread_join(threads[k], NULL);
+        pthread_barrier_destroy(&start);
+        quodrel_archive* archive = NULL;
+        CHECK(quodrel_open("race.dat", QUODREL_OPEN_REQUIRE_MAGIC, &archive) == QUODREL_OK);
+        size_t index = 0;
+        const int in[2] = {quodrel_find(archive, "a0", &index) == QUODREL_OK,
+                           quodrel_find(archive, "b0", &index) == QUODREL_OK};
+        quodrel_close(archive);
+        for (int k = 0; k < 2; ++k) {
+            CHECK(racers[k].result == QUODREL_OK || racers[k].result == QUODREL_ERROR_LOCKED);
+            lost += racers[k].result == QUODREL_OK && !in[k];
+            turned_away += racers[k].result == QUODREL_ERROR_LOCKED;
+        }
+        CHECK(racers[0].result == QUODREL_OK || racers[1].result == QUODREL_OK);
+    }
+    CHECK(lost == 0);
+    printf("updates at once: %d of 100 turned away\n", turned_away);
 }
 
 /* A writer that keeps what it is given in memory; it fails (with 28) from its call
@@ -897,6 +968,126 @@ static void test_listed_sources_failing(void) {
     }
 }
 
+/* Bytes that arrive in order, in pieces of odd sizes, as a pipe gives them. */
+struct stream {
+    const char* bytes;
+    size_t size, at;
+    int calls;
+};
+
+static int64_t next_piece(void* context, void* buffer, size_t size) {
+    struct stream* stream = (struct stream*)context;
+    size_t n = stream->size - stream->at;
+    const size_t piece = 1 + (size_t)(stream->calls++ * 7919) % 9000;
+    if (n > size)
+        n = size;
+    if (n > piece)
+        n = piece;
+    memcpy(buffer, stream->bytes + stream->at, n);
+    stream->at += n;
+    return (int64_t)n;
+}
+
+/* An archive through a pipe: packed into a writer, the very bytes of the file; opened
+ * and extracted from a reader as it arrives, the table alone kept; read once, in order. */
+static void test_streams(void) {
+    struct told told;
+    quodrel_options options = options_for(&told, 2);
+    CHECK(quodrel_create("src", "s.dat", &options) == QUODREL_OK);
+    size_t size = 0;
+    char* file = read_whole("s.dat", &size);
+    memset(&g_sink, 0, sizeof g_sink);
+    options = options_for(&told, 2);
+    CHECK(quodrel_create_stream("src", write_sink, &g_sink, "-", &options) == QUODREL_OK);
+    CHECK(g_sink.size == size && memcmp(g_sink.bytes, file, size) == 0);
+    CHECK(strncmp(told.text, "Creating - (4 files)\n", 21) == 0);
+        CHECK(told.kinds[QUODREL_EVENT_COMMIT] == 0); /* nothing is put in place */
+        /* Into a descriptor, from where it stands: the same bytes after what was there. */
+    FILE* out = fopen("descriptor.dat", "w+b");
+    CHECK(out && fwrite("before", 1, 6, out) == 6 && fflush(out) == 0);
+    options = options_for(&told, 2);
+    int descriptor = fileno(out);
+    CHECK(quodrel_create_stream("src", quodrel_write_descriptor, &descriptor, "d", &options) ==
+          QUODREL_OK);
+    fclose(out);
+    size_t written = 0;
+    char* into = read_whole("descriptor.dat", &written);
+    CHECK(written == 6 + size && memcmp(into, "before", 6) == 0 && memcmp(into + 6, file, size) == 0);
+    free(into);
+        CHECK(quodrel_write_descriptor(NULL, "x", 1) != 0 &&
+          quodrel_read_descriptor(NULL, g_sink.bytes, 1) == -1);
+    /* From a pipe, by the library's own reader: extracted as it arrives. */
+    int ends[2];
+    CHECK(pipe(ends) == 0);
+    const pid_t writer = fork();
+    if (writer == 0) {
+        close(ends[0]);
+        for (size_t at = 0; at < size;) {
+            const ssize_t n = write(ends[1], file + at, size - at);
+            if (n <= 0)
+                _exit(1);
+            at += (size_t)n;
+        }
+        _exit(0);
+    }
+    close(ends[1]);
+    options = options_for(&told, 2);
+    CHECK(quodrel_extract_stream(quodrel_read_descriptor, &ends[0], "pipe", "piped", NULL, 0,
+                                 &options) == QUODREL_OK);
+    close(ends[0]);
+    waitpid(writer, NULL, 0);
+    size_t got_big = 0;
+    char* big_back = read_whole("piped/big.bin", &got_big);
+    size_t there = 0;
+    char* big_there = read_whole("src/big.bin", &there);
+    CHECK(got_big == there && there == 200000 && memcmp(big_back, big_there, there) == 0);
+    free(big_back);
+    free(big_there);
+
+    struct stream stream = {file, size, 0, 0};
+    quodrel_archive* archive = NULL;
+    CHECK(quodrel_open_stream(next_piece, &stream, "piped", QUODREL_OPEN_REQUIRE_MAGIC, &archive) ==
+          QUODREL_OK);
+    CHECK(quodrel_entry_count(archive) == 4);
+    CHECK(stream.at < size); /* the table is read, not the files */
+    size_t index = 0, got = 0;
+    char buffer[16];
+    CHECK(quodrel_find(archive, "maps/level1.map", &index) == QUODREL_OK &&
+          quodrel_read(archive, index, 0, buffer, sizeof buffer, &got) == QUODREL_OK &&
+          got == 3 && memcmp(buffer, "one", 3) == 0);
+    /* Bytes already passed are gone (but for the first block, kept with the table). */
+    CHECK(quodrel_find(archive, "big.bin", &index) == QUODREL_OK &&
+          quodrel_read(archive, index, 150000, buffer, sizeof buffer, &got) ==
+              QUODREL_ERROR_READ &&
+          got == 0);
+    quodrel_close(archive);
+
+    /* Extracted as it arrives, as from the file. */
+    stream.at = 0;
+    options = options_for(&told, 2);
+    CHECK(quodrel_extract_stream(next_piece, &stream, "piped", "streamed", NULL, 0, &options) ==
+          QUODREL_OK);
+    CHECK(strncmp(told.text, "Extracting piped\n4 files", 24) == 0);
+    CHECK(file_size("streamed/big.bin") == 200000 && file_size("streamed/maps/a#b") == 5);
+    /* Cut short: the files it cuts are told, and nothing of them stays. */
+    struct stream cut = {file, size - 100, 0, 0};
+    options = options_for(&told, 1);
+    CHECK(quodrel_extract_stream(next_piece, &cut, "cut", "cut", NULL, 0, &options) ==
+          QUODREL_ERROR_INCOMPLETE);
+    CHECK(strstr(told.text, "ERROR! Data cut short for cut/") != NULL);
+    /* Checked to its end, as a file is. */
+    cut.at = 0;
+    CHECK(quodrel_open_stream(next_piece, &cut, "cut", 0, &archive) == QUODREL_OK);
+    options = options_for(&told, 1);
+    CHECK(quodrel_check(archive, &options) == QUODREL_ERROR_INCOMPLETE);
+    CHECK(told.kinds[QUODREL_EVENT_REFUSED] == 3 && cut.at == cut.size); /* all three files */
+    quodrel_close(archive);
+    CHECK(quodrel_open_stream(NULL, NULL, NULL, 0, &archive) == QUODREL_ERROR_ARGUMENT &&
+          archive == NULL);
+    CHECK(quodrel_create_stream("src", NULL, NULL, NULL, NULL) == QUODREL_ERROR_ARGUMENT);
+    free(file);
+}
+
 int main(void) {
     char dir[] = "/tmp/quodrel-library-XXXXXX";
     if (!mkdtemp(dir) || chdir(dir) != 0)
@@ -921,7 +1112,9 @@ int main(void) {
     test_cancelling();
     test_comparing();
     test_updating();
+    test_updates_at_once();
     test_creating_from_a_list();
+    test_streams();
     test_listed_names_refused();
     test_listed_sources_failing();
 

@@ -3,6 +3,7 @@
 // event says.
 #include "app/run_command.h"
 #include "events/text.h"
+#include "report/printer.h"
 
 #include <gtest/gtest.h>
 
@@ -119,11 +120,20 @@ TEST(Printing, EveryEventInTheProgramsWords) {
         {QUODREL_ERROR_NOT_AN_ARCHIVE, "ERROR! Not an archive x\\ty.dat\n"},
         {QUODREL_ERROR_NO_MEMORY, "ERROR! No memory for the entry table of x\\ty.dat\n"},
         {QUODREL_ERROR_NOT_FOUND, "ERROR! Not in the archive x\\ty.dat\n"},
+        {QUODREL_ERROR_LOCKED, "ERROR! Cannot create x\\ty.dat\n"},
+        {QUODREL_ERROR_REPLACED, "ERROR! Archive replaced meanwhile, this one kept as x\\ty.dat\n"},
     };
     for (const auto& [error, text] : failures) {
         failed.error = error;
         EXPECT_EQ(event_text(failed), text) << quodrel_error_text(error);
     }
+    // Another run's lock turns an update away in the update's words.
+    failed.operation = QUODREL_OPERATION_UPDATE;
+    failed.error = QUODREL_ERROR_LOCKED;
+    EXPECT_EQ(event_text(failed), "ERROR! Not updated x\\ty.dat\n");
+    failed.operation = QUODREL_OPERATION_CREATE;
+    // The commit is told, and printed as nothing.
+    EXPECT_EQ(event_text(event_of(QUODREL_EVENT_COMMIT, QUODREL_OPERATION_UPDATE, "a.dat")), "");
     failed.path = "";
     failed.error = QUODREL_ERROR_NO_MEMORY;
     EXPECT_EQ(event_text(failed), "ERROR! Out of memory\n");
@@ -145,6 +155,31 @@ TEST(Printing, EveryEventInTheProgramsWords) {
     end.folders = 1;
     end.bytes_done = 8;
     EXPECT_EQ(event_text(end), "2 files, 1 directories, 8 bytes\n");
+}
+
+// The exit status follows from what the events are, never from the words printed: a
+// failure or a named refusal is an error however it is worded; the program's own text is
+// none, whatever it says.
+TEST(Printing, AnErrorIsKnownByItsEventNotItsWords) {
+    static std::string printed;
+    Printer out([](std::string_view text) {
+        printed += text;
+        return true;
+    });
+    out.print(std::string_view("ERROR! words of the program's own\n"));
+    EXPECT_FALSE(out.failed());
+    quodrel_event refused = event_of(QUODREL_EVENT_REFUSED, QUODREL_OPERATION_EXTRACT, "x");
+    refused.refusal = QUODREL_REFUSED_INSIDE; // told by its folder's line
+    out.print(refused);
+    EXPECT_FALSE(out.failed());
+    out.print(event_of(QUODREL_EVENT_COMMIT, QUODREL_OPERATION_UPDATE, "a.dat"));
+    EXPECT_FALSE(out.failed());
+    out.print(event_of(QUODREL_EVENT_FAILED, QUODREL_OPERATION_CREATE, "a.dat"));
+    EXPECT_TRUE(out.failed());
+    Printer other([](std::string_view) { return true; });
+    refused.refusal = QUODREL_REFUSED_NAME_CLASH;
+    other.print(refused);
+    EXPECT_TRUE(other.failed());
 }
 
 TEST(Printing, ADotBeforeEachEntryTheRuleNamesAndNoneAfterTheLast) {

@@ -2,8 +2,8 @@
 // and the table read back from the bytes it was written to.
 #include "archive/table.h"
 #include "archive/tree.h"
-#include "extract/plan.h"
 #include "extract/select.h"
+#include "reading/plan.h"
 
 #include <gtest/gtest.h>
 

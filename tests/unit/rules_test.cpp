@@ -73,6 +73,21 @@ TEST(WindowsPaths, WhatWindowsResolvedBecomesOneExtendedPath) {
 
 // Wine reports no reparse point for a link to a file, so only real Windows shows this
 // decision at work; here it is checked on its own.
+TEST(WindowsPaths, ANameFollowsAFolderThatEndsInASeparatorWithoutAnother) {
+    const struct {
+        const char* folder;
+        bool windows, ends;
+    } rows[] = {
+        {"out/", false, true}, {"out", false, false}, {"out\\", false, false},
+        {"Z:", false, false},  {"", false, false},    {"out/", true, true},
+        {"out\\", true, true}, {"Z:", true, true},    {"Z:out", true, false},
+        {"out", true, false},  {"", true, false},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(ends_in_separator(row.folder, row.windows), row.ends)
+            << row.folder << (row.windows ? " (Windows)" : "");
+}
+
 TEST(WindowsPaths, ALinkOrJunctionIsNeverWrittenThrough) {
     constexpr std::uint32_t kReadOnly = 0x1, kDirectory = 0x10, kArchive = 0x20, kDevice = 0x40,
                             kNormal = 0x80, kReparse = 0x400;

@@ -1,5 +1,6 @@
-#include "extract/reader.h"
+#include "reading/archive.h"
 
+#include "platform/guard.h"
 #include "rules/utf8.h"
 
 #include <algorithm>
@@ -125,6 +126,11 @@ std::unique_ptr<ArchiveBytes> archive_file(const std::string& path, int& error) 
     return std::make_unique<FileBytes>(file, size);
 }
 
+std::unique_ptr<ArchiveBytes> archive_of_file(int file) {
+    const platform::FileStamp stamp = platform::file_stamp(file);
+    return std::make_unique<FileBytes>(file, stamp.size);
+}
+
 std::unique_ptr<ArchiveBytes> archive_in_memory(const void* data, std::size_t size) {
     return std::make_unique<MemoryBytes>(data, size);
 }
@@ -153,19 +159,21 @@ quodrel_error read_archive(OpenArchive& archive, bool require_magic) {
         return QUODREL_ERROR_READ;
     if (require_magic && std::memcmp(archive.header.magic, kMagic, sizeof kMagic) != 0)
         return QUODREL_ERROR_NOT_AN_ARCHIVE;
-    const TableDamage damage =
-        read_table(source, archive.bytes->size(), archive.header, archive.table);
+    const TableDamage damage = platform::or_no_memory(
+        [&] {
+            return read_table(source, archive.bytes->size(), archive.header, archive.table,
+                              platform::room_for);
+        },
+        [] { return TableDamage::no_memory; });
     if (source.failed())
         return QUODREL_ERROR_READ;
     if (damage != TableDamage::none)
         return error_of(damage);
     read_names_as_written(archive.table);
     PlanRules& rules = archive.rules;
+    static_cast<NameRules&>(rules) = system_name_rules();
     rules.archive_size = archive.bytes->size();
     rules.data_offset = archive.header.data_offset;
-    rules.windows_rules = platform::windows_rules();
-    if (rules.windows_rules)
-        rules.fold = platform::fold_case; // Windows folds names' case
     archive.plan = plan_extraction(archive.table, rules);
     return QUODREL_OK;
 }

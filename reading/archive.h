@@ -5,8 +5,8 @@
 #pragma once
 
 #include "archive/table.h"
-#include "extract/plan.h"
 #include "platform/files.h"
+#include "reading/plan.h"
 #include "transfer/copy.h"
 
 #include <cstdint>
@@ -19,9 +19,24 @@ namespace quodrel {
 class ArchiveBytes : public transfer::Readable {
 public:
     explicit ArchiveBytes(std::uint64_t size) : size_(size) {}
+    // Its size; kSizeNotKnown for a stream whose end has not come yet.
     std::uint64_t size() const { return size_; }
     // The file it is, so that extraction never writes over it; invalid for what is no file.
     virtual platform::FileId id() const { return platform::FileId{}; }
+    // Whether its bytes come in order only, once (a stream): read forward, and never
+    // from two threads at once.
+    virtual bool sequential() const { return false; }
+    // Reads a stream to its end, passing over what is left: its size then.
+    virtual std::uint64_t settle() { return size_; }
+    // Writes a stream into `file`: what was kept of it, then all that is left:
+    // QUODREL_OK, QUODREL_ERROR_READ (the stream failed) or _WRITE (the file did).
+    virtual quodrel_error write_rest(int file) {
+        static_cast<void>(file);
+        return QUODREL_OK;
+    }
+
+protected:
+    void set_size(std::uint64_t size) { size_ = size; }
 
 private:
     std::uint64_t size_;
@@ -30,6 +45,9 @@ private:
 // The archive at `path` as a plain file; null when it cannot be opened so (missing, a
 // folder, a FIFO or device, no right to read it), `error` then telling why.
 std::unique_ptr<ArchiveBytes> archive_file(const std::string& path, int& error);
+
+// The archive open as `file`, a plain file, which it closes when it goes.
+std::unique_ptr<ArchiveBytes> archive_of_file(int file);
 
 // `size` bytes at `data`, which the caller keeps alive.
 std::unique_ptr<ArchiveBytes> archive_in_memory(const void* data, std::size_t size);

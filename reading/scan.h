@@ -31,11 +31,7 @@ struct Scan {
     // Per entry, what the scan found: a folder (an empty file is an entry of size 0
     // too), reached through a link.
     static constexpr std::uint8_t kFolder = 1, kLink = 2;
-    // An entry of an archive being updated, kept as that archive holds it: a file's
-    // bytes are copied from there (archive_data), a folder is not opened.
-    static constexpr std::uint8_t kFromArchive = 4;
     std::vector<std::uint8_t> kinds;
-    std::vector<std::uint64_t> archive_data;    // per entry with kFromArchive: where its bytes lie
     std::vector<platform::FileId> folder_ids;   // per folder, in table order
     std::int64_t data_size = 0;                 // running data offset: the next file's offset
     platform::FileId skip;                      // the archive being written, when it already exists

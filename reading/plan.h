@@ -5,6 +5,7 @@
 
 #include "archive/table.h"
 #include "events/events.h"
+#include "reading/names.h"
 
 #include <cstdint>
 #include <string>
@@ -37,20 +38,11 @@ struct ExtractionPlan {
     std::vector<std::int32_t> parents; // each entry's folder (its index), -1 at the root
 };
 
-struct PlanRules {
+// The rules a plan is made by: this system's names, and where the data may lie.
+struct PlanRules : NameRules {
     std::uint64_t archive_size = 0; // file data must lie within it
     std::int32_t data_offset = 0;
-    bool windows_rules = false; // Windows' names: no devices, no trailing dots or blanks
-    // How the file system compares names, where it folds their case; else names are
-    // the same only byte for byte.
-    std::string (*fold)(const std::string& name) = nullptr;
 };
-
-// A path or name as this system compares names, the one rule by which a name clashes
-// and a path finds an entry: under Windows' rules "\\" separates as "/" does (no name
-// Windows holds contains it) and names are folded as the file system folds them;
-// elsewhere the bytes themselves.
-std::string compared_path(std::string_view path, const PlanRules& rules);
 
 // Decides every entry's step for a table read_table accepted. Entries lie where
 // TreeWalker places them; their output path is the destination followed by

@@ -1,4 +1,4 @@
-#include "extract/plan.h"
+#include "reading/plan.h"
 
 #include "archive/format.h"
 #include "archive/tree.h"
@@ -21,19 +21,6 @@ quodrel_refusal check_data(const EntryRecord& record, const PlanRules& rules) {
         return QUODREL_REFUSED_DATA_CUT_SHORT;
     return QUODREL_WRITTEN;
 }
-
-} // namespace
-
-std::string compared_path(std::string_view path, const PlanRules& rules) {
-    std::string compared(path);
-    if (rules.windows_rules)
-        for (char& c : compared)
-            if (c == '\\')
-                c = '/';
-    return rules.fold ? rules.fold(compared) : compared;
-}
-
-namespace {
 
 // The UTF-16 units a UTF-8 name takes: one per character, two beyond the first plane.
 std::size_t utf16_units(std::string_view name) {

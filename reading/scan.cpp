@@ -1,4 +1,4 @@
-#include "create/scan.h"
+#include "reading/scan.h"
 
 #include "events/events.h"
 #include "transfer/held_folders.h"
