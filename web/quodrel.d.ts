@@ -17,14 +17,14 @@ export interface BlobLike {
 }
 
 export declare const EVENT: Readonly<{
-  BEGIN: 1; PROGRESS: 2; ENTRY: 3; REFUSED: 4; FAILED: 5; END: 6; DIFFERENCE: 7;
+  BEGIN: 1; PROGRESS: 2; ENTRY: 3; REFUSED: 4; FAILED: 5; END: 6; DIFFERENCE: 7; COMMIT: 8;
 }>;
 
 export declare const ERROR: Readonly<{
   OK: 0; ARGUMENT: 1; OPEN: 2; TABLE_CUT_SHORT: 3; BAD_NAME_LENGTH: 4; TOO_DEEP: 5;
   NO_MEMORY: 6; NOT_FOUND: 7; NOT_A_FILE: 8; REFUSED: 9; READ: 10; INCOMPLETE: 11;
   CANCELLED: 12; DESTINATION: 13; CREATE: 14; WRITE: 15; CHANGED: 16; LIMIT: 17;
-  NOT_AN_ARCHIVE: 18; DESCRIPTORS: 19; DIFFERENT: 20; NOT_UPDATED: 21; LOCKED: 22;
+  NOT_AN_ARCHIVE: 18; DESCRIPTORS: 19; DIFFERENT: 20; NOT_UPDATED: 21; LOCKED: 22; REPLACED: 23;
 }>;
 
 /** A call of the library that failed: `code` is its error, `text` the events' words. */

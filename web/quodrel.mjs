@@ -12,13 +12,13 @@ const decoder = new TextDecoder();
 // Event kinds and errors, as quodrel.h numbers them. A later library may tell kinds
 // and codes this table lacks: they come as their numbers, with the library's words.
 export const EVENT = Object.freeze({
-  BEGIN: 1, PROGRESS: 2, ENTRY: 3, REFUSED: 4, FAILED: 5, END: 6, DIFFERENCE: 7,
+  BEGIN: 1, PROGRESS: 2, ENTRY: 3, REFUSED: 4, FAILED: 5, END: 6, DIFFERENCE: 7, COMMIT: 8,
 });
 export const ERROR = Object.freeze({
   OK: 0, ARGUMENT: 1, OPEN: 2, TABLE_CUT_SHORT: 3, BAD_NAME_LENGTH: 4, TOO_DEEP: 5,
   NO_MEMORY: 6, NOT_FOUND: 7, NOT_A_FILE: 8, REFUSED: 9, READ: 10, INCOMPLETE: 11,
   CANCELLED: 12, DESTINATION: 13, CREATE: 14, WRITE: 15, CHANGED: 16, LIMIT: 17,
-  NOT_AN_ARCHIVE: 18, DESCRIPTORS: 19, DIFFERENT: 20, NOT_UPDATED: 21, LOCKED: 22,
+  NOT_AN_ARCHIVE: 18, DESCRIPTORS: 19, DIFFERENT: 20, NOT_UPDATED: 21, LOCKED: 22, REPLACED: 23,
 });
 
 const OPEN_REQUIRE_MAGIC = 1;

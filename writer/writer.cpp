@@ -190,6 +190,11 @@ void move_batch(Writing& w, const transfer::Job& job, transfer::Hands& hands) {
             continue;
         read_entry(w, job, i, block + at, size);
         at += size;
+        // An archive sent out in order ends at a file that could not be read: the
+        // batch's later files are never sent, so their sources are not asked.
+        const quodrel_error error = outcomes.error(i);
+        if (w.in_order && error != QUODREL_OK && error != QUODREL_ERROR_CHANGED)
+            break;
     }
     if (w.in_order)
         w.held[job.number % w.held.size()].size = at;

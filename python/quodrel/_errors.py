@@ -167,6 +167,14 @@ class LockedError(Error):
     code = ErrorCode.LOCKED
 
 
+class ReplacedError(Error):
+    """Another program put a file at the archive's path, or took it away, while the new
+    archive was written: both are kept, the new one beside the other under the name the
+    error's problems tell."""
+
+    code = ErrorCode.REPLACED
+
+
 _ERRORS: Dict[int, Type[Error]] = {
     cls.code: cls
     for cls in (
@@ -191,6 +199,7 @@ _ERRORS: Dict[int, Type[Error]] = {
         DescriptorsError,
         NotUpdatedError,
         LockedError,
+        ReplacedError,
     )
 }
 

@@ -37,6 +37,7 @@ class ErrorCode(enum.IntEnum):
     DIFFERENT = 20
     NOT_UPDATED = 21
     LOCKED = 22
+    REPLACED = 23
 
     @property
     def text(self) -> str:
@@ -83,6 +84,7 @@ class EventKind(enum.IntEnum):
     FAILED = 5
     END = 6
     DIFFERENCE = 7
+    COMMIT = 8
 
 
 class Operation(enum.IntEnum):

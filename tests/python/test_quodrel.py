@@ -15,6 +15,7 @@ import mmap
 import os
 import pathlib
 import pickle
+import re
 import resource
 import shutil
 import signal
@@ -1013,6 +1014,20 @@ class Misuse(Tree):
         self.assertIsInstance(locked, quodrel.LockedError)
         self.assertEqual(locked.code, quodrel.ErrorCode.LOCKED)
         self.assertEqual(str(locked), "another run is replacing the archive: x.dat")
+        # The module names every code and kind the header does, by the same numbers.
+        header = (pathlib.Path(__file__).resolve().parents[2] / "include/quodrel/quodrel.h").read_text()
+
+        def listed(enum_name: str, pattern: str) -> list:
+            body = header[header.index("typedef enum " + enum_name) : header.index("} " + enum_name + ";")]
+            return re.findall(pattern, body, re.M)
+
+        errors = listed("quodrel_error", r"^\s+QUODREL_(?:ERROR_)?([A-Z_]+)")
+        self.assertEqual([code.name for code in quodrel.ErrorCode], errors)
+        self.assertEqual([code.value for code in quodrel.ErrorCode], list(range(len(errors))))
+        kinds = listed("quodrel_event_kind", r"^\s+QUODREL_EVENT_([A-Z_]+)")
+        self.assertEqual([kind.name for kind in quodrel.EventKind], kinds)
+        self.assertEqual([kind.value for kind in quodrel.EventKind], list(range(1, len(kinds) + 1)))
+        self.assertIsInstance(quodrel._errors.error(23, "x.dat"), quodrel.ReplacedError)
         # The library in use knows every code and kind the module names.
         for code in quodrel.ErrorCode:
             self.assertNotEqual(code.text, "unknown error", code)
