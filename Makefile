@@ -43,7 +43,8 @@ fuzz-build:
 fuzz: fuzz-build
 	@tests/fuzz/run.sh $(FUZZ) $(FUZZ_SECONDS)
 
-# Line and branch coverage of the program's code from the whole native suite.
+# Line and branch coverage of the program's code from the whole native suite, written
+# whole into doc/coverage.md (scripts/coverage.sh).
 COVERAGE = build-coverage
 coverage:
 	@scripts/deps.sh coverage
@@ -52,11 +53,7 @@ coverage:
 	@find $(COVERAGE) -name '*.gcda' -delete
 	@chmod -R a+rwX $(COVERAGE) # cases run as another user record their counts too
 	@cd $(COVERAGE) && umask 0 && ctest -j1 -E 'formatted|install' >/dev/null || true
-	@gcovr -r . $(COVERAGE) --filter 'archive/' --filter 'reading/' --filter 'writer/' --filter 'create/' --filter 'extract/' \
-		--filter 'app/' --filter 'report/' --filter 'transfer/' --filter 'rules/' \
-		--filter 'events/' --filter 'lib/' --filter 'update/' --filter 'compare/' --filter 'console/' \
-		--exclude-unreachable-branches --exclude-throw-branches \
-		--print-summary --txt $(COVERAGE)/coverage.txt | tail -3
+	@scripts/coverage.sh $(COVERAGE)
 
 # The program on the PATH, with a desktop launcher and its icon (PREFIX=/usr/local), and
 # the archive type; the databases of types and launchers are brought up to date, as
