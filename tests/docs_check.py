@@ -199,6 +199,15 @@ def check_routes(source, quodrel):
     with open(os.path.join(source, "README.md"), encoding="utf-8") as f:
         readme = f.read()
     cheat = set(re.findall(r"^\| `quodrel -([a-z]) ", readme, re.M))
+    # The exit statuses of the reference's table and of the manual page.
+    statuses = page[page.index('.SH "EXIT STATUS"'):page.index('.SH "ARCHIVE FORMAT"')]
+    in_manual = set(re.findall(r"^\.BR? (\d+)", statuses, re.M))
+    with open(os.path.join(source, "doc", "command-line.md"), encoding="utf-8") as f:
+        reference = f.read()
+    table = reference[reference.index("## Exit status"):]
+    in_reference = set(re.findall(r"^\| (\d+)", table, re.M))
+    if not in_manual or in_manual != in_reference:
+        fail("exit statuses", f"quodrel(1) gives {sorted(in_manual)}, doc/command-line.md {sorted(in_reference)}")
     if not manual or manual != helped or manual != cheat:
         fail("routes", f"quodrel(1) names -{' -'.join(sorted(manual))}; --help -{' -'.join(sorted(helped))};"
                        f" the README's cheat sheet -{' -'.join(sorted(cheat))}")
