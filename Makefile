@@ -43,7 +43,8 @@ fuzz-build:
 fuzz: fuzz-build
 	@tests/fuzz/run.sh $(FUZZ) $(FUZZ_SECONDS)
 
-# Line and branch coverage of the program's code from the whole native suite.
+# Line and branch coverage of the program's code from the whole native suite, written
+# whole into doc/coverage.md (scripts/coverage.sh).
 COVERAGE = build-coverage
 coverage:
 	@scripts/deps.sh coverage
@@ -52,11 +53,7 @@ coverage:
 	@find $(COVERAGE) -name '*.gcda' -delete
 	@chmod -R a+rwX $(COVERAGE) # cases run as another user record their counts too
 	@cd $(COVERAGE) && umask 0 && ctest -j1 -E 'formatted|install' >/dev/null || true
-	@gcovr -r . $(COVERAGE) --filter 'archive/' --filter 'reading/' --filter 'writer/' --filter 'create/' --filter 'extract/' \
-		--filter 'app/' --filter 'report/' --filter 'transfer/' --filter 'rules/' \
-		--filter 'events/' --filter 'lib/' --filter 'update/' --filter 'compare/' --filter 'console/' \
-		--exclude-unreachable-branches --exclude-throw-branches \
-		--print-summary --txt $(COVERAGE)/coverage.txt | tail -3
+	@scripts/coverage.sh $(COVERAGE)
 
 # The program on the PATH, with a desktop launcher and its icon (PREFIX=/usr/local), and
 # the archive type; the databases of types and launchers are brought up to date, as
@@ -110,29 +107,22 @@ demo:
 	@cmake --build $(BUILD) -j$(JOBS) --target quodrel
 	@scripts/demo.sh $(BUILD)/quodrel
 
-# Times quodrel against GNU tar, bsdtar and cp -r on a release build, and the page in
-# headless Chromium against it; writes bench/RESULTS.md (the text above its table
-# marker is kept).
+# Times quodrel against GNU tar, bsdtar and cp -r on a release build, the mount, -d, -u,
+# the pipes, and the page in headless Chromium against it; writes bench/RESULTS.md whole
+# (bench/results.sh: nothing in it is kept from an earlier run). BENCH_PARTS chooses
+# parts (run mount compare update pipes web) and BENCH_OUT another file, for a short try:
+# make bench BENCH_RUNS=1 BENCH_PARTS=compare BENCH_OUT=/tmp/r.md
 RELEASE = build-release
+BENCH_RUNS ?= 7
+BENCH_PARTS ?=
+BENCH_OUT ?= bench/RESULTS.md
 bench:
 	@scripts/deps.sh bench
 	@cmake -S . -B $(RELEASE) -DCMAKE_BUILD_TYPE=Release -DQUODREL_TESTS=OFF >/dev/null
 	@cmake --build $(RELEASE) -j$(JOBS)
-	@bash -o pipefail -c 'bench/run.sh $(RELEASE)/quodrel 7 | tee bench/table.new'
-	@echo | tee -a bench/table.new
-	@bash -o pipefail -c 'bench/mount.sh $(RELEASE)/quodrel $(RELEASE)/quodrel-mount 7 | tee -a bench/table.new'
-	@echo | tee -a bench/table.new
-	@bash -o pipefail -c 'bench/compare.sh $(RELEASE)/quodrel 7 | tee -a bench/table.new'
-	@echo | tee -a bench/table.new
-	@bash -o pipefail -c 'bench/update.sh $(RELEASE)/quodrel 7 | tee -a bench/table.new'
-	@echo | tee -a bench/table.new
-	@bash -o pipefail -c 'bench/pipes.sh $(RELEASE)/quodrel 7 | tee -a bench/table.new'
-	@echo | tee -a bench/table.new
-	@web/build.sh $(WEB) >/dev/null
-	@bash -o pipefail -c 'bench/web.sh $(RELEASE)/quodrel $(WEB) 7 | tee -a bench/table.new'
-	@{ sed -n '1,/^<!-- table -->$$/p' bench/RESULTS.md; scripts/machine.sh; echo; \
-		cat bench/table.new; } > bench/RESULTS.new
-	@mv bench/RESULTS.new bench/RESULTS.md && rm -f bench/table.new
+	@case " $(or $(BENCH_PARTS),web) " in *" web "*) web/build.sh $(WEB) >/dev/null ;; esac
+	@bash -o pipefail -c 'bench/results.sh $(RELEASE) $(WEB) $(BENCH_RUNS) $(BENCH_PARTS) | tee $(BENCH_OUT).new'
+	@mv $(BENCH_OUT).new $(BENCH_OUT)
 
 # The README's first steps on fresh minimal Debian 12 and 13 chroots, with what each
 # costs (as root; minutes and gigabytes; not part of make test).

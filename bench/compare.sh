@@ -40,6 +40,16 @@ for _ in $(seq "$runs"); do
     done
 done
 for tool in "${tools[@]}"; do declare "med_$tool=$(printf '%s\n' ${ms[$tool]} | median)"; done
+cat <<EOF
+## Comparing, -d (\`bench/compare.sh\`)
+
+The small tree compared with its archive by \`quodrel -d\` (one thread, and one per
+core), beside GNU tar's \`-d\` of a tar of the same tree, and beside reading the archive
+and every file of the tree once (\`cat\`), with no comparison at all. Both tools are
+checked to find no difference first. Everything lives in tmpfs; the tools take turns
+within each of $runs rounds; medians in milliseconds.
+
+EOF
 echo "Compared: the small tree with its archive, no difference; reading both = the archive and every file read once with cat."
 echo
 echo '| quodrel threads | quodrel -d ms | GNU tar -d ms | reading both ms | quodrel / tar | quodrel / reading both |'

@@ -136,6 +136,19 @@ for _ in $(seq "$runs"); do
 done
 
 files=$(find "$shm/tree" -type f | wc -l)
+cat <<EOF
+## The mount (\`bench/mount.sh\`)
+
+The small tree mounted by \`quodrel-mount\` from its archive, beside the same tree read
+from tmpfs itself and mounted by squashfuse from an uncompressed squashfs image of it.
+Each of $runs rounds mounts afresh, then reads every file twice with
+\`tar -cf - -C MOUNT . | cat\`: the first read reaches the mount, the second may be served
+by what the kernel kept; "x tmpfs" is the time over the tree's own median. The mount is
+checked to show what extraction writes before anything is timed. The second table is a
+walk that reads no file (\`find MOUNT\`) on a fresh mount, with what the daemon read
+meanwhile and its CPU time.
+
+EOF
 echo "Mounted: the small tree, $files files, $(du -sm "$shm/tree" | cut -f1) MiB;" \
     "every file read with \`tar -cf - -C MOUNT . | cat\`."
 echo

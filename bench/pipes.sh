@@ -43,6 +43,18 @@ way() { # way tree
     echo "$(((end - start) / 1000000)) $(tail -1 "$shm/rss")"
 }
 
+cat <<EOF
+## Through pipes (\`bench/pipes.sh\`)
+
+\`-c DIR -\` into a file beside \`-c DIR FILE\`, and \`cat ARCHIVE | quodrel -e - OUT\` beside
+\`quodrel -e ARCHIVE OUT\`, on the two workloads above, with one thread per core, taking
+turns within each of $runs rounds after one warm-up; medians in milliseconds and each
+way's highest peak memory (for a pipe, the larger of its two ends). Beside the
+extraction stands the floor of any reader of a pipe: the archive merely moved through
+one (\`cat ARCHIVE | cat > /dev/null\`). The piped routes keep only the archive's table,
+so their peak memory should stay flat from the small workload to the big one.
+
+EOF
 echo "Through pipes: -c DIR - into a file, and cat ARCHIVE | quodrel -e - OUT, beside the" \
     "same on files; $(nproc) threads."
 echo

@@ -24,6 +24,18 @@ now() { date +%s%N; }
 median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
 
+cat <<EOF
+## Updating, -u (\`bench/update.sh\`)
+
+One 1 MiB file laid over the small tree's archive and over the big one, beside \`cp\` of
+the archive into a new file (the floor of writing it anew), \`cp\` over a copy of the
+archive (the floor of replacing it: the kernel frees the replaced file's pages, as it
+frees the old archive's when \`-u\` puts the new one in its place) and beside doing it by
+hand (\`-e\`, the file copied in, \`-c\`). Everything lives in tmpfs; the four take turns
+within each of $runs rounds, each on a fresh copy of the archive made outside the
+timing; medians in milliseconds.
+
+EOF
 echo "Updated: one 1 MiB file laid over each archive; cp = copying the archive once into" \
     "a new file; cp over = copying it over a copy of it (whose pages the kernel frees, as" \
     "it frees those of the archive -u replaces); by hand = quodrel -e, the file copied in," \

@@ -86,6 +86,21 @@ many_task=$(m "$page_json" manyTask)
 page_save=$(m "$page_json" save)
 files=$(find "$shm/small" -type f | wc -l)
 
+cat <<EOF
+## JavaScript: Node and the page (\`bench/web.sh\`)
+
+The WebAssembly library in Node and the page in headless Chromium (driven by
+puppeteer-core), beside the native program with one thread: the small tree packed from
+a list in memory (every file's bytes read first; the program packs from tmpfs); an
+archive of 100,000 entries opened until the page's tree shows (the program: \`-l\`); one
+1 MiB file added to a 1 GiB archive and the archive saved through the page's save
+picker (the program: \`-u\`). The second table packs 10,000 small files given to the
+page's folder input, beside the browser's floor: the same Files only read, in a Worker,
+both timed from the input's change. Rows name the longest task of the page's own thread
+(the page must not stop answering for more than 100 ms). Every archive made is checked
+byte-identical to the program's. One warm-up run each, then $runs runs; medians.
+
+EOF
 echo "In headless Chromium $(chromium --version 2>/dev/null | grep -oE '[0-9]+(\.[0-9]+)+' | head -1) and" \
     "Node $(node --version): the small tree is $files files; 10,000 small files of 1 to 8 KiB;" \
     "100,000 entries of a few bytes; 1 GiB in 7 files with a 1 MiB file added. Every archive is" \

@@ -11,7 +11,7 @@
 #   sanitized  the native cases again with AddressSanitizer, UBSan and leak checks
 #              (not the Python module, whose interpreter is not built with them, nor
 #              the WebAssembly cases, which the native part runs)
-#   fuzzers    both libFuzzer targets for FUZZ_SECONDS (30) each
+#   fuzzers    the three libFuzzer targets for FUZZ_SECONDS (30) each, side by side
 # Usage: scripts/test.sh BUILD WINDOWS SANITIZED JOBS
 set -uo pipefail
 cd "$(dirname "$0")/.."
