@@ -76,11 +76,19 @@ for release in "${releases[@]}"; do
         mounted+=("$root/$fs")
     done
     cp /etc/resolv.conf "$root/etc/resolv.conf" 2>/dev/null || true
+    # The certificates this machine's Node trusts beyond its own (NODE_EXTRA_CA_CERTS: a
+    # proxy on the way to the npm registry may sign with one), so that npm in the chroot
+    # reaches the registry as it does here.
+    extra_ca=()
+    if [ -r "${NODE_EXTRA_CA_CERTS:-}" ]; then
+        cp "$NODE_EXTRA_CA_CERTS" "$root/etc/node-extra-ca.pem"
+        extra_ca=(NODE_EXTRA_CA_CERTS=/etc/node-extra-ca.pem)
+    fi
     mkdir -p "$root/srv"
     cp -a "$snapshot" "$root/srv/quodrel.git"
 
     inside() { chroot "$root" /usr/bin/env -i HOME=/root TERM=xterm PATH=/usr/sbin:/usr/bin:/sbin:/bin \
-        LANG=C.UTF-8 bash -c "$1"; }
+        LANG=C.UTF-8 "${extra_ca[@]}" bash -c "$1"; }
     packages() { inside "dpkg-query -W -f='\${Status}\n' | grep -c 'install ok installed'"; }
     disk() { inside "du -sxm / 2>/dev/null | cut -f1"; }
     step() { # name, command: runs it inside, prints its cost
