@@ -388,12 +388,6 @@ void discard(Place& place, TempFile& temp) {
 }
 
 void release(Place& place) {
-    // A dangling link's target made only to learn where it lies goes again, if it is
-    // still the one made.
-    if (place.made_target && !place.placed && hold_folder_again(place) &&
-        id_in(place.folder, place.target) == place.standing)
-        remove_in(place.folder, place.target);
-    place.made_target = false;
     if (place.lock >= 0)
         close_file(place.lock);
     place.lock = -1;

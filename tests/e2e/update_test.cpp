@@ -404,6 +404,50 @@ TEST(Update, ASignalAroundTheCommitEndsTheRunAsTheArchiveSays) {
     }
 }
 
+// An archive path that is a link to nothing yet: its target is made by the archive put
+// in place, and by nothing else; a run ended before its commit leaves no file there.
+TEST(Update, ADanglingLinksTargetIsMadeOnlyByACompleteArchive) {
+    SKIP_UNDER_WINE("POSIX links and signals");
+    const struct {
+        const char* moment;
+        int signal; // 0: none sent
+        int status;
+        bool made;
+    } rows[] = {
+        {"commit", SIGTERM, 143, false},
+        {"commit", SIGHUP, 129, false},
+        {"committing", SIGTERM, 0, true},
+        {"none", 0, 0, true},
+    };
+    for (const auto& row : rows) {
+        TempDir dir;
+        make_files(dir, "one", "a", 3);
+        make_dirs(dir / "elsewhere");
+        ASSERT_EQ(symlink("elsewhere/made.dat", (dir / "link.dat").c_str()), 0);
+        const std::string what = std::string(row.moment) + " " + std::to_string(row.signal);
+        StoppedRun run(row.moment, {"-c", "one", "link.dat", "-s"}, dir.path());
+        if (row.signal != 0) {
+            ASSERT_TRUE(run.stopped()) << what;
+            // Nothing stands at the target while the archive is written.
+            EXPECT_EQ(paths_below(dir / "elsewhere"), std::vector<std::string>{}) << what;
+            run.signal(row.signal);
+        }
+        const Result end = run.finish();
+        EXPECT_EQ(end.status, row.status) << what << ": " << end.out;
+        EXPECT_EQ(paths_below(dir / "elsewhere"),
+                  row.made ? std::vector<std::string>{"/made.dat"} : std::vector<std::string>{})
+            << what;
+        if (row.made) {
+            EXPECT_EQ(quodrel({"-l", "link.dat"}, dir.path()).out,
+                      "         2 a0\n         2 a1\n         2 a2\n"
+                      "3 files, 0 directories, 6 bytes\n")
+                << what;
+        }
+        struct stat link = {};
+        EXPECT_TRUE(lstat((dir / "link.dat").c_str(), &link) == 0 && S_ISLNK(link.st_mode)) << what;
+    }
+}
+
 // A signal at any moment of a run leaves the archive the status says: the earlier one
 // and 143 when the run was ended, the new one and "Done" with 0 when it finished.
 TEST(Update, ASignalAtAnyMomentLeavesTheArchiveTheStatusSays) {
