@@ -235,8 +235,8 @@ std::size_t descriptors_left();
 // putting the successor in place checks too that what leaves the path is what stood
 // there when it was claimed (or that nothing stands there, where nothing stood).
 struct Place {
-    Folder folder;            // the folder it lies in, held open
-    std::string target;       // its name there
+    Folder folder;      // the folder it lies in, held open
+    std::string target; // its name there
     bool through_link = false;
     FileId folder_id;    // the folder's identity, while it is let go of
     int lock = -1;       // what stood there, open and locked (-1: nothing stood there)
