@@ -283,9 +283,9 @@ struct TempFile {
     TempFile& operator=(const TempFile&) = delete;
 };
 
-// A new, empty file in a claimed place's folder, with the permission bits, owner and
-// group of what stands there (the owner and group as far as this process may give
-// them: the owner only by the superuser, a group only one this process is in; the
+// A new, empty file in a claimed place's folder, with the permission bits (and, on
+// Linux, the access list), owner and group of what stands there (the owner and group as far as this
+// process may give them: the owner only by the superuser, a group only one this process is in; the
 // owner first, as a change of owner clears the set-id bits), else what the umask gives
 // a new file. Where the file system allows, it has no name until it is complete, so
 // that nothing of it is left if the process is killed; else `watch` is told of it on

@@ -525,7 +525,7 @@ QUODREL_API quodrel_error quodrel_extract_stream(quodrel_read_next read_next, vo
  * an existing archive there is replaced only by a complete one (an archive path that
  * is a link stays a link: its target is replaced). The new archive takes the rights of
  * the one it replaces, and its owner and group as far as the process may give them
- * (access lists and extended attributes are not carried).
+ * (and its access list, where it has one; other extended attributes are not carried).
  *
  * Replacing is a transaction. Before anything is written, the archive that stands
  * there is locked (Linux: an open file description lock, F_OFD_SETLK, over the whole

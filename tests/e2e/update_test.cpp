@@ -557,4 +557,35 @@ TEST(Update, TheReplacedArchiveKeepsItsOwnerGroupAndRights) {
     }
 }
 
+// An archive whose access list lets one user more in keeps that list: the group bits of
+// its mode are the list's mask, and given alone they would let the owning group write
+// where it could only read.
+TEST(Update, AnAccessListStaysWithTheReplacedArchive) {
+    SKIP_UNDER_WINE("POSIX access lists");
+    if (std::system("command -v setfacl >/dev/null && command -v getfacl >/dev/null") != 0)
+        GTEST_SKIP() << "setfacl is not installed";
+    const std::vector<std::string> runs[] = {
+        {"-u", "a.dat", "one", "-s"},
+        {"-c", "one", "a.dat", "-s"},
+    };
+    for (const auto& args : runs) {
+        TempDir dir;
+        make_base(dir, "src");
+        make_files(dir, "one", "a", 2);
+        ASSERT_EQ(quodrel({"-c", "src", "a.dat", "-s"}, dir.path()).status, 0);
+        ASSERT_EQ(chmod((dir / "a.dat").c_str(), 0640), 0);
+        if (std::system(("setfacl -m u:nobody:rw '" + (dir / "a.dat") + "' 2>/dev/null").c_str()) !=
+            0)
+            GTEST_SKIP() << "no access lists on this file system";
+        const std::string list = "getfacl -cp '" + (dir / "a.dat") + "' > '" + (dir / "acl") + "'";
+        ASSERT_EQ(std::system(list.c_str()), 0);
+        const std::string before = read_file(dir / "acl");
+        EXPECT_EQ(before, "user::rw-\nuser:nobody:rw-\ngroup::r--\nmask::rw-\nother::---\n\n");
+        EXPECT_EQ(quodrel(args, dir.path()).status, 0) << args[0];
+        ASSERT_EQ(std::system(list.c_str()), 0);
+        EXPECT_EQ(read_file(dir / "acl"), before) << args[0];
+        EXPECT_NE(quodrel({"-l", "a.dat"}, dir.path()).out.find(" a0\n"), std::string::npos);
+    }
+}
+
 } // namespace
