@@ -257,6 +257,33 @@ TEST(Pipes, AFileThatCannotBeOpenedAtItsTurnCutsTheStreamShort) {
               "ERROR! Data cut short for zz\n4 files, 1 directories, 18 bytes\n");
 }
 
+// Standard input that is no pipe has no writer to wait for: a device that never ends
+// (/dev/zero, an empty archive as far as anyone reads it) is read as far as the answer
+// needs, and the run ends.
+TEST(Pipes, ADeviceThatNeverEndsIsNotReadToItsEnd) {
+    SKIP_UNDER_WINE("POSIX devices");
+    TempDir dir;
+    const struct {
+        std::vector<std::string> args;
+        bool errors; // what is read is standard error
+        std::string out;
+        int status;
+    } rows[] = {
+        {{"-l", "-"}, false, "0 files, 0 directories, 0 bytes\n", 0},
+        {{"-t", "-"}, false, "ERROR! Not an archive -\n", 1},
+        {{"-e", "-", "out", "-s"}, false, "Extracting -\n0 files, data offset 0\n\nDone\n", 0},
+        {{"-p", "-", "a"}, true, "ERROR! Not in the archive a\n", 1},
+    };
+    for (const auto& row : rows) {
+        Limits limits;
+        limits.input_path = "/dev/zero";
+        limits.read_errors = row.errors;
+        const Result run = quodrel_limited(row.args, dir.path(), limits);
+        EXPECT_EQ(run.out, row.out) << row.args[0];
+        EXPECT_EQ(run.status, row.status) << row.args[0];
+    }
+}
+
 // A terminal is neither read as an archive nor written one: one line, status 1.
 TEST(Pipes, ATerminalIsNeverAnArchive) {
     SKIP_UNDER_WINE("a pseudo-terminal is not a Windows console");
