@@ -328,6 +328,10 @@ Placed put_in_place(Place& place, TempFile& temp) {
         os::set_last_error(error);
         return Placed::failed;
     }
+    // Its rights again, now that it is complete: a write by a process that may not set
+    // the set-id bits (not the superuser) clears them.
+    if (place.standing.valid)
+        os::copy_owner_and_mode(place, temp.file);
     Placed placed = Placed::failed;
     bool closed = true;
     if (temp.name.empty() && !place.standing.valid) {

@@ -533,27 +533,33 @@ TEST(Update, TheReplacedArchiveKeepsItsOwnerGroupAndRights) {
     const struct {
         std::vector<std::string> args;
         mode_t mode;
+        bool unprivileged; // run by the owner, nobody, whose writes clear set-id bits
+        gid_t group;
     } rows[] = {
-        {{"-u", "a.dat", "one", "-s"}, 0640},
-        {{"-c", "one", "a.dat", "-s"}, 0660},
-        {{"-u", "a.dat", "one", "-s"}, 02664},
+        {{"-u", "a.dat", "one", "-s"}, 0640, false, 100}, // nobody:users
+        {{"-c", "one", "a.dat", "-s"}, 0660, false, 100},
+        {{"-u", "a.dat", "one", "-s"}, 02664, false, 100},
+        {{"-u", "a.dat", "one", "-s"}, 06775, true, 65534}, // nobody:nogroup
+        {{"-c", "one", "a.dat", "-s"}, 04755, true, 65534},
     };
     for (const auto& row : rows) {
         TempDir dir;
+        ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
         make_base(dir, "src");
         make_files(dir, "one", "a", 2);
         ASSERT_EQ(quodrel({"-c", "src", "a.dat", "-s"}, dir.path()).status, 0);
-        ASSERT_EQ(chown((dir / "a.dat").c_str(), 65534, 100), 0); // nobody:users
+        ASSERT_EQ(chown((dir / "a.dat").c_str(), 65534, row.group), 0);
         ASSERT_EQ(chmod((dir / "a.dat").c_str(), row.mode), 0);
         struct stat before = {};
         ASSERT_EQ(stat((dir / "a.dat").c_str(), &before), 0);
-        EXPECT_EQ(quodrel(row.args, dir.path()).status, 0) << row.args[0];
+        const std::string what = row.args[0] + (row.unprivileged ? " by nobody" : "");
+        EXPECT_EQ(quodrel(row.args, dir.path(), row.unprivileged).status, 0) << what;
         struct stat after = {};
         ASSERT_EQ(stat((dir / "a.dat").c_str(), &after), 0);
-        EXPECT_NE(after.st_ino, before.st_ino) << row.args[0];
-        EXPECT_EQ(after.st_uid, 65534u) << row.args[0];
-        EXPECT_EQ(after.st_gid, 100u) << row.args[0];
-        EXPECT_EQ(after.st_mode & 07777, row.mode) << row.args[0];
+        EXPECT_NE(after.st_ino, before.st_ino) << what;
+        EXPECT_EQ(after.st_uid, 65534u) << what;
+        EXPECT_EQ(after.st_gid, row.group) << what;
+        EXPECT_EQ(after.st_mode & 07777, row.mode) << what;
     }
 }
 
