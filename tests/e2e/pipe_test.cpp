@@ -73,6 +73,9 @@ TEST(Pipes, AnArchiveWrittenToStandardOutputIsTheFileRoutesByteForByte) {
         {{"-c", "src", "-", "-s"}, "", "src/maps/piped.dat"},
     };
     for (const auto& row : rows) {
+        // (Wine cannot tell the identity of a file a program inherits as its output.)
+        if (under_wine() && row.output.rfind("src/", 0) == 0)
+            continue;
         const Result run = into(row.args, dir.path(), dir / row.output);
         EXPECT_EQ(run.status, 0) << row.output;
         EXPECT_EQ(run.out, row.banner + named(file.out, "a.dat", "-")) << row.output;
