@@ -47,7 +47,8 @@ bool is_a_terminal(int standard);
 // Readies standard input to be read as an archive: a pipe widened where the system
 // lets it be (fewer turns between its writer and this reader).
 void prepare_input();
-// Reads standard input to its end, so that what writes into it is not cut off.
+// Reads standard input to its end where it is a pipe, so that what writes into it is not
+// cut off (a file or a device is left as it is: /dev/zero has no end).
 void drain_input();
 
 } // namespace quodrel::console

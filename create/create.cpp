@@ -68,8 +68,11 @@ quodrel_error create_into(const std::string& source_dir, Sink& sink, const std::
     Sources sources;
     sources.tree_root = platform::system_path(source_dir);
     sources.tree_name = source_dir;
+    // A file the archive goes into (standard output sent to one) is never packed into it.
+    std::uint64_t destination_size = 0;
+    const platform::FileId destination = sink.destination(destination_size);
     Scan scan;
-    scan_tree(scan, sources.tree_root, std::string(), lean);
+    scan_tree_skipping(scan, sources.tree_root, destination, destination_size, lean);
     std::int64_t data_offset = 0;
     const quodrel_error refused = begin_writing(scan, events, source_dir, name, data_offset);
     if (refused != QUODREL_OK)

@@ -328,6 +328,10 @@ Placed put_in_place(Place& place, TempFile& temp) {
         os::set_last_error(error);
         return Placed::failed;
     }
+    // Its rights again, now that it is complete: a write by a process that may not set
+    // the set-id bits (not the superuser) clears them.
+    if (place.standing.valid)
+        os::copy_owner_and_mode(place, temp.file);
     Placed placed = Placed::failed;
     bool closed = true;
     if (temp.name.empty() && !place.standing.valid) {
@@ -388,12 +392,6 @@ void discard(Place& place, TempFile& temp) {
 }
 
 void release(Place& place) {
-    // A dangling link's target made only to learn where it lies goes again, if it is
-    // still the one made.
-    if (place.made_target && !place.placed && hold_folder_again(place) &&
-        id_in(place.folder, place.target) == place.standing)
-        remove_in(place.folder, place.target);
-    place.made_target = false;
     if (place.lock >= 0)
         close_file(place.lock);
     place.lock = -1;

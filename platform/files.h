@@ -235,9 +235,8 @@ std::size_t descriptors_left();
 // putting the successor in place checks too that what leaves the path is what stood
 // there when it was claimed (or that nothing stands there, where nothing stood).
 struct Place {
-    Folder folder;            // the folder it lies in, held open
-    std::string target;       // its name there
-    bool made_target = false; // a dangling link's target, made to learn its place
+    Folder folder;      // the folder it lies in, held open
+    std::string target; // its name there
     bool through_link = false;
     FileId folder_id;    // the folder's identity, while it is let go of
     int lock = -1;       // what stood there, open and locked (-1: nothing stood there)
@@ -256,9 +255,10 @@ enum class Claim {
              // kernel will not follow (the system's error tells why)
 };
 
-// Finds and claims the place of `target`. Where nothing stands, a dangling link's target
-// is made (and removed again unless a successor takes its place) with `make_missing`;
-// without it nothing is made, and the place is claimed with nothing standing.
+// Finds and claims the place of `target`. Where a dangling link stands, with
+// `make_missing`, its target is made for a moment to learn where it lies, and removed at
+// once (nothing of it stays, whatever ends the run): the place is claimed with nothing
+// standing, as where nothing stands at all.
 // Linux: an open file description lock (F_OFD_SETLK) over the whole file; Windows: a
 // lock on a range past its end (a lock over its bytes would make others' reads fail),
 // on a handle that lets others read it and rename over it. Where the file system keeps
@@ -283,9 +283,9 @@ struct TempFile {
     TempFile& operator=(const TempFile&) = delete;
 };
 
-// A new, empty file in a claimed place's folder, with the permission bits, owner and
-// group of what stands there (the owner and group as far as this process may give
-// them: the owner only by the superuser, a group only one this process is in; the
+// A new, empty file in a claimed place's folder, with the permission bits (and, on
+// Linux, the access list), owner and group of what stands there (the owner and group as far as this
+// process may give them: the owner only by the superuser, a group only one this process is in; the
 // owner first, as a change of owner clears the set-id bits), else what the umask gives
 // a new file. Where the file system allows, it has no name until it is complete, so
 // that nothing of it is left if the process is killed; else `watch` is told of it on
@@ -316,8 +316,7 @@ Placed put_in_place(Place& place, TempFile& temp);
 // Closes a temporary file and removes it.
 void discard(Place& place, TempFile& temp);
 
-// Lets go of a place: its lock, its folder; a dangling link's target made for it goes
-// again unless a successor took its place.
+// Lets go of a place: its lock, its folder.
 void release(Place& place);
 
 } // namespace quodrel::platform

@@ -49,6 +49,12 @@ bool DescriptorSink::send(const char* data, std::size_t size) {
     return error_ == 0;
 }
 
+platform::FileId DescriptorSink::destination(std::uint64_t& size) const {
+    const platform::FileStamp stamp = platform::file_stamp(descriptor_);
+    size = stamp.size;
+    return stamp.valid ? platform::file_id(descriptor_) : platform::FileId{};
+}
+
 platform::KernelCopy DescriptorSink::send_file(int from, std::uint64_t offset, std::uint64_t count,
                                                std::uint64_t& copied) {
     if (error_ != 0)

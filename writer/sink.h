@@ -36,6 +36,13 @@ public:
     // writer returned.
     virtual int error() const = 0;
 
+    // The file the bytes land in, where it is one a tree may hold (a descriptor of a
+    // file), and its size now; invalid where it is not known.
+    virtual platform::FileId destination(std::uint64_t& size) const {
+        size = 0;
+        return {};
+    }
+
     // Sends `count` bytes of the open file `from` at `offset` inside the kernel, after
     // what was sent before them (flushed first), adding to `copied` what went: where the
     // sink is a descriptor and the system can; else KernelCopy::unsupported, nothing sent.
@@ -90,6 +97,7 @@ class DescriptorSink final : public Sink {
 public:
     explicit DescriptorSink(int descriptor) : descriptor_(descriptor) {}
     int error() const override { return error_; }
+    platform::FileId destination(std::uint64_t& size) const override;
     platform::KernelCopy send_file(int from, std::uint64_t offset, std::uint64_t count,
                                    std::uint64_t& copied) override;
 

@@ -525,7 +525,7 @@ QUODREL_API quodrel_error quodrel_extract_stream(quodrel_read_next read_next, vo
  * an existing archive there is replaced only by a complete one (an archive path that
  * is a link stays a link: its target is replaced). The new archive takes the rights of
  * the one it replaces, and its owner and group as far as the process may give them
- * (access lists and extended attributes are not carried).
+ * (and its access list, where it has one; other extended attributes are not carried).
  *
  * Replacing is a transaction. Before anything is written, the archive that stands
  * there is locked (Linux: an open file description lock, F_OFD_SETLK, over the whole
@@ -602,7 +602,9 @@ QUODREL_API quodrel_error quodrel_create_listed(const quodrel_listed_entry* entr
  * bytes quodrel_create writes of that tree, the same names left out and told. Files are
  * read on the operation's threads and handed to `write` on the calling thread; memory
  * stays flat whatever their sizes. A file whose size changes is stored as
- * quodrel_create stores it (its size as the walk found it, told). What quodrel_create
+ * quodrel_create stores it (its size as the walk found it, told). A file in the tree
+ * that quodrel_write_descriptor's descriptor writes into is left out, as quodrel_create
+ * leaves out its own archive. What quodrel_create
  * would leave out by writing the archive again cannot be left out of a table already
  * written: a file or folder that cannot be opened when its turn comes ends the call
  * there, told (QUODREL_ERROR_OPEN), and what `write` received by then is an archive cut

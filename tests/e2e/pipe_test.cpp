@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace e2e;
 using testing_support::ArchiveWriter;
@@ -64,15 +65,22 @@ TEST(Pipes, AnArchiveWrittenToStandardOutputIsTheFileRoutesByteForByte) {
     const struct {
         std::vector<std::string> args;
         std::string banner;
+        std::string output; // where standard output goes
     } rows[] = {
-        {{"-c", "src", "-", "-s"}, ""},
-        {{"-c", "src", "-"}, kBanner}, // the banner goes with the words, to standard error
+        {{"-c", "src", "-", "-s"}, "", "piped.dat"},
+        {{"-c", "src", "-"}, kBanner, "piped.dat"}, // the banner goes with the words, to stderr
+        // A file in the tree being packed is left out, as -c leaves its archive out.
+        {{"-c", "src", "-", "-s"}, "", "src/maps/piped.dat"},
     };
     for (const auto& row : rows) {
-        const Result run = into(row.args, dir.path(), dir / "piped.dat");
-        EXPECT_EQ(run.status, 0);
-        EXPECT_EQ(run.out, row.banner + named(file.out, "a.dat", "-"));
-        EXPECT_TRUE(read_file(dir / "piped.dat") == read_file(dir / "a.dat")) << row.args.size();
+        // (Wine cannot tell the identity of a file a program inherits as its output.)
+        if (under_wine() && row.output.rfind("src/", 0) == 0)
+            continue;
+        const Result run = into(row.args, dir.path(), dir / row.output);
+        EXPECT_EQ(run.status, 0) << row.output;
+        EXPECT_EQ(run.out, row.banner + named(file.out, "a.dat", "-")) << row.output;
+        EXPECT_TRUE(read_file(dir / row.output) == read_file(dir / "a.dat")) << row.output;
+        ASSERT_EQ(unlink((dir / row.output).c_str()), 0);
     }
     // Into a pipe, as into a file.
     const Result pipe = quodrel({"-c", "src", "-", "-s"}, dir.path());
@@ -250,6 +258,33 @@ TEST(Pipes, AFileThatCannotBeOpenedAtItsTurnCutsTheStreamShort) {
     EXPECT_EQ(quodrel({"-t", "cut.dat"}, dir.path()).out,
               "ERROR! Data cut short for sub/b.txt\nERROR! Data cut short for sub/c.txt\n"
               "ERROR! Data cut short for zz\n4 files, 1 directories, 18 bytes\n");
+}
+
+// Standard input that is no pipe has no writer to wait for: a device that never ends
+// (/dev/zero, an empty archive as far as anyone reads it) is read as far as the answer
+// needs, and the run ends.
+TEST(Pipes, ADeviceThatNeverEndsIsNotReadToItsEnd) {
+    SKIP_UNDER_WINE("POSIX devices");
+    TempDir dir;
+    const struct {
+        std::vector<std::string> args;
+        bool errors; // what is read is standard error
+        std::string out;
+        int status;
+    } rows[] = {
+        {{"-l", "-"}, false, "0 files, 0 directories, 0 bytes\n", 0},
+        {{"-t", "-"}, false, "ERROR! Not an archive -\n", 1},
+        {{"-e", "-", "out", "-s"}, false, "Extracting -\n0 files, data offset 0\n\nDone\n", 0},
+        {{"-p", "-", "a"}, true, "ERROR! Not in the archive a\n", 1},
+    };
+    for (const auto& row : rows) {
+        Limits limits;
+        limits.input_path = "/dev/zero";
+        limits.read_errors = row.errors;
+        const Result run = quodrel_limited(row.args, dir.path(), limits);
+        EXPECT_EQ(run.out, row.out) << row.args[0];
+        EXPECT_EQ(run.status, row.status) << row.args[0];
+    }
 }
 
 // A terminal is neither read as an archive nor written one: one line, status 1.

@@ -404,6 +404,50 @@ TEST(Update, ASignalAroundTheCommitEndsTheRunAsTheArchiveSays) {
     }
 }
 
+// An archive path that is a link to nothing yet: its target is made by the archive put
+// in place, and by nothing else; a run ended before its commit leaves no file there.
+TEST(Update, ADanglingLinksTargetIsMadeOnlyByACompleteArchive) {
+    SKIP_UNDER_WINE("POSIX links and signals");
+    const struct {
+        const char* moment;
+        int signal; // 0: none sent
+        int status;
+        bool made;
+    } rows[] = {
+        {"commit", SIGTERM, 143, false},
+        {"commit", SIGHUP, 129, false},
+        {"committing", SIGTERM, 0, true},
+        {"none", 0, 0, true},
+    };
+    for (const auto& row : rows) {
+        TempDir dir;
+        make_files(dir, "one", "a", 3);
+        make_dirs(dir / "elsewhere");
+        ASSERT_EQ(symlink("elsewhere/made.dat", (dir / "link.dat").c_str()), 0);
+        const std::string what = std::string(row.moment) + " " + std::to_string(row.signal);
+        StoppedRun run(row.moment, {"-c", "one", "link.dat", "-s"}, dir.path());
+        if (row.signal != 0) {
+            ASSERT_TRUE(run.stopped()) << what;
+            // Nothing stands at the target while the archive is written.
+            EXPECT_EQ(paths_below(dir / "elsewhere"), std::vector<std::string>{}) << what;
+            run.signal(row.signal);
+        }
+        const Result end = run.finish();
+        EXPECT_EQ(end.status, row.status) << what << ": " << end.out;
+        EXPECT_EQ(paths_below(dir / "elsewhere"),
+                  row.made ? std::vector<std::string>{"/made.dat"} : std::vector<std::string>{})
+            << what;
+        if (row.made) {
+            EXPECT_EQ(quodrel({"-l", "link.dat"}, dir.path()).out,
+                      "         2 a0\n         2 a1\n         2 a2\n"
+                      "3 files, 0 directories, 6 bytes\n")
+                << what;
+        }
+        struct stat link = {};
+        EXPECT_TRUE(lstat((dir / "link.dat").c_str(), &link) == 0 && S_ISLNK(link.st_mode)) << what;
+    }
+}
+
 // A signal at any moment of a run leaves the archive the status says: the earlier one
 // and 143 when the run was ended, the new one and "Done" with 0 when it finished.
 TEST(Update, ASignalAtAnyMomentLeavesTheArchiveTheStatusSays) {
@@ -489,27 +533,64 @@ TEST(Update, TheReplacedArchiveKeepsItsOwnerGroupAndRights) {
     const struct {
         std::vector<std::string> args;
         mode_t mode;
+        bool unprivileged; // run by the owner, nobody, whose writes clear set-id bits
+        gid_t group;
     } rows[] = {
-        {{"-u", "a.dat", "one", "-s"}, 0640},
-        {{"-c", "one", "a.dat", "-s"}, 0660},
-        {{"-u", "a.dat", "one", "-s"}, 02664},
+        {{"-u", "a.dat", "one", "-s"}, 0640, false, 100}, // nobody:users
+        {{"-c", "one", "a.dat", "-s"}, 0660, false, 100},
+        {{"-u", "a.dat", "one", "-s"}, 02664, false, 100},
+        {{"-u", "a.dat", "one", "-s"}, 06775, true, 65534}, // nobody:nogroup
+        {{"-c", "one", "a.dat", "-s"}, 04755, true, 65534},
     };
     for (const auto& row : rows) {
+        TempDir dir;
+        ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
+        make_base(dir, "src");
+        make_files(dir, "one", "a", 2);
+        ASSERT_EQ(quodrel({"-c", "src", "a.dat", "-s"}, dir.path()).status, 0);
+        ASSERT_EQ(chown((dir / "a.dat").c_str(), 65534, row.group), 0);
+        ASSERT_EQ(chmod((dir / "a.dat").c_str(), row.mode), 0);
+        struct stat before = {};
+        ASSERT_EQ(stat((dir / "a.dat").c_str(), &before), 0);
+        const std::string what = row.args[0] + (row.unprivileged ? " by nobody" : "");
+        EXPECT_EQ(quodrel(row.args, dir.path(), row.unprivileged).status, 0) << what;
+        struct stat after = {};
+        ASSERT_EQ(stat((dir / "a.dat").c_str(), &after), 0);
+        EXPECT_NE(after.st_ino, before.st_ino) << what;
+        EXPECT_EQ(after.st_uid, 65534u) << what;
+        EXPECT_EQ(after.st_gid, row.group) << what;
+        EXPECT_EQ(after.st_mode & 07777, row.mode) << what;
+    }
+}
+
+// An archive whose access list lets one user more in keeps that list: the group bits of
+// its mode are the list's mask, and given alone they would let the owning group write
+// where it could only read.
+TEST(Update, AnAccessListStaysWithTheReplacedArchive) {
+    SKIP_UNDER_WINE("POSIX access lists");
+    if (std::system("command -v setfacl >/dev/null && command -v getfacl >/dev/null") != 0)
+        GTEST_SKIP() << "setfacl is not installed";
+    const std::vector<std::string> runs[] = {
+        {"-u", "a.dat", "one", "-s"},
+        {"-c", "one", "a.dat", "-s"},
+    };
+    for (const auto& args : runs) {
         TempDir dir;
         make_base(dir, "src");
         make_files(dir, "one", "a", 2);
         ASSERT_EQ(quodrel({"-c", "src", "a.dat", "-s"}, dir.path()).status, 0);
-        ASSERT_EQ(chown((dir / "a.dat").c_str(), 65534, 100), 0); // nobody:users
-        ASSERT_EQ(chmod((dir / "a.dat").c_str(), row.mode), 0);
-        struct stat before = {};
-        ASSERT_EQ(stat((dir / "a.dat").c_str(), &before), 0);
-        EXPECT_EQ(quodrel(row.args, dir.path()).status, 0) << row.args[0];
-        struct stat after = {};
-        ASSERT_EQ(stat((dir / "a.dat").c_str(), &after), 0);
-        EXPECT_NE(after.st_ino, before.st_ino) << row.args[0];
-        EXPECT_EQ(after.st_uid, 65534u) << row.args[0];
-        EXPECT_EQ(after.st_gid, 100u) << row.args[0];
-        EXPECT_EQ(after.st_mode & 07777, row.mode) << row.args[0];
+        ASSERT_EQ(chmod((dir / "a.dat").c_str(), 0640), 0);
+        if (std::system(("setfacl -m u:nobody:rw '" + (dir / "a.dat") + "' 2>/dev/null").c_str()) !=
+            0)
+            GTEST_SKIP() << "no access lists on this file system";
+        const std::string list = "getfacl -cp '" + (dir / "a.dat") + "' > '" + (dir / "acl") + "'";
+        ASSERT_EQ(std::system(list.c_str()), 0);
+        const std::string before = read_file(dir / "acl");
+        EXPECT_EQ(before, "user::rw-\nuser:nobody:rw-\ngroup::r--\nmask::rw-\nother::---\n\n");
+        EXPECT_EQ(quodrel(args, dir.path()).status, 0) << args[0];
+        ASSERT_EQ(std::system(list.c_str()), 0);
+        EXPECT_EQ(read_file(dir / "acl"), before) << args[0];
+        EXPECT_NE(quodrel({"-l", "a.dat"}, dir.path()).out.find(" a0\n"), std::string::npos);
     }
 }
 
