@@ -14,6 +14,7 @@
 
 #include <cstring>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace quodrel {
@@ -50,6 +51,9 @@ struct FolderSide {
     Scan scan;
     std::unordered_map<std::string, std::size_t> by_path;
     std::vector<Met> met;
+    // The paths of what the walk could not read (told as failures), as compared: no
+    // archive entry there is told again as the archive's alone.
+    std::unordered_set<std::string> unread;
 };
 
 // A thread's window on the archive: files compared one after the other mostly lie back
@@ -148,6 +152,8 @@ quodrel_error walk_folder(Comparison& c) {
             c.events.failed(problem.error, problem.system_error, c.folder);
             return c.events.cancelled() ? QUODREL_ERROR_CANCELLED : QUODREL_ERROR_OPEN;
         }
+        if (problem.error == QUODREL_ERROR_OPEN)
+            c.side.unread.insert(compared_path(problem.below_root, c.archive.rules));
         const bool going =
             problem.error == QUODREL_ERROR_OPEN
                 ? c.events.failed_entry(problem.error, problem.system_error, QUODREL_NO_INDEX,
@@ -192,6 +198,15 @@ void match(Comparison& c) {
             c.verdicts[i] = Verdict::passed;
             continue;
         }
+        // What the folder holds there could not be read (a file not to be opened, a
+        // folder not to be listed), and the failure is told: nothing more of it is.
+        if ((j == kNone || c.table[i].record.size == 0) && !c.side.unread.empty() &&
+            c.side.unread.count(compared_path(walk.entry_path(), c.archive.rules))) {
+            c.verdicts[i] = Verdict::passed;
+            if (j != kNone)
+                c.side.met[j] = Met::other_kind;
+            continue;
+        }
         if (j == kNone) {
             c.verdicts[i] = Verdict::only_archive;
             continue;
@@ -199,7 +214,10 @@ void match(Comparison& c) {
         c.side.met[j] = Met::met;
         const std::int64_t size = c.table[i].record.size;
         const std::int64_t their_size = theirs[j].record.size;
-        if ((size == 0) != (their_size == 0)) {
+        // The folder's side knows its kinds (an empty file is no folder); the archive's
+        // entry of size 0 is written as a folder.
+        const bool their_folder = (c.side.scan.kinds[j] & Scan::kFolder) != 0;
+        if ((size == 0) != their_folder) {
             c.verdicts[i] = Verdict::differs; // a file and a folder
             c.side.met[j] = Met::other_kind;
         } else if (size != their_size) {
@@ -386,7 +404,7 @@ quodrel_error compare_archive(const OpenArchive& archive, const std::string& fol
     std::int64_t total = 0;
     for (std::size_t i = 0; i < table.size(); ++i)
         total += table[i].record.size > 0 ? table[i].record.size : 0;
-    if (!events.begin(archive.name, static_cast<std::int64_t>(table.size()), total))
+    if (!events.begin(archive.name, archive.header.entry_count, total, archive.header.data_offset))
         return QUODREL_ERROR_CANCELLED;
     Comparison c(archive, folder, events);
     quodrel_error error = walk_folder(c);

@@ -79,14 +79,22 @@ public:
             std::memcpy(out + given, block_.data() + at_, n);
             at_ += n;
             given += n;
-            if (given == size || !refill())
+            if (given == size || !refill(size - given))
                 return given;
         }
     }
 
 private:
-    bool refill() {
-        const std::int64_t n = bytes_.read_at(block_.data(), block_.size(), position_);
+    // A block past what is asked may reach bytes that cannot be read (a caller's reader
+    // that fails on a range of file data): then only what is asked is read, from there on.
+    bool refill(std::size_t asked) {
+        std::int64_t n = -1;
+        if (!exact_)
+            n = bytes_.read_at(block_.data(), block_.size(), position_);
+        if (n < 0 && asked < block_.size()) {
+            exact_ = true;
+            n = bytes_.read_at(block_.data(), asked, position_);
+        }
         at_ = 0;
         end_ = n > 0 ? static_cast<std::size_t>(n) : 0;
         position_ += end_;
@@ -96,6 +104,7 @@ private:
 
     const ArchiveBytes& bytes_;
     bool failed_ = false;
+    bool exact_ = false;
     std::vector<char> block_;
     std::uint64_t position_ = 0;
     std::size_t at_ = 0;

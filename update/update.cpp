@@ -173,8 +173,12 @@ private:
         const EntryRecord& their = folder_.table[j].record;
         const bool our_folder = our.size == 0;
         const bool their_folder = (folder_.kinds[j] & Scan::kFolder) != 0;
-        if (our_folder && !their_folder && their.size == 0) {
-            keep_ours(i); // an empty file is what the archive holds already
+        // An empty entry may be an empty file as well as an empty folder (the format
+        // stores both alike): a file of the folder takes its place, as a file would
+        // replace a file.
+        const bool our_empty = our_folder && ours_.of(static_cast<std::int32_t>(i)).empty();
+        if (our_empty && !their_folder) {
+            add(their, archive_.table.name(i), folder_.kinds[j], Sources::kFromTree);
             return;
         }
         if (our_folder != their_folder) {
@@ -246,6 +250,12 @@ void merge_over(const OpenArchive& archive, const Scan& folder, Scan& merged,
 
 quodrel_error update_archive(const std::string& archive_path, const std::string& folder,
                              const transfer::Crew& crew, Events& events) {
+    // The archive read and the one locked (opened again where the path moved on), and
+    // the archive written, a folder and a file: with fewer, nothing is tried.
+    if (platform::descriptors_left() < kUpdateDescriptors) {
+        events.failed(QUODREL_ERROR_DESCRIPTORS, 0, archive_path);
+        return QUODREL_ERROR_DESCRIPTORS;
+    }
     int system_error = 0;
     OpenArchive archive;
     archive.bytes = archive_file(archive_path, system_error);
