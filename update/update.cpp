@@ -4,6 +4,7 @@
 #include "update/update.h"
 
 #include "archive/tree.h"
+#include "reading/plan.h"
 #include "writer/replace.h"
 #include "writer/sink.h"
 #include "writer/writer.h"
@@ -235,6 +236,30 @@ std::unique_ptr<ArchiveBytes> locked_archive(const Replacement& replacement) {
     return file < 0 ? nullptr : archive_of_file(file);
 }
 
+// Whether the merged table holds two spellings of one name that extraction would
+// refuse as a name clash under this system's rules (on Windows, a name of a short
+// alias's shape after a long name it may stand for, one from each side): each is told,
+// as the folder's path it would land on. The archive made would be one -t refuses.
+bool tells_clashes(const Scan& merged, const PlanRules& archive_rules, Events& events) {
+    if (!archive_rules.windows_rules)
+        return false; // (elsewhere names meet byte for byte, and merging met them)
+    PlanRules rules = archive_rules;
+    rules.archive_size = ~std::uint64_t{0}; // the data is not there yet: names only
+    rules.data_offset = 0;
+    const ExtractionPlan plan = plan_extraction(merged.table, rules);
+    bool clash = false;
+    TreeWalker walk;
+    for (std::size_t i = 0; i < merged.table.size(); ++i) {
+        walk.next(static_cast<std::int32_t>(i), merged.table[i].record, merged.table.name(i));
+        const Step& step = plan.steps[i];
+        if (step.action != Action::refuse || step.refusal() != QUODREL_REFUSED_NAME_CLASH)
+            continue;
+        clash = true;
+        events.refused(QUODREL_NO_INDEX, walk.entry_path(), QUODREL_REFUSED_NAME_CLASH, 0);
+    }
+    return clash;
+}
+
 // Refuses the update, told: nothing is put in place.
 quodrel_error not_updated(const std::string& archive_path, Events& events) {
     events.failed(QUODREL_ERROR_NOT_UPDATED, 0, archive_path);
@@ -303,6 +328,9 @@ quodrel_error update_archive(const std::string& archive_path, const std::string&
     const quodrel_error refused = begin_writing(merged, events, folder, archive_path, data_offset);
     if (refused != QUODREL_OK)
         return refused;
+    // An archive that -t would refuse is never written.
+    if (tells_clashes(merged, archive.rules, events))
+        return not_updated(archive_path, events);
 
     if (!replacement.begin(events))
         return QUODREL_ERROR_CREATE;
