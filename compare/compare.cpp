@@ -176,8 +176,9 @@ quodrel_error walk_folder(Comparison& c) {
         if (c.archive.rules.windows_rules) {
             const std::string_view path = walk.entry_path();
             const std::size_t cut = path.rfind('/');
-            c.side.in_folder[compared_path(path.substr(0, cut == std::string_view::npos ? 0 : cut),
-                                           c.archive.rules)]
+            c.side
+                .in_folder[compared_path(path.substr(0, cut == std::string_view::npos ? 0 : cut),
+                                         c.archive.rules)]
                 .push_back(j);
         }
     }
@@ -202,8 +203,8 @@ bool meets_long_name(const Comparison& c, std::string_view path) {
     const std::string compared = compared_path(name, c.archive.rules);
     for (const std::size_t j : folder->second) {
         const std::string_view theirs = c.side.scan.table.name(j);
-        if (listing_order_less(theirs, name) && compared_path(theirs, c.archive.rules) != compared &&
-            may_be_short_alias(name, theirs))
+        if (listing_order_less(theirs, name) &&
+            compared_path(theirs, c.archive.rules) != compared && may_be_short_alias(name, theirs))
             return true;
     }
     return false;
