@@ -234,12 +234,11 @@ static void test_create_open_and_read(void) {
     /* -l and -t in the program's words. */
     /* BEGIN carries what the header says: the entries, the files' bytes, where the data
      * starts. */
-    const struct {
-        quodrel_error (*call)(const quodrel_archive*, const quodrel_options*);
-    } walks[] = {{quodrel_list}, {quodrel_check}};
+    quodrel_error (*const walks[])(const quodrel_archive*, const quodrel_options*) = {
+        quodrel_list, quodrel_check};
     for (size_t i = 0; i < 2; ++i) {
         options = options_for(&told, 1);
-        CHECK(walks[i].call(archive, &options) == QUODREL_OK);
+        CHECK(walks[i](archive, &options) == QUODREL_OK);
         CHECK(told.begin_entries == 4 && told.begin_bytes == 200008 && told.begin_offset == 128);
     }
     options = options_for(&told, 1);
@@ -642,7 +641,15 @@ static void test_cancelling(void) {
 
 /* Each call in a child whose open files are the standard three (and what the call
  * reads or writes, opened first) with `spare` more allowed: its result. */
-enum limited_call { EXTRACT, EXTRACT_ARCHIVE, EXTRACT_STREAM, CREATE, CREATE_STREAM, COMPARE, UPDATE };
+enum limited_call {
+    EXTRACT,
+    EXTRACT_ARCHIVE,
+    EXTRACT_STREAM,
+    CREATE,
+    CREATE_STREAM,
+    COMPARE,
+    UPDATE
+};
 
 static int call_with_spare(enum limited_call call, int spare) {
     const pid_t child = fork();
@@ -664,7 +671,9 @@ static int call_with_spare(enum limited_call call, int spare) {
         quodrel_error error = QUODREL_ERROR_ARGUMENT;
         switch (call) {
         case EXTRACT: error = quodrel_extract("a.dat", "limited", NULL, 0, NULL); break;
-        case EXTRACT_ARCHIVE: error = quodrel_extract_archive(archive, "limited", NULL, 0, NULL); break;
+        case EXTRACT_ARCHIVE:
+            error = quodrel_extract_archive(archive, "limited", NULL, 0, NULL);
+            break;
         case EXTRACT_STREAM:
             error = quodrel_extract_stream(quodrel_read_descriptor, &stream, NULL, "limited", NULL,
                                            0, NULL);
