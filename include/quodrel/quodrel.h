@@ -194,7 +194,10 @@ typedef int64_t (*quodrel_read_at)(void* context, void* buffer, size_t size, uin
 /* Opens an archive of `size` bytes that `read_at` reads (an archive inside another
  * file, a virtual file system, a browser's File object): the same checks, refusals
  * and reads as quodrel_open. `context` goes to every call of `read_at`, and must
- * stay valid until quodrel_close. `name` is how texts name it (NULL: "archive"). */
+ * stay valid until quodrel_close. `name` is how texts name it (NULL: "archive").
+ * Opening reads the header, then the table up to where the header says the data
+ * starts, and nothing past it: a range of file data that cannot be read fails only
+ * the file it belongs to. */
 QUODREL_API quodrel_error quodrel_open_reader(quodrel_read_at read_at, uint64_t size, void* context,
                                               const char* name, unsigned flags,
                                               quodrel_archive** archive);
