@@ -14,6 +14,7 @@
 
 #include <cstring>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace quodrel {
@@ -27,6 +28,8 @@ enum class Verdict : std::uint8_t {
     differs,      // another kind, size or bytes
     same,
     unread, // its bytes or the file's could not be read: told as a failure
+    clash,  // another spelling of a name the folder holds (a short alias of a long
+            // name on Windows): extraction would refuse it, told as a name clash
 };
 
 constexpr std::size_t kNone = static_cast<std::size_t>(-1);
@@ -50,6 +53,12 @@ struct FolderSide {
     Scan scan;
     std::unordered_map<std::string, std::size_t> by_path;
     std::vector<Met> met;
+    // The paths of what the walk could not read (told as failures), as compared: no
+    // archive entry there is told again as the archive's alone.
+    std::unordered_set<std::string> unread;
+    // Under Windows' rules, each folder's entries by its path as compared ("" for the
+    // root): where an archive's name of a short alias's shape meets a long name.
+    std::unordered_map<std::string, std::vector<std::size_t>> in_folder;
 };
 
 // A thread's window on the archive: files compared one after the other mostly lie back
@@ -148,6 +157,8 @@ quodrel_error walk_folder(Comparison& c) {
             c.events.failed(problem.error, problem.system_error, c.folder);
             return c.events.cancelled() ? QUODREL_ERROR_CANCELLED : QUODREL_ERROR_OPEN;
         }
+        if (problem.error == QUODREL_ERROR_OPEN)
+            c.side.unread.insert(compared_path(problem.below_root, c.archive.rules));
         const bool going =
             problem.error == QUODREL_ERROR_OPEN
                 ? c.events.failed_entry(problem.error, problem.system_error, QUODREL_NO_INDEX,
@@ -162,8 +173,41 @@ quodrel_error walk_folder(Comparison& c) {
     for (std::size_t j = 0; j < theirs.size(); ++j) {
         walk.next(static_cast<std::int32_t>(j), theirs[j].record, theirs.name(j));
         c.side.by_path.emplace(compared_path(walk.entry_path(), c.archive.rules), j);
+        if (c.archive.rules.windows_rules) {
+            const std::string_view path = walk.entry_path();
+            const std::size_t cut = path.rfind('/');
+            c.side
+                .in_folder[compared_path(path.substr(0, cut == std::string_view::npos ? 0 : cut),
+                                         c.archive.rules)]
+                .push_back(j);
+        }
     }
     return QUODREL_OK;
+}
+
+// Whether the archive's entry at `path` would be refused as a name clash when laid over
+// the folder, by the rule -t and extraction follow within an archive (a name of a short
+// alias's shape after a long name of its folder that it may stand for), as an update of
+// the archive from the folder would meet it.
+bool meets_long_name(const Comparison& c, std::string_view path) {
+    if (!c.archive.rules.windows_rules)
+        return false;
+    const std::size_t cut = path.rfind('/');
+    const std::string_view name = cut == std::string_view::npos ? path : path.substr(cut + 1);
+    if (short_alias_key(name).empty())
+        return false;
+    const auto folder = c.side.in_folder.find(
+        compared_path(path.substr(0, cut == std::string_view::npos ? 0 : cut), c.archive.rules));
+    if (folder == c.side.in_folder.end())
+        return false;
+    const std::string compared = compared_path(name, c.archive.rules);
+    for (const std::size_t j : folder->second) {
+        const std::string_view theirs = c.side.scan.table.name(j);
+        if (listing_order_less(theirs, name) &&
+            compared_path(theirs, c.archive.rules) != compared && may_be_short_alias(name, theirs))
+            return true;
+    }
+    return false;
 }
 
 // Matches each archive entry with the folder's entry at its path: a verdict for what
@@ -188,8 +232,23 @@ void match(Comparison& c) {
             continue;
         }
         if (above == Verdict::only_archive || above == Verdict::differs ||
-            above == Verdict::passed) {
+            above == Verdict::passed || above == Verdict::clash) {
             c.verdicts[i] = Verdict::passed;
+            continue;
+        }
+        if (meets_long_name(c, walk.entry_path())) {
+            c.verdicts[i] = Verdict::clash;
+            if (j != kNone)
+                c.side.met[j] = Met::refused_at;
+            continue;
+        }
+        // What the folder holds there could not be read (a file not to be opened, a
+        // folder not to be listed), and the failure is told: nothing more of it is.
+        if ((j == kNone || c.table[i].record.size == 0) && !c.side.unread.empty() &&
+            c.side.unread.count(compared_path(walk.entry_path(), c.archive.rules))) {
+            c.verdicts[i] = Verdict::passed;
+            if (j != kNone)
+                c.side.met[j] = Met::other_kind;
             continue;
         }
         if (j == kNone) {
@@ -199,7 +258,10 @@ void match(Comparison& c) {
         c.side.met[j] = Met::met;
         const std::int64_t size = c.table[i].record.size;
         const std::int64_t their_size = theirs[j].record.size;
-        if ((size == 0) != (their_size == 0)) {
+        // The folder's side knows its kinds (an empty file is no folder); the archive's
+        // entry of size 0 is written as a folder.
+        const bool their_folder = (c.side.scan.kinds[j] & Scan::kFolder) != 0;
+        if ((size == 0) != their_folder) {
             c.verdicts[i] = Verdict::differs; // a file and a folder
             c.side.met[j] = Met::other_kind;
         } else if (size != their_size) {
@@ -321,6 +383,9 @@ bool tell_archives(Comparison& c, std::int64_t& files, std::int64_t& both_folder
                 size);
             events.set_folder(c.folder);
             break;
+        case Verdict::clash:
+            going = events.refused(i, path, QUODREL_REFUSED_NAME_CLASH, size);
+            break;
         case Verdict::only_archive:
             ++differences;
             going = events.difference(QUODREL_ONLY_IN_ARCHIVE, i, path, size);
@@ -386,7 +451,7 @@ quodrel_error compare_archive(const OpenArchive& archive, const std::string& fol
     std::int64_t total = 0;
     for (std::size_t i = 0; i < table.size(); ++i)
         total += table[i].record.size > 0 ? table[i].record.size : 0;
-    if (!events.begin(archive.name, static_cast<std::int64_t>(table.size()), total))
+    if (!events.begin(archive.name, archive.header.entry_count, total, archive.header.data_offset))
         return QUODREL_ERROR_CANCELLED;
     Comparison c(archive, folder, events);
     quodrel_error error = walk_folder(c);

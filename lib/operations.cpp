@@ -69,7 +69,10 @@ quodrel_error walk_entries(const quodrel_archive* archive, const quodrel_options
             settle_stream(const_cast<quodrel_archive*>(archive)->opened);
         const OpenArchive& opened = archive->opened;
         const EntryTable& table = opened.table;
-        if (!events.begin(opened.name, static_cast<std::int64_t>(table.size()), 0))
+        std::int64_t bytes = 0;
+        for (std::size_t i = 0; i < table.size(); ++i)
+            bytes += table[i].record.size > 0 ? table[i].record.size : 0;
+        if (!events.begin(opened.name, opened.header.entry_count, bytes, opened.header.data_offset))
             return QUODREL_ERROR_CANCELLED;
         TreeWalker walk;
         bool refused = false;
@@ -84,7 +87,8 @@ quodrel_error walk_entries(const quodrel_archive* archive, const quodrel_options
             } else {
                 going = events.entry(i, walk.entry_path(), size);
             }
-            if (!going)
+            // (At the last entry every entry is told: a cancel there changes nothing.)
+            if (!going && i + 1 < table.size())
                 return QUODREL_ERROR_CANCELLED;
         }
         tell_totals(opened, events); // (a cancel there comes once all is told)
@@ -177,6 +181,12 @@ quodrel_error quodrel_extract(const char* archive_path, const char* folder,
         return QUODREL_ERROR_ARGUMENT;
     Events events(extraction(path_count), settings.on_event, settings.context);
     return guarded(events, [&] {
+        // The archive, a folder and a file: with none to spare, not even the archive is
+        // opened (with one or two, extraction says so once the archive is read).
+        if (platform::descriptors_left() == 0) {
+            events.failed(QUODREL_ERROR_DESCRIPTORS, 0, archive_path);
+            return QUODREL_ERROR_DESCRIPTORS;
+        }
         int system_error = 0;
         OpenArchive archive;
         archive.bytes = archive_file(archive_path, system_error);

@@ -172,6 +172,8 @@ TempFile& TempFile::operator=(TempFile&& other) noexcept {
         name = std::move(other.name);
         watch = other.watch;
         thread = other.thread;
+        told = other.told;
+        other.told = false;
         other.file = -1;
         other.name.clear();
         other.watch = nullptr;
@@ -206,6 +208,7 @@ bool name_beside(Place& place, TempFile& temp) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::string name = temp_name();
         temp.watch->begin(temp.thread, place.folder, name);
+        temp.told = true;
         const bool named = os::name_unnamed_in(temp.file, place.folder, name);
         temp.watch->created(temp.thread, named);
         if (named) {
@@ -297,6 +300,7 @@ bool create_temp_file(Place& place, TempFile& temp, const Watch& watch, unsigned
     for (int attempt = 0; temp.file < 0 && attempt < 100; ++attempt) {
         temp.name = temp_name();
         watch.begin(thread, place.folder, temp.name);
+        temp.told = true;
         temp.file = os::create_in(place.folder, temp.name, true);
         watch.created(thread, temp.file >= 0);
         if (temp.file < 0 && !os::last_error_was_exists())
@@ -305,8 +309,10 @@ bool create_temp_file(Place& place, TempFile& temp, const Watch& watch, unsigned
     if (temp.file < 0) {
         const int error = last_error();
         temp.name.clear();
-        watch.finished(thread);
+        if (temp.told)
+            watch.finished(thread);
         temp.watch = nullptr;
+        temp.told = false;
         os::set_last_error(error);
         return false;
     }
@@ -372,8 +378,10 @@ Placed put_in_place(Place& place, TempFile& temp) {
     if (placed == Placed::failed)
         discard(place, temp);
     else if (temp.watch) {
-        temp.watch->finished(temp.thread); // placed, or kept beside: nothing to remove
+        if (temp.told)
+            temp.watch->finished(temp.thread); // placed, or kept beside: nothing to remove
         temp.watch = nullptr;
+        temp.told = false;
     }
     os::set_last_error(error);
     return placed;
@@ -386,9 +394,10 @@ void discard(Place& place, TempFile& temp) {
     if (!temp.name.empty() && hold_folder_again(place))
         remove_in(place.folder, temp.name);
     temp.name.clear();
-    if (temp.watch)
+    if (temp.watch && temp.told)
         temp.watch->finished(temp.thread);
     temp.watch = nullptr;
+    temp.told = false;
 }
 
 void release(Place& place) {

@@ -275,6 +275,7 @@ struct TempFile {
     std::string name; // its name in the place's folder; empty while it has none
     const Watch* watch = nullptr;
     unsigned thread = 0; // the thread it is watched on
+    bool told = false;   // the watch was told of a name (an unnamed file vanishes alone)
 
     TempFile() = default;
     TempFile(TempFile&& other) noexcept { *this = std::move(other); }

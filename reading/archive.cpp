@@ -84,9 +84,19 @@ public:
         }
     }
 
+    // Blocks read stop at `end` (where the table ends, as the header says), so that no
+    // byte of file data is asked for: a caller's reader may fail on a file's range, and
+    // only that file may fail then. Past `end` (a table longer than its header says),
+    // blocks go on.
+    void stop_blocks_at(std::uint64_t end) { end_of_blocks_ = end; }
+
 private:
     bool refill() {
-        const std::int64_t n = bytes_.read_at(block_.data(), block_.size(), position_);
+        std::size_t want = block_.size();
+        if (position_ < end_of_blocks_)
+            want =
+                static_cast<std::size_t>(std::min<std::uint64_t>(want, end_of_blocks_ - position_));
+        const std::int64_t n = bytes_.read_at(block_.data(), want, position_);
         at_ = 0;
         end_ = n > 0 ? static_cast<std::size_t>(n) : 0;
         position_ += end_;
@@ -96,6 +106,7 @@ private:
 
     const ArchiveBytes& bytes_;
     bool failed_ = false;
+    std::uint64_t end_of_blocks_ = kHeaderSize; // the header alone, until it is read
     std::vector<char> block_;
     std::uint64_t position_ = 0;
     std::size_t at_ = 0;
@@ -157,6 +168,9 @@ quodrel_error read_archive(OpenArchive& archive, bool require_magic) {
     archive.header = read_header(source);
     if (source.failed())
         return QUODREL_ERROR_READ;
+    source.stop_blocks_at(archive.header.data_offset > static_cast<std::int32_t>(kHeaderSize)
+                              ? static_cast<std::uint64_t>(archive.header.data_offset)
+                              : 0);
     if (require_magic && std::memcmp(archive.header.magic, kMagic, sizeof kMagic) != 0)
         return QUODREL_ERROR_NOT_AN_ARCHIVE;
     const TableDamage damage = platform::or_no_memory(

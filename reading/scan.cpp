@@ -46,6 +46,8 @@ std::int32_t scan_directory(Scan& scan, transfer::HeldFolders& held, std::int32_
               });
     std::int32_t local_count = 0;
     for (platform::FolderEntry& item : listing) {
+        if (scan.past_limits)
+            break; // the archive is refused: what is counted says so already
         // (Where descriptors are few, the folder is let go while its subfolders are
         // scanned, and had again from the root after.)
         if (!here)
@@ -118,6 +120,10 @@ std::size_t add_entry(Scan& scan, std::string_view name, bool is_folder, std::ui
         scan.data_size += static_cast<std::int64_t>(size);
     }
     scan.table.add(record, name);
+    scan.table_size += static_cast<std::int64_t>(kRecordSize) + padded_name_length(name.size());
+    // (Every entry takes table bytes, so the count of entries is bounded by this too.)
+    if (scan.stop_past_limits && scan.table_size + scan.data_size > kMaxArchiveSize)
+        scan.past_limits = true;
     scan.kinds.push_back(
         static_cast<std::uint8_t>((is_folder ? Scan::kFolder : 0) | (link ? Scan::kLink : 0)));
     return i;
@@ -143,6 +149,7 @@ void walk_from_root(Scan& scan, const std::string& source_dir, bool lean) {
 
 void scan_tree(Scan& scan, const std::string& source_dir, const std::string& archive_path,
                bool lean) {
+    scan.stop_past_limits = true;
     scan.skip = platform::file_id(archive_path);
     const int archive = platform::open_for_reading(archive_path, &scan.skip_size);
     if (archive >= 0) {

@@ -39,6 +39,14 @@ struct Scan {
     bool skip_size_known = false;               // need only look closer at files of that size
     std::vector<platform::FileId> open_folders; // never walked into twice
     std::vector<ScanProblem> problems;
+    // The bytes the table takes so far (its header, records and padded names): with
+    // data_size, the size of the archive the entries make.
+    std::int64_t table_size = static_cast<std::int64_t>(kHeaderSize);
+    // A walk that stops once the archive would pass the format's size (links can make a
+    // small tree's walk endless, in effect); `past_limits` then set, and the table
+    // holds what was counted until then.
+    bool stop_past_limits = false;
+    bool past_limits = false;
 };
 
 // The rules every item of a folder meets on its way into an archive, whatever lists
@@ -52,7 +60,8 @@ std::size_t add_entry(Scan& scan, std::string_view name, bool is_folder, std::ui
                       bool link);
 
 // Walks source_dir from its root, leaving out the existing file archive_path, so an
-// archive inside its own source is never packed into itself. A folder below the root
+// archive inside its own source is never packed into itself. The walk stops as soon as
+// its entries would make an archive past the format's size (past_limits). A folder below the root
 // that cannot be listed is packed empty; a file that may not be read and a name that
 // an archive cannot give back are left out; all of them are problems. A root that
 // cannot be listed refuses the archive. `lean`: descriptors are few.

@@ -4,6 +4,7 @@
 #include "update/update.h"
 
 #include "archive/tree.h"
+#include "reading/plan.h"
 #include "writer/replace.h"
 #include "writer/sink.h"
 #include "writer/writer.h"
@@ -173,8 +174,12 @@ private:
         const EntryRecord& their = folder_.table[j].record;
         const bool our_folder = our.size == 0;
         const bool their_folder = (folder_.kinds[j] & Scan::kFolder) != 0;
-        if (our_folder && !their_folder && their.size == 0) {
-            keep_ours(i); // an empty file is what the archive holds already
+        // An empty entry may be an empty file as well as an empty folder (the format
+        // stores both alike): a file of the folder takes its place, as a file would
+        // replace a file.
+        const bool our_empty = our_folder && ours_.of(static_cast<std::int32_t>(i)).empty();
+        if (our_empty && !their_folder) {
+            add(their, archive_.table.name(i), folder_.kinds[j], Sources::kFromTree);
             return;
         }
         if (our_folder != their_folder) {
@@ -231,6 +236,30 @@ std::unique_ptr<ArchiveBytes> locked_archive(const Replacement& replacement) {
     return file < 0 ? nullptr : archive_of_file(file);
 }
 
+// Whether the merged table holds two spellings of one name that extraction would
+// refuse as a name clash under this system's rules (on Windows, a name of a short
+// alias's shape after a long name it may stand for, one from each side): each is told,
+// as the folder's path it would land on. The archive made would be one -t refuses.
+bool tells_clashes(const Scan& merged, const PlanRules& archive_rules, Events& events) {
+    if (!archive_rules.windows_rules)
+        return false; // (elsewhere names meet byte for byte, and merging met them)
+    PlanRules rules = archive_rules;
+    rules.archive_size = ~std::uint64_t{0}; // the data is not there yet: names only
+    rules.data_offset = 0;
+    const ExtractionPlan plan = plan_extraction(merged.table, rules);
+    bool clash = false;
+    TreeWalker walk;
+    for (std::size_t i = 0; i < merged.table.size(); ++i) {
+        walk.next(static_cast<std::int32_t>(i), merged.table[i].record, merged.table.name(i));
+        const Step& step = plan.steps[i];
+        if (step.action != Action::refuse || step.refusal() != QUODREL_REFUSED_NAME_CLASH)
+            continue;
+        clash = true;
+        events.refused(QUODREL_NO_INDEX, walk.entry_path(), QUODREL_REFUSED_NAME_CLASH, 0);
+    }
+    return clash;
+}
+
 // Refuses the update, told: nothing is put in place.
 quodrel_error not_updated(const std::string& archive_path, Events& events) {
     events.failed(QUODREL_ERROR_NOT_UPDATED, 0, archive_path);
@@ -246,6 +275,12 @@ void merge_over(const OpenArchive& archive, const Scan& folder, Scan& merged,
 
 quodrel_error update_archive(const std::string& archive_path, const std::string& folder,
                              const transfer::Crew& crew, Events& events) {
+    // The archive read and the one locked (opened again where the path moved on), and
+    // the archive written, a folder and a file: with fewer, nothing is tried.
+    if (platform::descriptors_left() < kUpdateDescriptors) {
+        events.failed(QUODREL_ERROR_DESCRIPTORS, 0, archive_path);
+        return QUODREL_ERROR_DESCRIPTORS;
+    }
     int system_error = 0;
     OpenArchive archive;
     archive.bytes = archive_file(archive_path, system_error);
@@ -293,6 +328,9 @@ quodrel_error update_archive(const std::string& archive_path, const std::string&
     const quodrel_error refused = begin_writing(merged, events, folder, archive_path, data_offset);
     if (refused != QUODREL_OK)
         return refused;
+    // An archive that -t would refuse is never written.
+    if (tells_clashes(merged, archive.rules, events))
+        return not_updated(archive_path, events);
 
     if (!replacement.begin(events))
         return QUODREL_ERROR_CREATE;

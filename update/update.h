@@ -25,6 +25,9 @@ namespace quodrel {
 void merge_over(const OpenArchive& archive, const Scan& folder, Scan& merged,
                 std::vector<std::uint64_t>& in_archive);
 
+// The descriptors an update needs beside those open already.
+constexpr std::size_t kUpdateDescriptors = 6;
+
 // Updates the archive at `archive_path` from the tree below `folder`. An archive that
 // is not sound (damage, or any entry extraction refuses) is not updated:
 // QUODREL_ERROR_NOT_UPDATED, its problems told. Otherwise as creation returns.

@@ -542,7 +542,9 @@ void fill(Writing& w, transfer::OrderedMover& mover, bool lean) {
 
 quodrel_error begin_writing(Scan& scan, Events& events, const std::string& source_name,
                             const std::string& archive_name, std::int64_t& data_offset) {
-    if (!events.begin(archive_name, static_cast<std::int64_t>(scan.table.size()), scan.data_size))
+    data_offset = lay_out_table(scan.table);
+    if (!events.begin(archive_name, static_cast<std::int64_t>(scan.table.size()), scan.data_size,
+                      data_offset))
         return QUODREL_ERROR_CANCELLED;
     events.set_folder(source_name);
     quodrel_error refused = QUODREL_OK;
@@ -558,7 +560,6 @@ quodrel_error begin_writing(Scan& scan, Events& events, const std::string& sourc
             refused =
                 problem.error == QUODREL_ERROR_OPEN ? QUODREL_ERROR_OPEN : QUODREL_ERROR_LIMIT;
     }
-    data_offset = lay_out_table(scan.table);
     if (data_offset + scan.data_size > kMaxArchiveSize) {
         events.failed(QUODREL_ERROR_LIMIT, 0, archive_name);
         refused = refused != QUODREL_OK ? refused : QUODREL_ERROR_LIMIT;

@@ -194,7 +194,10 @@ typedef int64_t (*quodrel_read_at)(void* context, void* buffer, size_t size, uin
 /* Opens an archive of `size` bytes that `read_at` reads (an archive inside another
  * file, a virtual file system, a browser's File object): the same checks, refusals
  * and reads as quodrel_open. `context` goes to every call of `read_at`, and must
- * stay valid until quodrel_close. `name` is how texts name it (NULL: "archive"). */
+ * stay valid until quodrel_close. `name` is how texts name it (NULL: "archive").
+ * Opening reads the header, then the table up to where the header says the data
+ * starts, and nothing past it: a range of file data that cannot be read fails only
+ * the file it belongs to. */
 QUODREL_API quodrel_error quodrel_open_reader(quodrel_read_at read_at, uint64_t size, void* context,
                                               const char* name, unsigned flags,
                                               quodrel_archive** archive);
@@ -496,14 +499,16 @@ QUODREL_API void quodrel_options_init(quodrel_options* options);
  * stays. Returns QUODREL_ERROR_OPEN when the archive cannot be opened, the table's
  * damage when its table is damaged, QUODREL_ERROR_DESTINATION when `folder` cannot
  * be made or opened (nothing is written then), QUODREL_ERROR_DESCRIPTORS when fewer than
- * two more files may be open at once, QUODREL_ERROR_INCOMPLETE when an entry
+ * three more files may be open at once (the archive, a folder and a file; nothing is
+ * made then), QUODREL_ERROR_INCOMPLETE when an entry
  * was refused or not written or a path matched nothing (the events say which),
  * QUODREL_ERROR_CANCELLED, QUODREL_ERROR_NO_MEMORY. */
 QUODREL_API quodrel_error quodrel_extract(const char* archive_path, const char* folder,
                                           const char* const* paths, size_t path_count,
                                           const quodrel_options* options);
 
-/* As quodrel_extract, from an archive already open. */
+/* As quodrel_extract, from an archive already open: QUODREL_ERROR_DESCRIPTORS when fewer
+ * than two more files may be open at once (a folder and a file), nothing made then. */
 QUODREL_API quodrel_error quodrel_extract_archive(const quodrel_archive* archive,
                                                   const char* folder, const char* const* paths,
                                                   size_t path_count,
@@ -513,7 +518,9 @@ QUODREL_API quodrel_error quodrel_extract_archive(const quodrel_archive* archive
  * quodrel_open_stream), named `name` in events (NULL: "archive"): what a failure to read
  * its table tells is what quodrel_extract tells of a file. An archive in table order is
  * extracted as it arrives, on the operation's threads; a file it cuts short is told as
- * data cut short, and nothing of it stays. */
+ * data cut short, and nothing of it stays. QUODREL_ERROR_DESCRIPTORS as
+ * quodrel_extract_archive: fewer than two more files (an archive in another order needs
+ * a third, its temporary file). */
 /* Since 2.3. */
 QUODREL_API quodrel_error quodrel_extract_stream(quodrel_read_next read_next, void* context,
                                                  const char* name, const char* folder,
@@ -630,7 +637,10 @@ QUODREL_API quodrel_error quodrel_create_stream(const char* folder, quodrel_writ
  * folder cannot be read when its turn comes, nor one written over in place meanwhile
  * (QUODREL_ERROR_CHANGED told). The archive is locked first, and the archive read is
  * the one replaced: a transaction as quodrel_create's (QUODREL_ERROR_LOCKED,
- * QUODREL_ERROR_REPLACED, the COMMIT event). Otherwise as quodrel_create. */
+ * QUODREL_ERROR_REPLACED, the COMMIT event). QUODREL_ERROR_DESCRIPTORS when fewer than
+ * six more files may be open at once (the archive read, and again where its path moved
+ * on, the lock, the new archive, a folder and a file), nothing read then. Otherwise as
+ * quodrel_create. */
 QUODREL_API quodrel_error quodrel_update(const char* archive_path, const char* folder,
                                          const quodrel_options* options);
 
@@ -650,8 +660,8 @@ QUODREL_API quodrel_error quodrel_list(const quodrel_archive* archive,
  * `folders` both hold, and `differences`. Returns QUODREL_OK when they are the same,
  * QUODREL_ERROR_DIFFERENT when they differ, QUODREL_ERROR_INCOMPLETE when something
  * could not be compared (whatever else differs), QUODREL_ERROR_OPEN when `folder`
- * cannot be listed, QUODREL_ERROR_DESCRIPTORS, QUODREL_ERROR_CANCELLED,
- * QUODREL_ERROR_NO_MEMORY. */
+ * cannot be listed, QUODREL_ERROR_DESCRIPTORS when fewer than three more files may be
+ * open at once (nothing read then), QUODREL_ERROR_CANCELLED, QUODREL_ERROR_NO_MEMORY. */
 QUODREL_API quodrel_error quodrel_compare(const quodrel_archive* archive, const char* folder,
                                           const quodrel_options* options);
 

@@ -34,6 +34,7 @@ TEST(Compare, TellsEachDifferenceInTheArchivesOrderThenTheFolders) {
         std::function<void(const TempDir&)> change;
         std::string out;
         int status;
+        std::function<void(const TempDir&)> packed = nullptr; // more in the tree packed
     } rows[] = {
         {"nothing changed", [](const TempDir&) {}, "0 differences; 3" + in_both, 0},
         {"one byte", [](const TempDir& d) { write_file(d / "src/a.txt", "onf"); },
@@ -58,6 +59,24 @@ TEST(Compare, TellsEachDifferenceInTheArchivesOrderThenTheFolders) {
              make_dirs(d / "src/a.txt/inside");
          },
          "Differs a.txt\nDiffers deep/\n2 differences; 2 files and 2 directories in both\n", 1},
+        // An empty entry (the format stores an empty file as an empty folder) is written
+        // as a folder: a file of the folder there, empty or not, differs from it.
+        {"an empty file packed, with content since",
+         [](const TempDir& d) { write_file(d / "src/e.log", "now"); },
+         "Differs e.log/\n1 differences; 3 files and 4 directories in both\n", 1,
+         [](const TempDir& d) { write_file(d / "src/e.log", ""); }},
+        {"an empty file packed, still empty", [](const TempDir&) {},
+         "Differs e.log/\n1 differences; 3 files and 4 directories in both\n", 1,
+         [](const TempDir& d) { write_file(d / "src/e.log", ""); }},
+        {"an empty folder packed, an empty folder still", [](const TempDir&) {},
+         "0 differences; 3 files and 4 directories in both\n", 0,
+         [](const TempDir& d) { make_dirs(d / "src/e"); }},
+        {"an empty file where the archive's folder holds files",
+         [](const TempDir& d) {
+             remove_tree(d / "src/sub");
+             write_file(d / "src/sub", "");
+         },
+         "Differs sub/\n1 differences; 2 files and 3 directories in both\n", 1},
         {"the archive inside the folder is not of it",
          [](const TempDir& d) { std::rename((d / "a.dat").c_str(), (d / "src/a.dat").c_str()); },
          "", 0},
@@ -69,6 +88,8 @@ TEST(Compare, TellsEachDifferenceInTheArchivesOrderThenTheFolders) {
         write_file(dir / "src/a.txt", "one");
         write_file(dir / "src/sub/b.txt", "two");
         write_file(dir / "src/deep/er/c.txt", "three");
+        if (row.packed)
+            row.packed(dir);
         ASSERT_EQ(quodrel({"-c", "src", "a.dat", "-s"}, dir.path()).status, 0);
         row.change(dir);
         const std::string archive = exists(dir / "a.dat") ? "a.dat" : "src/a.dat";
@@ -108,6 +129,34 @@ TEST(Compare, NamesCompareAsTheSystemComparesThem) {
         EXPECT_EQ(run.out, "Only in the archive a.txt\nOnly in the folder A.TXT\n"
                            "2 differences; 0 files and 0 directories in both\n");
         EXPECT_EQ(run.status, 1);
+    }
+}
+
+// What the folder holds but cannot give (a file not to be read, a folder not to be
+// listed) is told once, as trouble: never also as the archive's alone.
+TEST(Compare, WhatTheFolderCannotGiveIsToldOnce) {
+    SKIP_UNDER_WINE("runs as another user");
+    const struct {
+        const char* locked; // made unreadable, below the folder
+        std::string out;
+    } rows[] = {
+        {"sub/u", "ERROR! Cannot open D/sub/u\n0 differences; 1 files and 1 directories in both\n"},
+        {"sub", "ERROR! Cannot open D/sub\n0 differences; 1 files and 0 directories in both\n"},
+    };
+    for (const auto& row : rows) {
+        TempDir dir;
+        ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
+        make_dirs(dir / "D/sub");
+        write_file(dir / "D/sub/u", "unreadable");
+        write_file(dir / "D/a", "a");
+        ASSERT_EQ(chmod((dir / "D").c_str(), 0777), 0);
+        ASSERT_EQ(quodrel({"-c", "D", "a.dat", "-s"}, dir.path()).status, 0);
+        ASSERT_EQ(chmod((dir / "a.dat").c_str(), 0644), 0);
+        ASSERT_EQ(chmod((dir / "D/" + row.locked).c_str(), 0), 0);
+        const Result run = quodrel({"-d", "a.dat", "D"}, dir.path(), true);
+        EXPECT_EQ(run.out, row.out) << row.locked;
+        EXPECT_EQ(run.status, 2) << row.locked;
+        ASSERT_EQ(chmod((dir / "D/" + row.locked).c_str(), 0755), 0);
     }
 }
 

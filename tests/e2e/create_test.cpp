@@ -539,6 +539,28 @@ TEST(Create, LimitsOfTheFormatRefuseTheArchive) {
     EXPECT_FALSE(exists(big / "a.dat"));
     EXPECT_EQ(paths_below(big.path()),
               (std::vector<std::string>{"/src", "/src/huge", "/src/huge2"}));
+
+    // Links multiply a tree: twenty folders, each holding two links to the next, make
+    // 2^20 paths to the last. The walk stops as soon as what it counted passes the
+    // archive's size (here at the second copy of a sparse 1.5 GiB file, after 24
+    // entries), not after a million paths.
+    TempDir links;
+    make_dirs(links / "src");
+    make_dirs(links / "bottom");
+    write_file(links / "bottom/huge", "");
+    ASSERT_EQ(truncate((links / "bottom/huge").c_str(), 3LL << 29), 0);
+    for (int level = 1; level <= 20; ++level) {
+        const std::string here = links / ("f" + std::to_string(level));
+        const std::string next = level < 20 ? "../f" + std::to_string(level + 1) : "../bottom";
+        make_dirs(here);
+        ASSERT_EQ(symlink(next.c_str(), (here + "/a").c_str()), 0);
+        ASSERT_EQ(symlink(next.c_str(), (here + "/b").c_str()), 0);
+    }
+    ASSERT_EQ(symlink("../f1", (links / "src/top").c_str()), 0);
+    run = create(links);
+    EXPECT_EQ(run.out, "Creating a.dat (24 files)\nERROR! Archive too large a.dat\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_FALSE(exists(links / "a.dat"));
 }
 
 } // namespace

@@ -46,6 +46,8 @@ TEST(Update, TheResultIsTheArchiveOfTheMergedTree) {
     const struct {
         const char* what;
         std::function<void(const TempDir&, const std::string&)> over; // what DIR holds
+        // More in the tree packed (and so in the merged tree, below what DIR lays over it)
+        std::function<void(const TempDir&, const std::string&)> packed = nullptr;
     } rows[] = {
         {"files replaced and added in nested folders",
          [](const TempDir& d, const std::string& root) {
@@ -64,6 +66,36 @@ TEST(Update, TheResultIsTheArchiveOfTheMergedTree) {
              make_dirs(d / (root + "/sub"));
              write_file(d / (root + "/sub/a-empty"), "");
          }},
+        // An empty entry may be an empty file or an empty folder: a file of DIR there
+        // takes its place, empty or not, as a file replaces a file.
+        {"a file that was empty when packed, with content now",
+         [](const TempDir& d, const std::string& root) {
+             make_dirs(d / (root + "/sub"));
+             write_file(d / (root + "/sub/.gitkeep"), "kept");
+             write_file(d / (root + "/e.log"), "a line");
+         },
+         [](const TempDir& d, const std::string& root) {
+             write_file(d / (root + "/sub/.gitkeep"), "");
+             write_file(d / (root + "/e.log"), "");
+         }},
+        {"an empty file over an empty entry",
+         [](const TempDir& d, const std::string& root) {
+             make_dirs(d / root);
+             write_file(d / (root + "/e.log"), "");
+         },
+         [](const TempDir& d, const std::string& root) { write_file(d / (root + "/e.log"), ""); }},
+        {"files where the archive has empty folders",
+         [](const TempDir& d, const std::string& root) {
+             make_dirs(d / root);
+             rmdir((d / (root + "/empty")).c_str()); // (in the merged tree, the folder goes)
+             rmdir((d / (root + "/vacant")).c_str());
+             write_file(d / (root + "/empty"), "");
+             write_file(d / (root + "/vacant"), "full");
+         },
+         [](const TempDir& d, const std::string& root) {
+             make_dirs(d / (root + "/empty"));
+             make_dirs(d / (root + "/vacant"));
+         }},
         {"a big file among small ones",
          [](const TempDir& d, const std::string& root) {
              make_dirs(d / (root + "/sub"));
@@ -73,10 +105,14 @@ TEST(Update, TheResultIsTheArchiveOfTheMergedTree) {
     for (const auto& row : rows) {
         TempDir dir;
         make_base(dir, "src");
+        if (row.packed)
+            row.packed(dir, "src");
         ASSERT_EQ(quodrel({"-c", "src", "a.dat", "-s"}, dir.path()).status, 0);
         row.over(dir, "over");
         // The merged tree, made by hand, packed by -c.
         make_base(dir, "merged");
+        if (row.packed)
+            row.packed(dir, "merged");
         row.over(dir, "merged");
         ASSERT_EQ(quodrel({"-c", "merged", "m.dat", "-s"}, dir.path()).status, 0);
         const Result run = quodrel({"-u", "a.dat", "over", "-s"}, dir.path());
@@ -94,11 +130,13 @@ TEST(Update, AClashKeepsTheArchivesEntryAndNamesIt) {
     make_dirs(dir / "over/a.txt"); // a folder where the archive has a file
     write_file(dir / "over/a.txt/x", "x");
     write_file(dir / "over/keep", "a file"); // a file where it has a folder
+    write_file(dir / "over/sub", "");        // an empty file where its folder holds files
     write_file(dir / "over/new.txt", "new"); // and the rest is updated
     const Result run = quodrel({"-u", "a.dat", "over", "-s"}, dir.path());
     EXPECT_EQ(run.out, "Updating a.dat (8 files)\n"
                        "ERROR! Name clash over/a.txt\n"
                        "ERROR! Name clash over/keep\n"
+                       "ERROR! Name clash over/sub\n"
                        "........\nDone\n");
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(quodrel({"-l", "a.dat"}, dir.path()).out, "         3 a.txt\n"

@@ -435,6 +435,41 @@ TEST_F(Windows, AShortNameNeverLandsOnTheLongNamedFile) {
     EXPECT_EQ(tree(dir / "fresh"), "f /.hidden l\nf /" + doc + " l\nf /abc.de f l\n");
 }
 
+// -u and -d meet short names as -t and -e do: a folder laid over an archive that holds
+// its long names' aliases would make an archive -t refuses, so the update is refused
+// with the clashes named and nothing written; -d names them, and compares nothing there.
+TEST_F(Windows, UpdateAndCompareMeetShortNamesAsTheArchivesRuleDoes) {
+    TempDir dir;
+    make_dirs(dir / "over/LongFolderName");
+    write_file(dir / "over/MyPrecious.txt", "new");
+    write_file(dir / "over/LongFolderName/in", "in");
+    const std::string file_alias = alias_of(dir.path(), "over\\MyPrecious.txt");
+    const std::string folder_alias = alias_of(dir.path(), "over\\LongFolderName");
+    ASSERT_NE(file_alias.find('~'), std::string::npos) << file_alias;
+    ASSERT_NE(folder_alias.find('~'), std::string::npos) << folder_alias;
+    const std::string archive =
+        ArchiveWriter().dir(folder_alias, 1).file("kept", "k").file(file_alias, "old").bytes();
+    write_file(dir / "a.dat", archive);
+    EXPECT_EQ(quodrel({"-t", "a.dat"}, dir.path()).status, 0); // the archive alone is sound
+
+    Result run = quodrel({"-u", "a.dat", "over", "-s"}, dir.path());
+    EXPECT_EQ(run.out, "Updating a.dat (6 files)\nERROR! Name clash over/" + folder_alias +
+                           "\nERROR! Name clash over/" + file_alias +
+                           "\nERROR! Not updated a.dat\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(read_file(dir / "a.dat") == archive);
+    EXPECT_EQ(paths_below(dir.path()),
+              (std::vector<std::string>{"/a.dat", "/over", "/over/LongFolderName",
+                                        "/over/LongFolderName/in", "/over/MyPrecious.txt"}));
+
+    run = quodrel({"-d", "a.dat", "over"}, dir.path());
+    EXPECT_EQ(run.out, "ERROR! Name clash over/" + folder_alias + "\nERROR! Name clash over/" +
+                           file_alias +
+                           "\nOnly in the folder LongFolderName/\nOnly in the folder "
+                           "MyPrecious.txt\n2 differences; 0 files and 0 directories in both\n");
+    EXPECT_EQ(run.status, 2);
+}
+
 } // namespace
 
 namespace {

@@ -4,6 +4,8 @@
  * values, and what each out-parameter holds then. Prints "N passed, N failed". */
 #include "quodrel/quodrel.h"
 
+#include <errno.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <pthread.h>
 #include <signal.h>
@@ -62,6 +64,8 @@ struct told {
     int bad_index; /* an entry event whose index is not that of its path */
     int commit_before_end;
     const quodrel_archive* archive;
+    int64_t begin_entries, begin_bytes, begin_offset; /* what BEGIN carried */
+    int system_error;                                 /* the last FAILED event's */
 };
 
 static int collect(void* context, const quodrel_event* event) {
@@ -74,6 +78,13 @@ static int collect(void* context, const quodrel_event* event) {
     }
     if (event->kind > 0 && event->kind < 16)
         ++told->kinds[event->kind];
+    if (event->kind == QUODREL_EVENT_BEGIN) {
+        told->begin_entries = event->entries_total;
+        told->begin_bytes = event->bytes_total;
+        told->begin_offset = event->data_offset;
+    }
+    if (event->kind == QUODREL_EVENT_FAILED)
+        told->system_error = event->system_error;
     if (event->kind == QUODREL_EVENT_COMMIT && told->kinds[QUODREL_EVENT_END] == 0)
         told->commit_before_end = 1;
     if (event->kind == QUODREL_EVENT_PROGRESS) {
@@ -133,13 +144,15 @@ static void* read_pieces(void* argument) {
 }
 
 /* A reader over bytes in memory, counting its calls; `fail` 1 makes every read fail,
- * 2 makes every read claim one byte more than asked. */
+ * 2 makes every read claim one byte more than asked, 3 fails every read that reaches
+ * the byte at g_bad_byte. */
 struct source {
     const char* bytes;
     size_t size;
     int calls;
     int fail;
 };
+static uint64_t g_bad_byte;
 
 static int64_t read_source(void* context, void* buffer, size_t size, uint64_t offset) {
     struct source* source = (struct source*)context;
@@ -148,6 +161,8 @@ static int64_t read_source(void* context, void* buffer, size_t size, uint64_t of
         return -1;
     if (source->fail == 2)
         return (int64_t)size + 1;
+    if (source->fail == 3 && offset <= g_bad_byte && g_bad_byte - offset < size)
+        return -1;
     if (offset >= source->size)
         return 0;
     if (size > source->size - offset)
@@ -164,6 +179,7 @@ static void test_create_open_and_read(void) {
     CHECK(told.kinds[QUODREL_EVENT_BEGIN] == 1 && told.kinds[QUODREL_EVENT_ENTRY] == 4 &&
           told.kinds[QUODREL_EVENT_PROGRESS] == 5 && told.kinds[QUODREL_EVENT_END] == 1);
     CHECK(told.progress_in_order && told.last_done == 4);
+    CHECK(told.begin_entries == 4 && told.begin_bytes == 200008 && told.begin_offset == 128);
 
     quodrel_archive* archive = NULL;
     CHECK(quodrel_open("a.dat", 0, &archive) == QUODREL_OK);
@@ -216,6 +232,18 @@ static void test_create_open_and_read(void) {
         CHECK(readers[i].ok);
     }
     /* -l and -t in the program's words. */
+    /* BEGIN carries what the header says: the entries, the files' bytes, where the data
+     * starts. */
+    quodrel_error (*const walks[])(const quodrel_archive*, const quodrel_options*) = {
+        quodrel_list, quodrel_check};
+    for (size_t i = 0; i < 2; ++i) {
+        options = options_for(&told, 1);
+        CHECK(walks[i](archive, &options) == QUODREL_OK);
+        CHECK(told.begin_entries == 4 && told.begin_bytes == 200008 && told.begin_offset == 128);
+    }
+    options = options_for(&told, 1);
+    CHECK(quodrel_compare(archive, "src", &options) == QUODREL_OK);
+    CHECK(told.begin_entries == 4 && told.begin_bytes == 200008 && told.begin_offset == 128);
     options = options_for(&told, 1);
     CHECK(quodrel_list(archive, &options) == QUODREL_OK);
     CHECK(strcmp(told.text, "    200000 big.bin\n         0 maps/\n         5 maps/a#b\n"
@@ -293,6 +321,18 @@ static void test_memory_and_reader(void) {
         CHECK(quodrel_open_reader(read_source, size, &source, NULL, 0, &by_reader) ==
                   QUODREL_ERROR_READ &&
               by_reader == NULL);
+    }
+    /* One byte of file data past the table that cannot be read: the table reads fine,
+     * and only that file fails. */
+    source.fail = 3;
+    g_bad_byte = 128 + 1000; /* in big.bin, whose data starts where the table ends */
+    CHECK(quodrel_open_reader(read_source, size, &source, NULL, 0, &by_reader) == QUODREL_OK);
+    if (by_reader) {
+        CHECK(quodrel_entry_count(by_reader) == 4);
+        CHECK(quodrel_read(by_reader, 3, 0, buffer, 3, &got) == QUODREL_OK && got == 3 &&
+              memcmp(buffer, "one", 3) == 0);
+        CHECK(quodrel_read(by_reader, 0, 996, buffer, 8, &got) == QUODREL_ERROR_READ);
+        quodrel_close(by_reader);
     }
     /* Bytes that are no archive: opened only when the magic is not asked for. */
     static const char zeros[16] = {0};
@@ -460,6 +500,38 @@ static void test_errors_are_values(void) {
     CHECK(strstr(told.text, "ERROR! Cannot create in-the-way\n") != NULL);
     CHECK(quodrel_create("no-such-folder", "n.dat", NULL) == QUODREL_ERROR_OPEN);
     CHECK(file_size("n.dat") == -1);
+    /* A header that says -5 entries: BEGIN tells what it says. */
+    static const unsigned char negative[16] = {'C', 'H', 'E', 'L', 'A', 'L', 'I', 'C',
+                                               0xfb, 0xff, 0xff, 0xff, 16, 0, 0, 0};
+    CHECK(quodrel_open_memory(negative, sizeof negative, "odd", 0, &archive) == QUODREL_OK);
+    options = options_for(&told, 1);
+    CHECK(quodrel_list(archive, &options) == QUODREL_OK && told.begin_entries == -5 &&
+          told.begin_offset == 16);
+    quodrel_close(archive);
+    /* An archive path that is no file: the system's reason, never a stale errno. */
+    mkfifo("fifo.dat", 0600);
+    mkdir("folder.dat", 0777);
+    const struct {
+        int update;
+        const char* path;
+        quodrel_error error;
+        int system_error;
+    } not_files[] = {
+        {0, "fifo.dat", QUODREL_ERROR_CREATE, 0},
+        {1, "fifo.dat", QUODREL_ERROR_OPEN, 0},
+        {1, "folder.dat", QUODREL_ERROR_OPEN, EISDIR},
+        {0, "folder.dat", QUODREL_ERROR_CREATE, EISDIR},
+    };
+    for (size_t i = 0; i < sizeof not_files / sizeof not_files[0]; ++i) {
+        options = options_for(&told, 1);
+        errno = EAGAIN;
+        const quodrel_error error = not_files[i].update
+                                        ? quodrel_update(not_files[i].path, "src", &options)
+                                        : quodrel_create("src", not_files[i].path, &options);
+        CHECK(error == not_files[i].error && told.system_error == not_files[i].system_error);
+    }
+    remove("fifo.dat");
+    rmdir("folder.dat");
     /* An options struct too small to be any version's is refused, not read past. */
     options = options_for(&told, 1);
     options.size = sizeof(size_t);
@@ -552,10 +624,155 @@ static void test_cancelling(void) {
     CHECK(told.events == 9 && file_size("done-at-last/maps/level1.map") == 3);
     quodrel_archive* archive = NULL;
     CHECK(quodrel_open("a.dat", 0, &archive) == QUODREL_OK);
+    const struct {
+        quodrel_error (*call)(const quodrel_archive*, const quodrel_options*);
+        int cancel_at; /* begin, 4 entries, the totals */
+    } late[] = {{quodrel_list, 6}, {quodrel_list, 5}, {quodrel_check, 6}, {quodrel_check, 5}};
+    for (size_t i = 0; i < sizeof late / sizeof late[0]; ++i) {
+        options = options_for(&told, 1);
+        told.cancel_at = late[i].cancel_at;
+        CHECK(late[i].call(archive, &options) == QUODREL_OK && told.events == late[i].cancel_at);
+    }
     options = options_for(&told, 1);
-    told.cancel_at = 6; /* begin, 4 entries, the totals */
-    CHECK(quodrel_list(archive, &options) == QUODREL_OK && told.events == 6);
+    told.cancel_at = 4; /* before the last entry: cancelled */
+    CHECK(quodrel_check(archive, &options) == QUODREL_ERROR_CANCELLED && told.events == 4);
     quodrel_close(archive);
+}
+
+/* Each call in a child whose open files are the standard three (and what the call
+ * reads or writes, opened first) with `spare` more allowed: its result. */
+enum limited_call {
+    EXTRACT,
+    EXTRACT_ARCHIVE,
+    EXTRACT_STREAM,
+    CREATE,
+    CREATE_STREAM,
+    COMPARE,
+    UPDATE
+};
+
+static int call_with_spare(enum limited_call call, int spare) {
+    const pid_t child = fork();
+    if (child == 0) {
+        for (int descriptor = 3; descriptor < 1024; ++descriptor)
+            close(descriptor);
+        quodrel_archive* archive = NULL;
+        int stream = -1;
+        if (call == EXTRACT_ARCHIVE || call == COMPARE)
+            quodrel_open("a.dat", 0, &archive);
+        if (call == EXTRACT_STREAM)
+            stream = open("a.dat", O_RDONLY);
+        if (call == CREATE_STREAM)
+            stream = open("/dev/null", O_WRONLY);
+        /* Those open take the lowest numbers: the limit is their count plus the spare. */
+        int open_now = 3 + (archive != NULL) + (stream >= 0);
+        struct rlimit limit = {(rlim_t)(open_now + spare), (rlim_t)(open_now + spare)};
+        setrlimit(RLIMIT_NOFILE, &limit);
+        quodrel_error error = QUODREL_ERROR_ARGUMENT;
+        switch (call) {
+        case EXTRACT: error = quodrel_extract("a.dat", "limited", NULL, 0, NULL); break;
+        case EXTRACT_ARCHIVE:
+            error = quodrel_extract_archive(archive, "limited", NULL, 0, NULL);
+            break;
+        case EXTRACT_STREAM:
+            error = quodrel_extract_stream(quodrel_read_descriptor, &stream, NULL, "limited", NULL,
+                                           0, NULL);
+            break;
+        case CREATE: error = quodrel_create("src", "limited.dat", NULL); break;
+        case CREATE_STREAM:
+            error = quodrel_create_stream("src", quodrel_write_descriptor, &stream, NULL, NULL);
+            break;
+        case COMPARE: error = quodrel_compare(archive, "src", NULL); break;
+        case UPDATE: error = quodrel_update("limited.dat", "src", NULL); break;
+        }
+        _exit((int)error);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+/* QUODREL_ERROR_DESCRIPTORS below the threshold the header states for each call, with
+ * nothing made; at it, the call goes through. */
+static void test_too_few_descriptors(void) {
+    const struct {
+        enum limited_call call;
+        int threshold;
+    } rows[] = {{EXTRACT, 3}, {EXTRACT_ARCHIVE, 2}, {EXTRACT_STREAM, 2}, {CREATE, 3},
+                {CREATE_STREAM, 3}, {COMPARE, 3}, {UPDATE, 6}};
+    /* (The sanitizers check memory through a pipe of their own: with fewer than two
+     * descriptors to spare they report faults that are not there.) */
+    const int least = getenv("UBSAN_OPTIONS") ? 2 : 0;
+    for (size_t i = 0; i < sizeof rows / sizeof rows[0]; ++i) {
+        for (int spare = least; spare <= rows[i].threshold; ++spare) {
+            CHECK(system("rm -rf limited limited.dat") == 0);
+            if (rows[i].call == UPDATE)
+                CHECK(quodrel_create("src", "limited.dat", NULL) == QUODREL_OK);
+            const long before = file_size("limited.dat");
+            const int error = call_with_spare(rows[i].call, spare);
+            if (spare < rows[i].threshold) {
+                if (error != QUODREL_ERROR_DESCRIPTORS)
+                    fprintf(stderr, "call %d with %d to spare: %d\n", (int)rows[i].call, spare,
+                            error);
+                CHECK(error == QUODREL_ERROR_DESCRIPTORS);
+                CHECK(file_size("limited") == -1 && file_size("limited.dat") == before);
+                CHECK(system("test -z \"$(ls -a | grep quodrel-)\"") == 0);
+            } else {
+                CHECK(error == QUODREL_OK);
+            }
+        }
+    }
+    CHECK(system("rm -rf limited limited.dat") == 0);
+}
+
+/* What the output hooks are told: a `finished` with no `begin` before it on its thread
+ * would have a caller remove a file that is not the operation's. */
+struct hooks_seen {
+    int open[64];
+    int begun, finished, unmatched;
+};
+
+static void hook_begin(void* context, unsigned thread, int folder, const char* name) {
+    struct hooks_seen* seen = (struct hooks_seen*)context;
+    (void)folder;
+    (void)name;
+    ++seen->begun;
+    seen->open[thread % 64] = 1;
+}
+
+static void hook_created(void* context, unsigned thread, int created) {
+    struct hooks_seen* seen = (struct hooks_seen*)context;
+    if (!seen->open[thread % 64])
+        ++seen->unmatched;
+    (void)created;
+}
+
+static void hook_finished(void* context, unsigned thread) {
+    struct hooks_seen* seen = (struct hooks_seen*)context;
+    ++seen->finished;
+    if (!seen->open[thread % 64])
+        ++seen->unmatched;
+    seen->open[thread % 64] = 0;
+}
+
+static void test_output_hooks(void) {
+    /* A new archive, and one over an archive already there. */
+    const char* archives[] = {"hooked.dat", "hooked.dat"};
+    for (size_t i = 0; i < 2; ++i) {
+        struct hooks_seen seen;
+        memset(&seen, 0, sizeof seen);
+        quodrel_output_hooks hooks = {hook_begin, hook_created, hook_finished, &seen};
+        quodrel_options options = QUODREL_OPTIONS_INIT;
+        options.outputs = &hooks;
+        CHECK(quodrel_create("src", archives[i], &options) == QUODREL_OK);
+        CHECK(seen.unmatched == 0 && seen.begun == seen.finished);
+        /* Extraction tells a begin and a finished for each new file. */
+        memset(&seen, 0, sizeof seen);
+        CHECK(system("rm -rf hooked") == 0);
+        CHECK(quodrel_extract(archives[i], "hooked", NULL, 0, &options) == QUODREL_OK);
+        CHECK(seen.unmatched == 0 && seen.begun == 3 && seen.finished == 3);
+    }
+    CHECK(system("rm -rf hooked hooked.dat") == 0);
 }
 
 /* An archive compared with a folder: the same, then one changed byte told as a
@@ -1111,6 +1328,8 @@ int main(void) {
     test_signals_stay_with_the_host();
     test_cancelling();
     test_comparing();
+    test_too_few_descriptors();
+    test_output_hooks();
     test_updating();
     test_updates_at_once();
     test_creating_from_a_list();
