@@ -431,6 +431,11 @@ bool tell_folders_own(Comparison& c, std::int64_t& differences) {
         }
         if (c.side.met[j] != Met::not_met)
             continue;
+        // A folder the walk could not list is told by its failure alone, as a file not
+        // to be read is.
+        if (!c.side.unread.empty() &&
+            c.side.unread.count(compared_path(walk.entry_path(), c.archive.rules)))
+            continue;
         ++differences;
         if (!c.events.difference(QUODREL_ONLY_IN_FOLDER, QUODREL_NO_INDEX, walk.entry_path(),
                                  theirs[j].record.size))

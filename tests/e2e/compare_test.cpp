@@ -139,9 +139,13 @@ TEST(Compare, WhatTheFolderCannotGiveIsToldOnce) {
     const struct {
         const char* locked; // made unreadable, below the folder
         std::string out;
+        bool only_in_folder = false; // made after packing, so the archive lacks it
     } rows[] = {
         {"sub/u", "ERROR! Cannot open D/sub/u\n0 differences; 1 files and 1 directories in both\n"},
         {"sub", "ERROR! Cannot open D/sub\n0 differences; 1 files and 0 directories in both\n"},
+        {"new/n", "ERROR! Cannot open D/new/n\nOnly in the folder new/\n"
+                  "1 differences; 2 files and 1 directories in both\n", true},
+        {"new", "ERROR! Cannot open D/new\n0 differences; 2 files and 1 directories in both\n", true},
     };
     for (const auto& row : rows) {
         TempDir dir;
@@ -151,6 +155,10 @@ TEST(Compare, WhatTheFolderCannotGiveIsToldOnce) {
         write_file(dir / "D/a", "a");
         ASSERT_EQ(chmod((dir / "D").c_str(), 0777), 0);
         ASSERT_EQ(quodrel({"-c", "D", "a.dat", "-s"}, dir.path()).status, 0);
+        if (row.only_in_folder) {
+            make_dirs(dir / "D/new");
+            write_file(dir / "D/new/n", "n");
+        }
         ASSERT_EQ(chmod((dir / "a.dat").c_str(), 0644), 0);
         ASSERT_EQ(chmod((dir / "D/" + row.locked).c_str(), 0), 0);
         const Result run = quodrel({"-d", "a.dat", "D"}, dir.path(), true);
