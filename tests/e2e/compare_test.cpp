@@ -143,9 +143,12 @@ TEST(Compare, WhatTheFolderCannotGiveIsToldOnce) {
     } rows[] = {
         {"sub/u", "ERROR! Cannot open D/sub/u\n0 differences; 1 files and 1 directories in both\n"},
         {"sub", "ERROR! Cannot open D/sub\n0 differences; 1 files and 0 directories in both\n"},
-        {"new/n", "ERROR! Cannot open D/new/n\nOnly in the folder new/\n"
-                  "1 differences; 2 files and 1 directories in both\n", true},
-        {"new", "ERROR! Cannot open D/new\n0 differences; 2 files and 1 directories in both\n", true},
+        {"new/n",
+         "ERROR! Cannot open D/new/n\nOnly in the folder new/\n"
+         "1 differences; 2 files and 1 directories in both\n",
+         true},
+        {"new", "ERROR! Cannot open D/new\n0 differences; 2 files and 1 directories in both\n",
+         true},
     };
     for (const auto& row : rows) {
         TempDir dir;
