@@ -456,7 +456,9 @@ typedef struct quodrel_output_hooks {
      * path in the form the system's own calls take (Windows; a temporary archive). */
     void (*begin)(void* context, unsigned thread, int folder, const char* name);
     /* Right after the call that creates it: `created` is 1 when the file now exists and
-     * is this operation's own, 0 when there is nothing to remove. */
+     * is this operation's own (`finished` follows), 0 when there is nothing to remove
+     * (nothing more is told of it; a file replaced is told again under its temporary
+     * name). */
     void (*created)(void* context, unsigned thread, int created);
     /* The file is complete, or the library removed it itself: nothing to remove. */
     void (*finished)(void* context, unsigned thread);
