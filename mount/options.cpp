@@ -7,7 +7,7 @@
 namespace quodrel::mount {
 namespace {
 
-enum Key { kForeground, kHelp, kWriting };
+enum Key { kForeground, kHelp, kWriting, kNoAtime, kAtime };
 
 // Where fuse_opt_parse puts what it reads (standard layout: it writes max_read by
 // its offset).
@@ -16,6 +16,7 @@ struct Reading {
     bool foreground = false;
     bool help = false;
     bool writing = false;
+    bool noatime = false; // the last of noatime and atime given
     std::vector<std::string>* paths = nullptr;
 };
 
@@ -23,7 +24,9 @@ struct Reading {
 // look (allow_other, allow_root, default_permissions), unmounting when the daemon
 // ends however it ends (auto_unmount), the largest read, the names /proc/mounts
 // shows, and the usual mount flags, which a read-only folder of plain files meets
-// anyway.
+// anyway. noatime and atime are read here, the last one given winning, and only
+// noatime is handed on: atime is the kernel's default, and libfuse 3.17 no longer
+// takes the word.
 const struct fuse_opt kOptions[] = {
     FUSE_OPT_KEY("-f", kForeground),
     FUSE_OPT_KEY("-h", kHelp),
@@ -44,8 +47,8 @@ const struct fuse_opt kOptions[] = {
     FUSE_OPT_KEY("dev", FUSE_OPT_KEY_KEEP),
     FUSE_OPT_KEY("noexec", FUSE_OPT_KEY_KEEP),
     FUSE_OPT_KEY("exec", FUSE_OPT_KEY_KEEP),
-    FUSE_OPT_KEY("noatime", FUSE_OPT_KEY_KEEP),
-    FUSE_OPT_KEY("atime", FUSE_OPT_KEY_KEEP),
+    FUSE_OPT_KEY("noatime", kNoAtime),
+    FUSE_OPT_KEY("atime", kAtime),
     FUSE_OPT_END,
 };
 
@@ -56,6 +59,8 @@ int take(void* data, const char* argument, int key, struct fuse_args*) {
     case kForeground: reading.foreground = true; return 0;
     case kHelp: reading.help = true; return 0;
     case kWriting: reading.writing = true; return 0;
+    case kNoAtime: reading.noatime = true; return 0;
+    case kAtime: reading.noatime = false; return 0;
     default: return -1; // (FUSE_OPT_KEY_OPT) an option the mount does not know
     }
 }
@@ -76,7 +81,9 @@ CommandLine read_command_line(int argc, char** argv) {
     const bool read = argc > 0 && fuse_opt_parse(&args, &reading, kOptions, take) == 0;
     fuse_set_log_func(nullptr);
     if (read) {
-        line.fuse_arguments = {args.argv[0], "-o", "ro,fsname=quodrel,subtype=quodrel"};
+        line.fuse_arguments = {args.argv[0], "-o",
+                               reading.noatime ? "ro,fsname=quodrel,subtype=quodrel,noatime"
+                                               : "ro,fsname=quodrel,subtype=quodrel"};
         line.fuse_arguments.insert(line.fuse_arguments.end(), args.argv + 1, args.argv + args.argc);
     }
     fuse_opt_free_args(&args);

@@ -81,7 +81,7 @@ def members(items: Any) -> List[Any]:
 def whole(value: Any, what: str, most: int = _MOST) -> int:
     if isinstance(value, bool) or not isinstance(value, int) or not 0 <= value <= most:
         raise argument(f"{what} must be a whole number from 0 to {most}, not {shortly(value)}")
-    return value
+    return int(value)
 
 
 def chosen_paths(paths: Optional[Iterable[Any]]) -> Optional[List[bytes]]:

@@ -103,6 +103,7 @@ private:
     std::string out_path_;
     std::string stop_file_; // (under Wine)
     int status_ = -1;
+    bool seen_stopped_ = false; // (natively: continued only once seen stopped)
 };
 
 // Whether process `pid` holds open an unfinished file in `folder` (a temporary archive,

@@ -55,6 +55,12 @@ TEST(MountCommandLine, OptionsItKnowsGoToLibfuseAfterItsOwn) {
          false,
          0,
          own + " -o fsname=my\\,archive,auto_unmount"},
+        // atime is the kernel's default, and not every libfuse takes the word: only
+        // noatime goes on, when it is the last of the two.
+        {{"-o", "atime", "a.dat", "m"}, false, 0, own},
+        {{"-o", "noatime", "a.dat", "m"}, false, 0, own + ",noatime"},
+        {{"-o", "atime,nosuid,noatime", "a.dat", "m"}, false, 0, own + ",noatime -o nosuid"},
+        {{"-o", "noatime", "a.dat", "m", "-o", "atime"}, false, 0, own},
     };
     for (const auto& row : rows) {
         const CommandLine line = read(row.words);
