@@ -213,7 +213,10 @@ TEST(Pipes, AnArchiveInAnotherOrderIsReadThroughATemporaryFile) {
     const std::string bytes =
         ArchiveWriter().record(second).record(first).data("BBBBBAAAAA").bytes();
     write_file(dir / "r.dat", bytes);
-    setenv("TMPDIR", (dir / "tmp").c_str(), 1);
+    // (Windows keeps its temporary files in its own folder; Wine 10 itself fails to
+    // start with TMPDIR set so.)
+    if (!under_wine())
+        setenv("TMPDIR", (dir / "tmp").c_str(), 1);
     const Result pipe = piped({"-e", "-", "from-pipe", "-s"}, dir.path(), bytes);
     const Result list = piped({"-p", "-", "b.txt"}, dir.path(), bytes);
     unsetenv("TMPDIR");
