@@ -132,26 +132,33 @@ def compare(where, command, expected, completed):
         fail(where, f"`{command}` exited {completed.returncode}")
 
 
+def commands(name, blocks):
+    """Each command of the marked blocks with the output shown for it, as (where,
+    command, expected); a block that is no such block is told as failing."""
+    for line, steps in blocks:
+        if steps is None:
+            fail(f"{name}:{line}", "a run marker without a code block after it")
+            continue
+        for command, expected in steps:
+            if command is None:
+                fail(f"{name}:{line}", "output before any command")
+                continue
+            yield f"{name}:{line}", command, expected
+
+
 def run_native(source, quodrel, name, text):
     blocks = runnable_blocks(text, "")
     if not blocks:
         return 0
     folder = scratch_folder(source, quodrel)
+    env = dict(os.environ, LC_ALL="C.UTF-8")
+    env.pop("QUODREL_THREADS", None)
     try:
-        for line, steps in blocks:
-            if steps is None:
-                fail(f"{name}:{line}", "a run marker without a code block after it")
-                continue
-            for command, expected in steps:
-                if command is None:
-                    fail(f"{name}:{line}", "output before any command")
-                    continue
-                env = dict(os.environ, LC_ALL="C.UTF-8")
-                env.pop("QUODREL_THREADS", None)
-                completed = subprocess.run(["bash", "-c", command], cwd=folder, env=env,
-                                           stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                           stderr=subprocess.STDOUT, timeout=120)
-                compare(f"{name}:{line}", command, expected, completed)
+        for where, command, expected in commands(name, blocks):
+            completed = subprocess.run(["bash", "-c", command], cwd=folder, env=env,
+                                       stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                       stderr=subprocess.STDOUT, timeout=120)
+            compare(where, command, expected, completed)
     finally:
         shutil.rmtree(folder)
     return len(blocks)
@@ -165,24 +172,17 @@ def run_wine(source, quodrel, exe, prefix, name, text):
     env = dict(os.environ, WINEPREFIX=os.path.realpath(prefix), WINEDEBUG="-all",
                WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
     try:
-        for line, steps in blocks:
-            if steps is None:
-                fail(f"{name}:{line}", "a run marker without a code block after it")
+        for where, command, expected in commands(name, blocks):
+            words = shlex.split(command, posix=False)
+            if words[0] not in ("quodrel", "quodrel.exe"):
+                fail(where, f"`{command}` is no Windows line of quodrel")
                 continue
-            for command, expected in steps:
-                if command is None:
-                    fail(f"{name}:{line}", "output before any command")
-                    continue
-                words = shlex.split(command, posix=False)
-                if words[0] not in ("quodrel", "quodrel.exe"):
-                    fail(f"{name}:{line}", f"`{command}` is no Windows line of quodrel")
-                    continue
-                arguments = [w[1:-1] if len(w) > 1 and w[0] == w[-1] == '"' else w
-                             for w in words[1:]]
-                completed = subprocess.run(["wine", exe] + arguments, cwd=folder, env=env,
-                                           stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                           stderr=subprocess.STDOUT, timeout=300)
-                compare(f"{name}:{line} (Wine)", command, expected, completed)
+            arguments = [w[1:-1] if len(w) > 1 and w[0] == w[-1] == '"' else w
+                         for w in words[1:]]
+            completed = subprocess.run(["wine", exe] + arguments, cwd=folder, env=env,
+                                       stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                       stderr=subprocess.STDOUT, timeout=300)
+            compare(f"{where} (Wine)", command, expected, completed)
     finally:
         shutil.rmtree(folder)
     return len(blocks)
