@@ -5,12 +5,12 @@
 # tools take turns within each of RUNS rounds; medians in milliseconds.
 # Usage: bench/compare.sh path/to/quodrel [RUNS]   (writes the Markdown table to stdout)
 set -euo pipefail
+. "$(dirname "$(realpath "$0")")/workloads.sh"
 bin=$(realpath "$1")
 runs=${2:-5}
 shm=$(mktemp -d /dev/shm/quodrel-compare-bench-XXXXXX)
 trap 'rm -rf "$shm"' EXIT
-cp -r --no-dereference /usr/include "$shm/tree"
-find "$shm/tree" -type l -delete
+make_small "$shm/tree"
 # (and empty files: the format stores one as an empty folder, a difference -d names)
 find "$shm/tree" -type f -empty -delete
 "$bin" -c "$shm/tree" "$shm/tree.dat" -s >/dev/null
@@ -28,7 +28,6 @@ run() { # tool
     both) cat "$shm/tree.dat" >/dev/null && find "$shm/tree" -type f -print0 | xargs -0 cat >/dev/null ;;
     esac
 }
-median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
 
 tools=(quodrel1 quodrel tar both)

@@ -13,6 +13,7 @@
 #   MOUNT_BEFORE=path/to/another/quodrel-mount adds its rows, taking turns with the
 #   others: a change's cost in paired runs)
 set -euo pipefail
+. "$(dirname "$(realpath "$0")")/workloads.sh"
 bin=$(realpath "$1")
 mount_bin=$(realpath "$2")
 before_bin=${MOUNT_BEFORE:+$(realpath "$MOUNT_BEFORE")}
@@ -27,10 +28,10 @@ trap cleanup EXIT
 
 if [ -n "${4:-}" ]; then
     cp -r "$4" "$shm/tree"
+    find "$shm/tree" -type l -delete
 else
-    cp -r --no-dereference /usr/include "$shm/tree"
+    make_small "$shm/tree"
 fi
-find "$shm/tree" -type l -delete
 "$bin" -c "$shm/tree" "$shm/tree.dat" -s >/dev/null
 mksquashfs "$shm/tree" "$shm/tree.squashfs" -noI -noD -noF -noX -no-progress -quiet >/dev/null
 mkdir "$shm/m"
@@ -111,7 +112,6 @@ diff -r "$shm/extracted" "$shm/m" >/dev/null || { echo "the mount differs from t
 fusermount3 -u "$shm/m"
 rm -rf "$shm/extracted"
 
-median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", (b > 0 ? a / b : 0) }'; }
 
 sync

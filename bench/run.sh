@@ -16,27 +16,15 @@ set -euo pipefail
 bin=$(realpath "$1")
 runs=${2:-5}
 here=$(dirname "$(realpath "$0")")
+. "$here/workloads.sh"
 shm=$(mktemp -d /dev/shm/quodrel-bench-XXXXXX)
 disk=$(mktemp -d "$here/work-XXXXXX")
 trap 'rm -rf "$shm" "$disk"' EXIT
 
-make_small() { # folder copies
-    mkdir -p "$1"
+small_copies() { # folder copies: the small tree as many times over, side by side
     for i in $(seq "$2"); do
-        cp -r --no-dereference /usr/include "$1/include$i"
+        make_small "$1/include$i"
     done
-    find "$1" -type l -delete
-}
-
-make_big() { # folder [half]
-    mkdir -p "$1/sub"
-    local count=5
-    [ "${2:-}" = half ] && count=3
-    for n in $(seq "$count"); do
-        head -c 128M /dev/urandom > "$1/blob$n.bin"
-    done
-    head -c 128M /dev/urandom > "$1/sub/blob6.bin"
-    [ "${2:-}" = half ] || head -c 256M /dev/urandom > "$1/large.bin"
 }
 
 # The command that creates (or, for cp, copies) with one tool, in the array `command`.
@@ -103,12 +91,10 @@ measure() { # op tool tree
     esac
 }
 
-median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
-maximum() { sort -n | tail -1; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
 mib() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
 
-make_small "$shm/small" 1
+small_copies "$shm/small" 1
 make_big "$shm/big"
 files=$(find "$shm/small" -type f | wc -l)
 folders=$(find "$shm/small" -mindepth 1 -type d | wc -l)
@@ -186,7 +172,7 @@ echo '| workload | operation | 1x ms | 2x ms | 2x / 1x |'
 echo '|---|---|---|---|---|'
 rm -rf "$shm/big"
 mv "$shm/small" "$shm/small1"
-make_small "$shm/small2" 2
+small_copies "$shm/small2" 2
 make_big "$shm/big1" half
 make_big "$shm/big2"
 for tree in small big; do

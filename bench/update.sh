@@ -7,21 +7,17 @@
 # fresh copy of the archive (copied outside the timing); medians in milliseconds.
 # Usage: bench/update.sh path/to/quodrel [RUNS]   (writes the Markdown table to stdout)
 set -euo pipefail
+. "$(dirname "$(realpath "$0")")/workloads.sh"
 bin=$(realpath "$1")
 runs=${2:-5}
 shm=$(mktemp -d /dev/shm/quodrel-update-bench-XXXXXX)
 trap 'rm -rf "$shm"' EXIT
-cp -r --no-dereference /usr/include "$shm/small"
-find "$shm/small" -type l -delete
-mkdir -p "$shm/big/sub"
-for n in 1 2 3 4 5; do head -c 128M /dev/urandom > "$shm/big/blob$n.bin"; done
-head -c 128M /dev/urandom > "$shm/big/sub/blob6.bin"
-head -c 256M /dev/urandom > "$shm/big/large.bin"
+make_small "$shm/small"
+make_big "$shm/big"
 mkdir -p "$shm/over/sub"
 head -c 1M /dev/urandom > "$shm/over/sub/changed.bin"
 
 now() { date +%s%N; }
-median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
 
 cat <<EOF

@@ -15,12 +15,12 @@ bin=$(realpath "$1")
 web=$(realpath "$2")
 runs=${3:-5}
 here=$(dirname "$(realpath "$0")")
+. "$here/workloads.sh"
 shm=$(mktemp -d /dev/shm/quodrel-web-bench-XXXXXX)
 trap 'rm -rf "$shm"' EXIT
 tools=$("$here/../web/tools/install.sh" "$web")
 
-cp -r --no-dereference /usr/include "$shm/small"
-find "$shm/small" -type l -delete
+make_small "$shm/small"
 # A folder input gives files only: the tree's empty folders (a few) are left out, so
 # that the page's archive from its input is the program's too.
 find "$shm/small" -mindepth 1 -type d -empty -delete
@@ -37,17 +37,16 @@ for (let i = 0; i < 100000; ++i) {
   if (i % 1000 === 0) fs.mkdirSync(folder, { recursive: true });
   fs.writeFileSync(path.join(folder, `n${i}.txt`), String(i));
 }' "$shm/files" "$shm/many"
-mkdir -p "$shm/big/sub" "$shm/over/sub"
-for n in 1 2 3 4 5; do head -c 128M /dev/urandom >"$shm/big/blob$n.bin"; done
-head -c 128M /dev/urandom >"$shm/big/sub/blob6.bin"
-head -c 256M /dev/urandom >"$shm/big/large.bin"
+make_big "$shm/big"
+mkdir -p "$shm/over/sub"
 head -c 1M /dev/urandom >"$shm/over/sub/changed.bin"
 for tree in small files many big; do QUODREL_THREADS=1 "$bin" -c "$shm/$tree" "$shm/$tree.dat" -s >/dev/null; done
 rm -rf "$shm/many"
 cp "$shm/big.dat" "$shm/big-changed.dat"
 "$bin" -u "$shm/big-changed.dat" "$shm/over" -s >/dev/null
 
-median() { tr ',' '\n' | sort -n | awk '{a[NR]=$1} END {printf "%.1f", a[int((NR+1)/2)]}'; }
+# (its times are fractions of milliseconds, listed with commas)
+median_of() { tr ',' '\n' | sort -n | awk '{a[NR]=$1} END {printf "%.1f", a[int((NR+1)/2)]}'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
 timed() { # command...: milliseconds, to a tenth
     local start end
@@ -66,9 +65,9 @@ for round in $(seq 0 "$runs"); do
     [ "$round" -eq 0 ] && continue
     create+=("$c") list+=("$l") update+=("$u")
 done
-native_create=$(IFS=,; echo "${create[*]}" | median)
-native_list=$(IFS=,; echo "${list[*]}" | median)
-native_update=$(IFS=,; echo "${update[*]}" | median)
+native_create=$(IFS=,; echo "${create[*]}" | median_of)
+native_list=$(IFS=,; echo "${list[*]}" | median_of)
+native_update=$(IFS=,; echo "${update[*]}" | median_of)
 
 node_json=$(node "$here/web.mjs" node "$web/quodrel.wasm" "$shm/small" "$shm/small.dat" "$runs" "$bin")
 page_json=$(node "$here/web.mjs" page "$tools" "$web/page" "$shm" "$runs")
