@@ -2,7 +2,7 @@
 // inside its files, takes changes and saves the changed archive, unpacks it into a
 // folder. The library runs in two Workers (worker.mjs); this thread only shows and
 // asks, so nothing here holds it for long: the tree shows only the rows in view.
-import { Tree } from './tree.mjs';
+import { Tree, listHandle } from './tree.mjs';
 import { asText, hex, imageType, printable } from './look.mjs';
 
 const $ = (id) => document.getElementById(id);
@@ -957,21 +957,6 @@ async function listEntry(directory, prefix, out) {
       await listEntry(child, path, out);
     } else {
       out.push({ path, file: await new Promise((resolve, reject) => child.file(resolve, reject)) });
-    }
-  }
-  return out;
-}
-
-// A folder handle's folders and files below it, as { path, folder: true } or
-// { path, file } with `prefix` before each path.
-async function listHandle(handle, prefix, out) {
-  for await (const [name, child] of handle.entries()) {
-    const path = `${prefix}/${name}`;
-    if (child.kind === 'directory') {
-      out.push({ path, folder: true });
-      await listHandle(child, path, out);
-    } else {
-      out.push({ path, file: await child.getFile() });
     }
   }
   return out;

@@ -316,3 +316,20 @@ export class Tree {
     return out;
   }
 }
+
+// A directory handle's folders and files below it (File System Access), as the library
+// takes a tree: { path, folder: true } or { path, file }, each path after `prefix` and a
+// '/' (none when `prefix` is empty). The page walks one to add a folder, the Worker one
+// to pack it.
+export async function listHandle(handle, prefix, out) {
+  for await (const [name, child] of handle.entries()) {
+    const path = prefix ? `${prefix}/${name}` : name;
+    if (child.kind === 'directory') {
+      out.push({ path, folder: true });
+      await listHandle(child, path, out);
+    } else {
+      out.push({ path, file: await child.getFile() });
+    }
+  }
+  return out;
+}

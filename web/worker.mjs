@@ -5,6 +5,8 @@
 // read whole. The page runs two of these: one that opens the archive shown and reads
 // its files for the preview, and one for the long work (packing, saving, unpacking),
 // which the page ends and starts again to cancel what runs synchronously.
+import { listHandle } from './tree.mjs';
+
 let lib = null;
 let quodrel = null;
 let archive = null; // the archive shown (the browsing Worker)
@@ -73,21 +75,6 @@ function fileReader(file, counter) {
 function bytesReader(bytes, counter) {
   return counted({ size: bytes.length, read: (offset, length) => bytes.subarray(offset, offset + length) },
     counter);
-}
-
-// A tree as the library takes it ({ path, folder: true } or { path, file }), from a
-// directory handle (File System Access), walked here.
-async function listHandle(handle, prefix, out) {
-  for await (const [name, child] of handle.entries()) {
-    const path = prefix ? `${prefix}/${name}` : name;
-    if (child.kind === 'directory') {
-      out.push({ path, folder: true });
-      await listHandle(child, path, out);
-    } else {
-      out.push({ path, file: await child.getFile() });
-    }
-  }
-  return out;
 }
 
 // From a folder input's Files (which hold no empty folders): the folders their paths
